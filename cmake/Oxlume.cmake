@@ -1,0 +1,38 @@
+# Shared build helpers.
+
+# oxlume_add_library(<name> [DEPS <targets>...])
+# A static library from every source in the calling folder (and its sub-folders), so that
+# adding a file never means editing a build file.
+function(oxlume_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h"
+       "${CMAKE_CURRENT_SOURCE_DIR}/*.qrc")
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  list(APPEND sources "${CMAKE_SOURCE_DIR}/cmake/empty.cpp")
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# oxlume_add_qtest(<file> LIBS <targets>... [LABELS <labels>...])
+# One QtTest executable per tst_*.cpp, registered with CTest as <folder>.<name>.
+function(oxlume_add_qtest file)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  get_filename_component(stem "${file}" NAME_WE)
+  get_filename_component(dir "${file}" DIRECTORY)
+  get_filename_component(folder "${dir}" NAME)
+  string(REGEX REPLACE "^tst_" "" short "${stem}")
+  set(target "tst_${folder}_${short}")
+  add_executable(${target} "${file}")
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} Qt6::Test)
+  target_compile_definitions(${target} PRIVATE
+      OXLUME_SHARED_DIR="${OXLUME_SHARED_DIR}"
+      OXLUME_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      OXLUME_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_test(NAME "${folder}.${short}" COMMAND ${target})
+  set_tests_properties("${folder}.${short}" PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_ASSUME_STDERR_HAS_CONSOLE=1"
+      LABELS "${folder};${ARG_LABELS}"
+      TIMEOUT 600)
+endfunction()

@@ -1,0 +1,1 @@
+// Lets a library of headers only, or one not yet written, still build.
