@@ -1,0 +1,240 @@
+#include "imaging/ImageFile.h"
+
+#include "imaging/Limits.h"
+#include "imaging/decoders/Decoders.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oxlume::imaging {
+
+namespace {
+
+Error fileError(const std::string &path, const std::string &reason, int code = 0)
+{
+    return makeError(path + ": " + reason, code);
+}
+
+std::string errnoText(int err) { return std::generic_category().message(err); }
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The bytes of the last file read on this thread. Kept between loads so that stepping
+// through a folder of photos reuses pages that are already mapped instead of faulting in
+// fresh ones for every file; a buffer grown for an unusually large file is given back.
+class ReadBuffer {
+public:
+    std::byte *data() { return m_data.get(); }
+    size_t capacity() const { return m_capacity; }
+
+    // Grows to at least n bytes, keeping the first `keep` bytes.
+    void grow(size_t n, size_t keep)
+    {
+        if (n <= m_capacity)
+            return;
+        std::unique_ptr<std::byte[]> bigger(new std::byte[n]); // left uninitialised on purpose
+        if (keep > 0)
+            std::memcpy(bigger.get(), m_data.get(), keep);
+        m_data = std::move(bigger);
+        m_capacity = n;
+    }
+
+    void trim()
+    {
+        if (m_capacity > kKeepBytes) {
+            m_data.reset();
+            m_capacity = 0;
+        }
+    }
+
+private:
+    static constexpr size_t kKeepBytes = size_t(256) << 20;
+    std::unique_ptr<std::byte[]> m_data;
+    size_t m_capacity = 0;
+};
+
+thread_local ReadBuffer t_buffer;
+
+// Gives the buffer back when a load ends, however it ends.
+struct TrimOnExit {
+    ~TrimOnExit() { t_buffer.trim(); }
+};
+
+// Reads the whole file into t_buffer. Opening with O_NONBLOCK means a FIFO or device is
+// refused after fstat instead of blocking open() until a writer appears.
+Result<Bytes> readWholeFile(const std::string &path)
+{
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int err = errno;
+        return fileError(path, "cannot open: " + errnoText(err), err);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        const int err = errno;
+        return fileError(path, "cannot read its status: " + errnoText(err), err);
+    }
+    if (!S_ISREG(st.st_mode))
+        return fileError(path, "not a regular file");
+    if (st.st_size > kMaxFileBytes)
+        return fileError(path, "file of " + std::to_string(st.st_size) +
+                                   " bytes exceeds the limit of " +
+                                   std::to_string(kMaxFileBytes) + " bytes");
+
+    // One byte more than the file's size, so that EOF shows without growing the buffer;
+    // a file that grows while we read is read on, up to the limit.
+    const size_t limit = size_t(kMaxFileBytes);
+    size_t used = 0;
+    t_buffer.grow(size_t(st.st_size) + 1, 0);
+    for (;;) {
+        if (used == t_buffer.capacity()) {
+            if (used > limit)
+                return fileError(path, "file grew past the limit of " +
+                                           std::to_string(kMaxFileBytes) + " bytes while loading");
+            const size_t wanted = std::min(std::max(used * 2, size_t(64) << 10), limit + 1);
+            t_buffer.grow(wanted, used);
+        }
+        const ssize_t n = ::read(fd.get(), t_buffer.data() + used, t_buffer.capacity() - used);
+        if (n < 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            return fileError(path, "read failed: " + errnoText(err), err);
+        }
+        if (n == 0)
+            break;
+        used += size_t(n);
+    }
+    if (used > limit)
+        return fileError(path, "file grew past the limit of " + std::to_string(kMaxFileBytes) +
+                                   " bytes while loading");
+    if (used == 0)
+        return fileError(path, "file is empty");
+    return Bytes(t_buffer.data(), used);
+}
+
+Error decoderError(const std::string &path, const Error &error)
+{
+    return makeError(path + ": " + error.message, error.code);
+}
+
+// Decoders report bad input as a Result, but a broken internal rule or an allocation that
+// fails still throws; neither may escape into the viewer's worker.
+template <typename T, typename Fn> Result<T> guarded(const std::string &path, Fn &&fn)
+{
+    try {
+        return fn();
+    } catch (const std::bad_alloc &) {
+        return fileError(path, "out of memory while decoding");
+    } catch (const std::exception &e) {
+        return fileError(path, e.what());
+    }
+}
+
+Result<QImage> decodeWith(const DecoderEntry &decoder, const std::string &path, Bytes data,
+                          DecodeObserver &observer)
+{
+    if (observer.cancelled())
+        return fileError(path, "cancelled");
+    Result<QImage> decoded =
+        guarded<QImage>(path, [&]() -> Result<QImage> { return decoder.decode(data, observer); });
+    if (!decoded)
+        return decoderError(path, decoded.error());
+    QImage image = std::move(decoded).value();
+    if (image.isNull())
+        return fileError(path, std::string(decoder.name) + ": decoder returned no image");
+    // The viewer relies on these two formats; a decoder that delivers another is converted
+    // rather than trusted.
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return image;
+}
+
+Result<ImageInfo> infoWith(const DecoderEntry &decoder, const std::string &path, Bytes data)
+{
+    Result<ImageInfo> info =
+        guarded<ImageInfo>(path, [&]() -> Result<ImageInfo> { return decoder.readInfo(data); });
+    if (!info)
+        return decoderError(path, info.error());
+    return info;
+}
+
+Result<const DecoderEntry *> findFor(const std::string &path, Bytes data)
+{
+    Result<const DecoderEntry *> found =
+        guarded<const DecoderEntry *>(path, [&]() -> Result<const DecoderEntry *> {
+            return findDecoder(data);
+        });
+    if (!found)
+        return found.error();
+    if (!found.value())
+        return fileError(path, "unknown image format");
+    return found;
+}
+
+} // namespace
+
+Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
+{
+    TrimOnExit trim;
+    Result<Bytes> data = readWholeFile(path);
+    if (!data)
+        return data.error();
+    Result<const DecoderEntry *> decoder = findFor(path, data.value());
+    if (!decoder)
+        return decoder.error();
+    return decodeWith(*decoder.value(), path, data.value(), observer);
+}
+
+Result<ImageInfo> readImageFileInfo(const std::string &path)
+{
+    TrimOnExit trim;
+    Result<Bytes> data = readWholeFile(path);
+    if (!data)
+        return data.error();
+    Result<const DecoderEntry *> decoder = findFor(path, data.value());
+    if (!decoder)
+        return decoder.error();
+    return infoWith(*decoder.value(), path, data.value());
+}
+
+Result<LoadedImage> loadImageFileWithInfo(const std::string &path, DecodeObserver &observer)
+{
+    TrimOnExit trim;
+    Result<Bytes> data = readWholeFile(path);
+    if (!data)
+        return data.error();
+    Result<const DecoderEntry *> decoder = findFor(path, data.value());
+    if (!decoder)
+        return decoder.error();
+    Result<ImageInfo> info = infoWith(*decoder.value(), path, data.value());
+    if (!info)
+        return info.error();
+    Result<QImage> image = decodeWith(*decoder.value(), path, data.value(), observer);
+    if (!image)
+        return image.error();
+    return LoadedImage{std::move(image).value(), std::move(info).value()};
+}
+
+} // namespace oxlume::imaging

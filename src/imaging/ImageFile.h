@@ -1,0 +1,30 @@
+#pragma once
+// Loading an image file: open without ever blocking, read the whole file, pick the decoder
+// by content and decode. Every failure is a Result whose message starts with the path.
+
+#include "imaging/decoders/Decoder.h"
+#include "platform/Result.h"
+
+#include <QImage>
+
+#include <string>
+
+namespace oxlume::imaging {
+
+// The decoded image (Format_RGB32 or Format_ARGB32). Fails with "<path>: <reason>" when the
+// path is not a regular file (folder, FIFO, device), cannot be opened or read, is empty or
+// larger than kMaxFileBytes, holds no format we read ("<path>: unknown image format"), or
+// the decoder refuses it; a cancelled load fails too.
+Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer);
+
+// Format, size and stored bit depth from the file's header, with the same failures.
+Result<ImageInfo> readImageFileInfo(const std::string &path);
+
+// Both at once: the decoded image and the header's description of it.
+struct LoadedImage {
+    QImage image;
+    ImageInfo info;
+};
+Result<LoadedImage> loadImageFileWithInfo(const std::string &path, DecodeObserver &observer);
+
+} // namespace oxlume::imaging
