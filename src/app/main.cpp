@@ -1,12 +1,6 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "AppStartup.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Oxlume"));
-    window.resize(900, 600);
-    window.show();
-    return app.exec();
+    return oxlume::RunOxlume(argc, argv);
 }

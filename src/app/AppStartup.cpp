@@ -1,0 +1,119 @@
+#include "AppStartup.h"
+
+#include "AppApplication.h"
+#include "ParamsFunctions.h"
+#include "platform/InstanceDetect.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <array>
+#include <cstdio>
+#include <exception>
+#include <string_view>
+
+// FIXME: the two calls below go through once the association and settings units land;
+// until then the uninstall path removes nothing and the viewer starts with built-in
+// defaults.
+#if __has_include("associations/FileAssociations.h")
+#include "associations/FileAssociations.h"
+#define OXLUME_HAVE_ASSOCIATIONS 1
+#endif
+#if __has_include("settings/OptionsUnit.h")
+#include "settings/OptionsUnit.h"
+#define OXLUME_HAVE_OPTIONS 1
+#endif
+
+namespace oxlume {
+
+namespace {
+
+void removeAssociationsStep()
+{
+#ifdef OXLUME_HAVE_ASSOCIATIONS
+    RemoveAssociations();
+#endif
+}
+
+void loadOptionsStep()
+{
+#ifdef OXLUME_HAVE_OPTIONS
+    LoadOptions();
+#endif
+}
+
+} // namespace
+
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &args)
+{
+    static constexpr std::array<std::string_view, 13> kWithValue = {
+        "platform", "platformpluginpath", "platformtheme", "plugin",        "style",
+        "stylesheet", "session",          "display",       "geometry",      "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",    "title",
+    };
+    std::vector<std::string> kept;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::string_view name = args[k];
+        if (name.starts_with("--"))
+            name.remove_prefix(2);
+        else if (name.starts_with('-'))
+            name.remove_prefix(1);
+        else {
+            kept.push_back(args[k]);
+            continue;
+        }
+        bool toolkit = false;
+        for (std::string_view option : kWithValue)
+            toolkit = toolkit || name == option;
+        if (toolkit)
+            ++k; // skip the value as well
+        else
+            kept.push_back(args[k]);
+    }
+    return kept;
+}
+
+StartupPath RunStartupSteps(const std::vector<std::string> &args, const StartupSteps &steps)
+{
+    ParseCommandLine(WithoutToolkitOptions(args));
+    if (SwitchGiven(kUninstallSwitch, false)) {
+        steps.removeAssociations();
+        return StartupPath::Uninstalled;
+    }
+    if (!SwitchGiven(kNewInstanceSwitch, false) &&
+        steps.detectRunningInstance(kInstanceName, FirstPositional(ParamSettings)))
+        return StartupPath::HandedOver;
+    steps.loadOptions();
+    return StartupPath::Viewer;
+}
+
+int RunOxlume(int argc, char **argv)
+{
+    try {
+        const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+        StartupSteps steps;
+        steps.removeAssociations = [&argc, argv] {
+            // The uninstall run needs no display: a core application object is enough.
+            QCoreApplication core(argc, argv);
+            removeAssociationsStep();
+        };
+        steps.detectRunningInstance = DetectRunningInstance;
+        steps.loadOptions = loadOptionsStep;
+        if (RunStartupSteps(args, steps) != StartupPath::Viewer)
+            return 0;
+
+        OxlumeApplication app(argc, argv);
+        // FIXME: replaced by the viewer's main window once it exists.
+        QMainWindow window;
+        window.setWindowTitle(QStringLiteral("Oxlume"));
+        window.setWindowIconText(QStringLiteral("Oxlume"));
+        window.resize(900, 600);
+        window.show();
+        app.exec();
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "oxlume: %s\n", e.what());
+        return 1;
+    }
+}
+
+} // namespace oxlume
