@@ -1,0 +1,324 @@
+#include "imaging/Imager.h"
+
+#include "imaging/ImageFile.h"
+#include "imaging/Transforms.h"
+#include "platform/Errors.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QRegion>
+#include <QScrollBar>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+
+namespace oxlume::imaging {
+
+namespace {
+
+// Enlargements by less than this use bilinear smoothing; from here on each image pixel
+// becomes a visible block, which is what one zooms in for.
+constexpr double kNearestFromScale = 2.0;
+constexpr int kScrollStep = 20;
+
+// Turns the decoder's row counts into increasing whole percentages. 100 is held back until
+// the image is complete, so a handler that sees 100 can rely on the result.
+class ProgressRelay : public DecodeObserver {
+public:
+    ProgressRelay(TImager *sender, const std::atomic<bool> &enabled,
+                  const TImager::ProgressHandler &handler)
+        : m_sender(sender), m_enabled(enabled), m_handler(handler)
+    {
+    }
+
+    void progress(int64_t done, int64_t total) override
+    {
+        if (total <= 0)
+            return;
+        const int percent = int(std::clamp<int64_t>(done * 100 / total, 0, 99));
+        if (percent > m_last)
+            send(percent);
+    }
+
+    bool cancelled() const override { return !m_enabled.load(); }
+
+    void finish() { send(100); }
+
+private:
+    void send(int percent)
+    {
+        m_last = percent;
+        if (m_handler && m_enabled.load())
+            m_handler(m_sender, int16_t(percent));
+    }
+
+    TImager *m_sender;
+    const std::atomic<bool> &m_enabled;
+    const TImager::ProgressHandler &m_handler;
+    int m_last = -1;
+};
+
+} // namespace
+
+TImager::TImager(QWidget *parent)
+    : QAbstractScrollArea(parent), m_ownerThread(QThread::currentThread())
+{
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setMouseTracking(true);
+    // The paint event covers every pixel; Qt need not clear the area first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_backColor = palette().color(QPalette::Dark);
+    horizontalScrollBar()->setSingleStep(kScrollStep);
+    verticalScrollBar()->setSingleStep(kScrollStep);
+}
+
+TImager::~TImager() = default;
+
+bool TImager::onOwnerThread() const { return QThread::currentThread() == m_ownerThread; }
+
+int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
+{
+    ProgressRelay relay(this, m_data.enableProgress, m_data.onProgress);
+    Result<QImage> loaded = loadImageFile(path, relay);
+    if (!loaded) {
+        // Holding the previous image would let a caller show it under the new name.
+        m_data.image = QImage();
+        imageChanged();
+        throw ProgramError(loaded.error().message);
+    }
+    m_data.image = std::move(loaded).value();
+    imageChanged();
+    relay.finish();
+    return 0;
+}
+
+void TImager::setBitmapList(const QImage &image)
+{
+    m_data.image = image;
+    imageChanged();
+}
+
+int16_t TImager::ChangeBrightness(int16_t value)
+{
+    if (!m_data.image.isNull() && value != 0) {
+        imaging::ChangeBrightness(m_data.image, value);
+        imageChanged();
+    }
+    return 0;
+}
+
+int16_t TImager::ChangeContrast(int16_t value)
+{
+    if (!m_data.image.isNull() && value != 0) {
+        imaging::ChangeContrast(m_data.image, value);
+        imageChanged();
+    }
+    return 0;
+}
+
+int16_t TImager::FlipTopBottom()
+{
+    if (!m_data.image.isNull()) {
+        imaging::FlipTopBottom(m_data.image);
+        imageChanged();
+    }
+    return 0;
+}
+
+int16_t TImager::FlipLeftRight()
+{
+    if (!m_data.image.isNull()) {
+        imaging::FlipLeftRight(m_data.image);
+        imageChanged();
+    }
+    return 0;
+}
+
+int16_t TImager::RotateImage(int32_t angle, bool, int32_t)
+{
+    if (angle % 9000 != 0)
+        throw ProgramError("RotateImage: angle " + std::to_string(angle) +
+                           " (hundredths of a degree) is not a multiple of 9000");
+    if (!m_data.image.isNull() && angle % 36000 != 0) {
+        imaging::RotateImage(m_data.image, angle / 100);
+        imageChanged();
+    }
+    return 0;
+}
+
+void TImager::setAutoRepaint(bool on)
+{
+    const bool wasOff = !m_autoRepaint;
+    m_autoRepaint = on;
+    if (on && wasOff)
+        refreshView(false);
+}
+
+void TImager::setPaintSizeMode(int16_t mode)
+{
+    if (mode != 0 && mode != 3 && mode != 4)
+        throw ProgramError("PaintSizeMode " + std::to_string(mode) + " is not one of 0, 3 and 4");
+    m_mode = imaging::PaintSizeMode(mode);
+    refreshView(true);
+}
+
+void TImager::setPaintZoomFactor(float percent)
+{
+    if (!std::isfinite(percent))
+        throw ProgramError("PaintZoomFactor is not a number");
+    m_zoom = float(std::clamp<double>(percent, ViewGeometry::kMinZoom, ViewGeometry::kMaxZoom));
+    refreshView(true);
+}
+
+void TImager::setBackColor(const QColor &color)
+{
+    m_backColor = color;
+    if (m_autoRepaint)
+        viewport()->update();
+}
+
+ViewGeometry TImager::viewGeometry() const
+{
+    return ViewGeometry(m_shown.size(), viewport()->size(), viewport()->devicePixelRatioF(),
+                        m_mode, m_zoom);
+}
+
+// The image changed. From another thread nothing of the widget is touched.
+void TImager::imageChanged()
+{
+    if (onOwnerThread() && m_autoRepaint)
+        refreshView(false);
+}
+
+// Shows the current image and settings; keepCentre keeps the point in the middle of the
+// area in the middle across a change of scale.
+void TImager::refreshView(bool keepCentre)
+{
+    if (!m_autoRepaint)
+        return;
+    double fx = 0.5, fy = 0.5;
+    if (keepCentre) {
+        const ViewGeometry before = viewGeometry();
+        const QSize c = before.contentSize();
+        if (c.width() > 0 && c.height() > 0) {
+            fx = (scrollPosition().x() + viewport()->width() / 2.0) / c.width();
+            fy = (scrollPosition().y() + viewport()->height() / 2.0) / c.height();
+        }
+    }
+    const bool newImage = m_shown.cacheKey() != m_data.image.cacheKey();
+    m_shown = m_data.image;
+    updateScrollBars();
+    if (keepCentre || newImage) {
+        const QSize c = viewGeometry().contentSize();
+        horizontalScrollBar()->setValue(int(std::lround(fx * c.width() - viewport()->width() / 2.0)));
+        verticalScrollBar()->setValue(int(std::lround(fy * c.height() - viewport()->height() / 2.0)));
+    }
+    viewport()->update();
+}
+
+void TImager::updateScrollBars()
+{
+    const ViewGeometry g = viewGeometry();
+    horizontalScrollBar()->setRange(0, g.maxScrollX());
+    verticalScrollBar()->setRange(0, g.maxScrollY());
+    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
+    verticalScrollBar()->setPageStep(std::max(1, viewport()->height()));
+}
+
+QPoint TImager::scrollPosition() const
+{
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void TImager::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    const ViewGeometry g = viewGeometry();
+    const QRect target = g.targetDeviceRect(scrollPosition());
+    const double dpr = g.devicePixelRatio();
+    if (m_shown.isNull() || target.isEmpty()) {
+        painter.fillRect(event->rect(), m_backColor);
+        return;
+    }
+    // Drawn in device pixels, so that 1:1 and reduced images map one pixel to one pixel.
+    painter.scale(1.0 / dpr, 1.0 / dpr);
+    const QRect deviceArea(QPoint(0, 0), (QSizeF(viewport()->size()) * dpr).toSize());
+    if (m_shown.hasAlphaChannel()) {
+        painter.fillRect(deviceArea, m_backColor);
+    } else {
+        for (const QRect &r : QRegion(deviceArea).subtracted(QRegion(target)))
+            painter.fillRect(r, m_backColor);
+    }
+    if (g.isReduction()) {
+        painter.drawImage(target.topLeft(), m_cache.scaled(m_shown, target.size()));
+    } else if (target.size() == m_shown.size()) {
+        painter.drawImage(target.topLeft(), m_shown);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, g.scale() < kNearestFromScale);
+        painter.drawImage(target, m_shown);
+    }
+}
+
+void TImager::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void TImager::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TImager::mousePressEvent(QMouseEvent *event)
+{
+    m_pressPos = event->position().toPoint();
+    m_dragged = false;
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
+void TImager::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    emit mouseMoved(pos, event->modifiers());
+    // Dragging with the left button pans an image that is larger than the area.
+    if ((event->buttons() & Qt::LeftButton) &&
+        (horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0)) {
+        const QPoint delta = pos - m_pressPos;
+        if (m_dragged || delta.manhattanLength() >= 4) {
+            m_dragged = true;
+            horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+            verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
+            m_pressPos = pos;
+        }
+    }
+}
+
+void TImager::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && !m_dragged)
+        emit clicked();
+    m_dragged = false;
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void TImager::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit doubleClicked();
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void TImager::keyPressEvent(QKeyEvent *event)
+{
+    emit keyPressed(event->text());
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TImager::focusInEvent(QFocusEvent *event)
+{
+    emit entered();
+    QAbstractScrollArea::focusInEvent(event);
+}
+
+} // namespace oxlume::imaging

@@ -1,0 +1,36 @@
+#pragma once
+// Area-averaged (box filter) scaling for painting. Every destination pixel is the average
+// of the source area it covers, weighted by overlap, so a strong reduction keeps fine
+// detail as an average instead of the moire that sampling filters give.
+
+#include <QImage>
+#include <QSize>
+
+namespace oxlume::imaging {
+
+// source scaled to size (both sides >= 1) by area averaging, in source's 32-bit format
+// (other formats are converted to ARGB32_Premultiplied first). Channels are averaged
+// independently, so give it premultiplied pixels when alpha matters. Made for reduction;
+// an enlargement works but is a blocky box filter. A null image or an empty size gives a
+// null image.
+QImage areaAverageScale(const QImage &source, QSize size);
+
+// One scaled copy of one image, kept until the image or the size changes: repaints at the
+// same size cost nothing. Not thread-safe; belongs to the painting thread.
+class ScaledImageCache {
+public:
+    // The image scaled to size, from the cache when the same image (same cacheKey) was
+    // last asked for at the same size.
+    const QImage &scaled(const QImage &source, QSize size);
+    void clear();
+    // Number of scaling runs so far; lets tests and benchmarks see cache hits.
+    int scaleCount() const { return m_scaleCount; }
+
+private:
+    qint64 m_key = 0;
+    QSize m_size;
+    QImage m_scaled;
+    int m_scaleCount = 0;
+};
+
+} // namespace oxlume::imaging

@@ -1,0 +1,37 @@
+#pragma once
+// Pixel transforms on 8-bit-per-channel 32-bit images (Format_RGB32 / Format_ARGB32).
+// Each acts on the image in place as far as its holder sees it: a holder whose pixels are
+// shared with another QImage gets a new buffer and the other holder keeps the old pixels.
+// Other formats are first converted to RGB32, or ARGB32 when they carry alpha.
+// A null image is left as it is.
+
+#include <QImage>
+
+#include <array>
+#include <cstdint>
+
+namespace oxlume::imaging {
+
+using ToneTable = std::array<uint8_t, 256>;
+
+// The table of ChangeBrightness followed by ChangeContrast. Values are clamped to
+// -1000..1000. Brightness adds value/1000 of full scale; contrast scales the distance from
+// mid-grey (127.5) by (1000 + value) / 1000; each step rounds and clamps to 0..255.
+ToneTable brightnessContrastTable(int brightness, int contrast);
+
+// Colour channels through the table; alpha is never changed.
+void applyToneTable(QImage &image, const ToneTable &table);
+
+void ChangeBrightness(QImage &image, int value);
+void ChangeContrast(QImage &image, int value);
+// Both in one pass over the pixels; same result as brightness, then contrast.
+void ApplyBrightnessContrast(QImage &image, int brightness, int contrast);
+
+void FlipTopBottom(QImage &image);
+void FlipLeftRight(QImage &image);
+
+// Turns clockwise by 90, 180 or 270 degrees (any multiple of 90, negative included);
+// 90 and 270 swap width and height. Raises ProgramError for other angles.
+void RotateImage(QImage &image, int degrees);
+
+} // namespace oxlume::imaging
