@@ -7,14 +7,33 @@
 
 #include <QImage>
 
+#include <cstdint>
 #include <string_view>
 
 namespace oxlume::imaging {
 
 // A new image of width x height in format (Format_RGB32 or Format_ARGB32 for decoders),
-// contents undefined. Fails with "<format>: image of W x H pixels exceeds ..." when the
-// size is zero, negative or past the limits.
+// contents undefined: a reused buffer still holds an earlier image's pixels, so a decoder
+// must write every pixel (or fill the image first). Fails with "<format>: image of W x H
+// pixels exceeds ..." when the size is past the limits, "<format>: image size W x H is
+// empty or negative" for zero or negative sides. Safe to call from any thread; the image
+// may be freed on any thread.
 Result<QImage> allocateImage(std::string_view formatName, int64_t width, int64_t height,
                              QImage::Format format = QImage::Format_RGB32);
+
+// Images of at least this many bytes come from the pool; smaller ones are plain QImages.
+inline constexpr int64_t kPooledImageMinBytes = int64_t(1) << 20;
+
+struct ImagePoolStats {
+    int64_t pooledBuffers = 0; // idle buffers kept for reuse
+    int64_t pooledBytes = 0;   // their total size
+    int64_t mapped = 0;        // buffers mapped from the system so far
+    int64_t reused = 0;        // allocations served from the pool so far
+    bool hugePages = false;    // transparent huge pages are used for the buffers
+};
+ImagePoolStats imagePoolStats();
+
+// Gives every idle pooled buffer back to the system (images still alive are unaffected).
+void trimImagePool();
 
 } // namespace oxlume::imaging

@@ -1,10 +1,402 @@
 #include "imaging/decoders/Jpeg.h"
 
+#include "imaging/ImageBuffer.h"
+#include "imaging/Limits.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
 namespace oxlume::imaging {
 
-// FIXME: placeholder until the JPEG decoder lands.
-bool sniffJpeg(Bytes) { return false; }
-Result<ImageInfo> readJpegInfo(Bytes) { return makeError("JPEG: decoder not available"); }
-Result<QImage> decodeJpeg(Bytes, DecodeObserver &) { return makeError("JPEG: decoder not available"); }
+namespace {
+
+// Rows asked of libjpeg per call: the cancel check runs between batches, and a rotated
+// image is turned one batch at a time through a small scratch buffer.
+constexpr int kBatchRows = 16;
+// A progressive file may carry any number of scans, each one a pass over the whole image.
+// Real encoders write about a dozen; hostile files write thousands to burn time.
+constexpr int kMaxScans = 500;
+
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_BGRA; // 0xAARRGGBB in memory order
+#else
+constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_ARGB;
+#endif
+
+enum class Stop { None, Failed, Cancelled, ObserverThrew, TooManyScans };
+
+// Everything libjpeg's callbacks and the setjmp functions touch. Plain data only: longjmp
+// skips destructors, so no object with one may live in a frame it jumps over.
+struct DecodeState {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    jpeg_progress_mgr progress;
+    std::jmp_buf jump;
+    bool created = false;
+    Stop stop = Stop::None;
+    char message[JMSG_LENGTH_MAX] = {};
+    int msgCode = 0;
+    DecodeObserver *observer = nullptr;
+    int lastPermille = -1;
+
+    // Output: rows are written into dest, turned as orientation says.
+    uchar *dest = nullptr;
+    qsizetype destBytesPerLine = 0;
+    int orientation = 1;
+    bool cmyk = false;
+    bool adobeInverted = false;
+    uint32_t *scratch = nullptr; // kBatchRows stored rows, for orientations 5..8
+};
+
+DecodeState &stateOf(j_common_ptr c) { return *static_cast<DecodeState *>(c->client_data); }
+
+[[noreturn]] void errorExit(j_common_ptr c)
+{
+    DecodeState &s = stateOf(c);
+    (*c->err->format_message)(c, s.message);
+    s.msgCode = c->err->msg_code;
+    s.stop = Stop::Failed;
+    std::longjmp(s.jump, 1);
+}
+
+// Warnings (corrupt data, premature end) are not failures: libjpeg goes on and fills in.
+void emitMessage(j_common_ptr, int) {}
+
+// False when the observer cancelled or threw; never lets an exception into libjpeg's frames.
+bool notifyObserver(DecodeState &s, int permille)
+{
+    try {
+        s.observer->progress(permille, 1000);
+        if (s.observer->cancelled()) {
+            s.stop = Stop::Cancelled;
+            return false;
+        }
+    } catch (...) {
+        s.stop = Stop::ObserverThrew;
+        return false;
+    }
+    return true;
+}
+
+// Progress over all passes: the input scans of a progressive file, then the output rows.
+void progressMonitor(j_common_ptr c)
+{
+    DecodeState &s = stateOf(c);
+    if (s.cinfo.input_scan_number > kMaxScans) {
+        s.stop = Stop::TooManyScans;
+        std::longjmp(s.jump, 1);
+    }
+    const jpeg_progress_mgr &p = *c->progress;
+    const double pass = p.pass_limit > 0 ? double(p.pass_counter) / double(p.pass_limit) : 0.0;
+    const int total = p.total_passes > 0 ? p.total_passes : 1;
+    int permille = int((double(p.completed_passes) + std::min(pass, 1.0)) * 1000.0 / total);
+    permille = std::clamp(permille, 0, 999); // 1000 is reported once the image is complete
+    if (permille < s.lastPermille + 10)
+        return;
+    s.lastPermille = permille;
+    if (!notifyObserver(s, permille))
+        std::longjmp(s.jump, 1);
+}
+
+void initState(DecodeState &s, DecodeObserver *observer)
+{
+    std::memset(&s.cinfo, 0, sizeof s.cinfo);
+    s.cinfo.err = jpeg_std_error(&s.err);
+    s.err.error_exit = errorExit;
+    s.err.emit_message = emitMessage;
+    s.cinfo.client_data = &s;
+    s.observer = observer;
+}
+
+// Header phase. Plain function with setjmp: nothing here has a destructor.
+bool openAndReadHeader(DecodeState *s, Bytes data, bool keepExif)
+{
+    if (setjmp(s->jump))
+        return false;
+    jpeg_create_decompress(&s->cinfo);
+    s->created = true;
+    s->cinfo.client_data = s;
+    // Bounds libjpeg's own buffers (a progressive file keeps every coefficient).
+    s->cinfo.mem->max_memory_to_use = long(kMaxImageBytes);
+    jpeg_mem_src(&s->cinfo, reinterpret_cast<const unsigned char *>(data.data()),
+                 static_cast<unsigned long>(data.size()));
+    if (keepExif)
+        jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&s->cinfo, TRUE);
+    return true;
+}
+
+inline uint8_t mul255(unsigned a, unsigned b)
+{
+    const unsigned t = a * b + 128;
+    return uint8_t((t + (t >> 8)) >> 8);
+}
+
+// In place: libjpeg's CMYK bytes become 0xFFRRGGBB pixels. Adobe writers store the inks
+// inverted (0 = full ink), everybody else stores them plainly.
+void cmykToRgb32(uchar *row, int width, bool adobeInverted)
+{
+    auto *px = reinterpret_cast<uint32_t *>(row);
+    for (int x = 0; x < width; ++x) {
+        const uchar *p = row + size_t(x) * 4;
+        unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!adobeInverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        px[x] = 0xFF000000u | uint32_t(mul255(c, k)) << 16 | uint32_t(mul255(m, k)) << 8 |
+                mul255(y, k);
+    }
+}
+
+void mirrorRow(uchar *row, int width)
+{
+    auto *px = reinterpret_cast<uint32_t *>(row);
+    std::reverse(px, px + width);
+}
+
+// Where stored row y starts in the destination, for the orientations that keep rows rows.
+uchar *destRow(const DecodeState &s, int y)
+{
+    const int h = int(s.cinfo.output_height);
+    const bool bottomUp = s.orientation == 3 || s.orientation == 4;
+    return s.dest + qsizetype(bottomUp ? h - 1 - y : y) * s.destBytesPerLine;
+}
+
+// Orientations 5..8 swap rows and columns: stored pixel (x, y) of an image w x h goes to
+// destination row dy(x), column dx(y). Each batch writes one short run per destination row.
+void scatterBatch(const DecodeState &s, int firstRow, int rows)
+{
+    const int w = int(s.cinfo.output_width);
+    const int h = int(s.cinfo.output_height);
+    const bool flipCols = s.orientation == 6 || s.orientation == 7; // dx = h-1-y
+    const bool flipRows = s.orientation == 7 || s.orientation == 8; // dy = w-1-x
+    for (int x = 0; x < w; ++x) {
+        const int dy = flipRows ? w - 1 - x : x;
+        auto *out = reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine);
+        for (int i = 0; i < rows; ++i) {
+            const int y = firstRow + i;
+            out[flipCols ? h - 1 - y : y] = s.scratch[size_t(i) * size_t(w) + size_t(x)];
+        }
+    }
+}
+
+// Pixel phase. Plain function with setjmp: nothing here has a destructor.
+bool decodeRows(DecodeState *s)
+{
+    if (setjmp(s->jump))
+        return false;
+    s->cinfo.progress = &s->progress;
+    jpeg_start_decompress(&s->cinfo);
+    const int w = int(s->cinfo.output_width);
+    const int h = int(s->cinfo.output_height);
+    const bool turned = s->orientation >= 5;
+    JSAMPROW rows[kBatchRows];
+    while (int(s->cinfo.output_scanline) < h) {
+        const int first = int(s->cinfo.output_scanline);
+        const int want = std::min(kBatchRows, h - first);
+        for (int i = 0; i < want; ++i)
+            rows[i] = turned ? reinterpret_cast<JSAMPROW>(s->scratch + size_t(i) * size_t(w))
+                             : destRow(*s, first + i);
+        const int got = int(jpeg_read_scanlines(&s->cinfo, rows, JDIMENSION(want)));
+        if (got <= 0) { // cannot happen with a memory source; never spin
+            std::snprintf(s->message, sizeof s->message, "no rows after row %d", first);
+            s->stop = Stop::Failed;
+            return false;
+        }
+        for (int i = 0; i < got; ++i) {
+            if (s->cmyk)
+                cmykToRgb32(rows[i], w, s->adobeInverted);
+            if (s->orientation == 2 || s->orientation == 3)
+                mirrorRow(rows[i], w);
+        }
+        if (turned)
+            scatterBatch(*s, first, got);
+    }
+    return true;
+}
+
+// Owns the libjpeg objects for one call; the only frame with destructors.
+class Decompressor {
+public:
+    explicit Decompressor(DecodeObserver *observer) { initState(m_s, observer); }
+    ~Decompressor()
+    {
+        if (m_s.created)
+            jpeg_destroy_decompress(&m_s.cinfo);
+    }
+    Decompressor(const Decompressor &) = delete;
+    Decompressor &operator=(const Decompressor &) = delete;
+
+    DecodeState &state() { return m_s; }
+    Error error() const;
+
+private:
+    DecodeState m_s;
+};
+
+Error Decompressor::error() const
+{
+    const jpeg_decompress_struct &c = m_s.cinfo;
+    switch (m_s.stop) {
+    case Stop::Cancelled:
+    case Stop::ObserverThrew:
+        return makeError("JPEG: cancelled");
+    case Stop::TooManyScans:
+        return makeError("JPEG: more than " + std::to_string(kMaxScans) +
+                         " scans; the file is damaged or hostile");
+    default:
+        break;
+    }
+    if (m_s.msgCode == JERR_BAD_PRECISION)
+        return makeError("JPEG: " + std::to_string(c.data_precision) +
+                         "-bit samples are not supported, only 8-bit ones");
+    if (m_s.msgCode == JERR_IMAGE_TOO_BIG)
+        return makeError("JPEG: image of " + std::to_string(c.image_width) + " x " +
+                         std::to_string(c.image_height) +
+                         " pixels exceeds the JPEG limit of 65500 pixels per side");
+    if (m_s.msgCode == JERR_NO_BACKING_STORE)
+        return makeError("JPEG: decoding needs more than " + std::to_string(kMaxImageBytes) +
+                         " bytes of working memory");
+    return makeError(std::string("JPEG: ") + m_s.message);
+}
+
+// Orientation tag 0x0112 of IFD0 in an APP1 "Exif" payload; 1 when absent or unreadable.
+int parseExifOrientation(Bytes app1)
+{
+    static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (app1.size() < 14 || std::memcmp(app1.data(), kExif, 6) != 0)
+        return 1;
+    const Bytes tiff = app1.subspan(6);
+    ByteReader r(tiff);
+    const uint16_t order = r.u16be();
+    if (order != 0x4949 && order != 0x4D4D) // "II" little-endian, "MM" big-endian
+        return 1;
+    const bool le = order == 0x4949;
+    auto u16 = [&] { return le ? r.u16le() : r.u16be(); };
+    auto u32 = [&] { return le ? r.u32le() : r.u32be(); };
+    if (u16() != 42)
+        return 1;
+    r.seek(u32());
+    const unsigned count = u16();
+    for (unsigned i = 0; i < count && !r.failed(); ++i) {
+        const uint16_t tag = u16();
+        const uint16_t type = u16();
+        r.skip(4); // value count
+        const uint32_t value = type == 4 ? u32() : u16(); // SHORT is the norm, LONG seen too
+        if (type != 4)
+            r.skip(2);
+        if (r.failed())
+            return 1;
+        if (tag == 0x0112)
+            return value >= 1 && value <= 8 ? int(value) : 1;
+    }
+    return 1;
+}
+
+int savedOrientation(const jpeg_decompress_struct &c)
+{
+    for (jpeg_saved_marker_ptr m = c.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1)
+            continue;
+        const Bytes payload(reinterpret_cast<const std::byte *>(m->data), m->data_length);
+        if (payload.size() >= 6 && std::memcmp(payload.data(), "Exif", 4) == 0)
+            return parseExifOrientation(payload);
+    }
+    return 1;
+}
+
+DecodeObserver &quietObserver()
+{
+    static DecodeObserver none;
+    return none;
+}
+
+} // namespace
+
+bool sniffJpeg(Bytes data)
+{
+    return data.size() >= 3 && data[0] == std::byte{0xFF} && data[1] == std::byte{0xD8} &&
+           data[2] == std::byte{0xFF};
+}
+
+Result<ImageInfo> readJpegInfo(Bytes data)
+{
+    Decompressor d(&quietObserver());
+    DecodeState &s = d.state();
+    if (!openAndReadHeader(&s, data, false))
+        return d.error();
+    ImageInfo info;
+    info.format = "JPEG";
+    info.width = int(s.cinfo.image_width);
+    info.height = int(s.cinfo.image_height);
+    info.bitDepth = s.cinfo.num_components * s.cinfo.data_precision;
+    return info;
+}
+
+int readJpegOrientation(Bytes data)
+{
+    Decompressor d(&quietObserver());
+    if (!openAndReadHeader(&d.state(), data, true))
+        return 1;
+    return savedOrientation(d.state().cinfo);
+}
+
+Result<QImage> decodeJpeg(Bytes data, DecodeObserver &observer)
+{
+    return decodeJpegWith(data, observer, JpegOptions{});
+}
+
+Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOptions &options)
+{
+    Decompressor d(&observer);
+    DecodeState &s = d.state();
+    if (!openAndReadHeader(&s, data, options.applyOrientation))
+        return d.error();
+    jpeg_decompress_struct &c = s.cinfo;
+
+    switch (c.jpeg_color_space) {
+    case JCS_CMYK:
+    case JCS_YCCK: // libjpeg turns YCCK into CMYK
+        c.out_color_space = JCS_CMYK;
+        s.cmyk = true;
+        s.adobeInverted = c.saw_Adobe_marker;
+        break;
+    default:
+        c.out_color_space = kRgb32Space;
+        break;
+    }
+    s.progress.progress_monitor = progressMonitor;
+
+    const int64_t w = c.image_width;
+    const int64_t h = c.image_height;
+    s.orientation = options.applyOrientation ? savedOrientation(c) : 1;
+    const bool turned = s.orientation >= 5;
+    Result<QImage> image = allocateImage("JPEG", turned ? h : w, turned ? w : h);
+    if (!image)
+        return image.error();
+
+    std::vector<uint32_t> scratch;
+    if (turned) {
+        scratch.resize(size_t(w) * kBatchRows);
+        s.scratch = scratch.data();
+    }
+    s.dest = image->bits();
+    s.destBytesPerLine = image->bytesPerLine();
+    if (!decodeRows(&s))
+        return d.error();
+    observer.progress(1000, 1000);
+    return image;
+}
 
 } // namespace oxlume::imaging

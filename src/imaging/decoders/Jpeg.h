@@ -1,10 +1,29 @@
 #pragma once
+// JPEG through libjpeg-turbo: baseline, progressive, arithmetic, greyscale, RGB, CMYK/YCCK.
 #include "imaging/decoders/Decoder.h"
 
 namespace oxlume::imaging {
 
+struct JpegOptions {
+    // Turn the image upright as its EXIF orientation (1..8) says. Off gives the stored pixels.
+    bool applyOrientation = true;
+};
+
+// True when data starts with SOI and a marker (FF D8 FF).
 bool sniffJpeg(Bytes data);
+
+// Width and height as STORED in the file, before any EXIF orientation turns them (use
+// readJpegOrientation to learn whether they swap). bitDepth = 8 x components. Fails on a
+// header that is cut short or unsupported (12-bit samples, no image).
 Result<ImageInfo> readJpegInfo(Bytes data);
+
+// The EXIF orientation (1..8) of the file; 1 when there is none or it is unreadable.
+int readJpegOrientation(Bytes data);
+
+// A Format_RGB32 image, turned upright unless options say otherwise. A file cut short in its
+// image data still succeeds: the rows that never arrived are grey. Fails with
+// "JPEG: cancelled" when the observer cancels, and with libjpeg's reason on bad data.
 Result<QImage> decodeJpeg(Bytes data, DecodeObserver &observer);
+Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOptions &options);
 
 } // namespace oxlume::imaging
