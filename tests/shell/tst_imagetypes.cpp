@@ -1,0 +1,102 @@
+#ifndef Q_MOC_RUN
+#include "platform/Errors.h"
+#include "shell/ImageTypes.h"
+#include "shell/MaskMatch.h"
+#include "shell/StringFunctions.h"
+#endif
+
+#include <QtTest>
+#include <string>
+
+using namespace oxlume;
+
+static QString q(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+class TestImageTypes : public QObject {
+    Q_OBJECT
+private slots:
+    void rowsInFilterOrder();
+    void commonRowIsUnionOfTheOthers();
+    void associatedExtensions();
+    void filtering_data();
+    void filtering();
+    void indexOutsideTableIsRangeError();
+};
+
+void TestImageTypes::rowsInFilterOrder()
+{
+    QStringList names;
+    for (const FileTypes &row : ImageTypeTable)
+        names << q(row.Description);
+    QCOMPARE(names, (QStringList{QStringLiteral("All Files"), QStringLiteral("Common Image Files"),
+                                 QStringLiteral("BMP Files"), QStringLiteral("JPEG Files"),
+                                 QStringLiteral("PCX Files"), QStringLiteral("PSD Files"),
+                                 QStringLiteral("WMF Files")}));
+    QCOMPARE(q(ImageTypeAt(kDefaultImageType).Description), QStringLiteral("Common Image Files"));
+    for (const FileTypes &row : ImageTypeTable) {
+        QVERIFY(!row.Masks.ends_with(';'));
+        QVERIFY(row.Masks.find(' ') == std::string_view::npos);
+        QCOMPARE(row.ProgID.empty(), !row.Associate);
+    }
+}
+
+void TestImageTypes::commonRowIsUnionOfTheOthers()
+{
+    const std::string expected = std::string(ImageTypeTable[3].Masks) + ';' +
+                                 std::string(ImageTypeTable[2].Masks) + ';' +
+                                 std::string(ImageTypeTable[4].Masks) + ';' +
+                                 std::string(ImageTypeTable[5].Masks) + ';' +
+                                 std::string(ImageTypeTable[6].Masks);
+    QCOMPARE(q(ImageTypeTable[1].Masks), q(expected));
+}
+
+void TestImageTypes::associatedExtensions()
+{
+    // What the association code derives: each mask of an associated row minus * and ?.
+    QStringList extensions;
+    for (const FileTypes &row : ImageTypeTable) {
+        if (!row.Associate)
+            continue;
+        for (const QString &mask : q(row.Masks).split(QLatin1Char(';')))
+            extensions << q(RemoveAll(RemoveAll(mask.toStdString(), "*"), "?"));
+    }
+    QCOMPARE(extensions.join(QLatin1Char(' ')),
+             QStringLiteral(".bmp .rle .dib .jpg .jpeg .jpe .jg .pcx .psd .wmf"));
+}
+
+void TestImageTypes::filtering_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("all: any name") << 0 << QByteArray("notes.txt") << true;
+    QTest::newRow("all: no extension") << 0 << QByteArray("README") << true;
+    QTest::newRow("common: capital JPG") << 1 << QByteArray("PHOTO.JPG") << true;
+    QTest::newRow("common: text file") << 1 << QByteArray("notes.txt") << false;
+    QTest::newRow("common: psd") << 1 << QByteArray("layers.psd") << true;
+    QTest::newRow("jpeg: .jg") << 3 << QByteArray("old.jg") << true;
+    QTest::newRow("jpeg: backup") << 3 << QByteArray("photo.jpeg.bak") << false;
+    QTest::newRow("bmp: rle") << 2 << QByteArray("x.RLE") << true;
+    QTest::newRow("bmp: jpg") << 2 << QByteArray("x.jpg") << false;
+    QTest::newRow("wmf") << 6 << QByteArray("clip.wmf") << true;
+}
+
+void TestImageTypes::filtering()
+{
+    QFETCH(int, row);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, listed);
+    QCOMPARE(MatchesMaskList(name.toStdString(), ImageTypeAt(row).Masks), listed);
+}
+
+void TestImageTypes::indexOutsideTableIsRangeError()
+{
+    QVERIFY_THROWS_EXCEPTION(RangeCheckError, ImageTypeAt(-1));
+    QVERIFY_THROWS_EXCEPTION(RangeCheckError, ImageTypeAt(7));
+}
+
+QTEST_APPLESS_MAIN(TestImageTypes)
+#include "tst_imagetypes.moc"
