@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -314,6 +315,22 @@ LONG keepDamagedFile(const std::string &file)
     return ERROR_SUCCESS;
 }
 
+// Deletes temporary files that a save killed half-way left behind. Only called with the
+// hive's lock held, so no save of ours can be using one of them.
+void removeStaleTemporaries(const std::string &file)
+{
+    const std::string folder = parentFolder(file);
+    const std::string prefix = file.substr(folder.size() + 1) + ".tmp-";
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 // One locked read-modify-write of a hive. change() edits the tree and returns its result;
 // the file is written only when change() succeeds and the text differs.
 template <typename Change>
@@ -341,6 +358,7 @@ LONG modifyHive(const std::string &file, Hive hive, Change change)
     const std::string bytes = reg::writeRegFile(tree, rootName(hive));
     if (!damaged && snap.state == FileState::Ok && bytes == snap.bytes)
         return ERROR_SUCCESS;
+    removeStaleTemporaries(file);
     if (damaged) {
         if (const LONG result = keepDamagedFile(file); result != ERROR_SUCCESS)
             return result;
