@@ -1,0 +1,267 @@
+// Pixel data of the PSD composite: channel-planar rows, raw, PackBits or ZIP, turned into
+// 8-bit samples and composed row by row into an RGB32/ARGB32 image.
+
+#include "imaging/ImageBuffer.h"
+#include "imaging/Limits.h"
+#include "imaging/decoders/PsdInternal.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace oxlume::imaging::psd {
+
+namespace {
+
+constexpr QRgb kMissing = 0xFF000000u; // rows the file does not hold: opaque black
+
+Error fail(const std::string &what) { return makeError("PSD: " + what); }
+
+// Where each used channel's stored rows are, whatever the compression.
+class RowSource {
+public:
+    RowSource(const Header &h, Bytes data) : m_h(h), m_data(data), m_rowBytes(rowBytes(h)) {}
+
+    Result<void> prepare(int used);
+    // The stored bytes of row y of channel c (used channels in order, c < used). Fewer than
+    // rowBytes() bytes (or RLE bytes cut short) means the file ends there.
+    Bytes storedRow(int c, int64_t y, bool &complete);
+    bool packed() const { return m_h.compression == Compression::Rle; }
+
+private:
+    Result<void> prepareRle(int used);
+    Result<void> prepareZip();
+    void undoPrediction();
+
+    const Header &m_h;
+    Bytes m_data;
+    uint64_t m_rowBytes;
+    uint64_t m_planeOffset = 0;         // raw and ZIP: offset of channel 0's first row
+    std::vector<uint64_t> m_cursor;     // RLE: each channel's next row offset
+    uint64_t m_tableOffset = 0;         // RLE: byte counts, channel-major
+    int m_countBytes = 2;               // RLE: 2 in PSD, 4 in PSB
+    QByteArray m_unzipped;              // ZIP: all planes
+};
+
+Result<void> RowSource::prepare(int used)
+{
+    m_planeOffset = m_h.dataOffset;
+    if (m_h.compression == Compression::Rle)
+        return prepareRle(used);
+    if (m_h.compression == Compression::Zip || m_h.compression == Compression::ZipPredicted)
+        return prepareZip();
+    return {};
+}
+
+Result<void> RowSource::prepareRle(int used)
+{
+    m_countBytes = m_h.version == 2 ? 4 : 2;
+    const uint64_t rows = uint64_t(m_h.channels) * uint64_t(m_h.height);
+    const uint64_t tableBytes = rows * uint64_t(m_countBytes);
+    const uint64_t left = m_data.size() - m_h.dataOffset;
+    if (tableBytes > left)
+        return fail("RLE byte count table of " + std::to_string(tableBytes) +
+                    " bytes runs past the end of the file (" + std::to_string(left) + " bytes left)");
+    m_tableOffset = m_h.dataOffset;
+    // Each channel's data starts after all rows of the channels before it.
+    ByteReader table(m_data, m_tableOffset);
+    uint64_t offset = m_tableOffset + tableBytes;
+    m_cursor.assign(size_t(used), 0);
+    for (int c = 0; c < used; ++c) {
+        m_cursor[size_t(c)] = offset;
+        for (int64_t y = 0; y < m_h.height; ++y)
+            offset += m_countBytes == 4 ? table.u32be() : table.u16be();
+    }
+    return {};
+}
+
+Result<void> RowSource::prepareZip()
+{
+    const uint64_t expected = m_rowBytes * uint64_t(m_h.height) * uint64_t(m_h.channels);
+    if (expected > uint64_t(kMaxImageBytes))
+        return fail("ZIP planes of " + std::to_string(expected) + " bytes exceed the limit of " +
+                    std::to_string(kMaxImageBytes));
+    Bytes packed = m_data.subspan(m_h.dataOffset);
+    // qUncompress wants the expected size as a 4-byte big-endian prefix before the zlib stream.
+    QByteArray input;
+    input.reserve(qsizetype(packed.size() + 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        input.append(char(uint8_t(expected >> shift)));
+    input.append(reinterpret_cast<const char *>(packed.data()), qsizetype(packed.size()));
+    m_unzipped = qUncompress(input);
+    if (uint64_t(m_unzipped.size()) != expected)
+        return fail("ZIP data is damaged or cut short (" + std::to_string(m_unzipped.size()) + " of " +
+                    std::to_string(expected) + " bytes unpacked)");
+    if (m_h.compression == Compression::ZipPredicted)
+        undoPrediction();
+    m_data = Bytes(reinterpret_cast<const std::byte *>(m_unzipped.constData()), size_t(expected));
+    m_planeOffset = 0;
+    return {};
+}
+
+// ZIP with prediction stores each row as differences from the sample to its left; 32-bit
+// rows also have their float bytes split into four planes (all first bytes, then seconds...).
+void RowSource::undoPrediction()
+{
+    auto *bytes = reinterpret_cast<uint8_t *>(m_unzipped.data());
+    const size_t w = size_t(m_h.width);
+    const size_t rows = size_t(m_h.height) * size_t(m_h.channels);
+    std::vector<uint8_t> shuffled(m_h.depth == 32 ? size_t(m_rowBytes) : 0);
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t *row = bytes + r * m_rowBytes;
+        if (m_h.depth == 16) {
+            uint16_t prev = 0;
+            for (size_t x = 0; x < w; ++x) {
+                prev = uint16_t(prev + (uint16_t(row[2 * x] << 8) | row[2 * x + 1]));
+                row[2 * x] = uint8_t(prev >> 8);
+                row[2 * x + 1] = uint8_t(prev);
+            }
+            continue;
+        }
+        for (size_t i = 1; i < m_rowBytes; ++i)
+            row[i] = uint8_t(row[i] + row[i - 1]);
+        if (m_h.depth == 32) {
+            for (size_t x = 0; x < w; ++x)
+                for (size_t b = 0; b < 4; ++b)
+                    shuffled[4 * x + b] = row[b * w + x];
+            std::memcpy(row, shuffled.data(), m_rowBytes);
+        }
+    }
+}
+
+Bytes RowSource::storedRow(int c, int64_t y, bool &complete)
+{
+    uint64_t offset = 0;
+    uint64_t length = m_rowBytes;
+    if (m_h.compression == Compression::Rle) {
+        ByteReader table(m_data, m_tableOffset + (uint64_t(c) * uint64_t(m_h.height) + uint64_t(y)) *
+                                                     uint64_t(m_countBytes));
+        length = m_countBytes == 4 ? table.u32be() : table.u16be();
+        offset = m_cursor[size_t(c)];
+        m_cursor[size_t(c)] += length;
+    } else {
+        offset = m_planeOffset + (uint64_t(c) * uint64_t(m_h.height) + uint64_t(y)) * m_rowBytes;
+    }
+    const uint64_t size = m_data.size();
+    if (offset >= size) {
+        complete = false;
+        return {};
+    }
+    complete = length <= size - offset;
+    return m_data.subspan(size_t(offset), size_t(std::min(length, size - offset)));
+}
+
+// 16-bit samples to 8 bits, rounded: round(v / 257).
+inline uint8_t reduce16(uint16_t v) { return uint8_t((uint32_t(v) + 128u) / 257u); }
+
+// Float samples: linear 0..1 scaled straight to 0..255, as other readers show them.
+inline uint8_t reduceFloat(uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    if (!(f > 0.0f)) // also NaN
+        return 0;
+    if (f >= 1.0f)
+        return 255;
+    return uint8_t(f * 255.0f + 0.5f);
+}
+
+// Stored row bytes (depth 1, 16 or 32) to one 8-bit sample per pixel.
+void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out)
+{
+    const size_t w = size_t(h.width);
+    std::memset(out, 0, w);
+    if (h.depth == 1) {
+        // Bitmap mode: a set bit is black.
+        for (size_t x = 0; x < w && x / 8 < inLength; ++x)
+            out[x] = (in[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+    } else if (h.depth == 16) {
+        const size_t n = std::min(w, inLength / 2);
+        for (size_t x = 0; x < n; ++x)
+            out[x] = reduce16(uint16_t(in[2 * x] << 8 | in[2 * x + 1]));
+    } else if (h.depth == 32) {
+        const size_t n = std::min(w, inLength / 4);
+        for (size_t x = 0; x < n; ++x)
+            out[x] = reduceFloat(uint32_t(in[4 * x]) << 24 | uint32_t(in[4 * x + 1]) << 16 |
+                                 uint32_t(in[4 * x + 2]) << 8 | uint32_t(in[4 * x + 3]));
+    } else {
+        std::memcpy(out, in, std::min(w, inLength));
+    }
+}
+
+} // namespace
+
+// The colour conversions of the composite's modes, one row at a time.
+void composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line);
+
+Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &observer)
+{
+    const bool alpha = h.mergedAlpha || (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 &&
+                                         h.transparentIndex < 256);
+    auto allocated = allocateImage("PSD", h.width, h.height,
+                                   alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    OX_TRY(allocated);
+    QImage image = std::move(allocated.value());
+
+    const int used = usedChannels(h);
+    RowSource source(h, data);
+    OX_TRY(source.prepare(used));
+
+    std::array<QRgb, 256> palette{};
+    if (h.mode == ColorMode::Indexed) {
+        const auto *p = reinterpret_cast<const uint8_t *>(h.colourData.data());
+        for (size_t i = 0; i < 256; ++i)
+            palette[i] = qRgb(p[i], p[256 + i], p[512 + i]);
+        if (h.transparentIndex >= 0 && h.transparentIndex < 256)
+            palette[size_t(h.transparentIndex)] = 0;
+    }
+
+    const size_t w = size_t(h.width);
+    const size_t stored = size_t(rowBytes(h));
+    const bool direct8 = h.depth == 8 && !source.packed();
+    std::vector<uint8_t> samples(size_t(used) * w);
+    std::vector<uint8_t> unpacked(source.packed() ? stored : 0);
+    std::array<const uint8_t *, 5> rows{};
+
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    RowProgress progress(observer, h.height);
+    int64_t y = 0;
+    bool truncated = false;
+    for (; y < h.height && !truncated; ++y) {
+        for (int c = 0; c < used; ++c) {
+            bool complete = true;
+            Bytes row = source.storedRow(c, y, complete);
+            const auto *in = reinterpret_cast<const uint8_t *>(row.data());
+            size_t inLength = row.size();
+            uint8_t *out = samples.data() + size_t(c) * w;
+            if (source.packed()) {
+                inLength = unpackBits(row, unpacked.data(), stored);
+                std::fill(unpacked.begin() + std::ptrdiff_t(inLength), unpacked.end(), uint8_t(0));
+                in = unpacked.data();
+                inLength = stored;
+            }
+            if (direct8 && complete) {
+                rows[size_t(c)] = in; // raw 8-bit rows are read in place
+            } else {
+                toSamples(h, in, inLength, out);
+                rows[size_t(c)] = out;
+            }
+            truncated = truncated || !complete;
+        }
+        composeRow(h, rows.data(), palette.data(), reinterpret_cast<QRgb *>(bits + y * stride));
+        if (!progress.row(y + 1))
+            return fail("cancelled");
+    }
+    // The header was whole but the pixel data ends early: show what decoded.
+    for (; y < h.height; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride), w, kMissing);
+    return image;
+}
+
+} // namespace oxlume::imaging::psd
