@@ -27,6 +27,14 @@ using namespace oxlume::imaging;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Qt and its image plugins (libpng, libtiff) log warnings on stderr; the tool promises one
+// line of reason there, so only critical messages get through unless asked for.
+void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "oxlume-convert: %s\n", qPrintable(message));
+}
+
 int usage(std::FILE *to, int status)
 {
     std::fputs("usage: oxlume-convert IN OUT.png\n"
@@ -124,6 +132,8 @@ int main(int argc, char **argv)
     // converter never shows a window, so it needs no display either.
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("OXLUME_CONVERT_VERBOSE"))
+        qInstallMessageHandler(quietMessages);
     QGuiApplication app(argc, argv);
 
     return info ? printInfo(args[0]) : convert(args[0], args[1]);

@@ -29,15 +29,21 @@ QByteArray wrap(Bytes data)
                                    qsizetype(data.size()));
 }
 
-// A reader over data with the format picked from the content alone. Holds the buffer the
-// reader reads from, so the two live and die together.
+// A reader over data, for the given format or, with none, the format picked from the
+// content. Holds the buffer the reader reads from, so the two live and die together.
 class ContentReader {
 public:
-    explicit ContentReader(Bytes data) : m_bytes(wrap(data)), m_buffer(&m_bytes)
+    explicit ContentReader(Bytes data, const QByteArray &format = {})
+        : m_bytes(wrap(data)), m_buffer(&m_bytes)
     {
         m_buffer.open(QIODevice::ReadOnly);
         m_reader.setDevice(&m_buffer);
-        m_reader.setDecideFormatFromContent(true);
+        if (!format.isEmpty()) {
+            m_reader.setFormat(format);
+            m_reader.setDecideFormatFromContent(false);
+        } else {
+            m_reader.setDecideFormatFromContent(true);
+        }
         m_reader.setAutoTransform(true);
         m_reader.setAllocationLimit(int(kMaxImageBytes >> 20));
     }
@@ -49,29 +55,88 @@ private:
     QImageReader m_reader;
 };
 
+std::string_view head(Bytes data, size_t n)
+{
+    return {reinterpret_cast<const char *>(data.data()), std::min(data.size(), n)};
+}
+
 // The SVG reader claims anything that looks like XML or gzip. Accept it only for data that
 // really holds an <svg element near the start (or is compressed, as .svgz is).
 bool plausibleSvg(Bytes data)
 {
     if (data.size() >= 2 && data[0] == std::byte{0x1f} && data[1] == std::byte{0x8b})
         return true;
-    const size_t n = std::min<size_t>(data.size(), 4096);
-    const std::string_view head(reinterpret_cast<const char *>(data.data()), n);
-    return head.find("<svg") != std::string_view::npos;
+    return head(data, 4096).find("<svg") != std::string_view::npos;
 }
 
-// The reader's format name for data, or nothing when no installed reader (other than the
-// ones for our own formats) claims it.
-std::optional<QByteArray> detectFormat(ContentReader &content, Bytes data)
+// The ICO reader claims anything that starts with 00 00 01 00 or 00 00 02 00, which
+// includes many TGA headers. Ask for a directory whose entries all lie inside the data and
+// whose first image is a PNG or a BITMAPINFOHEADER.
+bool plausibleIco(Bytes data)
 {
-    if (data.empty() || !content.reader().canRead())
+    ByteReader r(data);
+    const uint16_t reserved = r.u16le(), type = r.u16le(), count = r.u16le();
+    if (r.failed() || reserved != 0 || (type != 1 && type != 2) || count == 0)
+        return false;
+    const uint64_t directoryEnd = 6 + uint64_t(count) * 16;
+    uint32_t firstOffset = 0;
+    for (int i = 0; i < count; ++i) {
+        r.skip(8);
+        const uint32_t size = r.u32le(), offset = r.u32le();
+        if (r.failed() || size == 0 || offset < directoryEnd ||
+            uint64_t(offset) + size > data.size())
+            return false;
+        if (i == 0)
+            firstOffset = offset;
+    }
+    ByteReader image(data, firstOffset);
+    const uint32_t magic = image.u32be();
+    if (magic == 0x89504e47u) // PNG signature
+        return true;
+    const uint32_t headerSize = (magic >> 24) | ((magic >> 8) & 0xff00u) |
+                                ((magic << 8) & 0xff0000u) | (magic << 24);
+    return headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 ||
+           headerSize == 124; // the BITMAPINFOHEADER family
+}
+
+bool plausible(const QByteArray &format, Bytes data)
+{
+    if (format == "svg" || format == "svgz")
+        return plausibleSvg(data);
+    if (format == "ico" || format == "cur")
+        return plausibleIco(data);
+    return true;
+}
+
+bool claims(Bytes data, const QByteArray &format)
+{
+    ContentReader content(data, format);
+    return content.reader().canRead() && plausible(format, data);
+}
+
+// The reader format for data, or nothing when no installed reader (other than the ones for
+// our own formats) claims it. Qt's own pick comes first; when that pick is implausible,
+// every other installed reader gets its turn, so a TGA is not lost to the ICO reader.
+std::optional<QByteArray> detectFormat(Bytes data)
+{
+    if (data.empty())
         return std::nullopt;
-    const QByteArray format = content.reader().format().toLower();
-    if (format.isEmpty() || isOwnFormat(format))
-        return std::nullopt;
-    if ((format == "svg" || format == "svgz") && !plausibleSvg(data))
-        return std::nullopt;
-    return format;
+    ContentReader content(data);
+    QByteArray picked;
+    if (content.reader().canRead()) {
+        picked = content.reader().format().toLower();
+        if (isOwnFormat(picked))
+            return std::nullopt; // ours, but our decoder did not take it: not Qt's to read
+        if (!picked.isEmpty() && plausible(picked, data))
+            return picked;
+    }
+    for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+        if (format == picked || isOwnFormat(format))
+            continue;
+        if (claims(data, format))
+            return format;
+    }
+    return std::nullopt;
 }
 
 // Bits per pixel as the file stores them, as far as the reader tells: Qt widens 24-bit RGB
@@ -88,6 +153,46 @@ int storedBitDepth(QImage::Format format)
     default:
         return QImage::toPixelFormat(format).bitsPerPixel();
     }
+}
+
+// GIF readers report no pixel format before decoding; the global colour table's size is
+// the stored depth.
+int gifBitDepth(Bytes data)
+{
+    ByteReader r(data, 10);
+    const uint8_t flags = r.u8();
+    return r.failed() ? 0 : (flags & 0x80) ? (flags & 7) + 1 : 8;
+}
+
+bool hasSizeVariants(const QByteArray &format)
+{
+    return format == "ico" || format == "cur" || format == "icns";
+}
+
+// Icon files hold one picture at several sizes: show the largest (the deepest among equals),
+// as a viewer should, rather than whichever comes first. Leaves the reader on that image.
+void jumpToBestVariant(QImageReader &reader, const QByteArray &format)
+{
+    if (!hasSizeVariants(format))
+        return;
+    const int count = std::min(reader.imageCount(), 256);
+    int best = -1;
+    int64_t bestArea = -1;
+    int bestDepth = -1;
+    for (int i = 0; i < count; ++i) {
+        if (!reader.jumpToImage(i))
+            break;
+        const QSize size = reader.size();
+        const int64_t area = size.isValid() ? int64_t(size.width()) * size.height() : 0;
+        const int depth = storedBitDepth(reader.imageFormat());
+        if (area > bestArea || (area == bestArea && depth > bestDepth)) {
+            best = i;
+            bestArea = area;
+            bestDepth = depth;
+        }
+    }
+    if (best >= 0)
+        reader.jumpToImage(best);
 }
 
 std::string formatLabel(const QByteArray &format) { return format.toUpper().toStdString(); }
@@ -109,20 +214,17 @@ Result<void> checkSize(const std::string &label, QSize size)
 
 } // namespace
 
-bool sniffQtPlugin(Bytes data)
-{
-    ContentReader content(data);
-    return detectFormat(content, data).has_value();
-}
+bool sniffQtPlugin(Bytes data) { return detectFormat(data).has_value(); }
 
 Result<ImageInfo> readQtPluginInfo(Bytes data)
 {
-    ContentReader content(data);
-    const std::optional<QByteArray> format = detectFormat(content, data);
+    const std::optional<QByteArray> format = detectFormat(data);
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");
     const std::string label = formatLabel(*format);
+    ContentReader content(data, *format);
     QImageReader &reader = content.reader();
+    jumpToBestVariant(reader, *format);
     const QSize size = reader.size();
     if (!size.isValid())
         return makeError(label + ": the header gives no image size");
@@ -133,18 +235,19 @@ Result<ImageInfo> readQtPluginInfo(Bytes data)
     const bool swaps = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
     info.width = swaps ? size.height() : size.width();
     info.height = swaps ? size.width() : size.height();
-    info.bitDepth = storedBitDepth(reader.imageFormat());
+    info.bitDepth = *format == "gif" ? gifBitDepth(data) : storedBitDepth(reader.imageFormat());
     return info;
 }
 
 Result<QImage> decodeQtPlugin(Bytes data, DecodeObserver &observer)
 {
-    ContentReader content(data);
-    const std::optional<QByteArray> format = detectFormat(content, data);
+    const std::optional<QByteArray> format = detectFormat(data);
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");
     const std::string label = formatLabel(*format);
+    ContentReader content(data, *format);
     QImageReader &reader = content.reader();
+    jumpToBestVariant(reader, *format);
     OX_TRY(checkSize(label, reader.size()));
 
     // Qt's readers decode in one call with no progress of their own: report the start and
