@@ -3,9 +3,7 @@
 #include "platform/Errors.h"
 #endif
 
-#include <QTemporaryDir>
 #include <QtTest>
-#include <fstream>
 
 using namespace oxlume;
 
@@ -28,8 +26,6 @@ private slots:
     void positionals_data();
     void positionals();
     void valueKinds();
-    void caseSensitiveAndPrefixSettings();
-    void positionalMustExist();
     void badKindOrIndex();
 };
 
@@ -126,36 +122,6 @@ void TestParams::valueKinds()
     QCOMPARE(value, std::string("x"));
     QCOMPARE(MatchOption(table, settings, "-nothing=x", value), -1);
     QCOMPARE(value, std::string());
-}
-
-void TestParams::caseSensitiveAndPrefixSettings()
-{
-    std::array<TParamOption, 1> table{{{"go", TParamKind::Switch, false, 0, false, {}}}};
-    TParamSettings settings;
-    settings.CaseSensitive = true;
-    settings.RequirePrefix = false;
-    ParseCommandLine(table, settings, Args{"GO", "x"});
-    QVERIFY(!table[0].Given);
-    QCOMPARE(settings.Positional, (Args{"GO", "x"}));
-    ParseCommandLine(table, settings, Args{"go"});
-    QVERIFY(table[0].Given);
-    QCOMPARE(settings.PositionalCount, 0);
-
-    settings.AllowPositional = false;
-    ParseCommandLine(table, settings, Args{"a", "b"});
-    QCOMPARE(settings.PositionalCount, 0);
-}
-
-void TestParams::positionalMustExist()
-{
-    QTemporaryDir dir;
-    const std::string file = dir.path().toStdString() + "/there.jpg";
-    std::ofstream(file) << "x";
-    std::array<TParamOption, 0> table{};
-    TParamSettings settings;
-    settings.PositionalMustExist = true;
-    ParseCommandLine(table, settings, Args{dir.path().toStdString(), "/no/such.jpg", file});
-    QCOMPARE(settings.Positional, (Args{file})); // a folder is not a file
 }
 
 void TestParams::badKindOrIndex()

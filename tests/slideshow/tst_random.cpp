@@ -21,13 +21,11 @@ private slots:
     void betweenEdgeValues();
     void betweenSingleValueDoesNotStep();
     void betweenRejectsBadRanges();
-    void betweenSequence();
     void withoutRepeatWindows_data();
     void withoutRepeatWindows();
     void withoutRepeatUnrecordedWithoutHistory();
     void withoutRepeatAssertions_data();
     void withoutRepeatAssertions();
-    void processWideGenerator();
 };
 
 void TestRandom::nextFollowsPsdes_data()
@@ -126,15 +124,6 @@ void TestRandom::betweenRejectsBadRanges()
     QVERIFY_THROWS_EXCEPTION(IntegerOverflow, g.between(INT_MAX - 2, INT_MAX));
 }
 
-void TestRandom::betweenSequence()
-{
-    RandomGenerator g; // the start state 1,1
-    QList<int> got;
-    for (int k = 0; k < 8; ++k)
-        got << g.between(0, 9);
-    QCOMPARE(got, (QList<int>{3, 3, 0, 2, 1, 9, 6, 8}));
-}
-
 void TestRandom::withoutRepeatWindows_data()
 {
     QTest::addColumn<int>("max");
@@ -213,20 +202,6 @@ void TestRandom::withoutRepeatAssertions()
         QCOMPARE(QString::fromStdString(e.what()),
                  QStringLiteral("Assertion failure (RandomNumbers, line %1)").arg(line));
     }
-}
-
-void TestRandom::processWideGenerator()
-{
-    SeedRandom(10, 20, 1024);
-    QCOMPARE(RandomWithoutRepeat(0, 2), 0);
-    const int a = RandomWithoutRepeat(5, 2);
-    const int b = RandomWithoutRepeat(5, 2);
-    QVERIFY(a != b);
-    QVERIFY(InRandomHistory(a) && InRandomHistory(b));
-    RandomWithoutRepeat(0, 0);
-    QVERIFY(!InRandomHistory(a));
-    const int r = RandomBetween(3, 8);
-    QVERIFY(r >= 3 && r <= 9);
 }
 
 QTEST_APPLESS_MAIN(TestRandom)
