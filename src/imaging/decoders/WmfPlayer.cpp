@@ -1,0 +1,1068 @@
+// Metafile playback: a small GDI device context (objects, mapping, clipping, saved states)
+// that paints each record through QPainter in raster coordinates.
+
+#include "imaging/decoders/WmfPlayer.h"
+
+#include "imaging/decoders/Bmp.h"
+#include "imaging/decoders/WmfRecords.h"
+
+#include <QElapsedTimer>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <numbers>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace oxlume::imaging::wmf {
+
+namespace {
+
+// COLORREF: 0x00bbggrr. Palette-index forms (high byte 1 or 2) are taken as plain RGB.
+QColor colorRef(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+struct Pen {
+    int style = kPsSolid;
+    int width = 0; // logical units; 0 = one device pixel
+    QColor color = Qt::black;
+};
+
+struct Brush {
+    int style = kBsSolid;
+    QColor color = Qt::white;
+    int hatch = 0;
+    QImage pattern;
+};
+
+struct Font {
+    int height = 0; // < 0: character (em) height, > 0: cell height, 0: default
+    int width = 0;
+    int escapement = 0; // tenths of a degree, counter-clockwise
+    int weight = 400;
+    bool italic = false, underline = false, strikeOut = false;
+    int charset = 0;
+    QString face;
+};
+
+struct GdiObject {
+    enum class Kind { Free, Pen, Brush, Font, Palette, Region };
+    Kind kind = Kind::Free;
+    Pen pen;
+    Brush brush;
+    Font font;
+};
+
+struct DcState {
+    Pen pen;
+    Brush brush;
+    Font font;
+    QColor textColor = Qt::black;
+    QColor bkColor = Qt::white;
+    int bkMode = kBkOpaque;
+    int polyFillMode = kPolyFillAlternate;
+    int rop2 = kR2CopyPen;
+    int textAlign = 0;
+    int charExtra = 0;
+    int mapMode = kMmText;
+    QPointF windowOrg{0, 0}, windowExt{1, 1}, viewportOrg{0, 0}, viewportExt{1, 1};
+    bool windowExtSet = false;
+    QPointF position{0, 0}; // current position, logical
+    bool clipped = false;
+    QRegion clip; // raster coordinates
+};
+
+double metricScale(int mapMode)
+{
+    switch (mapMode) {
+    case kMmLoMetric: return 96.0 / 254.0;
+    case kMmHiMetric: return 96.0 / 2540.0;
+    case kMmLoEnglish: return 96.0 / 100.0;
+    case kMmHiEnglish: return 96.0 / 1000.0;
+    case kMmTwips: return 96.0 / 1440.0;
+    default: return 0.0;
+    }
+}
+
+// Windows-1252 for 0x80..0x9F; the rest of the ANSI code page is Latin-1.
+const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+const char *codePageOf(int charset)
+{
+    switch (charset) {
+    case 128: return "Shift_JIS";
+    case 129: return "windows-949";
+    case 134: return "GBK";
+    case 136: return "Big5";
+    case 161: return "windows-1253";
+    case 162: return "windows-1254";
+    case 163: return "windows-1258";
+    case 177: return "windows-1255";
+    case 178: return "windows-1256";
+    case 186: return "windows-1257";
+    case 204: return "windows-1251";
+    case 222: return "windows-874";
+    case 238: return "windows-1250";
+    default: return nullptr;
+    }
+}
+
+QString decodeText(Bytes bytes, int charset)
+{
+    const QByteArray raw(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+    if (const char *cp = codePageOf(charset)) {
+        QStringDecoder decoder(cp);
+        if (decoder.isValid())
+            return decoder.decode(raw);
+    }
+    QString s;
+    s.reserve(raw.size());
+    for (char c : raw) {
+        const auto b = uint8_t(c);
+        s.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b)));
+    }
+    return s;
+}
+
+// Where the pixels of a packed DIB come from: its stated height's sign says bottom-up.
+bool dibIsBottomUp(Bytes dib)
+{
+    ByteReader r(dib);
+    const uint32_t headerSize = r.u32le();
+    if (headerSize == 12) {
+        r.skip(2);
+        return r.i16le() > 0;
+    }
+    r.skip(4);
+    return r.i32le() > 0;
+}
+
+class NullObserver : public DecodeObserver {};
+
+class Player {
+public:
+    Player(const Header &header, const Layout &layout, QImage &image)
+        : m_layout(layout), m_width(image.width()), m_height(image.height()), m_painter(&image)
+    {
+        m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+        if (layout.windowAtStart) {
+            m_dc.mapMode = kMmAnisotropic;
+            m_dc.windowOrg = layout.frame.topLeft();
+            m_dc.windowExt = QPointF(layout.frame.width(), layout.frame.height());
+            m_dc.windowExtSet = true;
+        }
+        (void)header;
+        m_painter.setRenderHint(QPainter::Antialiasing, true);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        updateTransform();
+        m_painter.setBackground(m_dc.bkColor);
+        m_painter.setBackgroundMode(Qt::OpaqueMode);
+    }
+
+    void record(const RecordView &rec);
+
+private:
+    // Mapping
+    QPointF map(double x, double y) const { return {x * m_sx + m_tx, y * m_sy + m_ty}; }
+    QRectF mapRect(double l, double t, double r, double b) const
+    {
+        return QRectF(map(l, t), map(r, b)).normalized();
+    }
+    void updateTransform();
+
+    // State and objects
+    void createObject(GdiObject object);
+    void selectObject(int index);
+    void deleteObject(int index);
+    void saveDc();
+    void restoreDc(int which);
+    void applyClip();
+    void clipRect(const QRectF &device, bool exclude);
+
+    // Drawing
+    bool preparePen(bool withBrush); // false: nothing to draw (R2_NOP)
+    QPen makePen() const;
+    QBrush makeBrush() const;
+    void strokeAndFill(const QPainterPath &path, bool fill);
+    void polygon(ByteReader &r, bool closed);
+    void polyPolygon(ByteReader &r);
+    void rectangle(ByteReader &r, int kind);
+    void arc(ByteReader &r, int kind);
+    void text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
+              std::optional<QRectF> rect);
+    void textOut(ByteReader &r);
+    void extTextOut(ByteReader &r);
+    void blit(const RecordView &rec);
+    void patBlt(const QRectF &device, int rop);
+    void drawDib(Bytes dib, QRectF srcRect, QPointF d0, QPointF d1, int rop);
+
+    const Layout &m_layout;
+    int m_width, m_height;
+    QPainter m_painter;
+    bool m_canDrawText = false;
+    double m_sx = 1, m_sy = 1, m_tx = 0, m_ty = 0;
+    DcState m_dc;
+    std::vector<DcState> m_saved;
+    int m_unsavedDepth = 0; // SAVEDCs past the cap, so that their RESTOREDCs pair up
+    std::vector<GdiObject> m_objects;
+    std::set<int> m_freeSlots;
+};
+
+void Player::updateTransform()
+{
+    const DcState &dc = m_dc;
+    if ((dc.mapMode == kMmAnisotropic || dc.mapMode == kMmIsotropic) && dc.windowExtSet) {
+        // The window fills the picture. Viewport records are not applied here: they address
+        // the writer's device, whose size the file does not tell.
+        double sx = m_width / dc.windowExt.x();
+        double sy = m_height / dc.windowExt.y();
+        if (dc.mapMode == kMmIsotropic) {
+            const double m = std::min(std::abs(sx), std::abs(sy));
+            sx = std::copysign(m, sx), sy = std::copysign(m, sy);
+        }
+        m_sx = sx, m_sy = sy;
+        m_tx = -dc.windowOrg.x() * sx;
+        m_ty = -dc.windowOrg.y() * sy;
+        return;
+    }
+    // Fixed-scale modes: device = (p - windowOrg) * k + viewportOrg, and the layout's frame,
+    // taken through the same mapping from the starting origin, fills the picture.
+    const double k = metricScale(dc.mapMode);
+    const double kx = k > 0 ? k : 1.0, ky = k > 0 ? -k : 1.0;
+    const QRectF &f = m_layout.frame;
+    const QPointF o = m_layout.originAtStart;
+    const QRectF frame = QRectF(QPointF((f.left() - o.x()) * kx, (f.top() - o.y()) * ky),
+                                QPointF((f.right() - o.x()) * kx, (f.bottom() - o.y()) * ky))
+                             .normalized();
+    const double fw = frame.width() > 0 ? frame.width() : 1.0;
+    const double fh = frame.height() > 0 ? frame.height() : 1.0;
+    m_sx = kx * m_width / fw;
+    m_sy = ky * m_height / fh;
+    m_tx = (-dc.windowOrg.x() * kx + dc.viewportOrg.x() - frame.left()) * m_width / fw;
+    m_ty = (-dc.windowOrg.y() * ky + dc.viewportOrg.y() - frame.top()) * m_height / fh;
+}
+
+void Player::createObject(GdiObject object)
+{
+    // A new object takes the lowest free slot of the table.
+    if (!m_freeSlots.empty()) {
+        const int slot = *m_freeSlots.begin();
+        m_freeSlots.erase(m_freeSlots.begin());
+        m_objects[size_t(slot)] = std::move(object);
+    } else if (m_objects.size() < size_t(kMaxObjects)) {
+        m_objects.push_back(std::move(object));
+    }
+}
+
+void Player::selectObject(int index)
+{
+    if (index < 0 || size_t(index) >= m_objects.size())
+        return;
+    const GdiObject &o = m_objects[size_t(index)];
+    switch (o.kind) {
+    case GdiObject::Kind::Pen: m_dc.pen = o.pen; break;
+    case GdiObject::Kind::Brush: m_dc.brush = o.brush; break;
+    case GdiObject::Kind::Font: m_dc.font = o.font; break;
+    default: break;
+    }
+}
+
+void Player::deleteObject(int index)
+{
+    // The selected copy in the device context stays usable, as GDI keeps a selected object.
+    if (index < 0 || size_t(index) >= m_objects.size() ||
+        m_objects[size_t(index)].kind == GdiObject::Kind::Free)
+        return;
+    m_objects[size_t(index)] = GdiObject{};
+    m_freeSlots.insert(index);
+}
+
+void Player::saveDc()
+{
+    if (m_saved.size() >= size_t(kMaxSaveDepth) || m_unsavedDepth > 0) {
+        ++m_unsavedDepth;
+        return;
+    }
+    m_saved.push_back(m_dc);
+}
+
+void Player::restoreDc(int which)
+{
+    // Negative: that many levels back. Positive: the absolute level (1 = first save).
+    const int64_t depth = int64_t(m_saved.size()) + m_unsavedDepth;
+    int64_t levels = which < 0 ? -int64_t(which) : depth - which + 1;
+    if (which == 0 || levels <= 0 || levels > depth)
+        return;
+    const int64_t unsaved = std::min<int64_t>(levels, m_unsavedDepth);
+    m_unsavedDepth -= int(unsaved);
+    levels -= unsaved;
+    if (levels == 0 && unsaved > 0) {
+        // Restoring a level that was never stored: keep the newest stored one.
+        if (!m_saved.empty())
+            m_dc = m_saved.back();
+    } else if (levels > 0) {
+        m_dc = m_saved[m_saved.size() - size_t(levels)];
+        m_saved.resize(m_saved.size() - size_t(levels));
+    }
+    updateTransform();
+    applyClip();
+    m_painter.setBackground(m_dc.bkColor);
+}
+
+void Player::applyClip()
+{
+    if (m_dc.clipped)
+        m_painter.setClipRegion(m_dc.clip);
+    else
+        m_painter.setClipping(false);
+}
+
+void Player::clipRect(const QRectF &device, bool exclude)
+{
+    const QRect r(QPoint(int(std::lround(std::clamp(device.left(), -1e6, 1e6))),
+                         int(std::lround(std::clamp(device.top(), -1e6, 1e6)))),
+                  QPoint(int(std::lround(std::clamp(device.right(), -1e6, 1e6))) - 1,
+                         int(std::lround(std::clamp(device.bottom(), -1e6, 1e6))) - 1));
+    const QRegion base = m_dc.clipped ? m_dc.clip : QRegion(0, 0, m_width, m_height);
+    m_dc.clip = exclude ? base.subtracted(QRegion(r)) : base.intersected(QRegion(r));
+    m_dc.clipped = true;
+    applyClip();
+}
+
+QPen Player::makePen() const
+{
+    const Pen &p = m_dc.pen;
+    const int style = p.style & kPsStyleMask;
+    if (style == kPsNull)
+        return QPen(Qt::NoPen);
+    // GDI's pen width follows the x scale; below one pixel it draws one pixel.
+    const double limit = 4.0 * (m_width + m_height);
+    const double w = std::clamp(std::abs(p.width * m_sx), 1.0, limit);
+    QPen pen(p.color, w);
+    // Styled pens wider than a pixel draw solid, as GDI draws them.
+    if (w <= 1.5) {
+        switch (style) {
+        case kPsDash: pen.setStyle(Qt::DashLine); break;
+        case kPsDot: pen.setStyle(Qt::DotLine); break;
+        case kPsDashDot: pen.setStyle(Qt::DashDotLine); break;
+        case kPsDashDotDot: pen.setStyle(Qt::DashDotDotLine); break;
+        default: break;
+        }
+    }
+    switch (p.style & kPsEndCapMask) {
+    case kPsEndCapSquare: pen.setCapStyle(Qt::SquareCap); break;
+    case kPsEndCapFlat: pen.setCapStyle(Qt::FlatCap); break;
+    default: pen.setCapStyle(Qt::RoundCap); break;
+    }
+    switch (p.style & kPsJoinMask) {
+    case kPsJoinBevel: pen.setJoinStyle(Qt::BevelJoin); break;
+    case kPsJoinMiter: pen.setJoinStyle(Qt::MiterJoin); break;
+    default: pen.setJoinStyle(Qt::RoundJoin); break;
+    }
+    return pen;
+}
+
+QBrush Player::makeBrush() const
+{
+    const Brush &b = m_dc.brush;
+    switch (b.style) {
+    case kBsNull: return QBrush(Qt::NoBrush);
+    case kBsHatched: {
+        static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                  Qt::FDiagPattern, Qt::BDiagPattern,
+                                                  Qt::CrossPattern, Qt::DiagCrossPattern};
+        return QBrush(b.color, b.hatch >= 0 && b.hatch < 6 ? kHatches[b.hatch] : Qt::SolidPattern);
+    }
+    case kBsDibPattern:
+    case kBsDibPatternPt:
+        if (!b.pattern.isNull())
+            return QBrush(b.pattern);
+        return QBrush(b.color);
+    default: return QBrush(b.color);
+    }
+}
+
+bool Player::preparePen(bool withBrush)
+{
+    QPen pen = makePen();
+    QBrush brush = withBrush ? makeBrush() : QBrush(Qt::NoBrush);
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    switch (m_dc.rop2) {
+    case kR2Nop: return false;
+    case kR2Black:
+    case kR2White: {
+        const QColor c = m_dc.rop2 == kR2Black ? Qt::black : Qt::white;
+        if (pen.style() != Qt::NoPen)
+            pen.setColor(c);
+        if (brush.style() != Qt::NoBrush)
+            brush = QBrush(c);
+        break;
+    }
+    case kR2NotMergePen: mode = QPainter::RasterOp_NotSourceAndNotDestination; break;
+    case kR2MaskNotPen: mode = QPainter::RasterOp_NotSourceAndDestination; break;
+    case kR2NotCopyPen: mode = QPainter::RasterOp_NotSource; break;
+    case kR2MaskPenNot: mode = QPainter::RasterOp_SourceAndNotDestination; break;
+    case kR2Not: mode = QPainter::RasterOp_NotDestination; break;
+    case kR2XorPen: mode = QPainter::RasterOp_SourceXorDestination; break;
+    case kR2NotMaskPen: mode = QPainter::RasterOp_NotSourceOrNotDestination; break;
+    case kR2MaskPen: mode = QPainter::RasterOp_SourceAndDestination; break;
+    case kR2NotXorPen: mode = QPainter::RasterOp_NotSourceXorDestination; break;
+    case kR2MergeNotPen: mode = QPainter::RasterOp_NotSourceOrDestination; break;
+    case kR2MergePenNot: mode = QPainter::RasterOp_SourceOrNotDestination; break;
+    case kR2MergePen: mode = QPainter::RasterOp_SourceOrDestination; break;
+    default: break;
+    }
+    m_painter.setCompositionMode(mode);
+    // Raster operations act on whole pixels; blended edges would not invert back.
+    m_painter.setRenderHint(QPainter::Antialiasing, mode == QPainter::CompositionMode_SourceOver);
+    m_painter.setPen(pen);
+    m_painter.setBrush(brush);
+    m_painter.setBackgroundMode(m_dc.bkMode == kBkOpaque ? Qt::OpaqueMode : Qt::TransparentMode);
+    return true;
+}
+
+void Player::strokeAndFill(const QPainterPath &path, bool fill)
+{
+    if (preparePen(fill))
+        m_painter.drawPath(path);
+}
+
+void Player::polygon(ByteReader &r, bool closed)
+{
+    const int n = r.i16le();
+    if (r.failed() || n < 0 || !r.has(uint64_t(n) * 4))
+        return;
+    QPolygonF points;
+    points.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const int x = r.i16le(), y = r.i16le();
+        points.append(map(x, y));
+    }
+    if (n < 2 || !preparePen(closed))
+        return;
+    if (closed)
+        m_painter.drawPolygon(points, m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill
+                                                                             : Qt::OddEvenFill);
+    else
+        m_painter.drawPolyline(points);
+}
+
+void Player::polyPolygon(ByteReader &r)
+{
+    const int polys = r.u16le();
+    if (r.failed() || !r.has(uint64_t(polys) * 2))
+        return;
+    std::vector<int> counts(static_cast<size_t>(polys));
+    uint64_t total = 0;
+    for (int &c : counts) {
+        c = r.u16le();
+        total += uint64_t(c);
+    }
+    if (!r.has(total * 4))
+        return;
+    // One path: the fill mode decides between the polygons, as GDI fills them as one region.
+    QPainterPath path;
+    path.setFillRule(m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill);
+    for (int c : counts) {
+        QPolygonF points;
+        points.reserve(c);
+        for (int i = 0; i < c; ++i) {
+            const int x = r.i16le(), y = r.i16le();
+            points.append(map(x, y));
+        }
+        if (c >= 2) {
+            path.addPolygon(points);
+            path.closeSubpath();
+        }
+    }
+    strokeAndFill(path, true);
+}
+
+void Player::rectangle(ByteReader &r, int kind)
+{
+    int cornerH = 0, cornerW = 0;
+    if (kind == kRoundRect)
+        cornerH = r.i16le(), cornerW = r.i16le();
+    const int bottom = r.i16le(), right = r.i16le(), top = r.i16le(), left = r.i16le();
+    if (r.failed())
+        return;
+    const QRectF rect = mapRect(left, top, right, bottom);
+    QPainterPath path;
+    if (kind == kEllipse)
+        path.addEllipse(rect);
+    else if (kind == kRoundRect)
+        path.addRoundedRect(rect, std::abs(cornerW * m_sx) / 2, std::abs(cornerH * m_sy) / 2);
+    else
+        path.addRect(rect);
+    strokeAndFill(path, true);
+}
+
+void Player::arc(ByteReader &r, int kind)
+{
+    const int yEnd = r.i16le(), xEnd = r.i16le(), yStart = r.i16le(), xStart = r.i16le();
+    const int bottom = r.i16le(), right = r.i16le(), top = r.i16le(), left = r.i16le();
+    if (r.failed())
+        return;
+    const QRectF rect = mapRect(left, top, right, bottom);
+    const double a = rect.width() / 2, b = rect.height() / 2;
+    if (a <= 0 || b <= 0)
+        return;
+    const QPointF c = rect.center();
+    // The radials through the given points meet the ellipse at these parametric angles;
+    // GDI draws counter-clockwise from the start to the end radial.
+    auto angleOf = [&](QPointF p) {
+        return std::atan2(-(p.y() - c.y()) / b, (p.x() - c.x()) / a) * 180.0 / std::numbers::pi;
+    };
+    const double start = angleOf(map(xStart, yStart));
+    double sweep = angleOf(map(xEnd, yEnd)) - start;
+    while (sweep <= 0)
+        sweep += 360.0;
+    QPainterPath path;
+    if (kind == kPie) {
+        path.moveTo(c);
+        path.arcTo(rect, start, sweep);
+        path.closeSubpath();
+    } else {
+        path.arcMoveTo(rect, start);
+        path.arcTo(rect, start, sweep);
+        if (kind == kChord)
+            path.closeSubpath();
+    }
+    strokeAndFill(path, kind != kArc);
+}
+
+void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
+                  std::optional<QRectF> rect)
+{
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    m_painter.setRenderHint(QPainter::Antialiasing, true);
+    std::optional<QRectF> deviceRect;
+    if (rect)
+        deviceRect = mapRect(rect->left(), rect->top(), rect->right(), rect->bottom());
+    if (deviceRect && (options & kEtoOpaque))
+        m_painter.fillRect(*deviceRect, m_dc.bkColor);
+    if (!m_canDrawText || bytes.empty())
+        return;
+
+    const Font &f = m_dc.font;
+    const double sx = std::abs(m_sx), sy = std::abs(m_sy);
+    QFont font(f.face.isEmpty() ? QStringLiteral("Sans Serif") : f.face);
+    font.setWeight(QFont::Weight(std::clamp(f.weight <= 0 ? 400 : f.weight, 1, 1000)));
+    font.setItalic(f.italic);
+    font.setUnderline(f.underline);
+    font.setStrikeOut(f.strikeOut);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    constexpr int kReference = 100;
+    font.setPixelSize(kReference);
+    QFontMetricsF reference(font);
+    double em = 13.0; // GDI's default height when the font names none
+    if (f.height < 0)
+        em = -double(f.height) * sy;
+    else if (f.height > 0)
+        em = f.height * sy * kReference / std::max(1.0, reference.ascent() + reference.descent());
+    const double side = std::max(m_width, m_height);
+    if (!(em > 0.05) || em > 16 * side)
+        return;
+    const int pixelSize = std::clamp(int(std::lround(em)), 1, 512);
+    font.setPixelSize(pixelSize);
+    const double k = em / pixelSize;
+    const QFontMetricsF fm(font);
+    double hx = sy > 0 ? sx / sy : 1.0; // anisotropic mappings stretch text too
+    if (f.width > 0 && fm.averageCharWidth() > 0)
+        hx = f.width * sx / (fm.averageCharWidth() * k);
+    hx = std::clamp(hx, 0.01, 100.0);
+
+    const QString s = decodeText(bytes, f.charset);
+    const double toLocal = sx / (hx * k); // logical x length -> local font units
+    std::vector<double> advances;
+    const bool useDx = !dx.empty() && dx.size() == size_t(s.size());
+    double total = 0;
+    if (useDx) {
+        for (int d : dx)
+            advances.push_back(d * toLocal), total += d * toLocal;
+    } else {
+        total = fm.horizontalAdvance(s) + double(m_dc.charExtra) * toLocal * double(s.size());
+    }
+
+    const bool updateCp = m_dc.textAlign & kTaUpdateCp;
+    if (updateCp)
+        ref = m_dc.position;
+    double x0 = 0;
+    switch (m_dc.textAlign & kTaHorizontalMask) {
+    case kTaRight: x0 = -total; break;
+    case kTaCenter: x0 = -total / 2; break;
+    default: break;
+    }
+    double baseline = fm.ascent(); // TA_TOP
+    switch (m_dc.textAlign & kTaVerticalMask) {
+    case kTaBaseline: baseline = 0; break;
+    case kTaBottom: baseline = -fm.descent(); break;
+    default: break;
+    }
+    if (updateCp) {
+        const double logicalAdvance = total / toLocal * (m_sx < 0 ? -1 : 1);
+        const int h = m_dc.textAlign & kTaHorizontalMask;
+        if (h == kTaRight)
+            m_dc.position.rx() -= logicalAdvance;
+        else if (h != kTaCenter)
+            m_dc.position.rx() += logicalAdvance;
+    }
+
+    m_painter.save();
+    if (deviceRect && (options & kEtoClipped))
+        m_painter.setClipRect(*deviceRect, m_dc.clipped ? Qt::IntersectClip : Qt::ReplaceClip);
+    const QPointF origin = map(ref.x(), ref.y());
+    QTransform t;
+    t.translate(origin.x(), origin.y());
+    t.rotate(-f.escapement / 10.0);
+    t.scale(hx * k, k);
+    m_painter.setTransform(t);
+    m_painter.setFont(font);
+    if (m_dc.bkMode == kBkOpaque && !(options & kEtoOpaque))
+        m_painter.fillRect(QRectF(x0, baseline - fm.ascent(), total, fm.ascent() + fm.descent()),
+                           m_dc.bkColor);
+    m_painter.setPen(m_dc.textColor);
+    m_painter.setBackgroundMode(Qt::TransparentMode);
+    if (useDx || m_dc.charExtra != 0) {
+        double x = x0;
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            m_painter.drawText(QPointF(x, baseline), QString(s[i]));
+            x += useDx ? advances[size_t(i)]
+                       : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
+        }
+    } else {
+        m_painter.drawText(QPointF(x0, baseline), s);
+    }
+    m_painter.restore();
+}
+
+void Player::textOut(ByteReader &r)
+{
+    const int n = r.i16le();
+    if (r.failed() || n <= 0 || !r.has(uint64_t(n)))
+        return;
+    const Bytes bytes = r.take(uint64_t(n));
+    r.skip(uint64_t(n & 1));
+    const int y = r.i16le(), x = r.i16le();
+    if (r.failed())
+        return;
+    text(QPointF(x, y), bytes, {}, 0, std::nullopt);
+}
+
+void Player::extTextOut(ByteReader &r)
+{
+    const int y = r.i16le(), x = r.i16le();
+    const int n = r.i16le();
+    const int options = r.u16le();
+    if (r.failed() || n < 0)
+        return;
+    std::optional<QRectF> rect;
+    // The rectangle is there when the options ask for it; some writers add it regardless,
+    // which shows as the record being 8 bytes longer than the text needs.
+    const uint64_t textBytes = uint64_t(n + (n & 1));
+    const uint64_t avail = r.remaining();
+    if ((options & (kEtoOpaque | kEtoClipped)) || avail == textBytes + 8 + uint64_t(n) * 2 ||
+        (avail == textBytes + 8 && n != 4)) {
+        const int left = r.i16le(), top = r.i16le(), right = r.i16le(), bottom = r.i16le();
+        if (r.failed())
+            return;
+        rect = QRectF(QPointF(left, top), QPointF(right, bottom));
+    }
+    if (!r.has(uint64_t(n)))
+        return;
+    const Bytes bytes = r.take(uint64_t(n));
+    r.skip(uint64_t(n & 1));
+    std::vector<int> dx;
+    if (n > 0 && r.has(uint64_t(n) * 2)) {
+        dx.resize(size_t(n));
+        for (int &d : dx)
+            d = r.i16le();
+    }
+    text(QPointF(x, y), bytes, dx, options, rect);
+}
+
+void Player::patBlt(const QRectF &device, int rop)
+{
+    m_painter.setPen(Qt::NoPen);
+    m_painter.setRenderHint(QPainter::Antialiasing, false);
+    m_painter.setBackgroundMode(m_dc.bkMode == kBkOpaque ? Qt::OpaqueMode : Qt::TransparentMode);
+    QBrush brush = makeBrush();
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    switch (rop) {
+    case kRopBlackness: brush = QBrush(Qt::black); break;
+    case kRopWhiteness: brush = QBrush(Qt::white); break;
+    case kRopDstInvert: brush = QBrush(Qt::black), mode = QPainter::RasterOp_NotDestination; break;
+    case kRopPatInvert: mode = QPainter::RasterOp_SourceXorDestination; break;
+    case kRopNop: return;
+    default: break; // PATCOPY and the rest: paint the brush
+    }
+    m_painter.setCompositionMode(mode);
+    m_painter.fillRect(device, brush);
+}
+
+void Player::drawDib(Bytes dib, QRectF src, QPointF d0, QPointF d1, int rop)
+{
+    // Pictures inside a metafile are small; refuse absurd claims before decoding.
+    ByteReader h(dib);
+    const uint32_t headerSize = h.u32le();
+    int64_t w = 0, ht = 0;
+    if (headerSize == 12)
+        w = h.u16le(), ht = h.i16le();
+    else
+        w = h.i32le(), ht = h.i32le();
+    if (h.failed() || w <= 0 || ht == 0 || w * std::abs(ht) > (int64_t(1) << 26))
+        return;
+    NullObserver quiet;
+    auto decoded = decodeDib(dib, quiet);
+    if (!decoded)
+        return;
+    QImage image = std::move(decoded).value();
+    if (src.width() <= 0 || src.height() <= 0)
+        return;
+    if (dibIsBottomUp(dib)) // source rows count from the bottom of such a picture
+        src.moveTop(image.height() - src.top() - src.height());
+    src = src.intersected(QRectF(image.rect()));
+    if (src.isEmpty())
+        return;
+    image = image.copy(src.toAlignedRect());
+    const bool flipX = d1.x() < d0.x(), flipY = d1.y() < d0.y();
+    if (flipX || flipY)
+        image = image.mirrored(flipX, flipY);
+    const QRectF dest = QRectF(d0, d1).normalized();
+    if (dest.isEmpty())
+        return;
+
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    switch (rop) {
+    case kRopNotSrcCopy: image.invertPixels(); break;
+    case kRopSrcPaint: mode = QPainter::RasterOp_SourceOrDestination; break;
+    case kRopSrcAnd: mode = QPainter::RasterOp_SourceAndDestination; break;
+    case kRopSrcInvert: mode = QPainter::RasterOp_SourceXorDestination; break;
+    case kRopSrcErase: mode = QPainter::RasterOp_SourceAndNotDestination; break;
+    case kRopNotSrcErase: mode = QPainter::RasterOp_NotSourceAndNotDestination; break;
+    case kRopMergePaint: mode = QPainter::RasterOp_NotSourceOrDestination; break;
+    default: break; // SRCCOPY and approximations of the rest
+    }
+    if (mode != QPainter::CompositionMode_SourceOver)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    m_painter.setCompositionMode(mode);
+    m_painter.drawImage(dest, image);
+}
+
+void Player::blit(const RecordView &rec)
+{
+    ByteReader r(rec.params);
+    const uint32_t rop32 = r.u32le();
+    const int rop = int((rop32 >> 16) & 0xFF);
+    // A record with no picture is exactly as long as its parameters, as GDI writes it.
+    const bool noBitmap = rec.sizeWords == uint32_t((rec.function >> 8) + 3);
+    int srcH = 0, srcW = 0, ySrc = 0, xSrc = 0, destH = 0, destW = 0, yDest = 0, xDest = 0;
+    switch (rec.function) {
+    case kDibBitBlt:
+        ySrc = r.i16le(), xSrc = r.i16le();
+        if (noBitmap)
+            r.skip(2);
+        destH = r.i16le(), destW = r.i16le(), yDest = r.i16le(), xDest = r.i16le();
+        srcH = destH, srcW = destW;
+        break;
+    case kDibStretchBlt:
+        srcH = r.i16le(), srcW = r.i16le(), ySrc = r.i16le(), xSrc = r.i16le();
+        if (noBitmap)
+            r.skip(2);
+        destH = r.i16le(), destW = r.i16le(), yDest = r.i16le(), xDest = r.i16le();
+        break;
+    case kStretchDib:
+        r.skip(2); // colour usage: palette-index DIBs are read as RGB
+        srcH = r.i16le(), srcW = r.i16le(), ySrc = r.i16le(), xSrc = r.i16le();
+        destH = r.i16le(), destW = r.i16le(), yDest = r.i16le(), xDest = r.i16le();
+        break;
+    default: return;
+    }
+    if (r.failed())
+        return;
+    const QPointF d0 = map(xDest, yDest), d1 = map(double(xDest) + destW, double(yDest) + destH);
+    if (noBitmap && rec.function != kStretchDib) {
+        patBlt(QRectF(d0, d1).normalized(), rop);
+        return;
+    }
+    switch (rop) { // operations that ignore the source
+    case kRopBlackness:
+    case kRopWhiteness:
+    case kRopDstInvert:
+    case kRopPatCopy:
+    case kRopPatInvert:
+    case kRopNop:
+        patBlt(QRectF(d0, d1).normalized(), rop);
+        return;
+    default: break;
+    }
+    m_painter.setRenderHint(QPainter::Antialiasing, false);
+    drawDib(r.rest(), QRectF(xSrc, ySrc, srcW, srcH), d0, d1, rop);
+}
+
+void Player::record(const RecordView &rec)
+{
+    ByteReader r(rec.params);
+    switch (rec.function) {
+    // Device context attributes
+    case kSetBkColor:
+        m_dc.bkColor = colorRef(r.u32le());
+        m_painter.setBackground(m_dc.bkColor);
+        return;
+    case kSetBkMode: m_dc.bkMode = r.u16le(); return;
+    case kSetTextColor: m_dc.textColor = colorRef(r.u32le()); return;
+    case kSetTextAlign: m_dc.textAlign = r.u16le(); return;
+    case kSetTextCharExtra: m_dc.charExtra = r.i16le(); return;
+    case kSetPolyFillMode: m_dc.polyFillMode = r.u16le(); return;
+    case kSetRop2: m_dc.rop2 = r.u16le(); return;
+
+    // Mapping
+    case kSetMapMode: {
+        const int mode = r.u16le();
+        if (!r.failed() && mode >= kMmText && mode <= kMmAnisotropic)
+            m_dc.mapMode = mode;
+        break;
+    }
+    case kSetWindowOrg:
+    case kSetViewportOrg:
+    case kOffsetWindowOrg:
+    case kOffsetViewportOrg: {
+        const int y = r.i16le(), x = r.i16le();
+        if (r.failed())
+            return;
+        const bool window = rec.function == kSetWindowOrg || rec.function == kOffsetWindowOrg;
+        QPointF &org = window ? m_dc.windowOrg : m_dc.viewportOrg;
+        if (rec.function == kSetWindowOrg || rec.function == kSetViewportOrg)
+            org = QPointF(x, y);
+        else
+            org += QPointF(x, y);
+        break;
+    }
+    case kSetWindowExt:
+    case kSetViewportExt: {
+        const int y = r.i16le(), x = r.i16le();
+        if (r.failed() || x == 0 || y == 0) // GDI refuses empty extents
+            return;
+        if (rec.function == kSetWindowExt) {
+            m_dc.windowExt = QPointF(x, y);
+            m_dc.windowExtSet = true;
+        } else {
+            m_dc.viewportExt = QPointF(x, y);
+        }
+        break;
+    }
+    case kScaleWindowExt:
+    case kScaleViewportExt: {
+        const int yDenom = r.i16le(), yNum = r.i16le(), xDenom = r.i16le(), xNum = r.i16le();
+        if (r.failed() || yDenom == 0 || xDenom == 0 || yNum == 0 || xNum == 0)
+            return;
+        QPointF &ext = rec.function == kScaleWindowExt ? m_dc.windowExt : m_dc.viewportExt;
+        const double ex = std::trunc(ext.x() * xNum / xDenom);
+        const double ey = std::trunc(ext.y() * yNum / yDenom);
+        if (ex != 0 && ey != 0)
+            ext = QPointF(ex, ey);
+        break;
+    }
+
+    // Objects
+    case kCreatePenIndirect: {
+        GdiObject o{GdiObject::Kind::Pen, {}, {}, {}};
+        o.pen.style = r.u16le();
+        o.pen.width = r.i16le();
+        r.skip(2);
+        o.pen.color = colorRef(r.u32le());
+        createObject(std::move(o));
+        return;
+    }
+    case kCreateBrushIndirect: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        o.brush.style = r.u16le();
+        o.brush.color = colorRef(r.u32le());
+        o.brush.hatch = r.u16le();
+        if (o.brush.style != kBsSolid && o.brush.style != kBsNull && o.brush.style != kBsHatched)
+            o.brush.style = kBsSolid; // pattern styles need a picture this record lacks
+        createObject(std::move(o));
+        return;
+    }
+    case kDibCreatePatternBrush: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        const int style = r.u16le();
+        r.skip(2);
+        o.brush.style = kBsSolid;
+        o.brush.color = QColor(128, 128, 128); // what a picture we cannot read looks like
+        if (style != kBsPattern) {
+            ByteReader h(r.rest());
+            h.skip(4);
+            const int64_t w = h.i32le(), ht = std::abs(int64_t(h.i32le()));
+            NullObserver quiet;
+            if (!h.failed() && w > 0 && w * ht <= 1 << 20) {
+                auto pattern = decodeDib(r.rest(), quiet);
+                if (pattern) {
+                    o.brush.style = kBsDibPattern;
+                    o.brush.pattern = std::move(pattern).value();
+                }
+            }
+        }
+        createObject(std::move(o));
+        return;
+    }
+    case kCreatePatternBrush: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        o.brush.color = QColor(128, 128, 128);
+        createObject(std::move(o));
+        return;
+    }
+    case kCreateFontIndirect: {
+        GdiObject o{GdiObject::Kind::Font, {}, {}, {}};
+        Font &f = o.font;
+        f.height = r.i16le();
+        f.width = r.i16le();
+        f.escapement = r.i16le();
+        r.skip(2); // orientation: GDI draws with the escapement
+        f.weight = r.i16le();
+        f.italic = r.u8() != 0;
+        f.underline = r.u8() != 0;
+        f.strikeOut = r.u8() != 0;
+        f.charset = r.u8();
+        r.skip(4); // precisions, quality, pitch and family
+        QByteArray face;
+        while (r.has(1) && face.size() < 32) {
+            const uint8_t c = r.u8();
+            if (c == 0)
+                break;
+            face.append(char(c));
+        }
+        f.face = QString::fromLatin1(face);
+        createObject(std::move(o));
+        return;
+    }
+    case kCreatePalette: createObject(GdiObject{GdiObject::Kind::Palette, {}, {}, {}}); return;
+    case kCreateRegion: createObject(GdiObject{GdiObject::Kind::Region, {}, {}, {}}); return;
+    case kSelectObject: selectObject(r.u16le()); return;
+    case kDeleteObject: deleteObject(r.u16le()); return;
+
+    // Saved states and clipping
+    case kSaveDc: saveDc(); return;
+    case kRestoreDc:
+        if (r.has(2))
+            restoreDc(r.i16le());
+        return;
+    case kIntersectClipRect:
+    case kExcludeClipRect: {
+        const int bottom = r.i16le(), right = r.i16le(), top = r.i16le(), left = r.i16le();
+        if (!r.failed())
+            clipRect(mapRect(left, top, right, bottom), rec.function == kExcludeClipRect);
+        return;
+    }
+    case kSelectClipRegion: // regions are kept as placeholders: back to no clipping
+        m_dc.clipped = false;
+        applyClip();
+        return;
+    case kOffsetClipRgn: {
+        const int y = r.i16le(), x = r.i16le();
+        if (!r.failed() && m_dc.clipped) {
+            m_dc.clip.translate(int(std::lround(std::clamp(x * m_sx, -1e6, 1e6))),
+                                int(std::lround(std::clamp(y * m_sy, -1e6, 1e6))));
+            applyClip();
+        }
+        return;
+    }
+
+    // Drawing
+    case kMoveTo: {
+        const int y = r.i16le(), x = r.i16le();
+        if (!r.failed())
+            m_dc.position = QPointF(x, y);
+        return;
+    }
+    case kLineTo: {
+        const int y = r.i16le(), x = r.i16le();
+        if (r.failed())
+            return;
+        const QPointF from = m_dc.position;
+        m_dc.position = QPointF(x, y);
+        if (preparePen(false))
+            m_painter.drawLine(map(from.x(), from.y()), map(x, y));
+        return;
+    }
+    case kSetPixel: {
+        const QColor c = colorRef(r.u32le());
+        const int y = r.i16le(), x = r.i16le();
+        if (r.failed())
+            return;
+        const QPointF p = map(x, y);
+        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        m_painter.fillRect(QRectF(std::floor(p.x()), std::floor(p.y()), 1, 1), c);
+        return;
+    }
+    case kPolygon: polygon(r, true); return;
+    case kPolyline: polygon(r, false); return;
+    case kPolyPolygon: polyPolygon(r); return;
+    case kRectangle:
+    case kRoundRect:
+    case kEllipse: rectangle(r, rec.function); return;
+    case kArc:
+    case kPie:
+    case kChord: arc(r, rec.function); return;
+    case kTextOut: textOut(r); return;
+    case kExtTextOut: extTextOut(r); return;
+    case kPatBlt: {
+        const uint32_t rop = r.u32le();
+        const int h = r.i16le(), w = r.i16le(), y = r.i16le(), x = r.i16le();
+        if (!r.failed())
+            patBlt(mapRect(x, y, double(x) + w, double(y) + h), int((rop >> 16) & 0xFF));
+        return;
+    }
+    case kDibBitBlt:
+    case kDibStretchBlt:
+    case kStretchDib: blit(rec); return;
+
+    default: return; // escapes, palettes and unknown records have nothing to draw
+    }
+    // Only the mapping records fall through to here.
+    updateTransform();
+}
+
+} // namespace
+
+Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage &image,
+                  DecodeObserver &observer)
+{
+    try {
+        Player player(header, layout, image);
+        RecordWalker walker(data, header.firstRecord);
+        RowProgress progress(observer, std::max<int64_t>(layout.recordCount, 1));
+        QElapsedTimer clock;
+        clock.start();
+        RecordView rec;
+        RecordWalker::Step step;
+        while ((step = walker.next(rec)) == RecordWalker::Step::Record) {
+            player.record(rec);
+            if (!progress.row(std::min(walker.count(), layout.recordCount)))
+                return makeError("WMF: cancelled");
+            // A drawing that takes this long is hostile or broken: show what is there.
+            if (walker.count() % 64 == 0 && clock.elapsed() > kPlaybackBudgetMs)
+                break;
+        }
+        if (step == RecordWalker::Step::Broken && walker.count() == 0)
+            return makeError(walker.problem());
+    } catch (const std::bad_alloc &) {
+        return makeError("WMF: out of memory while drawing");
+    }
+    observer.progress(std::max<int64_t>(layout.recordCount, 1),
+                      std::max<int64_t>(layout.recordCount, 1));
+    return {};
+}
+
+} // namespace oxlume::imaging::wmf
