@@ -4,8 +4,10 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace oxlume::imaging {
 
@@ -71,9 +73,10 @@ ToneTable brightnessContrastTable(int brightness, int contrast)
     ToneTable table{};
     for (int v = 0; v < 256; ++v) {
         const int b = clampByte(v + delta);
-        // (b - 127.5) * (1000 + c) / 1000 + 127.5, in halves to stay in integers.
-        const int twice = (2 * b - 255) * (1000 + contrast) + 255 * 1000;
-        table[size_t(v)] = uint8_t(clampByte(roundDiv(twice, 2000)));
+        const double c = 127.5 + (b - 127.5) * (1000 + contrast) / 1000.0;
+        // Halves round away from mid-grey, so that the table stays symmetric around it.
+        const long r = c >= 127.5 ? std::lround(c) : long(std::ceil(c - 0.5));
+        table[size_t(v)] = uint8_t(clampByte(int(r)));
     }
     return table;
 }

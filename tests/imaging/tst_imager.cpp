@@ -1,0 +1,319 @@
+// The imaging control: painting in each size mode (rendered offscreen at ratio 1), deferred
+// painting, the shared-image handle, loading with progress on the loading thread.
+
+#include "imaging/Imager.h"
+#include "imaging/Scaler.h"
+#include "platform/Errors.h"
+
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <vector>
+
+using namespace oxlume;
+using namespace oxlume::imaging;
+
+namespace {
+
+const QRgb kBack = qRgb(1, 2, 3);
+
+// 4 x 2 pixels, all different.
+QImage smallImage()
+{
+    QImage image(4, 2, QImage::Format_RGB32);
+    const QRgb colours[8] = {qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(0, 0, 255),   qRgb(255, 255, 0),
+                             qRgb(0, 255, 255), qRgb(255, 0, 255), qRgb(128, 64, 32), qRgb(9, 99, 199)};
+    for (int i = 0; i < 8; ++i)
+        image.setPixel(i % 4, i / 4, colours[i]);
+    return image;
+}
+
+// The control as it paints: the viewport only, so scroll bars don't count.
+QImage render(TImager &imager)
+{
+    return imager.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+struct Fixture {
+    TImager imager;
+    explicit Fixture(QSize area, int16_t mode, const QImage &image = smallImage())
+    {
+        imager.setBackColor(QColor::fromRgb(kBack));
+        imager.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        imager.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        imager.resize(area);
+        imager.setPaintSizeMode(mode);
+        imager.setBitmapList(image);
+    }
+};
+
+// Every pixel of out inside rect equals the image scaled by whole factor k; outside, the
+// back colour.
+void verifyBlocks(const QImage &out, const QImage &image, QPoint origin, int k)
+{
+    const QRect rect(origin, image.size() * k);
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb expected = rect.contains(x, y)
+                                      ? image.pixel((x - origin.x()) / k, (y - origin.y()) / k)
+                                      : kBack;
+            if (out.pixel(x, y) != expected)
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, expected %4")
+                                     .arg(x).arg(y).arg(out.pixel(x, y), 0, 16).arg(expected, 0, 16)));
+        }
+}
+
+std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name, const char *format)
+{
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    if (!image.save(path, format, 90))
+        return {};
+    return path.toStdString();
+}
+
+} // namespace
+
+class TestImager : public QObject {
+    Q_OBJECT
+private slots:
+    void actualSizeIsExactAndCentred();
+    void fitKeepsAspectAndCentres();
+    void fitReductionIsAreaAveragedAndCached();
+    void zoomFactorHonoured();
+    void largerThanAreaScrolls();
+    void autoRepaintOffDefersPainting();
+    void bitmapListIsSharedHandle();
+    void transformsThroughControl();
+    void invalidArgumentsRaise();
+    void progressOnLoadingThread();
+    void disabledProgressSilencesLoad();
+    void failedLoadRaisesAndEmpties();
+};
+
+void TestImager::actualSizeIsExactAndCentred()
+{
+    Fixture f(QSize(10, 6), 0);
+    verifyBlocks(render(f.imager), smallImage(), QPoint(3, 2), 1);
+    // An empty control paints only its back colour.
+    f.imager.setBitmapList(nullptr);
+    const QImage empty = render(f.imager);
+    QCOMPARE(empty.pixel(0, 0), kBack);
+    QCOMPARE(empty.pixel(9, 5), kBack);
+}
+
+void TestImager::fitKeepsAspectAndCentres()
+{
+    // 4 x 2 into 20 x 20: 20 x 10, centred vertically; factor 5 is drawn as sharp blocks.
+    Fixture f(QSize(20, 20), 3);
+    verifyBlocks(render(f.imager), smallImage(), QPoint(0, 5), 5);
+    f.imager.resize(40, 12);
+    verifyBlocks(render(f.imager), smallImage(), QPoint(8, 0), 6);
+}
+
+void TestImager::fitReductionIsAreaAveragedAndCached()
+{
+    QImage big(40, 20, QImage::Format_RGB32);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x)
+            big.setPixel(x, y, ((x + y) % 2) ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    Fixture f(QSize(10, 9), 3, big); // 10 x 5 at y 2
+    const QImage out = render(f.imager);
+    const QImage expected = areaAverageScale(big, QSize(10, 5));
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 10; ++x)
+            QCOMPARE(out.pixel(x, y + 2), expected.pixel(x, y));
+    // A checkerboard averages to grey, where point sampling would give black or white.
+    QVERIFY(qAbs(qRed(out.pixel(5, 4)) - 128) <= 1);
+    QCOMPARE(out.pixel(0, 0), kBack);
+    QCOMPARE(out.pixel(0, 8), kBack);
+    const int scaled = f.imager.scaleCount();
+    render(f.imager);
+    QCOMPARE(f.imager.scaleCount(), scaled);
+    f.imager.FlipLeftRight();
+    render(f.imager);
+    QCOMPARE(f.imager.scaleCount(), scaled + 1);
+}
+
+void TestImager::zoomFactorHonoured()
+{
+    Fixture f(QSize(12, 10), 4);
+    f.imager.setPaintZoomFactor(200);
+    verifyBlocks(render(f.imager), smallImage(), QPoint(2, 3), 2);
+    f.imager.setPaintZoomFactor(300);
+    verifyBlocks(render(f.imager), smallImage(), QPoint(0, 2), 3);
+    QCOMPARE(f.imager.viewGeometry().targetDeviceSize(), QSize(12, 6));
+    f.imager.setPaintZoomFactor(50);
+    QCOMPARE(f.imager.viewGeometry().targetDeviceSize(), QSize(2, 1));
+    f.imager.setPaintZoomFactor(99999); // kept within 1..1600
+    QCOMPARE(f.imager.PaintZoomFactor(), 1600.0f);
+}
+
+void TestImager::largerThanAreaScrolls()
+{
+    TImager imager;
+    imager.resize(60, 60);
+    imager.show(); // lays out the viewport
+    imager.setPaintSizeMode(0);
+    imager.setBitmapList(QImage(300, 40, QImage::Format_RGB32));
+    QVERIFY(imager.horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(imager.verticalScrollBar()->maximum(), 0);
+    imager.setPaintSizeMode(3);
+    QCOMPARE(imager.horizontalScrollBar()->maximum(), 0);
+}
+
+void TestImager::autoRepaintOffDefersPainting()
+{
+    Fixture f(QSize(4, 2), 0);
+    const QImage before = render(f.imager);
+    f.imager.setAutoRepaint(false);
+    f.imager.FlipLeftRight();
+    f.imager.FlipTopBottom();
+    f.imager.ChangeBrightness(1000);
+    QCOMPARE(render(f.imager), before);
+    f.imager.setAutoRepaint(true);
+    QCOMPARE(render(f.imager).pixel(0, 0), qRgb(255, 255, 255));
+}
+
+void TestImager::bitmapListIsSharedHandle()
+{
+    TImager a, b;
+    QCOMPARE(a.BitmapListCount(), int16_t(0));
+    a.setBitmapList(smallImage());
+    QCOMPARE(a.BitmapListCount(), int16_t(1));
+    b.setBitmapList(a.BitmapList());
+    QCOMPARE(b.BitmapList().cacheKey(), a.BitmapList().cacheKey()); // no copy made
+    b.FlipLeftRight();
+    QCOMPARE(a.BitmapList(), smallImage());
+    QCOMPARE(b.BitmapList().pixel(0, 0), smallImage().pixel(3, 0));
+    // ... and the other way round: the keeper's change leaves the receiver alone.
+    a.setBitmapList(b.BitmapList());
+    a.ChangeContrast(-1000);
+    QCOMPARE(b.BitmapList().pixel(0, 0), smallImage().pixel(3, 0));
+    b.setBitmapList(nullptr);
+    QCOMPARE(b.BitmapListCount(), int16_t(0));
+    QCOMPARE(a.BitmapListCount(), int16_t(1));
+}
+
+void TestImager::transformsThroughControl()
+{
+    TImager imager;
+    imager.RotateImage(9000, true, 0); // nothing held: nothing happens
+    imager.setBitmapList(smallImage());
+    imager.RotateImage(9000, true, 0);
+    QCOMPARE(imager.BitmapList().size(), QSize(2, 4));
+    QCOMPARE(imager.BitmapList().pixel(0, 0), smallImage().pixel(0, 1));
+    imager.RotateImage(27000, true, 0);
+    QCOMPARE(imager.BitmapList(), smallImage());
+    imager.RotateImage(18000, true, 0);
+    imager.FlipTopBottom();
+    imager.FlipLeftRight();
+    QCOMPARE(imager.BitmapList(), smallImage());
+    imager.ChangeBrightness(-975);
+    QCOMPARE(imager.BitmapList().pixel(3, 0), qRgb(6, 6, 0));
+}
+
+void TestImager::invalidArgumentsRaise()
+{
+    TImager imager;
+    QVERIFY_THROWS_EXCEPTION(ProgramError, imager.RotateImage(4500, true, 0));
+    QVERIFY_THROWS_EXCEPTION(ProgramError, imager.setPaintSizeMode(2));
+    QCOMPARE(imager.PaintSizeMode(), int16_t(3));
+    QVERIFY_THROWS_EXCEPTION(ProgramError, imager.setPaintZoomFactor(std::nanf("")));
+    QCOMPARE(imager.PaintZoomFactor(), 100.0f);
+}
+
+void TestImager::progressOnLoadingThread()
+{
+    QTemporaryDir dir;
+    QImage image(600, 400, QImage::Format_RGB32);
+    image.fill(qRgb(20, 120, 220));
+    const std::string path = writeImage(dir, image, "photo.jpg", "JPG");
+    if (path.empty())
+        QSKIP("no JPEG writer among the Qt image plugins");
+
+    TImager imager; // created here, loaded on another thread, as the decoder instance is
+    std::vector<int> percents;
+    std::vector<QThread *> threads;
+    imager.setOnProgressStatus([&](TImager *sender, int16_t percent) {
+        QCOMPARE(sender, &imager);
+        percents.push_back(percent);
+        threads.push_back(QThread::currentThread());
+    });
+    QString error;
+    QThread *loader = QThread::create([&] {
+        try {
+            imager.LoadFile(path, 0, 0, 1);
+        } catch (const ProgramError &e) {
+            error = QString::fromUtf8(e.what());
+        }
+    });
+    loader->start();
+    QVERIFY(loader->wait(30000));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(imager.BitmapList().size(), QSize(600, 400));
+    QVERIFY(percents.size() >= 2);
+    for (size_t i = 1; i < percents.size(); ++i)
+        QVERIFY(percents[i] > percents[i - 1]);
+    QCOMPARE(percents.back(), 100);
+    for (QThread *t : threads)
+        QCOMPARE(t, loader);
+    delete loader;
+}
+
+void TestImager::disabledProgressSilencesLoad()
+{
+    QTemporaryDir dir;
+    QImage image(800, 800, QImage::Format_RGB32);
+    image.fill(qRgb(200, 10, 10));
+    const std::string path = writeImage(dir, image, "big.png", "PNG");
+    QVERIFY(!path.empty());
+    TImager imager;
+    int events = 0;
+    // As a superseded load is silenced: the first report switches the events off.
+    imager.setOnProgressStatus([&](TImager *sender, int16_t) {
+        ++events;
+        sender->setEnableProgressEvent(false);
+    });
+    bool failed = false;
+    try {
+        imager.LoadFile(path);
+    } catch (const ProgramError &) {
+        failed = true;
+    }
+    QCOMPARE(events, 1);
+    // Either the load stopped early (and holds nothing) or it finished; never half an image.
+    QCOMPARE(imager.BitmapListCount(), int16_t(failed ? 0 : 1));
+
+    // Switched back on, the next load reports again and ends at 100.
+    std::vector<int> percents;
+    imager.setOnProgressStatus([&](TImager *, int16_t p) { percents.push_back(p); });
+    imager.setEnableProgressEvent(true);
+    imager.LoadFile(path);
+    QVERIFY(!percents.empty());
+    QCOMPARE(percents.back(), 100);
+}
+
+void TestImager::failedLoadRaisesAndEmpties()
+{
+    QTemporaryDir dir;
+    TImager imager;
+    imager.setBitmapList(smallImage());
+    const std::string folder = (dir.path() + QStringLiteral("/x.jpg")).toStdString();
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("x.jpg")));
+    int events = 0;
+    imager.setOnProgressStatus([&](TImager *, int16_t) { ++events; });
+    try {
+        imager.LoadFile(folder);
+        QFAIL("a folder loaded");
+    } catch (const ProgramError &e) {
+        QVERIFY2(QByteArray(e.what()).contains("x.jpg"), e.what());
+    }
+    QCOMPARE(imager.BitmapListCount(), int16_t(0));
+    QCOMPARE(events, 0);
+    QVERIFY_THROWS_EXCEPTION(ProgramError, imager.LoadFile(folder + "-missing"));
+}
+
+QTEST_MAIN(TestImager)
+#include "tst_imager.moc"
