@@ -2,7 +2,9 @@
 
 #include "AppApplication.h"
 #include "ParamsFunctions.h"
+#include "associations/FileAssociations.h"
 #include "platform/InstanceDetect.h"
+#include "settings/OptionsUnit.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -11,37 +13,7 @@
 #include <exception>
 #include <string_view>
 
-// FIXME: the two calls below go through once the association and settings units land;
-// until then the uninstall path removes nothing and the viewer starts with built-in
-// defaults.
-#if __has_include("associations/FileAssociations.h")
-#include "associations/FileAssociations.h"
-#define OXLUME_HAVE_ASSOCIATIONS 1
-#endif
-#if __has_include("settings/OptionsUnit.h")
-#include "settings/OptionsUnit.h"
-#define OXLUME_HAVE_OPTIONS 1
-#endif
-
 namespace oxlume {
-
-namespace {
-
-void removeAssociationsStep()
-{
-#ifdef OXLUME_HAVE_ASSOCIATIONS
-    RemoveAssociations();
-#endif
-}
-
-void loadOptionsStep()
-{
-#ifdef OXLUME_HAVE_OPTIONS
-    LoadOptions();
-#endif
-}
-
-} // namespace
 
 std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &args)
 {
@@ -94,10 +66,10 @@ int RunOxlume(int argc, char **argv)
         steps.removeAssociations = [&argc, argv] {
             // The uninstall run needs no display: a core application object is enough.
             QCoreApplication core(argc, argv);
-            removeAssociationsStep();
+            RemoveAssociations();
         };
         steps.detectRunningInstance = DetectRunningInstance;
-        steps.loadOptions = loadOptionsStep;
+        steps.loadOptions = LoadOptions;
         if (RunStartupSteps(args, steps) != StartupPath::Viewer)
             return 0;
 
