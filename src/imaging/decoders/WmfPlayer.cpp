@@ -629,7 +629,7 @@ void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int opti
     t.scale(hx * k, k);
     m_painter.setTransform(t);
     m_painter.setFont(font);
-    if (m_dc.bkMode == kBkOpaque && !(options & kEtoOpaque))
+    if (m_dc.bkMode == kBkOpaque)
         m_painter.fillRect(QRectF(x0, baseline - fm.ascent(), total, fm.ascent() + fm.descent()),
                            m_dc.bkColor);
     m_painter.setPen(m_dc.textColor);
@@ -757,6 +757,9 @@ void Player::drawDib(Bytes dib, QRectF src, QPointF d0, QPointF d1, int rop)
     if (mode != QPainter::CompositionMode_SourceOver)
         image = image.convertToFormat(QImage::Format_RGB32);
     m_painter.setCompositionMode(mode);
+    // Enlarged pictures keep hard pixel edges as GDI stretches them; reduced ones average.
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                            dest.width() < image.width() || dest.height() < image.height());
     m_painter.drawImage(dest, image);
 }
 
