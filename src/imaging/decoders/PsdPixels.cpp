@@ -189,10 +189,52 @@ void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out
         for (size_t x = 0; x < n; ++x)
             out[x] = reduceFloat(uint32_t(in[4 * x]) << 24 | uint32_t(in[4 * x + 1]) << 16 |
                                  uint32_t(in[4 * x + 2]) << 8 | uint32_t(in[4 * x + 3]));
-    } else {
+    } else if (inLength > 0) {
         std::memcpy(out, in, std::min(w, inLength));
     }
 }
+
+// One channel's row as 8-bit samples, whatever the depth and compression.
+class RowDecoder {
+public:
+    RowDecoder(const Header &h, RowSource &source, int used)
+        : m_h(h), m_source(source), m_width(size_t(h.width)), m_stored(size_t(rowBytes(h))),
+          m_samples(size_t(used) * m_width), m_unpacked(source.packed() ? m_stored : 0)
+    {
+    }
+    // Sets truncated when the file ends inside this row (its missing samples read as 0).
+    const uint8_t *row(int c, int64_t y, bool &truncated)
+    {
+        bool complete = true;
+        Bytes stored = m_source.storedRow(c, y, complete);
+        truncated = truncated || !complete;
+        uint8_t *out = m_samples.data() + size_t(c) * m_width;
+        const auto *in = reinterpret_cast<const uint8_t *>(stored.data());
+        if (m_h.depth == 8 && m_source.packed()) {
+            const size_t n = unpackBits(stored, out, m_width);
+            std::fill(out + n, out + m_width, uint8_t(0));
+            return out;
+        }
+        if (m_source.packed()) {
+            const size_t n = unpackBits(stored, m_unpacked.data(), m_stored);
+            std::fill(m_unpacked.begin() + std::ptrdiff_t(n), m_unpacked.end(), uint8_t(0));
+            toSamples(m_h, m_unpacked.data(), m_stored, out);
+            return out;
+        }
+        if (m_h.depth == 8 && complete)
+            return in; // raw 8-bit rows are read in place
+        toSamples(m_h, in, stored.size(), out);
+        return out;
+    }
+
+private:
+    const Header &m_h;
+    RowSource &m_source;
+    size_t m_width;
+    size_t m_stored;
+    std::vector<uint8_t> m_samples;
+    std::vector<uint8_t> m_unpacked;
+};
 
 } // namespace
 
@@ -221,39 +263,17 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
             palette[size_t(h.transparentIndex)] = 0;
     }
 
+    RowDecoder rowDecoder(h, source, used);
+    std::array<const uint8_t *, 5> rows{}; // at most four colour channels and an alpha
     const size_t w = size_t(h.width);
-    const size_t stored = size_t(rowBytes(h));
-    const bool direct8 = h.depth == 8 && !source.packed();
-    std::vector<uint8_t> samples(size_t(used) * w);
-    std::vector<uint8_t> unpacked(source.packed() ? stored : 0);
-    std::array<const uint8_t *, 5> rows{};
-
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     RowProgress progress(observer, h.height);
     int64_t y = 0;
     bool truncated = false;
     for (; y < h.height && !truncated; ++y) {
-        for (int c = 0; c < used; ++c) {
-            bool complete = true;
-            Bytes row = source.storedRow(c, y, complete);
-            const auto *in = reinterpret_cast<const uint8_t *>(row.data());
-            size_t inLength = row.size();
-            uint8_t *out = samples.data() + size_t(c) * w;
-            if (source.packed()) {
-                inLength = unpackBits(row, unpacked.data(), stored);
-                std::fill(unpacked.begin() + std::ptrdiff_t(inLength), unpacked.end(), uint8_t(0));
-                in = unpacked.data();
-                inLength = stored;
-            }
-            if (direct8 && complete) {
-                rows[size_t(c)] = in; // raw 8-bit rows are read in place
-            } else {
-                toSamples(h, in, inLength, out);
-                rows[size_t(c)] = out;
-            }
-            truncated = truncated || !complete;
-        }
+        for (int c = 0; c < used; ++c)
+            rows[size_t(c)] = rowDecoder.row(c, y, truncated);
         composeRow(h, rows.data(), palette.data(), reinterpret_cast<QRgb *>(bits + y * stride));
         if (!progress.row(y + 1))
             return fail("cancelled");
