@@ -333,9 +333,25 @@ void removeStaleTemporaries(const std::string &file)
 
 // One locked read-modify-write of a hive. change() edits the tree and returns its result;
 // the file is written only when change() succeeds and the text differs.
-template <typename Change>
-LONG modifyHive(const std::string &file, Hive hive, Change change)
+// A hive that is a symbolic link (kept with the user's other dotfiles, say) is saved where
+// the link points, so that the link stays a link.
+std::string saveTarget(const std::string &file)
 {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return file;
+    char *resolved = ::realpath(file.c_str(), nullptr);
+    if (!resolved)
+        return file;
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
+template <typename Change>
+LONG modifyHive(const std::string &hiveFile, Hive hive, Change change)
+{
+    const std::string file = saveTarget(hiveFile);
     if (const int err = makeFolders(parentFolder(file)))
         return errnoToError(err);
     const std::string lockFile = file + ".lock";
@@ -351,7 +367,7 @@ LONG modifyHive(const std::string &file, Hive hive, Change change)
     if (snap.state == FileState::Unreadable)
         return ERROR_ACCESS_DENIED; // never write over what we cannot read
     bool damaged = false;
-    reg::RegKey tree = treeFor(file, hive, snap, &damaged);
+    reg::RegKey tree = treeFor(hiveFile, hive, snap, &damaged);
     if (const LONG result = change(tree); result != ERROR_SUCCESS)
         return result;
 
@@ -364,10 +380,10 @@ LONG modifyHive(const std::string &file, Hive hive, Change change)
             return result;
     }
     if (const LONG result = saveAtomically(file, bytes); result != ERROR_SUCCESS) {
-        g_cache.erase(file);
+        g_cache.erase(hiveFile);
         return result;
     }
-    CachedHive &cache = g_cache[file];
+    CachedHive &cache = g_cache[hiveFile];
     cache.bytes = bytes;
     cache.parsed = true;
     cache.tree = std::move(tree);

@@ -368,6 +368,21 @@ private slots:
         QVERIFY(badFiles(m_configFolder).isEmpty());
     }
 
+    void symlinkedHiveStaysALink()
+    {
+        const QString real = m_dir->path() + QStringLiteral("/dotfiles/user.reg");
+        QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/dotfiles")));
+        QVERIFY(QDir().mkpath(m_configFolder));
+        writeText(real.toStdString(), "REGEDIT4\n[HKEY_CURRENT_USER\\Linked]\n");
+        QVERIFY(QFile::link(real, QString::fromStdString(userHive())));
+        HKEY key = create("Linked");
+        QVERIFY(key);
+        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS);
+        RegCloseKey(key);
+        QVERIFY(QFileInfo(QString::fromStdString(userHive())).isSymLink());
+        QVERIFY(readText(real.toStdString()).find("\"V\"=dword:00000001") != std::string::npos);
+    }
+
     void readOnlyConfigFolderRefusesWrites()
     {
         writeText(userHive(), "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n");
