@@ -331,8 +331,6 @@ void removeStaleTemporaries(const std::string &file)
     ::closedir(dir);
 }
 
-// One locked read-modify-write of a hive. change() edits the tree and returns its result;
-// the file is written only when change() succeeds and the text differs.
 // A hive that is a symbolic link (kept with the user's other dotfiles, say) is saved where
 // the link points, so that the link stays a link.
 std::string saveTarget(const std::string &file)
@@ -348,6 +346,8 @@ std::string saveTarget(const std::string &file)
     return target;
 }
 
+// One locked read-modify-write of a hive. change() edits the tree and returns its result;
+// the file is written only when change() succeeds and the text differs.
 template <typename Change>
 LONG modifyHive(const std::string &hiveFile, Hive hive, Change change)
 {

@@ -24,7 +24,6 @@ public:
     }
     constexpr operator bool() const { return m_raw != 0; }
     constexpr std::int32_t raw() const { return m_raw; }
-    std::int32_t *rawPointer() { return &m_raw; }
 
 private:
     std::int32_t m_raw = 0;
