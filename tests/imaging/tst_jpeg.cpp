@@ -373,6 +373,9 @@ void TestJpeg::exifOrientation_data()
         QTest::addRow("%d MM", o) << o << true << QSize(48, 32);
         // Several decode batches and sides that are not multiples of the batch.
         QTest::addRow("%d II tall odd", o) << o << false << QSize(34, 70);
+        // Pooled, line-aligned buffers take the streaming path of the turned orientations.
+        if (o >= 5)
+            QTest::addRow("%d II large", o) << o << false << QSize(512, 640);
     }
 }
 
@@ -649,6 +652,11 @@ void TestJpeg::corpus()
     QVERIFY(t.elapsed() < 5000);
     if (expectation == QLatin1String("valid"))
         QVERIFY2(img.ok(), img.ok() ? "" : img.error().message.c_str());
+    auto info = readJpegInfo(span(data));
+    if (img.ok()) {
+        QVERIFY(info.ok());
+        QCOMPARE(QSize(info->width, info->height), img->size());
+    }
     if (!img.ok()) {
         QVERIFY(img.error().message.rfind("JPEG: ", 0) == 0);
         return;

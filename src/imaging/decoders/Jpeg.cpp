@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -174,21 +178,37 @@ uchar *destRow(const DecodeState &s, int y)
 }
 
 // Orientations 5..8 swap rows and columns: stored pixel (x, y) of an image w x h goes to
-// destination row dy(x), column dx(y). Each batch writes one short run per destination row.
+// destination row dy(x), column dx(y). Each batch writes one short run per destination row;
+// those rows are far apart, so a run of 16 pixels (one cache line) is built in registers and
+// streamed out without first reading the line in, which otherwise doubles the decode time.
 void scatterBatch(const DecodeState &s, int firstRow, int rows)
 {
     const int w = int(s.cinfo.output_width);
     const int h = int(s.cinfo.output_height);
     const bool flipCols = s.orientation == 6 || s.orientation == 7; // dx = h-1-y
     const bool flipRows = s.orientation == 7 || s.orientation == 8; // dy = w-1-x
+    const int runStart = flipCols ? h - firstRow - rows : firstRow;
     for (int x = 0; x < w; ++x) {
         const int dy = flipRows ? w - 1 - x : x;
-        auto *out = reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine);
-        for (int i = 0; i < rows; ++i) {
-            const int y = firstRow + i;
-            out[flipCols ? h - 1 - y : y] = s.scratch[size_t(i) * size_t(w) + size_t(x)];
+        auto *out = reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine) + runStart;
+        const uint32_t *in = s.scratch + x;
+#ifdef __SSE2__
+        if (rows == kBatchRows && (reinterpret_cast<uintptr_t>(out) & 63) == 0) {
+            alignas(16) uint32_t run[kBatchRows];
+            for (int i = 0; i < kBatchRows; ++i)
+                run[flipCols ? kBatchRows - 1 - i : i] = in[size_t(i) * size_t(w)];
+            for (int j = 0; j < kBatchRows; j += 4)
+                _mm_stream_si128(reinterpret_cast<__m128i *>(out + j),
+                                 _mm_load_si128(reinterpret_cast<const __m128i *>(run + j)));
+            continue;
         }
+#endif
+        for (int i = 0; i < rows; ++i)
+            out[flipCols ? rows - 1 - i : i] = in[size_t(i) * size_t(w)];
     }
+#ifdef __SSE2__
+    _mm_sfence();
+#endif
 }
 
 // Pixel phase. Plain function with setjmp: nothing here has a destructor.
@@ -208,12 +228,18 @@ bool decodeRows(DecodeState *s)
         for (int i = 0; i < want; ++i)
             rows[i] = turned ? reinterpret_cast<JSAMPROW>(s->scratch + size_t(i) * size_t(w))
                              : destRow(*s, first + i);
-        const int got = int(jpeg_read_scanlines(&s->cinfo, rows, JDIMENSION(want)));
-        if (got <= 0) { // cannot happen with a memory source; never spin
-            std::snprintf(s->message, sizeof s->message, "no rows after row %d", first);
-            s->stop = Stop::Failed;
-            return false;
-        }
+        // libjpeg hands out a few rows per call; a turned image waits for a whole batch so
+        // that every scattered run is a full cache line.
+        int got = 0;
+        do {
+            const int n = int(jpeg_read_scanlines(&s->cinfo, rows + got, JDIMENSION(want - got)));
+            if (n <= 0) { // cannot happen with a memory source; never spin
+                std::snprintf(s->message, sizeof s->message, "no rows after row %d", first + got);
+                s->stop = Stop::Failed;
+                return false;
+            }
+            got += n;
+        } while (turned && got < want);
         for (int i = 0; i < got; ++i) {
             if (s->cmyk)
                 cmykToRgb32(rows[i], w, s->adobeInverted);

@@ -1,0 +1,271 @@
+// JPEG load speed on a 6000 x 4000 photo-like image (quality 90, 4:2:0), against references
+// measured in the same run:
+//   discard  - libjpeg-turbo decoding the file with one reused 16-row buffer (the floor)
+//   fresh    - a straightforward decoder: read the file, decode into a new buffer, no checks
+//   Qt       - QImageReader
+//   ImageMagick / djpeg - the command-line tools, best of 3, wall clock around the process
+// Also the peak memory of one load relative to the decoded image.
+
+#include "imaging/ImageBuffer.h"
+#include "imaging/decoders/Jpeg.h"
+
+#include <QImageReader>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+
+using namespace oxlume::imaging;
+
+namespace {
+
+constexpr int kW = 6000, kH = 4000;
+constexpr int kRuns = 9;
+
+double now()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double timeCommandBest(const std::string &cmd)
+{
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        const double s = now();
+        if (std::system(cmd.c_str()) != 0)
+            return -1;
+        best = std::min(best, now() - s);
+    }
+    return best;
+}
+
+// Smooth gradients with a few soft blobs and sensor-like noise: compresses like a photo.
+std::vector<unsigned char> makePhoto()
+{
+    std::vector<unsigned char> rgb(size_t(kW) * kH * 3);
+    std::mt19937 rng(42);
+    std::normal_distribution<float> noise(0.f, 6.f);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const float fx = float(x) / kW, fy = float(y) / kH;
+            const float blob = 60.f * std::exp(-((fx - 0.3f) * (fx - 0.3f) + (fy - 0.6f) * (fy - 0.6f)) * 20.f);
+            const float v[3] = {40.f + 150.f * fx + blob, 60.f + 120.f * fy, 180.f - 100.f * fx * fy + blob / 2};
+            for (int c = 0; c < 3; ++c)
+                rgb[(size_t(y) * kW + x) * 3 + c] = (unsigned char)std::clamp(v[c] + noise(rng), 0.f, 255.f);
+        }
+    return rgb;
+}
+
+std::vector<unsigned char> compress(const std::vector<unsigned char> &rgb)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = kW;
+    c.image_height = kH;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c); // 4:2:0
+    jpeg_set_quality(&c, 90, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<unsigned char *>(&rgb[size_t(c.next_scanline) * kW * 3]);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::vector<unsigned char> bytes(out, out + size);
+    free(out);
+    return bytes;
+}
+
+void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// The whole file with one read() into a buffer reused between loads.
+void readFile(const std::string &path, std::vector<unsigned char> &buf)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    ::lseek(fd, 0, SEEK_SET);
+    buf.resize(size_t(size));
+    size_t done = 0;
+    while (done < buf.size()) {
+        const ssize_t n = ::read(fd, buf.data() + done, buf.size() - done);
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    ::close(fd);
+}
+
+// libjpeg-turbo straight, no checks: rows go to dest (a full buffer) or, when dest is null,
+// all into one reused 16-row buffer.
+void plainDecode(const std::vector<unsigned char> &file, unsigned char *dest)
+{
+    jpeg_decompress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, file.data(), file.size());
+    jpeg_read_header(&c, TRUE);
+    c.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&c);
+    const size_t stride = size_t(c.output_width) * 4;
+    static std::vector<unsigned char> scratch;
+    scratch.resize(stride * 16);
+    JSAMPROW rows[16];
+    while (c.output_scanline < c.output_height) {
+        const size_t y = c.output_scanline;
+        for (int i = 0; i < 16; ++i)
+            rows[i] = dest ? dest + (y + size_t(i)) * stride : scratch.data() + size_t(i) * stride;
+        const JDIMENSION want = std::min<JDIMENSION>(16, c.output_height - c.output_scanline);
+        jpeg_read_scanlines(&c, rows, want);
+    }
+    jpeg_abort_decompress(&c);
+    jpeg_destroy_decompress(&c);
+}
+
+long statusKb(const char *field)
+{
+    FILE *f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    const size_t n = std::strlen(field);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, field, n) == 0)
+            kb = std::atol(line + n + 1);
+    std::fclose(f);
+    return kb;
+}
+
+void resetPeak()
+{
+    FILE *f = std::fopen("/proc/self/clear_refs", "w");
+    if (f) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
+std::vector<unsigned char> withOrientation6(const std::vector<unsigned char> &jpeg)
+{
+    const unsigned char app1[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                                  1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<unsigned char> out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), std::begin(app1), std::end(app1));
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+} // namespace
+
+int main()
+{
+    const std::string path = "/tmp/oxlume_bench_6000x4000.jpg";
+    const std::string rotated = "/tmp/oxlume_bench_6000x4000_o6.jpg";
+    const std::vector<unsigned char> jpeg = compress(makePhoto());
+    writeFile(path, jpeg);
+    writeFile(rotated, withOrientation6(jpeg));
+    std::printf("test image: %s, %d x %d, %.1f MB, quality 90 4:2:0; median of %d runs\n", path.c_str(), kW, kH,
+                double(jpeg.size()) / 1e6, kRuns);
+    std::printf("huge pages for image buffers: %s\n", imagePoolStats().hugePages ? "yes" : "no");
+
+    std::vector<unsigned char> buf;
+    DecodeObserver none;
+    auto ourLoad = [&](const std::string &p) {
+        readFile(p, buf);
+        auto img = decodeJpeg({reinterpret_cast<const std::byte *>(buf.data()), buf.size()}, none);
+        if (!img.ok()) {
+            std::fprintf(stderr, "decode failed: %s\n", img.error().message.c_str());
+            std::exit(1);
+        }
+    };
+    // Round-robin, so that a busy machine slows every variant alike.
+    std::vector<std::function<void()>> variants = {
+        [&] {
+            readFile(path, buf);
+            plainDecode(buf, nullptr);
+        },
+        [&] {
+            readFile(path, buf);
+            std::unique_ptr<unsigned char[]> dest(new unsigned char[size_t(kW) * kH * 4]);
+            plainDecode(buf, dest.get());
+        },
+        [&] { ourLoad(path); },
+        [&] {
+            trimImagePool();
+            ourLoad(path);
+        },
+        [&] { ourLoad(rotated); },
+        [&] { QImageReader(QString::fromStdString(path)).read(); },
+    };
+    std::vector<std::vector<double>> times(variants.size());
+    for (auto &v : variants)
+        v(); // warm the page cache and the pool
+    for (int r = 0; r < kRuns; ++r)
+        for (size_t i = 0; i < variants.size(); ++i) {
+            const double s = now();
+            variants[i]();
+            times[i].push_back(now() - s);
+        }
+    const double discard = median(times[0]), fresh = median(times[1]), ours = median(times[2]),
+                 oursNoPool = median(times[3]), oursRotated = median(times[4]), qt = median(times[5]);
+    const double magick = timeCommandBest("convert " + path + " -depth 8 rgba:/dev/null");
+    const double djpeg = timeCommandBest("djpeg -outfile /dev/null " + path);
+
+    std::printf("\n%-44s %9s %s\n", "", "ms", "ratio to discard");
+    auto line = [&](const char *what, double ms) { std::printf("%-44s %9.1f %6.2fx\n", what, ms, ms / discard); };
+    line("libjpeg-turbo, rows discarded (reference)", discard);
+    line("straightforward decoder, fresh buffer", fresh);
+    line("Oxlume load (read + decode, pooled buffer)", ours);
+    line("Oxlume load, pool emptied before each", oursNoPool);
+    line("Oxlume load, EXIF orientation 6", oursRotated);
+    line("Qt QImageReader", qt);
+    if (djpeg > 0)
+        line("djpeg to /dev/null (process)", djpeg);
+    std::printf("\nOxlume vs straightforward decoder: %.2fx its time\n", ours / fresh);
+    if (magick > 0)
+        std::printf("Oxlume vs ImageMagick (%.1f ms): %.1fx faster\n", magick, magick / ours);
+    std::printf("Oxlume vs Qt: %.2fx faster\n", qt / ours);
+
+    // Peak memory of one load from an empty pool, relative to the decoded image.
+    trimImagePool();
+    buf.clear();
+    buf.shrink_to_fit();
+    const long before = statusKb("VmRSS:");
+    resetPeak();
+    ourLoad(path);
+    const long peak = statusKb("VmHWM:");
+    const double imageKb = double(kW) * kH * 4 / 1024;
+    std::printf("peak memory of one load: %.1f MB over the start, %.2fx the decoded image (file buffer "
+                "included)\n",
+                double(peak - before) / 1024, double(peak - before) / imageKb);
+    return 0;
+}
