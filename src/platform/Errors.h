@@ -2,7 +2,7 @@
 // Program errors. A broken internal rule raises one of these; the application's event
 // dispatch catches whatever escapes a handler, shows the message and carries on.
 
-#include <concepts>
+#include <type_traits>
 #include <cstddef>
 #include <limits>
 #include <stdexcept>
@@ -49,22 +49,25 @@ inline void assertThat(bool condition, const char *unit, int line,
 }
 
 // Checked arithmetic: raises IntegerOverflow instead of wrapping.
-template <std::integral T> T checkedAdd(T a, T b)
+template <typename T> T checkedAdd(T a, T b)
 {
+    static_assert(std::is_integral_v<T>);
     T r;
     if (__builtin_add_overflow(a, b, &r))
         throw IntegerOverflow();
     return r;
 }
-template <std::integral T> T checkedSub(T a, T b)
+template <typename T> T checkedSub(T a, T b)
 {
+    static_assert(std::is_integral_v<T>);
     T r;
     if (__builtin_sub_overflow(a, b, &r))
         throw IntegerOverflow();
     return r;
 }
-template <std::integral T> T checkedMul(T a, T b)
+template <typename T> T checkedMul(T a, T b)
 {
+    static_assert(std::is_integral_v<T>);
     T r;
     if (__builtin_mul_overflow(a, b, &r))
         throw IntegerOverflow();
@@ -72,9 +75,10 @@ template <std::integral T> T checkedMul(T a, T b)
 }
 
 // Checked indexing: raises RangeCheckError for an index outside [0, size).
-template <typename Container, std::integral Index>
+template <typename Container, typename Index>
 auto &checkedAt(Container &c, Index i)
 {
+    static_assert(std::is_integral_v<Index>);
     if (i < 0 || static_cast<std::size_t>(i) >= std::size(c))
         throw RangeCheckError();
     return c[static_cast<std::size_t>(i)];
