@@ -79,7 +79,11 @@ template <typename Container, typename Index>
 auto &checkedAt(Container &c, Index i)
 {
     static_assert(std::is_integral_v<Index>);
-    if (i < 0 || static_cast<std::size_t>(i) >= std::size(c))
+    if constexpr (std::is_signed_v<Index>) {
+        if (i < 0)
+            throw RangeCheckError();
+    }
+    if (static_cast<std::size_t>(i) >= std::size(c))
         throw RangeCheckError();
     return c[static_cast<std::size_t>(i)];
 }
