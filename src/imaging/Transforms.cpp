@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace oxlume::imaging {
 
 namespace {
@@ -54,12 +58,36 @@ inline int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 // Division rounding half away from zero, for the small signed values of the tone steps.
 inline int roundDiv(int num, int den) { return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den); }
 
-void toneRow(const uint32_t *in, uint32_t *out, int width, const ToneTable &t,
-             const uint16_t *pair)
+// Blue and green are looked up together in a 64 K table of pairs, red in a table of words.
+// The restrict qualifiers tell the compiler that stores to the pixels never change the
+// tables; without them it reloads after every store and the pass runs at a third the speed.
+struct ToneTables {
+    std::vector<uint16_t> pair = std::vector<uint16_t>(65536);
+    std::vector<uint32_t> red = std::vector<uint32_t>(256);
+    explicit ToneTables(const ToneTable &t)
+    {
+        for (uint32_t i = 0; i < 65536; ++i)
+            pair[i] = uint16_t(t[i & 0xff] | (t[i >> 8] << 8));
+        for (uint32_t i = 0; i < 256; ++i)
+            red[i] = uint32_t(t[i]) << 16;
+    }
+};
+
+void toneRowInPlace(uint32_t *__restrict row, int width, const uint32_t *__restrict red,
+                    const uint16_t *__restrict pair)
+{
+    for (int x = 0; x < width; ++x) {
+        const uint32_t p = row[x];
+        row[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
+    }
+}
+
+void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
+             const uint32_t *__restrict red, const uint16_t *__restrict pair)
 {
     for (int x = 0; x < width; ++x) {
         const uint32_t p = in[x];
-        out[x] = (p & 0xff000000u) | (uint32_t(t[(p >> 16) & 0xff]) << 16) | pair[p & 0xffff];
+        out[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
     }
 }
 
@@ -86,22 +114,17 @@ void applyToneTable(QImage &image, const ToneTable &table)
     if (image.isNull())
         return;
     normalizeFormat(image);
-    // Blue and green looked up together: one load for two channels.
-    std::vector<uint16_t> pair(65536);
-    for (uint32_t i = 0; i < 65536; ++i)
-        pair[i] = uint16_t(table[i & 0xff] | (table[i >> 8] << 8));
+    const ToneTables tables(table);
     const int w = image.width();
     const int h = image.height();
     if (image.isDetached()) {
-        for (int y = 0; y < h; ++y) {
-            uint32_t *row = dstRow(image, y);
-            toneRow(row, row, w, table, pair.data());
-        }
+        for (int y = 0; y < h; ++y)
+            toneRowInPlace(dstRow(image, y), w, tables.red.data(), tables.pair.data());
         return;
     }
     QImage out = newImageLike(image, w, h);
     for (int y = 0; y < h; ++y)
-        toneRow(srcRow(image, y), dstRow(out, y), w, table, pair.data());
+        toneRow(srcRow(image, y), dstRow(out, y), w, tables.red.data(), tables.pair.data());
     image = std::move(out);
 }
 
@@ -161,24 +184,79 @@ void FlipLeftRight(QImage &image)
 
 namespace {
 
+#if defined(__SSE2__)
+// 4 x 4 pixels transposed in registers: rows a, b, c, d become columns.
+inline void transpose4(__m128i &a, __m128i &b, __m128i &c, __m128i &d)
+{
+    const __m128i ab01 = _mm_unpacklo_epi32(a, b);
+    const __m128i cd01 = _mm_unpacklo_epi32(c, d);
+    const __m128i ab23 = _mm_unpackhi_epi32(a, b);
+    const __m128i cd23 = _mm_unpackhi_epi32(c, d);
+    a = _mm_unpacklo_epi64(ab01, cd01);
+    b = _mm_unpackhi_epi64(ab01, cd01);
+    c = _mm_unpacklo_epi64(ab23, cd23);
+    d = _mm_unpackhi_epi64(ab23, cd23);
+}
+#endif
+
 // Quarter turns walk the source in square tiles: a tile's source rows and the destination
 // rows it writes both stay in cache, where a plain column walk misses on every pixel.
+// Clockwise, source pixel (x, y) goes to (h - 1 - y, x); counter-clockwise to (y, w - 1 - x).
 void rotateQuarter(const QImage &src, QImage &dst, bool clockwise)
 {
     const int w = src.width();
     const int h = src.height();
-    for (int ty = 0; ty < h; ty += kTile) {
-        const int yEnd = std::min(h, ty + kTile);
-        for (int tx = 0; tx < w; tx += kTile) {
-            const int xEnd = std::min(w, tx + kTile);
-            for (int x = tx; x < xEnd; ++x) {
-                // Clockwise: source column x becomes destination row x, read bottom-up.
-                uint32_t *out = dstRow(dst, clockwise ? x : w - 1 - x);
-                for (int y = ty; y < yEnd; ++y)
-                    out[clockwise ? h - 1 - y : y] = srcRow(src, y)[x];
+    const uchar *srcBits = src.constBits();
+    const qsizetype srcStride = src.bytesPerLine();
+    uchar *dstBits = dst.bits();
+    const qsizetype dstStride = dst.bytesPerLine();
+    const auto in = [&](int x, int y) {
+        return reinterpret_cast<const uint32_t *>(srcBits + y * srcStride) + x;
+    };
+    const auto out = [&](int x, int y) {
+        return clockwise ? reinterpret_cast<uint32_t *>(dstBits + x * dstStride) + (h - 1 - y)
+                         : reinterpret_cast<uint32_t *>(dstBits + (w - 1 - x) * dstStride) + y;
+    };
+    // Blocks of 4 x 4 where both sides allow, single pixels for the remaining edge.
+    const int w4 = w & ~3;
+    const int h4 = h & ~3;
+    for (int ty = 0; ty < h4; ty += kTile) {
+        const int yEnd = std::min(h4, ty + kTile);
+        for (int tx = 0; tx < w4; tx += kTile) {
+            const int xEnd = std::min(w4, tx + kTile);
+            for (int y = ty; y < yEnd; y += 4) {
+                for (int x = tx; x < xEnd; x += 4) {
+#if defined(__SSE2__)
+                    __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y)));
+                    __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 1)));
+                    __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 2)));
+                    __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 3)));
+                    if (clockwise) {
+                        // Destination rows run bottom-up through the source rows.
+                        transpose4(r3, r2, r1, r0);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x, y + 3)), r3);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 1, y + 3)), r2);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 2, y + 3)), r1);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 3, y + 3)), r0);
+                    } else {
+                        transpose4(r0, r1, r2, r3);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x, y)), r0);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 1, y)), r1);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 2, y)), r2);
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 3, y)), r3);
+                    }
+#else
+                    for (int j = 0; j < 4; ++j)
+                        for (int i = 0; i < 4; ++i)
+                            *out(x + i, y + j) = *in(x + i, y + j);
+#endif
+                }
             }
         }
     }
+    for (int y = 0; y < h; ++y)
+        for (int x = (y < h4 ? w4 : 0); x < w; ++x)
+            *out(x, y) = *in(x, y);
 }
 
 void rotateHalf(QImage &image)
