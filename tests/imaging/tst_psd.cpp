@@ -420,6 +420,9 @@ void TestPsd::headerGuards_data()
     QTest::newRow("compression-missing") << good.left(39) << QStringLiteral("compression field missing");
     QTest::newRow("rle-table-past-end") << with([](Psd &p) { p.compression = 1; }).left(40 + 5)
                                         << QStringLiteral("RLE byte count table of 6 bytes runs past the end");
+    QTest::newRow("raw-no-pixels") << good.left(41) << QStringLiteral("file ends before the first row of pixel data (2 bytes needed, 1 present)");
+    QTest::newRow("rle-no-pixels") << with([](Psd &p) { p.compression = 1; }).left(46)
+                                   << QStringLiteral("file ends after the RLE byte count table");
     QTest::newRow("zip-damaged") << with([](Psd &p) { p.compression = 2; }).left(44)
                                  << QStringLiteral("ZIP data is damaged");
 }
@@ -481,7 +484,6 @@ void TestPsd::truncatedData_data()
     QTest::newRow("raw, blue row cut in half") << 0 << 5 << 2;
     QTest::newRow("rle, last blue row cut") << 1 << 2 << 3;
     QTest::newRow("rle, inside a run") << 1 << 3 << 2;
-    QTest::newRow("only the header") << 0 << 100 << 0;
 }
 
 void TestPsd::truncatedData()

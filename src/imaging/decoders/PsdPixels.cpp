@@ -55,6 +55,10 @@ Result<void> RowSource::prepare(int used)
         return prepareRle(used);
     if (m_h.compression == Compression::Zip || m_h.compression == Compression::ZipPredicted)
         return prepareZip();
+    // A cut-short file shows the rows it holds, but one without a single row is no image.
+    if (m_data.size() - m_planeOffset < m_rowBytes)
+        return fail("file ends before the first row of pixel data (" + std::to_string(m_rowBytes) +
+                    " bytes needed, " + std::to_string(m_data.size() - m_planeOffset) + " present)");
     return {};
 }
 
@@ -71,6 +75,8 @@ Result<void> RowSource::prepareRle(int used)
     // Each channel's data starts after all rows of the channels before it.
     ByteReader table(m_data, m_tableOffset);
     uint64_t offset = m_tableOffset + tableBytes;
+    if (left == tableBytes)
+        return fail("file ends after the RLE byte count table, before any pixel data");
     m_cursor.assign(size_t(used), 0);
     for (int c = 0; c < used; ++c) {
         m_cursor[size_t(c)] = offset;
@@ -245,14 +251,17 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
 {
     const bool alpha = h.mergedAlpha || (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 &&
                                          h.transparentIndex < 256);
+    // Size limits first: a header asking for too much is refused before its data is looked at.
+    if (h.width > kMaxImageSide || h.height > kMaxImageSide || h.width * h.height > kMaxImagePixels)
+        return fail("image of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
+                    " pixels exceeds the limit of " + std::to_string(kMaxImagePixels) + " pixels");
+    const int used = usedChannels(h);
+    RowSource source(h, data);
+    OX_TRY(source.prepare(used));
     auto allocated = allocateImage("PSD", h.width, h.height,
                                    alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     OX_TRY(allocated);
     QImage image = std::move(allocated.value());
-
-    const int used = usedChannels(h);
-    RowSource source(h, data);
-    OX_TRY(source.prepare(used));
 
     std::array<QRgb, 256> palette{};
     if (h.mode == ColorMode::Indexed) {
