@@ -1,0 +1,129 @@
+#pragma once
+// Image loading: the one way an image reaches the image area. In background mode ("Use
+// Work Thread") a worker thread decodes into the windowless DecoderImager and the user-
+// interface thread only moves the finished image into Imager1; in foreground mode the image
+// decodes on the user-interface thread straight into Imager1. Only the latest request is
+// ever shown.
+//
+// Locks: DecodeLock (DecoderImager in use) is always taken before NameLock (the request
+// and progress strings); nobody takes DecodeLock while holding NameLock.
+
+#include "imaging/Imager.h"
+#include "settings/OptionsUnit.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace oxlume {
+
+class TViewerThread;
+
+class ImageLoader : public QObject {
+    Q_OBJECT
+public:
+    // How the loader reaches the window. All run on the user-interface thread.
+    struct WindowHooks {
+        std::function<QString()> caption;                // window title
+        std::function<void(const QString &)> setCaption;
+        std::function<QString()> title;                  // application title (icon text)
+        std::function<void(const QString &)> setTitle;
+        std::function<void()> applyAdjustments;          // ApplyImageAdjustments
+    };
+
+    // Hooks onto a window's title and icon text.
+    static WindowHooks hooksFor(QWidget &window, std::function<void()> applyAdjustments);
+
+    // The three imagers must outlive the loader. Binds OnProgressStatus of Imager1 and
+    // DecoderImager to Imager1ProgressStatus and starts the worker, parked. options is
+    // read on the user-interface thread at every ShowImage ("Use Work Thread").
+    ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderImager,
+                imaging::TImager &unadjustedImager, const TOptions &options,
+                WindowHooks hooks, QObject *parent = nullptr);
+    // Silences a running load, stops the worker and waits for it (a silenced load stops
+    // within a few rows). A process that is exiting should not get here: see prepareForExit.
+    ~ImageLoader() override;
+
+    // Shows the file at path, or clears the image for an empty path. The same path as the
+    // last request does nothing. Decoding failures are silent. User-interface thread only.
+    void ShowImage(const std::string &path);
+
+    // Enables timUpdates (every 300 ms), which copies the progress texts onto the window
+    // in background mode.
+    void startUpdates();
+
+    // True while the worker waits for a request.
+    bool isWorkerParked() const { return m_parked.load(); }
+
+    // For the Options dialog: take and release DecodeLock to wait for a running decode.
+    std::mutex &DecodeLock() { return m_decodeLock; }
+    std::mutex &NameLock() { return m_nameLock; }
+
+    // Call once the event loop has returned and the settings are saved, right before the
+    // process ends with _exit (or std::quick_exit) without destroying the window: sets the
+    // process-wide exiting flag, silences the running load and releases a worker waiting
+    // for its hand-over. The worker then never touches the window again.
+    void prepareForExit();
+    static bool exiting() { return s_exiting.load(); }
+
+    // OnProgressStatus of Imager1 (user-interface thread, foreground loads) and of
+    // DecoderImager (worker thread, background loads).
+    void Imager1ProgressStatus(imaging::TImager *sender, int16_t iPercent);
+    void timUpdatesTimer();
+
+    // Snapshots for the window and for tests; each takes NameLock.
+    std::string RequestedFile() const;
+    std::string LoadingFile() const;
+    QString PendingCaption() const;
+    QString PendingTitle() const;
+
+    // Number of images moved from DecoderImager into Imager1 so far.
+    int handOverCount() const { return m_handOvers; }
+
+signals:
+    // After a background image has been moved into Imager1 and adjusted.
+    void imageHandedOver(const QString &path);
+
+private:
+    friend class TViewerThread;
+
+    void showInForeground(const std::string &path);
+    bool HandOverImage(std::uint64_t generation);
+    void setCaptionAndTitle(const QString &caption, const QString &title);
+
+    imaging::TImager &Imager1;
+    imaging::TImager &DecoderImager;
+    imaging::TImager &UnadjustedImager;
+    const TOptions &m_options;
+    WindowHooks m_hooks;
+
+    std::mutex m_decodeLock;
+    mutable std::mutex m_nameLock;
+    std::condition_variable m_wake; // with m_nameLock: parking and hand-over waits
+
+    // Guarded by m_nameLock.
+    std::string m_requestedFile;
+    std::string m_loadingFile;
+    QString m_pendingCaption;
+    QString m_pendingTitle;
+    std::uint64_t m_generation = 0; // counts background requests
+
+    std::atomic<bool> m_parked{true};
+    std::atomic<bool> m_stopping{false};
+    int m_handOvers = 0;
+
+    QTimer timUpdates;
+    std::unique_ptr<TViewerThread> m_worker;
+
+    static std::atomic<bool> s_exiting;
+};
+
+} // namespace oxlume
