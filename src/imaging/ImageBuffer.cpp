@@ -114,6 +114,11 @@ public:
 
     void release(const Mapping &m)
     {
+        // An idle buffer's contents are worthless: let the kernel take its pages under memory
+        // pressure. Until it does, reusing them costs nothing. Done before the buffer is
+        // visible to other threads, or it could discard what a new owner already wrote.
+        if (m.length <= kPoolMaxBytes)
+            ::madvise(m.base, m.length, MADV_FREE);
         std::vector<Mapping> evicted;
         {
             std::lock_guard lock(m_mutex);
