@@ -17,7 +17,6 @@ private slots:
     void layoutPerFormat_data();
     void layoutPerFormat();
     void largeBuffersAreReused();
-    void smallImagesBypassPool();
     void poolIsBounded();
     void bigBufferNotSpentOnSmallImage();
     void pooledImageIsCopyOnWrite();
@@ -98,18 +97,6 @@ void TestImageBuffer::largeBuffersAreReused()
     auto c = allocateImage("JPEG", 1900, 1500);
     QVERIFY(c.ok());
     QCOMPARE(c->constBits(), second);
-}
-
-void TestImageBuffer::smallImagesBypassPool()
-{
-    const auto before = imagePoolStats();
-    {
-        auto a = allocateImage("PCX", 100, 100);
-        QVERIFY(a.ok());
-    }
-    const auto after = imagePoolStats();
-    QCOMPARE(after.mapped, before.mapped);
-    QCOMPARE(after.pooledBuffers, 0);
 }
 
 void TestImageBuffer::poolIsBounded()

@@ -230,12 +230,8 @@ class TestJpeg : public QObject {
     Q_OBJECT
 
 private slots:
-    void sniff_data();
-    void sniff();
     void decodesLayouts_data();
     void decodesLayouts();
-    void oddSizesAndPaddingByte_data();
-    void oddSizesAndPaddingByte();
     void exifOrientation_data();
     void exifOrientation();
     void malformedExifIgnored_data();
@@ -243,8 +239,6 @@ private slots:
     void truncatedImageDataIsPartialSuccess();
     void brokenHeadersFail_data();
     void brokenHeadersFail();
-    void hugeHeaderRefusedBeforeAllocating_data();
-    void hugeHeaderRefusedBeforeAllocating();
     void progressIncreasesAcrossScans();
     void cancelAndThrowingObserverStop_data();
     void cancelAndThrowingObserverStop();
@@ -252,24 +246,6 @@ private slots:
     void corpus_data();
     void corpus();
 };
-
-void TestJpeg::sniff_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<bool>("isJpeg");
-    QTest::newRow("soi+marker") << QByteArray("\xFF\xD8\xFF\xE0", 4) << true;
-    QTest::newRow("soi only") << QByteArray("\xFF\xD8", 2) << false;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("png") << QByteArray("\x89PNG\r\n", 6) << false;
-    QTest::newRow("soi+junk") << QByteArray("\xFF\xD8\x00\x00", 4) << false;
-}
-
-void TestJpeg::sniff()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(bool, isJpeg);
-    QCOMPARE(sniffJpeg(span(data)), isJpeg);
-}
 
 void TestJpeg::decodesLayouts_data()
 {
@@ -279,18 +255,23 @@ void TestJpeg::decodesLayouts_data()
     QTest::addColumn<int>("restartRows");
     QTest::addColumn<bool>("subsample");
     QTest::addColumn<int>("bitDepth");
-    QTest::newRow("grey") << int(Colour::Grey) << false << false << 0 << false << 8;
-    QTest::newRow("rgb 4:4:4") << int(Colour::Rgb) << false << false << 0 << false << 24;
-    QTest::newRow("rgb 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24;
-    QTest::newRow("progressive") << int(Colour::Rgb) << true << false << 0 << true << 24;
-    QTest::newRow("progressive grey") << int(Colour::Grey) << true << false << 0 << false << 8;
-    QTest::newRow("arithmetic") << int(Colour::Rgb) << false << true << 0 << false << 24;
-    QTest::newRow("arithmetic progressive") << int(Colour::Rgb) << true << true << 0 << true << 24;
-    QTest::newRow("restart every row") << int(Colour::Rgb) << false << false << 1 << true << 24;
-    QTest::newRow("cmyk adobe") << int(Colour::CmykAdobe) << false << false << 0 << false << 32;
-    QTest::newRow("cmyk plain") << int(Colour::CmykPlain) << false << false << 0 << false << 32;
-    QTest::newRow("ycck") << int(Colour::Ycck) << false << false << 0 << false << 32;
-    QTest::newRow("cmyk progressive") << int(Colour::CmykAdobe) << true << false << 0 << false << 32;
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("grey") << int(Colour::Grey) << false << false << 0 << false << 8 << QSize(64, 48);
+    QTest::newRow("rgb 4:4:4") << int(Colour::Rgb) << false << false << 0 << false << 24 << QSize(64, 48);
+    QTest::newRow("rgb 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24 << QSize(64, 48);
+    QTest::newRow("progressive") << int(Colour::Rgb) << true << false << 0 << true << 24 << QSize(64, 48);
+    QTest::newRow("progressive grey") << int(Colour::Grey) << true << false << 0 << false << 8 << QSize(64, 48);
+    QTest::newRow("arithmetic") << int(Colour::Rgb) << false << true << 0 << false << 24 << QSize(64, 48);
+    QTest::newRow("arithmetic progressive") << int(Colour::Rgb) << true << true << 0 << true << 24 << QSize(64, 48);
+    QTest::newRow("restart every row") << int(Colour::Rgb) << false << false << 1 << true << 24 << QSize(64, 48);
+    QTest::newRow("cmyk adobe") << int(Colour::CmykAdobe) << false << false << 0 << false << 32 << QSize(64, 48);
+    QTest::newRow("cmyk plain") << int(Colour::CmykPlain) << false << false << 0 << false << 32 << QSize(64, 48);
+    QTest::newRow("ycck") << int(Colour::Ycck) << false << false << 0 << false << 32 << QSize(64, 48);
+    // Partial MCUs at the edges.
+    QTest::newRow("17x9 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24 << QSize(17, 9);
+    QTest::newRow("33x35 cmyk") << int(Colour::CmykAdobe) << false << false << 0 << false << 32 << QSize(33, 35);
+    QTest::newRow("1x1") << int(Colour::Grey) << false << false << 0 << false << 8 << QSize(1, 1);
+    QTest::newRow("cmyk progressive") << int(Colour::CmykAdobe) << true << false << 0 << false << 32 << QSize(64, 48);
 }
 
 void TestJpeg::decodesLayouts()
@@ -301,6 +282,7 @@ void TestJpeg::decodesLayouts()
     QFETCH(int, restartRows);
     QFETCH(bool, subsample);
     QFETCH(int, bitDepth);
+    QFETCH(QSize, size);
     const auto col = Colour(colour);
     const bool cmyk = col == Colour::CmykAdobe || col == Colour::CmykPlain || col == Colour::Ycck;
     // CMYK cells as inks (R,G,B,A = C,M,Y,K): pure magenta+yellow = red, half black, cyan, none.
@@ -310,7 +292,7 @@ void TestJpeg::decodesLayouts()
     for (int i = 0; i < 4; ++i)
         grey[i] = qRgb(qGray(kCells[i]), qGray(kCells[i]), qGray(kCells[i]));
 
-    const QImage src = quadrants(64, 48, cmyk ? inks : kCells);
+    const QImage src = quadrants(size.width(), size.height(), cmyk ? inks : kCells);
     Enc e;
     e.colour = col;
     e.progressive = progressive;
@@ -322,43 +304,20 @@ void TestJpeg::decodesLayouts()
     auto info = readJpegInfo(span(file));
     QVERIFY2(info.ok(), info.ok() ? "" : info.error().message.c_str());
     QCOMPARE(info->format, std::string("JPEG"));
-    QCOMPARE(info->width, 64);
-    QCOMPARE(info->height, 48);
+    QCOMPARE(QSize(info->width, info->height), size);
     QCOMPARE(info->bitDepth, bitDepth);
 
     DecodeObserver none;
     auto img = decodeJpeg(span(file), none);
     QVERIFY2(img.ok(), img.ok() ? "" : img.error().message.c_str());
-    QCOMPARE(img->size(), QSize(64, 48));
-    QCOMPARE(img->format(), QImage::Format_RGB32);
-    checkQuadrants(img.value(), cmyk ? inkRgb : col == Colour::Grey ? grey : kCells, 6);
-}
-
-void TestJpeg::oddSizesAndPaddingByte_data()
-{
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<bool>("subsample");
-    QTest::newRow("1x1") << QSize(1, 1) << true;
-    QTest::newRow("17x9 4:2:0") << QSize(17, 9) << true;
-    QTest::newRow("33x35 4:4:4") << QSize(33, 35) << false;
-    QTest::newRow("1x100") << QSize(1, 100) << true;
-}
-
-// Partial MCUs at the edges; and Format_RGB32 wants 0xFF in the unused byte of every pixel.
-void TestJpeg::oddSizesAndPaddingByte()
-{
-    QFETCH(QSize, size);
-    QFETCH(bool, subsample);
-    Enc e;
-    e.subsample = subsample;
-    const QByteArray file = encode(quadrants(size.width(), size.height()), e);
-    DecodeObserver none;
-    auto img = decodeJpeg(span(file), none);
-    QVERIFY(img.ok());
     QCOMPARE(img->size(), size);
-    for (int y = 0; y < img->height(); ++y) {
+    QCOMPARE(img->format(), QImage::Format_RGB32);
+    if (size.width() >= 16)
+        checkQuadrants(img.value(), cmyk ? inkRgb : col == Colour::Grey ? grey : kCells, 6);
+    // Format_RGB32 wants 0xFF in the unused byte; libjpeg leaves it undefined unless asked.
+    for (int y = 0; y < size.height(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(img->constScanLine(y));
-        for (int x = 0; x < img->width(); ++x)
+        for (int x = 0; x < size.width(); ++x)
             QCOMPARE(qAlpha(row[x]), 255);
     }
 }
@@ -489,6 +448,12 @@ void TestJpeg::brokenHeadersFail_data()
     QByteArray zero = good;
     patchSize(zero, 0, 32);
     QTest::newRow("zero width") << zero << QString();
+    for (const QSize huge : {QSize(65535, 65535), QSize(30000, 30000), QSize(65000, 8000)}) {
+        QByteArray big = good;
+        patchSize(big, huge.width(), huge.height());
+        QTest::addRow("%d x %d", huge.width(), huge.height())
+            << big << QStringLiteral("%1 x %2").arg(huge.width()).arg(huge.height());
+    }
     QByteArray threeComponentsCut = good;
     threeComponentsCut[sofOffset(good) + 5] = char(200); // component count far past the segment
     QTest::newRow("component count") << threeComponentsCut << QString();
@@ -499,42 +464,16 @@ void TestJpeg::brokenHeadersFail()
     QFETCH(QByteArray, data);
     QFETCH(QString, mentions);
     DecodeObserver none;
+    const auto before = imagePoolStats();
     auto info = readJpegInfo(span(data));
     auto img = decodeJpeg(span(data), none);
     QVERIFY(!info.ok());
     QVERIFY(!img.ok());
+    QCOMPARE(imagePoolStats().mapped, before.mapped); // refused before allocating
     const QString msg = QString::fromStdString(img.error().message);
     QVERIFY2(msg.startsWith(QLatin1String("JPEG: ")), qPrintable(msg));
     if (!mentions.isEmpty())
         QVERIFY2(msg.contains(mentions), qPrintable(msg));
-}
-
-void TestJpeg::hugeHeaderRefusedBeforeAllocating_data()
-{
-    QTest::addColumn<int>("w");
-    QTest::addColumn<int>("h");
-    QTest::newRow("65535 x 65535") << 65535 << 65535;
-    QTest::newRow("30000 x 30000") << 30000 << 30000;
-    QTest::newRow("65000 x 8000") << 65000 << 8000;
-}
-
-void TestJpeg::hugeHeaderRefusedBeforeAllocating()
-{
-    QFETCH(int, w);
-    QFETCH(int, h);
-    Enc e;
-    QByteArray file = encode(quadrants(32, 32), e);
-    patchSize(file, w, h);
-    const auto before = imagePoolStats();
-    QElapsedTimer t;
-    t.start();
-    DecodeObserver none;
-    auto img = decodeJpeg(span(file), none);
-    QVERIFY(!img.ok());
-    QVERIFY(t.elapsed() < 1000);
-    QCOMPARE(imagePoolStats().mapped, before.mapped);
-    const QString msg = QString::fromStdString(img.error().message);
-    QVERIFY2(msg.contains(QString::number(w)) && msg.contains(QString::number(h)), qPrintable(msg));
 }
 
 void TestJpeg::progressIncreasesAcrossScans()

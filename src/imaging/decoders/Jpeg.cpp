@@ -362,6 +362,10 @@ Result<ImageInfo> readJpegInfo(Bytes data)
     DecodeState &s = d.state();
     if (!openAndReadHeader(&s, data, false))
         return d.error();
+    const int64_t w = s.cinfo.image_width, h = s.cinfo.image_height;
+    if (w * h > kMaxImagePixels) // the decoder would refuse it: say so now
+        return makeError("JPEG: image of " + std::to_string(w) + " x " + std::to_string(h) +
+                         " pixels exceeds the limit of " + std::to_string(kMaxImagePixels) + " pixels");
     ImageInfo info;
     info.format = "JPEG";
     info.width = int(s.cinfo.image_width);
