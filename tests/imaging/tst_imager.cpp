@@ -7,9 +7,9 @@
 
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
+#include <thread>
 #include <vector>
 
 using namespace oxlume;
@@ -235,31 +235,33 @@ void TestImager::progressOnLoadingThread()
 
     TImager imager; // created here, loaded on another thread, as the decoder instance is
     std::vector<int> percents;
-    std::vector<QThread *> threads;
+    std::vector<std::thread::id> threads;
+    std::vector<TImager *> senders;
     imager.setOnProgressStatus([&](TImager *sender, int16_t percent) {
-        QCOMPARE(sender, &imager);
         percents.push_back(percent);
-        threads.push_back(QThread::currentThread());
+        threads.push_back(std::this_thread::get_id());
+        senders.push_back(sender);
     });
     QString error;
-    QThread *loader = QThread::create([&] {
+    std::thread loader([&] {
         try {
             imager.LoadFile(path, 0, 0, 1);
         } catch (const ProgramError &e) {
             error = QString::fromUtf8(e.what());
         }
     });
-    loader->start();
-    QVERIFY(loader->wait(30000));
+    const std::thread::id loaderId = loader.get_id();
+    loader.join();
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(imager.BitmapList().size(), QSize(600, 400));
     QVERIFY(percents.size() >= 2);
     for (size_t i = 1; i < percents.size(); ++i)
         QVERIFY(percents[i] > percents[i - 1]);
     QCOMPARE(percents.back(), 100);
-    for (QThread *t : threads)
-        QCOMPARE(t, loader);
-    delete loader;
+    for (size_t i = 0; i < threads.size(); ++i) {
+        QVERIFY(threads[i] == loaderId);
+        QCOMPARE(senders[i], &imager);
+    }
 }
 
 void TestImager::disabledProgressSilencesLoad()

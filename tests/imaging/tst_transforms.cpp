@@ -318,6 +318,7 @@ void TestTransforms::scalerMatchesReferenceBoxFilter_data()
     QTest::newRow("column") << QSize(1, 77) << QSize(1, 10);
     QTest::newRow("near identity") << QSize(101, 99) << QSize(100, 98);
     QTest::newRow("enlarge") << QSize(5, 4) << QSize(12, 9);
+    QTest::newRow("large, in two bands") << QSize(1300, 900) << QSize(347, 251);
 }
 
 void TestTransforms::scalerMatchesReferenceBoxFilter()
