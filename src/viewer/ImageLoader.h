@@ -96,7 +96,8 @@ private:
     friend class TViewerThread;
 
     void showInForeground(const std::string &path);
-    bool HandOverImage(std::uint64_t generation);
+    bool stillWanted(const std::string &loadedPath) const; // NameLock held
+    bool HandOverImage(const std::string &loadedPath);
     void setCaptionAndTitle(const QString &caption, const QString &title);
 
     imaging::TImager &Imager1;
@@ -114,7 +115,10 @@ private:
     std::string m_loadingFile;
     QString m_pendingCaption;
     QString m_pendingTitle;
-    std::uint64_t m_generation = 0; // counts background requests
+    std::string m_workerFile;      // the worker's current load (LoadingFile is also
+                                   // written by foreground loads)
+    bool m_wakeRequested = false;  // a request for the parked worker
+    bool m_handOverPending = false;
 
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};

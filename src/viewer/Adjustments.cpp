@@ -1,0 +1,93 @@
+#include "viewer/Adjustments.h"
+
+#include "platform/Errors.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+
+namespace oxlume {
+
+namespace {
+
+int g_busyDepth = 0;
+
+std::int16_t positionValue(int position, int step)
+{
+    if (position < 0 || position > kMaxTrackPosition)
+        throw RangeCheckError();
+    return static_cast<std::int16_t>((position - kNeutralPosition) * step);
+}
+
+// Switches Imager1's automatic repainting off for its lifetime, so the rebuild paints once,
+// and back on also when a step throws, so the image area never stays frozen.
+class RepaintDeferral {
+public:
+    explicit RepaintDeferral(imaging::TImager &imager) : m_imager(imager)
+    {
+        m_imager.setAutoRepaint(false);
+    }
+    ~RepaintDeferral() { m_imager.setAutoRepaint(true); }
+    RepaintDeferral(const RepaintDeferral &) = delete;
+    RepaintDeferral &operator=(const RepaintDeferral &) = delete;
+
+private:
+    imaging::TImager &m_imager;
+};
+
+} // namespace
+
+std::int16_t BrightnessValue(int position) { return positionValue(position, 39); }
+std::int16_t ContrastValue(int position) { return positionValue(position, 14); }
+
+BusySection::BusySection()
+{
+    if (g_busyDepth++ == 0 && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+BusySection::~BusySection()
+{
+    if (--g_busyDepth == 0 && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::restoreOverrideCursor();
+}
+
+int BusySection::depth() { return g_busyDepth; }
+
+void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
+                           imaging::TImager &UnadjustedImager)
+{
+    if (!state.panelVisible || Imager1.BitmapListCount() == 0)
+        return;
+    BusySection busy;
+    RepaintDeferral deferral(Imager1);
+
+    // Both directions copy the shared handle; the transforms below detach Imager1's copy.
+    if (UnadjustedImager.BitmapListCount() != 0)
+        Imager1.setBitmapList(UnadjustedImager.BitmapList());
+    else
+        UnadjustedImager.setBitmapList(Imager1.BitmapList());
+
+    if (state.brightnessPosition != kNeutralPosition)
+        Imager1.ChangeBrightness(BrightnessValue(state.brightnessPosition));
+    if (state.contrastPosition != kNeutralPosition)
+        Imager1.ChangeContrast(ContrastValue(state.contrastPosition));
+    if (state.flipUD)
+        Imager1.FlipTopBottom();
+    if (state.flipRL)
+        Imager1.FlipLeftRight();
+    switch (state.rotation) {
+    case TRotation::Rotate90:
+        Imager1.RotateImage(9000, true, 0);
+        break;
+    case TRotation::Rotate180:
+        Imager1.RotateImage(18000, true, 0);
+        break;
+    case TRotation::Rotate270:
+        Imager1.RotateImage(27000, true, 0);
+        break;
+    case TRotation::None:
+        break;
+    }
+}
+
+} // namespace oxlume

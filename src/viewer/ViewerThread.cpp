@@ -1,0 +1,143 @@
+#include "viewer/ViewerThread.h"
+
+#include "viewer/ImageLoader.h"
+
+#include <QMetaObject>
+
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace oxlume {
+
+namespace {
+
+// Linux does not let a user raise a thread above normal, so the worker steps down instead:
+// the user-interface thread keeps the edge when both want the processor.
+void lowerOwnPriority()
+{
+    const pid_t tid = gettid();
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice + 1);
+}
+
+} // namespace
+
+TViewerThread::TViewerThread(ImageLoader &loader) : m_loader(loader)
+{
+    m_thread = std::thread([this] { Execute(); });
+}
+
+TViewerThread::~TViewerThread()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool TViewerThread::stopRequested() const
+{
+    return m_loader.m_stopping.load() || ImageLoader::exiting();
+}
+
+void TViewerThread::Execute()
+{
+    lowerOwnPriority();
+    {
+        std::unique_lock lock(m_loader.m_nameLock);
+        if (!park(lock)) // created parked
+            return;
+    }
+    for (;;) {
+        std::string path;
+        {
+            std::lock_guard lock(m_loader.m_nameLock);
+            if (stopRequested())
+                return;
+            m_loader.m_wakeRequested = false;
+            m_loader.m_loadingFile = m_loader.m_requestedFile;
+            m_loader.m_workerFile = m_loader.m_requestedFile;
+            path = m_loader.m_requestedFile;
+        }
+        loadRequest(path);
+
+        bool wanted;
+        {
+            std::lock_guard lock(m_loader.m_nameLock);
+            wanted = m_loader.stillWanted(path);
+        }
+        if (wanted)
+            handOver(path); // no lock held while the user-interface thread works
+
+        // Checking and parking are one step under NameLock, so a request recorded after
+        // the check still finds the worker parked and wakes it.
+        std::unique_lock lock(m_loader.m_nameLock);
+        if (!m_loader.stillWanted(path))
+            continue;
+        if (!park(lock))
+            return;
+    }
+}
+
+bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock)
+{
+    m_loader.m_parked = true;
+    m_loader.m_wake.wait(nameLock,
+                         [this] { return m_loader.m_wakeRequested || stopRequested(); });
+    m_loader.m_parked = false;
+    return !stopRequested();
+}
+
+void TViewerThread::loadRequest(const std::string &path)
+{
+    imaging::TImager &decoder = m_loader.DecoderImager;
+    try {
+        std::lock_guard decode(m_loader.m_decodeLock);
+        decoder.setEnableProgressEvent(true);
+        // The exit may have silenced the decoder just before the line above.
+        if (stopRequested()) {
+            decoder.setEnableProgressEvent(false);
+            return;
+        }
+        if (!path.empty())
+            decoder.LoadFile(path, 0, 0, 1);
+        else
+            decoder.setBitmapList(nullptr);
+    } catch (...) {
+        // A file that does not decode is silent; the hand-over shows what the decoder holds.
+    }
+}
+
+void TViewerThread::handOver(const std::string &path)
+{
+    ImageLoader *loader = &m_loader;
+    {
+        std::lock_guard lock(loader->m_nameLock);
+        loader->m_handOverPending = true;
+    }
+    // Dropped unrun if the loader goes away first: Qt discards events posted to a deleted
+    // object.
+    QMetaObject::invokeMethod(
+        loader,
+        [loader, path] {
+            try {
+                loader->HandOverImage(path);
+            } catch (...) {
+                // Nothing of the hand-over reaches the worker; it must be released.
+            }
+            {
+                std::lock_guard lock(loader->m_nameLock);
+                loader->m_handOverPending = false;
+            }
+            loader->m_wake.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    // The user-interface thread may never get to it at exit; the exit flag releases us.
+    std::unique_lock lock(loader->m_nameLock);
+    loader->m_wake.wait(lock,
+                        [&] { return !loader->m_handOverPending || stopRequested(); });
+}
+
+} // namespace oxlume
