@@ -71,10 +71,6 @@ const QByteArray kSvg = QByteArrayLiteral(
     "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20\" "
     "height=\"10\"><rect width=\"20\" height=\"10\" fill=\"#ff0000\"/></svg>\n");
 
-class CancelledObserver : public DecodeObserver {
-public:
-    bool cancelled() const override { return true; }
-};
 
 } // namespace
 
@@ -91,8 +87,6 @@ private slots:
     void sizeGuard_data();
     void sizeGuard();
     void svgRenders();
-    void brokenDataFailsCleanly();
-    void cancelledBeforeDecoding();
     void decodesOnSeveralThreads();
 };
 
@@ -206,29 +200,6 @@ void TestQtPlugin::svgRenders()
     QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
     QCOMPARE(image->size(), QSize(20, 10));
     QCOMPARE(image->pixel(10, 5), qRgb(255, 0, 0));
-}
-
-void TestQtPlugin::brokenDataFailsCleanly()
-{
-    // A PNG cut inside its pixel data, and one whose first bytes only are right.
-    const QByteArray png = encoded(sample(QImage::Format_RGB32), "PNG");
-    for (const QByteArray &data : {png.left(png.size() / 2), png.left(8)}) {
-        DecodeObserver observer;
-        const Result<QImage> image = decodeQtPlugin(bytesOf(data), observer);
-        if (!image.ok())
-            QVERIFY(!image.error().message.empty());
-        else
-            QCOMPARE(image->size(), QSize(7, 4));
-    }
-}
-
-void TestQtPlugin::cancelledBeforeDecoding()
-{
-    CancelledObserver observer;
-    const Result<QImage> image =
-        decodeQtPlugin(bytesOf(encoded(sample(QImage::Format_RGB32), "PNG")), observer);
-    QVERIFY(!image.ok());
-    QCOMPARE(image.error().message, std::string("PNG: cancelled"));
 }
 
 void TestQtPlugin::decodesOnSeveralThreads()
