@@ -505,6 +505,8 @@ void TestJpeg::cancelAndThrowingObserverStop_data()
     QTest::newRow("observer throws") << true << true;
 }
 
+// Cancelling stops within a batch; an observer's exception comes out of the decoder intact
+// (after libjpeg has been left and its memory freed), not through libjpeg's C frames.
 void TestJpeg::cancelAndThrowingObserverStop()
 {
     QFETCH(bool, progressive);
@@ -514,9 +516,13 @@ void TestJpeg::cancelAndThrowingObserverStop()
     const QByteArray file = encode(quadrants(256, 256), e);
     Recorder r;
     (throws ? r.throwAt : r.cancelAfter) = 2;
-    auto img = decodeJpeg(span(file), r);
-    QVERIFY(!img.ok());
-    QCOMPARE(img.error().message, std::string("JPEG: cancelled"));
+    if (throws) {
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)decodeJpeg(span(file), r));
+    } else {
+        auto img = decodeJpeg(span(file), r);
+        QVERIFY(!img.ok());
+        QCOMPARE(img.error().message, std::string("JPEG: cancelled"));
+    }
     QVERIFY(r.values.size() <= 4);
 }
 

@@ -37,8 +37,9 @@ constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_ARGB;
 
 enum class Stop { None, Failed, Cancelled, ObserverThrew, TooManyScans };
 
-// Everything libjpeg's callbacks and the setjmp functions touch. Plain data only: longjmp
-// skips destructors, so no object with one may live in a frame it jumps over.
+// Everything libjpeg's callbacks and the setjmp functions touch. It lives in the frame of
+// the C++ caller, which longjmp never crosses; the frames it does cross (the setjmp functions
+// and libjpeg's) hold no object with a destructor.
 struct DecodeState {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr err;
@@ -49,6 +50,7 @@ struct DecodeState {
     char message[JMSG_LENGTH_MAX] = {};
     int msgCode = 0;
     DecodeObserver *observer = nullptr;
+    std::exception_ptr thrown; // what the observer threw, rethrown once libjpeg is left
     int lastPermille = -1;
 
     // Output: rows are written into dest, turned as orientation says.
@@ -84,6 +86,7 @@ bool notifyObserver(DecodeState &s, int permille)
             return false;
         }
     } catch (...) {
+        s.thrown = std::current_exception();
         s.stop = Stop::ObserverThrew;
         return false;
     }
@@ -276,7 +279,7 @@ Error Decompressor::error() const
     const jpeg_decompress_struct &c = m_s.cinfo;
     switch (m_s.stop) {
     case Stop::Cancelled:
-    case Stop::ObserverThrew:
+    case Stop::ObserverThrew: // rethrown by the caller; never reaches here
         return makeError("JPEG: cancelled");
     case Stop::TooManyScans:
         return makeError("JPEG: more than " + std::to_string(kMaxScans) +
@@ -423,8 +426,11 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.dest = image->bits();
     s.destBytesPerLine = image->bytesPerLine();
-    if (!decodeRows(&s))
+    if (!decodeRows(&s)) {
+        if (s.thrown)
+            std::rethrow_exception(s.thrown);
         return d.error();
+    }
     observer.progress(1000, 1000);
     return image;
 }
