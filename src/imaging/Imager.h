@@ -18,6 +18,7 @@
 // focus gained), keyPressed (OnKeyPress), mouseMoved (OnMouseMove).
 
 #include "imaging/Scaler.h"
+#include "imaging/Transforms.h"
 #include "imaging/ViewGeometry.h"
 
 #include <QAbstractScrollArea>
@@ -28,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace oxlume::imaging {
@@ -57,13 +59,15 @@ public:
     int16_t BitmapListCount() const { return m_data.image.isNull() ? 0 : 1; }
     // The held image as an implicitly shared handle: copying it is O(1), and a later
     // transform of either holder never changes the other. Null when empty.
-    QImage BitmapList() const { return m_data.image; }
+    QImage BitmapList() const;
     void setBitmapList(const QImage &image);
     void setBitmapList(std::nullptr_t) { setBitmapList(QImage()); }
 
     // Transforms of the held image (nothing happens without one). Brightness and contrast
     // run -1000..1000 (clamped); the angle is in hundredths of a degree, clockwise, a
-    // multiple of 9000, else ProgramError. Each returns 0.
+    // multiple of 9000, else ProgramError. Each returns 0. While AutoRepaint is off,
+    // brightness and contrast changes are combined into one table and applied in a single
+    // pass over the pixels when the image is next needed.
     int16_t ChangeBrightness(int16_t value);
     int16_t ChangeContrast(int16_t value);
     int16_t FlipTopBottom();
@@ -73,7 +77,7 @@ public:
     // --- Creating thread only ---
 
     // false: changes are not painted; true again: painted once with all changes.
-    bool AutoRepaint() const { return m_autoRepaint; }
+    bool AutoRepaint() const { return m_autoRepaint.load(); }
     void setAutoRepaint(bool on);
 
     // 0 actual size, 3 fit, 4 zoom by PaintZoomFactor; other values raise ProgramError.
@@ -115,21 +119,24 @@ private:
         QImage image;
         std::atomic<bool> enableProgress{true};
         ProgressHandler onProgress;
+        std::optional<ToneTable> pendingTone; // not yet applied to image
     };
 
     void imageChanged();
+    void changeTone(const ToneTable &table);
+    void applyPendingTone() const;
     void refreshView(bool keepCentre);
     void updateScrollBars();
     QPoint scrollPosition() const;
     bool onOwnerThread() const;
 
-    ImageData m_data;
+    mutable ImageData m_data; // mutable: reading the image applies a pending tone change
     const void *m_ownerThread; // QThread that created the instance
 
     // Painting state, owner thread only.
     QImage m_shown; // the image as last painted; lags m_data.image while AutoRepaint is off
     ScaledImageCache m_cache;
-    bool m_autoRepaint = true;
+    std::atomic<bool> m_autoRepaint{true};
     imaging::PaintSizeMode m_mode = imaging::PaintSizeMode::Fit;
     float m_zoom = 100.0f;
     QColor m_backColor;

@@ -3,6 +3,7 @@
 
 #include "imaging/Imager.h"
 #include "imaging/Scaler.h"
+#include "imaging/Transforms.h"
 #include "platform/Errors.h"
 
 #include <QScrollBar>
@@ -85,6 +86,7 @@ private slots:
     void largerThanAreaScrolls();
     void autoRepaintOffDefersPainting();
     void bitmapListIsSharedHandle();
+    void deferredToneEqualsSequential();
     void transformsThroughControl();
     void invalidArgumentsRaise();
     void progressOnLoadingThread();
@@ -194,6 +196,39 @@ void TestImager::bitmapListIsSharedHandle()
     b.setBitmapList(nullptr);
     QCOMPARE(b.BitmapListCount(), int16_t(0));
     QCOMPARE(a.BitmapListCount(), int16_t(1));
+}
+
+// While AutoRepaint is off, brightness and contrast are combined into one table: the result
+// must equal applying them one by one, whatever reads the image next.
+void TestImager::deferredToneEqualsSequential()
+{
+    QImage ramp(256, 2, QImage::Format_ARGB32);
+    for (int v = 0; v < 256; ++v) {
+        ramp.setPixel(v, 0, qRgba(v, 255 - v, v / 2, v));
+        ramp.setPixel(v, 1, qRgba(255 - v, v, 200, 255 - v));
+    }
+    QImage expected = ramp.copy();
+    ChangeBrightness(expected, 390);
+    ChangeContrast(expected, -280);
+    FlipLeftRight(expected);
+
+    TImager imager;
+    imager.setBitmapList(ramp);
+    imager.setAutoRepaint(false);
+    imager.ChangeBrightness(390);
+    imager.ChangeContrast(-280);
+    imager.FlipLeftRight();
+    QCOMPARE(imager.BitmapList(), expected);
+    imager.setAutoRepaint(true);
+    QCOMPARE(imager.BitmapList(), expected);
+    QCOMPARE(ramp.pixel(0, 0), qRgba(0, 255, 0, 0)); // the source holder is untouched
+
+    // A pending change belongs to the image it was made on, not to the next one.
+    imager.setAutoRepaint(false);
+    imager.ChangeBrightness(-500);
+    imager.setBitmapList(ramp);
+    imager.setAutoRepaint(true);
+    QCOMPARE(imager.BitmapList(), ramp);
 }
 
 void TestImager::transformsThroughControl()
