@@ -79,8 +79,8 @@ void writeTestFile()
     putBe(file, 1, 2); // PackBits
     file.insert(file.end(), counts.begin(), counts.end());
     file.insert(file.end(), data.begin(), data.end());
-    std::ofstream(kPath, std::ios::binary).write(reinterpret_cast<const char *>(file.data()),
-                                                  std::streamsize(file.size()));
+    std::ofstream(kPath, std::ios::binary)
+        .write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
 }
 
 // The straightforward decoder: whole file in, planes unpacked, interleaved into a new buffer.
@@ -169,9 +169,8 @@ int main(int argc, char **argv)
                 kWidth, kHeight, oursMs, refMs, oursMs / refMs);
 
     const double magickMs = bestOf(3, [] {
-        QProcess::execute(QStringLiteral("convert"),
-                          {QString::fromUtf8(kPath), QStringLiteral("-depth"), QStringLiteral("8"),
-                           QStringLiteral("rgba:/dev/null")});
+        QProcess::execute(QStringLiteral("convert"), {QString::fromUtf8(kPath), QStringLiteral("-depth"),
+                                                      QStringLiteral("8"), QStringLiteral("rgba:/dev/null")});
     });
     std::printf("ImageMagick convert %.1f ms: ours is %.1fx faster\n", magickMs, magickMs / oursMs);
     QFile::remove(QString::fromUtf8(kPath));

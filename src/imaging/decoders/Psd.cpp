@@ -176,8 +176,7 @@ Result<Header> parseHeader(Bytes data)
     OX_TRY(colourData);
     h.colourData = colourData.value();
     if (h.mode == ColorMode::Indexed && h.colourData.size() < 768)
-        return fail("indexed colour palette of " + unum(h.colourData.size()) +
-                    " bytes is shorter than 768");
+        return fail("indexed colour palette of " + unum(h.colourData.size()) + " bytes is shorter than 768");
 
     auto resources = section(r, 4, "image resources section");
     OX_TRY(resources);
@@ -203,10 +202,7 @@ Result<Header> parseHeader(Bytes data)
     return h;
 }
 
-int usedChannels(const Header &h)
-{
-    return colourChannels(h.mode, h.channels) + (h.mergedAlpha ? 1 : 0);
-}
+int usedChannels(const Header &h) { return colourChannels(h.mode, h.channels) + (h.mergedAlpha ? 1 : 0); }
 
 uint64_t rowBytes(const Header &h)
 {

@@ -133,8 +133,8 @@ void composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, 
             const int v = (int(s) - 255 + int(alpha)) * 255;
             return v <= 0 ? 0 : (v + int(alpha) / 2) / int(alpha);
         };
-        line[x] = qRgba(unmatte(unsigned(qRed(p))), unmatte(unsigned(qGreen(p))),
-                        unmatte(unsigned(qBlue(p))), int(alpha));
+        line[x] = qRgba(unmatte(unsigned(qRed(p))), unmatte(unsigned(qGreen(p))), unmatte(unsigned(qBlue(p))),
+                        int(alpha));
     }
 }
 

@@ -25,7 +25,12 @@ Error fail(const std::string &what) { return makeError("PSD: " + what); }
 // Where each used channel's stored rows are, whatever the compression.
 class RowSource {
 public:
-    RowSource(const Header &h, Bytes data) : m_h(h), m_data(data), m_rowBytes(rowBytes(h)) {}
+    RowSource(const Header &h, Bytes data)
+        : m_h(h)
+        , m_data(data)
+        , m_rowBytes(rowBytes(h))
+    {
+    }
 
     Result<void> prepare(int used);
     // The stored bytes of row y of channel c (used channels in order, c < used). Fewer than
@@ -41,11 +46,11 @@ private:
     const Header &m_h;
     Bytes m_data;
     uint64_t m_rowBytes;
-    uint64_t m_planeOffset = 0;         // raw and ZIP: offset of channel 0's first row
-    std::vector<uint64_t> m_cursor;     // RLE: each channel's next row offset
-    uint64_t m_tableOffset = 0;         // RLE: byte counts, channel-major
-    int m_countBytes = 2;               // RLE: 2 in PSD, 4 in PSB
-    QByteArray m_unzipped;              // ZIP: all planes
+    uint64_t m_planeOffset = 0;     // raw and ZIP: offset of channel 0's first row
+    std::vector<uint64_t> m_cursor; // RLE: each channel's next row offset
+    uint64_t m_tableOffset = 0;     // RLE: byte counts, channel-major
+    int m_countBytes = 2;           // RLE: 2 in PSD, 4 in PSB
+    QByteArray m_unzipped;          // ZIP: all planes
 };
 
 Result<void> RowSource::prepare(int used)
@@ -204,8 +209,12 @@ void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out
 class RowDecoder {
 public:
     RowDecoder(const Header &h, RowSource &source, int used)
-        : m_h(h), m_source(source), m_width(size_t(h.width)), m_stored(size_t(rowBytes(h))),
-          m_samples(size_t(used) * m_width), m_unpacked(source.packed() ? m_stored : 0)
+        : m_h(h)
+        , m_source(source)
+        , m_width(size_t(h.width))
+        , m_stored(size_t(rowBytes(h)))
+        , m_samples(size_t(used) * m_width)
+        , m_unpacked(source.packed() ? m_stored : 0)
     {
     }
     // Sets truncated when the file ends inside this row (its missing samples read as 0).
@@ -249,8 +258,8 @@ void composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, 
 
 Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &observer)
 {
-    const bool alpha = h.mergedAlpha || (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 &&
-                                         h.transparentIndex < 256);
+    const bool alpha = h.mergedAlpha ||
+                       (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 && h.transparentIndex < 256);
     // Size limits first: a header asking for too much is refused before its data is looked at.
     if (h.width > kMaxImageSide || h.height > kMaxImageSide || h.width * h.height > kMaxImagePixels)
         return fail("image of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
@@ -258,8 +267,8 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
     const int used = usedChannels(h);
     RowSource source(h, data);
     OX_TRY(source.prepare(used));
-    auto allocated = allocateImage("PSD", h.width, h.height,
-                                   alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    auto allocated =
+        allocateImage("PSD", h.width, h.height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     OX_TRY(allocated);
     QImage image = std::move(allocated.value());
 
