@@ -14,13 +14,17 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 #include <numbers>
 #include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace oxlume::imaging::wmf {
@@ -152,8 +156,10 @@ class NullObserver : public DecodeObserver {};
 
 class Player {
 public:
-    Player(const Header &header, const Layout &layout, QImage &image)
-        : m_layout(layout), m_width(image.width()), m_height(image.height()), m_painter(&image)
+    // Paints the rows [top, top + band.height()) of a picture of layout.width x height.
+    Player(const Layout &layout, QImage &band, int top)
+        : m_layout(layout), m_width(layout.width), m_height(layout.height), m_top(top),
+          m_painter(&band)
     {
         m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
         if (layout.windowAtStart) {
@@ -162,7 +168,6 @@ public:
             m_dc.windowExt = QPointF(layout.frame.width(), layout.frame.height());
             m_dc.windowExtSet = true;
         }
-        (void)header;
         m_painter.setRenderHint(QPainter::Antialiasing, true);
         m_painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
         updateTransform();
@@ -208,7 +213,8 @@ private:
     void drawDib(Bytes dib, QRectF srcRect, QPointF d0, QPointF d1, int rop);
 
     const Layout &m_layout;
-    int m_width, m_height;
+    int m_width, m_height; // the whole picture
+    int m_top;             // first row of the band this player paints
     QPainter m_painter;
     bool m_canDrawText = false;
     double m_sx = 1, m_sy = 1, m_tx = 0, m_ty = 0;
@@ -233,7 +239,7 @@ void Player::updateTransform()
         }
         m_sx = sx, m_sy = sy;
         m_tx = -dc.windowOrg.x() * sx;
-        m_ty = -dc.windowOrg.y() * sy;
+        m_ty = -dc.windowOrg.y() * sy - m_top;
         return;
     }
     // Fixed-scale modes: device = (p - windowOrg) * k + viewportOrg, and the layout's frame,
@@ -250,7 +256,7 @@ void Player::updateTransform()
     m_sx = kx * m_width / fw;
     m_sy = ky * m_height / fh;
     m_tx = (-dc.windowOrg.x() * kx + dc.viewportOrg.x() - frame.left()) * m_width / fw;
-    m_ty = (-dc.windowOrg.y() * ky + dc.viewportOrg.y() - frame.top()) * m_height / fh;
+    m_ty = (-dc.windowOrg.y() * ky + dc.viewportOrg.y() - frame.top()) * m_height / fh - m_top;
 }
 
 void Player::createObject(GdiObject object)
@@ -334,7 +340,7 @@ void Player::clipRect(const QRectF &device, bool exclude)
                          int(std::lround(std::clamp(device.top(), -1e6, 1e6)))),
                   QPoint(int(std::lround(std::clamp(device.right(), -1e6, 1e6))) - 1,
                          int(std::lround(std::clamp(device.bottom(), -1e6, 1e6))) - 1));
-    const QRegion base = m_dc.clipped ? m_dc.clip : QRegion(0, 0, m_width, m_height);
+    const QRegion base = m_dc.clipped ? m_dc.clip : QRegion(0, -m_top, m_width, m_height);
     m_dc.clip = exclude ? base.subtracted(QRegion(r)) : base.intersected(QRegion(r));
     m_dc.clipped = true;
     applyClip();
@@ -350,6 +356,9 @@ QPen Player::makePen() const
     const double limit = 4.0 * (m_width + m_height);
     const double w = std::clamp(std::abs(p.width * m_sx), 1.0, limit);
     QPen pen(p.color, w);
+    // One-pixel pens go through the raster engine's line drawer instead of the stroker.
+    if (w <= 1.0)
+        pen.setCosmetic(true);
     // Styled pens wider than a pixel draw solid, as GDI draws them.
     if (w <= 1.5) {
         switch (style) {
@@ -1037,34 +1046,84 @@ void Player::record(const RecordView &rec)
     updateTransform();
 }
 
-} // namespace
-
-Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage &image,
-                  DecodeObserver &observer)
+// Plays every record into one band of the picture. Band 0 reports progress and asks the
+// observer; the others follow its verdict through stop.
+Result<void> playBand(Bytes data, const Header &header, const Layout &layout, QImage &band, int top,
+                      DecodeObserver *observer, std::atomic<bool> &stop)
 {
     try {
-        Player player(header, layout, image);
+        Player player(layout, band, top);
         RecordWalker walker(data, header.firstRecord);
-        RowProgress progress(observer, std::max<int64_t>(layout.recordCount, 1));
+        NullObserver quiet;
+        RowProgress progress(observer ? *observer : quiet, std::max<int64_t>(layout.recordCount, 1));
         QElapsedTimer clock;
         clock.start();
         RecordView rec;
         RecordWalker::Step step;
         while ((step = walker.next(rec)) == RecordWalker::Step::Record) {
             player.record(rec);
-            if (!progress.row(std::min(walker.count(), layout.recordCount)))
+            if (observer && !progress.row(std::min(walker.count(), layout.recordCount))) {
+                stop = true;
                 return makeError("WMF: cancelled");
-            // A drawing that takes this long is hostile or broken: show what is there.
-            if (walker.count() % 64 == 0 && clock.elapsed() > kPlaybackBudgetMs)
-                break;
+            }
+            if (walker.count() % 64 == 0) {
+                if (stop)
+                    return makeError("WMF: cancelled");
+                // A drawing that takes this long is hostile or broken: show what is there.
+                if (clock.elapsed() > kPlaybackBudgetMs)
+                    break;
+            }
         }
         if (step == RecordWalker::Step::Broken && walker.count() == 0)
             return makeError(walker.problem());
     } catch (const std::bad_alloc &) {
         return makeError("WMF: out of memory while drawing");
     }
-    observer.progress(std::max<int64_t>(layout.recordCount, 1),
-                      std::max<int64_t>(layout.recordCount, 1));
+    return {};
+}
+
+} // namespace
+
+Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage &image,
+                  DecodeObserver &observer, int bands)
+{
+    if (bands <= 0) // painting is the cost: big drawings are split into bands across cores
+        bands = image.height() >= 256 && layout.recordCount >= 1000
+                    ? std::clamp(QThread::idealThreadCount(), 1, 4)
+                    : 1;
+    bands = std::clamp(bands, 1, std::max(1, image.height()));
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    std::atomic<bool> stop = false;
+    std::vector<Result<void>> results(static_cast<size_t>(bands));
+    std::vector<std::thread> workers;
+    auto run = [&](int i) {
+        const int top = int(int64_t(image.height()) * i / bands);
+        const int bottom = int(int64_t(image.height()) * (i + 1) / bands);
+        QImage band(bits + stride * top, image.width(), bottom - top, stride, image.format());
+        results[size_t(i)] = playBand(data, header, layout, band, top, i == 0 ? &observer : nullptr, stop);
+    };
+    try {
+        for (int i = 1; i < bands; ++i)
+            workers.emplace_back(run, i);
+    } catch (const std::system_error &) {
+        stop = true; // no threads to be had: paint it all here instead
+        for (std::thread &t : workers)
+            t.join();
+        workers.clear();
+        image.fill(Qt::white); // undo what the started bands painted
+        stop = false;
+        bands = 1;
+        results.assign(1, Result<void>());
+    }
+    run(0);
+    for (std::thread &t : workers)
+        t.join();
+    for (const Result<void> &r : results)
+        if (!r.ok())
+            return r.error();
+    const int64_t total = std::max<int64_t>(layout.recordCount, 1);
+    observer.progress(total, total);
     return {};
 }
 
