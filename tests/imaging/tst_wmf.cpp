@@ -1,6 +1,7 @@
 // Metafile decoder: crafted metafiles with known pixels, hostile records, and the corpus.
 
 #include "imaging/decoders/Wmf.h"
+#include "imaging/decoders/WmfPlayer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -161,6 +162,7 @@ private slots:
     void hostile_data();
     void hostile();
     void cancelStops();
+    void bandsMatchOnePass();
     void corpus();
 };
 
@@ -598,6 +600,43 @@ void TestWmf::cancelStops()
     auto result = decodeWmf(bytesOf(file), observer);
     QVERIFY(!result.ok());
     QCOMPARE(result.error().message, std::string("WMF: cancelled"));
+}
+
+void TestWmf::bandsMatchOnePass()
+{
+    // Shapes, clipping, raster ops, text and a pattern crossing every band boundary: painting
+    // in bands must give exactly the picture of one pass.
+    WmfWriter w;
+    w.pen(0, 3, kBlue).select(0).brush(2, kGreen, 5).select(1);
+    for (int i = 0; i < 40; ++i)
+        w.rec(0x0418, {20 + i * 9, 300 - i * 3, i * 7, i * 5});
+    w.rec(0x0416, {280, 250, 30, 40}).rec(0x0104, {7}).solid(kRed).rectangle(0, 0, 300, 300);
+    w.rec(0x0104, {13}).rec(0x0538, {1, 5, 10, 10, 290, 150, 10, 290, 150, 10, 10, 10});
+    QByteArray f;
+    for (int v : {-40, 0, 300, 300, 700, 0, 0, 0, 0})
+        WmfWriter::putU16(f, uint16_t(v));
+    w.raw(0x02FB, f + QByteArray("Serif\0", 6)).select(4).rec(0x0102, {1});
+    QByteArray params;
+    WmfWriter::putU16(params, 6);
+    params += "Banded";
+    for (int v : {150, 60})
+        WmfWriter::putU16(params, uint16_t(v));
+    w.raw(0x0521, params);
+    const QByteArray file = w.placeable(0, 0, 300, 300, 96);
+    auto header = wmf::parseHeader(bytesOf(file));
+    QVERIFY(header.ok());
+    auto layout = wmf::computeLayout(bytesOf(file), header.value());
+    QVERIFY(layout.ok());
+    QImage images[3];
+    const int bands[3] = {1, 3, 7};
+    for (int i = 0; i < 3; ++i) {
+        images[i] = QImage(layout->width, layout->height, QImage::Format_RGB32);
+        images[i].fill(Qt::white);
+        DecodeObserver observer;
+        QVERIFY(wmf::play(bytesOf(file), header.value(), layout.value(), images[i], observer, bands[i]).ok());
+    }
+    QCOMPARE(images[1], images[0]);
+    QCOMPARE(images[2], images[0]);
 }
 
 void TestWmf::corpus()

@@ -170,6 +170,7 @@ public:
         }
         m_painter.setRenderHint(QPainter::Antialiasing, true);
         m_painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        m_painter.setBrushOrigin(0, -m_top); // patterns line up across bands
         updateTransform();
         m_painter.setBackground(m_dc.bkColor);
         m_painter.setBackgroundMode(Qt::OpaqueMode);
