@@ -125,8 +125,10 @@ void ImageLoader::ShowImage(const std::string &path)
         {
             std::lock_guard lock(m_nameLock);
             m_requestedFile = path;
-            if (m_parked)
+            if (m_parked) {
                 m_wakeRequested = true;
+                m_parked = false; // busy from now on, before the worker even runs
+            }
         }
         m_wake.notify_all();
         return;

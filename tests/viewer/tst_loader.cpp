@@ -1,0 +1,288 @@
+// Showing images: captions, titles, repeated and failing requests, in both modes.
+
+#include "viewer/ImageLoader.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace oxlume;
+using oxlume::imaging::TImager;
+
+namespace {
+
+std::string save(const QTemporaryDir &dir, const QString &name, const QImage &image,
+                 const char *format)
+{
+    const QString path = dir.filePath(name);
+    if (!image.save(path, format))
+        return {};
+    return QFile::encodeName(path).toStdString();
+}
+
+QImage pattern(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x & 255, y & 255, (x * y) & 255));
+    return image;
+}
+
+QString shown(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+// A window stand-in that records what the loader puts on it.
+struct Window {
+    QString caption = QStringLiteral("start");
+    QString title = QStringLiteral("start");
+    QStringList captions;
+    QStringList titles;
+    int adjustments = 0;
+
+    ImageLoader::WindowHooks hooks()
+    {
+        ImageLoader::WindowHooks h;
+        h.caption = [this] { return caption; };
+        h.setCaption = [this](const QString &text) {
+            caption = text;
+            captions << text;
+        };
+        h.title = [this] { return title; };
+        h.setTitle = [this](const QString &text) {
+            title = text;
+            titles << text;
+        };
+        h.applyAdjustments = [this] { ++adjustments; };
+        return h;
+    }
+};
+
+struct Rig {
+    TImager imager1;
+    TImager decoder;
+    TImager unadjusted;
+    TOptions options;
+    Window window;
+    std::unique_ptr<ImageLoader> loader;
+
+    explicit Rig(bool background)
+    {
+        options.UseWorkThread = background;
+        loader = std::make_unique<ImageLoader>(imager1, decoder, unadjusted, options,
+                                               window.hooks());
+    }
+    // Background: until the worker has handed over and parked again.
+    bool settle(int handOvers)
+    {
+        return QTest::qWaitFor([&] {
+            return loader->handOverCount() == handOvers && loader->isWorkerParked();
+        }, 5000);
+    }
+};
+
+} // namespace
+
+class TestLoader : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void foregroundCaptionsRunThroughPercentages();
+    void backgroundCaptionsWaitForTheTimer();
+    void sameRequestDoesNothing_data();
+    void sameRequestDoesNothing();
+    void emptyPathClears_data();
+    void emptyPathClears();
+    void failureKeepsLastProgressCaption_data();
+    void failureKeepsLastProgressCaption();
+    void handOverEmptiesDecoderAndCopy();
+    void bytePathsAreShownNotChanged();
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_first;  // 320 x 240
+    std::string m_second; // 200 x 300
+    std::string m_damaged;
+};
+
+void TestLoader::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_first = save(m_dir, QStringLiteral("first.bmp"), pattern(320, 240), "BMP");
+    m_second = save(m_dir, QStringLiteral("second image.bmp"), pattern(200, 300), "BMP");
+    QVERIFY(!m_first.empty() && !m_second.empty());
+
+    // Decoders fill in cut-short pixel data, so a damaged file is one no decoder takes.
+    m_damaged = m_dir.filePath(QStringLiteral("damaged.bmp")).toStdString();
+    QFile damaged(shown(m_damaged));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write("BM this is not a bitmap at all");
+}
+
+void TestLoader::foregroundCaptionsRunThroughPercentages()
+{
+    Rig rig(false);
+    rig.loader->ShowImage(m_first);
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(320, 240));
+    QCOMPARE(rig.window.adjustments, 1);
+
+    QStringList captions = rig.window.captions;
+    QVERIFY2(captions.size() >= 3, qPrintable(captions.join(QLatin1Char('|'))));
+    QCOMPARE(captions.takeLast(), QStringLiteral("Oxlume: ") + shown(m_first));
+    int last = -1;
+    for (const QString &caption : captions) {
+        QVERIFY2(caption.startsWith(QStringLiteral("Oxlume: ")) &&
+                     caption.endsWith(QStringLiteral("% Loaded")),
+                 qPrintable(caption));
+        const int percent = caption.mid(8, caption.size() - 16).toInt();
+        QVERIFY(percent > last && percent < 100);
+        last = percent;
+    }
+    QStringList titles = rig.window.titles;
+    QCOMPARE(titles.takeLast(), QStringLiteral("Oxlume: first.bmp"));
+    QCOMPARE(titles.removeAll(QStringLiteral("Oxlume")), titles.size());
+    QCOMPARE(rig.loader->PendingCaption(), rig.window.caption);
+    QCOMPARE(rig.loader->PendingTitle(), rig.window.title);
+    QCOMPARE(rig.loader->LoadingFile(), m_first);
+}
+
+void TestLoader::backgroundCaptionsWaitForTheTimer()
+{
+    Rig rig(true);
+    rig.loader->ShowImage(m_second);
+    QVERIFY(rig.settle(1));
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(200, 300));
+    QCOMPARE(rig.window.adjustments, 1);
+    // The worker only leaves the texts; the window is untouched until the timer runs.
+    QCOMPARE(rig.window.caption, QStringLiteral("start"));
+    QCOMPARE(rig.loader->PendingCaption(), QStringLiteral("Oxlume: ") + shown(m_second));
+    QCOMPARE(rig.loader->PendingTitle(), QStringLiteral("Oxlume: second image.bmp"));
+
+    rig.loader->startUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.caption, rig.loader->PendingCaption(), 1000);
+    QCOMPARE(rig.window.title, rig.loader->PendingTitle());
+    // Applied once, not re-set on every tick.
+    QTest::qWait(700);
+    QCOMPARE(rig.window.captions.size(), 1);
+
+    // The timer does nothing in foreground mode.
+    rig.options.UseWorkThread = false;
+    rig.loader->ShowImage(m_first);
+    rig.window.caption = QStringLiteral("changed");
+    QTest::qWait(400);
+    QCOMPARE(rig.window.caption, QStringLiteral("changed"));
+}
+
+void TestLoader::sameRequestDoesNothing_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("foreground") << false;
+    QTest::newRow("background") << true;
+}
+
+void TestLoader::sameRequestDoesNothing()
+{
+    QFETCH(bool, background);
+    Rig rig(background);
+    rig.loader->ShowImage(m_first);
+    QVERIFY(!background || rig.settle(1));
+    const qint64 key = rig.imager1.BitmapList().cacheKey();
+    const qsizetype captions = rig.window.captions.size();
+
+    rig.loader->ShowImage(m_first);
+    QTest::qWait(100);
+    QVERIFY(rig.loader->isWorkerParked());
+    QCOMPARE(rig.loader->handOverCount(), background ? 1 : 0);
+    QCOMPARE(rig.imager1.BitmapList().cacheKey(), key);
+    QCOMPARE(rig.window.captions.size(), captions);
+    QCOMPARE(rig.window.adjustments, 1);
+}
+
+void TestLoader::emptyPathClears_data() { sameRequestDoesNothing_data(); }
+
+void TestLoader::emptyPathClears()
+{
+    QFETCH(bool, background);
+    Rig rig(background);
+    rig.loader->ShowImage(m_first);
+    QVERIFY(!background || rig.settle(1));
+
+    rig.loader->ShowImage({});
+    QCOMPARE(rig.window.caption, QStringLiteral("Oxlume"));
+    QCOMPARE(rig.window.title, QStringLiteral("Oxlume"));
+    QCOMPARE(rig.loader->PendingCaption(), QStringLiteral("Oxlume"));
+    QCOMPARE(rig.loader->PendingTitle(), QStringLiteral("Oxlume"));
+    QVERIFY(!background || rig.settle(2));
+    QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+    QCOMPARE(int(rig.unadjusted.BitmapListCount()), 0);
+}
+
+void TestLoader::failureKeepsLastProgressCaption_data() { sameRequestDoesNothing_data(); }
+
+void TestLoader::failureKeepsLastProgressCaption()
+{
+    QFETCH(bool, background);
+    Rig rig(background);
+    rig.loader->startUpdates();
+    rig.loader->ShowImage(m_first);
+    QVERIFY(!background || rig.settle(1));
+    rig.window.adjustments = 0;
+
+    const QString before = rig.loader->PendingCaption();
+    QCOMPARE(before, QStringLiteral("Oxlume: ") + shown(m_first));
+    const std::string missing = m_dir.filePath(QStringLiteral("missing.bmp")).toStdString();
+    int handOvers = 1;
+    for (const std::string &path : {m_damaged, missing}) {
+        rig.loader->ShowImage(path); // no message box, nothing thrown
+        QVERIFY(!background || rig.settle(++handOvers));
+        QCOMPARE(rig.loader->PendingCaption(), before);
+        QCOMPARE(rig.loader->PendingTitle(), QStringLiteral("Oxlume: first.bmp"));
+        QTest::qWait(background ? 400 : 0);
+        QCOMPARE(rig.window.caption, before);
+        // Foreground skips the rest of the step; background still hands over what the
+        // decoder holds after the failure, which is nothing.
+        QCOMPARE(rig.window.adjustments, background ? handOvers - 1 : 0);
+        QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+    }
+}
+
+void TestLoader::handOverEmptiesDecoderAndCopy()
+{
+    Rig rig(true);
+    rig.unadjusted.setBitmapList(pattern(4, 4)); // the copy of an older image
+    QSignalSpy handed(rig.loader.get(), &ImageLoader::imageHandedOver);
+    rig.loader->ShowImage(m_first);
+    QVERIFY(rig.settle(1));
+    QCOMPARE(handed.size(), 1);
+    QCOMPARE(handed.at(0).at(0).toString(), shown(m_first));
+    QCOMPARE(int(rig.decoder.BitmapListCount()), 0);
+    QCOMPARE(int(rig.unadjusted.BitmapListCount()), 0);
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(320, 240));
+}
+
+void TestLoader::bytePathsAreShownNotChanged()
+{
+    // A name that is not UTF-8 still loads by its bytes; only the caption shows it lossily.
+    const std::string odd = QFile::encodeName(m_dir.path()).toStdString() + "/\xff\xfe.bmp";
+    QFile::remove(QFile::decodeName(QByteArray::fromStdString(odd)));
+    QFile source(shown(m_second));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    FILE *out = std::fopen(odd.c_str(), "wb");
+    QVERIFY(out);
+    const QByteArray bytes = source.readAll();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fclose(out);
+
+    Rig rig(false);
+    rig.loader->ShowImage(odd);
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(200, 300));
+    QCOMPARE(rig.loader->RequestedFile(), odd);
+    QVERIFY(rig.window.title.startsWith(QStringLiteral("Oxlume: ")));
+    QVERIFY(rig.window.title.endsWith(QStringLiteral(".bmp")));
+}
+
+QTEST_MAIN(TestLoader)
+#include "tst_loader.moc"
