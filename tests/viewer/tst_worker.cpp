@@ -1,0 +1,265 @@
+// The background decoder: only the latest request is shown, nothing deadlocks, and the
+// worker never holds up the end of the process.
+
+#include "viewer/ImageLoader.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+using namespace oxlume;
+using oxlume::imaging::TImager;
+
+namespace {
+
+const char *const kChildVariable = "OXLUME_WORKER_EXIT_CHILD";
+
+std::string save(const QString &path, const QImage &image, const char *format)
+{
+    if (!image.save(path, format, 90))
+        return {};
+    return QFile::encodeName(path).toStdString();
+}
+
+QImage pattern(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = qRgb((x * 7) & 255, (y * 3) & 255, ((x ^ y) * 5) & 255);
+    }
+    return image;
+}
+
+struct Rig {
+    TImager imager1;
+    TImager decoder;
+    TImager unadjusted;
+    TOptions options;
+    QString caption;
+    std::unique_ptr<ImageLoader> loader;
+
+    Rig()
+    {
+        ImageLoader::WindowHooks hooks;
+        hooks.caption = [this] { return caption; };
+        hooks.setCaption = [this](const QString &text) { caption = text; };
+        hooks.title = [] { return QString(); };
+        hooks.setTitle = [](const QString &) {};
+        loader = std::make_unique<ImageLoader>(imager1, decoder, unadjusted, options, hooks);
+    }
+};
+
+// The large image, written once per run and shared with the child process.
+QString largeImagePath()
+{
+    return QDir::temp().filePath(QStringLiteral("oxlume-worker-large-%1.jpg")
+                                     .arg(qEnvironmentVariable(kChildVariable).isEmpty()
+                                              ? QCoreApplication::applicationPid()
+                                              : qEnvironmentVariableIntValue("OXLUME_WORKER_PARENT")));
+}
+
+} // namespace
+
+class TestWorker : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void lastRequestAlwaysWins();
+    void decodeLockWaitsForTheRunningDecode();
+    void destroyingStopsALargeDecodeEarly();
+    void destroyingReleasesAWaitingHandOver();
+    void exitSilencesTheWorker();
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::string> m_images; // image k is (40 + 37k) pixels wide
+    std::string m_large;
+    qint64 m_largeDecodeMs = 0;
+};
+
+void TestWorker::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (int k = 0; k < 6; ++k) {
+        const int width = 40 + 37 * k;
+        m_images.push_back(save(m_dir.filePath(QStringLiteral("img%1.bmp").arg(k)),
+                                pattern(width, 30 + 90 * k), "BMP"));
+        QVERIFY(!m_images.back().empty());
+    }
+    m_large = save(largeImagePath(), pattern(3000, 2000), "JPG");
+    if (m_large.empty())
+        QSKIP("no JPEG writer among the Qt image plugins");
+    TImager probe;
+    QElapsedTimer clock;
+    clock.start();
+    probe.LoadFile(m_large);
+    m_largeDecodeMs = clock.elapsed();
+    qInfo("large image decodes in %lld ms", m_largeDecodeMs);
+}
+
+void TestWorker::cleanupTestCase() { QFile::remove(largeImagePath()); }
+
+void TestWorker::lastRequestAlwaysWins()
+{
+    Rig rig;
+    // Every hand-over must be of the request standing at that moment.
+    int staleHandOvers = 0;
+    connect(rig.loader.get(), &ImageLoader::imageHandedOver, this, [&](const QString &path) {
+        if (QFile::encodeName(path).toStdString() != rig.loader->RequestedFile())
+            ++staleHandOvers;
+    });
+
+    std::vector<std::string> choices = m_images;
+    choices.push_back(m_dir.filePath(QStringLiteral("missing.bmp")).toStdString());
+    choices.push_back(std::string());
+    choices.push_back(m_large);
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u", seed);
+
+    for (int round = 0; round < 4; ++round) {
+        std::size_t last = 0;
+        for (int k = 0; k < 120; ++k) {
+            last = random.bounded(quint32(choices.size()));
+            rig.loader->ShowImage(choices[last]);
+            const int pause = int(random.bounded(4u));
+            if (pause > 0)
+                QTest::qWait(pause); // serves hand-overs meanwhile
+            else if (random.bounded(2u))
+                QThread::usleep(random.bounded(2000u)); // hand-overs left waiting
+        }
+        QVERIFY2(QTest::qWaitFor([&] { return rig.loader->isWorkerParked(); }, 10000),
+                 "worker did not park again");
+        QTest::qWait(20); // nothing may still be under way
+        QVERIFY(rig.loader->isWorkerParked());
+        QCOMPARE(rig.loader->RequestedFile(), choices[last]);
+        QCOMPARE(rig.loader->LoadingFile(), choices[last]);
+
+        const QImage shown = rig.imager1.BitmapList();
+        if (last < m_images.size())
+            QCOMPARE(shown.width(), 40 + 37 * int(last));
+        else if (choices[last] == m_large)
+            QCOMPARE(shown.size(), QSize(3000, 2000));
+        else
+            QVERIFY(shown.isNull());
+        QCOMPARE(int(rig.decoder.BitmapListCount()), 0);
+    }
+    QCOMPARE(staleHandOvers, 0);
+    QVERIFY(rig.loader->handOverCount() > 0);
+}
+
+void TestWorker::decodeLockWaitsForTheRunningDecode()
+{
+    Rig rig;
+    rig.loader->ShowImage(m_large);
+    QVERIFY(QTest::qWaitFor([&] { return !rig.loader->PendingCaption().isEmpty(); }, 5000));
+    {
+        // As when background decoding is switched off: wait for the decode, then change.
+        std::lock_guard decode(rig.loader->DecodeLock());
+        rig.options.UseWorkThread = false;
+    }
+    // That load is still the requested one, so it is still shown.
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+    rig.loader->ShowImage(m_images[2]); // now on this thread
+    QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37 * 2);
+    QTest::qWait(50);
+    QCOMPARE(rig.loader->handOverCount(), 1);
+}
+
+void TestWorker::destroyingStopsALargeDecodeEarly()
+{
+    Rig rig;
+    rig.loader->ShowImage(m_large);
+    QVERIFY(QTest::qWaitFor([&] { return !rig.loader->PendingCaption().isEmpty(); }, 5000));
+    QElapsedTimer clock;
+    clock.start();
+    rig.loader.reset();
+    const qint64 ms = clock.elapsed();
+    qInfo("stopped in %lld ms (whole decode %lld ms)", ms, m_largeDecodeMs);
+    QVERIFY2(ms < std::max<qint64>(100, m_largeDecodeMs / 2), "the silenced load ran on");
+    QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+}
+
+void TestWorker::destroyingReleasesAWaitingHandOver()
+{
+    Rig rig;
+    rig.loader->ShowImage(m_images[0]);
+    // No events are served: the worker finishes and waits for a hand-over that never runs.
+    QThread::msleep(150);
+    QVERIFY(!rig.loader->isWorkerParked());
+    QElapsedTimer clock;
+    clock.start();
+    rig.loader.reset();
+    QVERIFY(clock.elapsed() < 1000);
+    QCoreApplication::processEvents(); // the posted hand-over is gone with its loader
+    QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+}
+
+// In a child process, because the exit flag is process-wide.
+void TestWorker::exitSilencesTheWorker()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
+    env.insert(QStringLiteral("OXLUME_WORKER_PARENT"),
+               QString::number(QCoreApplication::applicationPid()));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(20000));
+    const QByteArray output = child.readAllStandardError() + child.readAllStandardOutput();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             output.constData());
+}
+
+namespace {
+
+// What the main block does at exit, in the middle of a large decode and with a finished
+// image waiting for its hand-over: flag, then end without joining or destroying anything.
+int runExitChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    auto *rig = new Rig; // never destroyed, as at exit
+    const std::string large = QFile::encodeName(largeImagePath()).toStdString();
+    rig->loader->ShowImage(large);
+    if (!QTest::qWaitFor([&] { return !rig->loader->PendingCaption().isEmpty(); }, 5000))
+        return 2;
+    QElapsedTimer clock;
+    clock.start();
+    rig->loader->prepareForExit();
+    if (clock.elapsed() > 50)
+        return 3;
+    rig->loader->ShowImage(std::string()); // ignored from now on
+    QTest::qWait(300);
+    if (rig->loader->handOverCount() != 0 || rig->imager1.BitmapListCount() != 0)
+        return 4;
+    if (rig->loader->RequestedFile() != large)
+        return 5;
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsEmpty(kChildVariable))
+        return runExitChild(argc, argv);
+    QApplication app(argc, argv);
+    TestWorker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_worker.moc"
