@@ -269,9 +269,10 @@ Result<QImage> decodeRows(const Header &h, Bytes data, DecodeObserver &observer)
     RowProgress progress(observer, h.height);
     int y = 0;
     for (; y < h.height; ++y) {
-        std::fill(line.begin(), line.end(), 0); // a cut line decodes its missing bytes as 0
-        if (reader.read(line.data(), lineBytes) == 0)
+        const size_t got = reader.read(line.data(), lineBytes);
+        if (got == 0)
             break;
+        std::fill(line.begin() + ptrdiff_t(got), line.end(), 0); // a cut line's missing bytes are 0
         fn(line.data(), reinterpret_cast<uint32_t *>(img.scanLine(y)), ctx);
         if (!progress.row(y + 1))
             return makeError("PCX: cancelled");
