@@ -214,6 +214,11 @@ void TestPsd::modes_data()
                                           bytes({0, 255, 128})};
     const Pixels unmatted{0u, qRgb(10, 20, 30), qRgba(0, 0, 255, 128)};
     QTest::newRow("rgba8, layer count -1") << make(3, 8, rgba, 3, layerCount(-1)) << unmatted << true;
+    const std::vector<QByteArray> straight = {bytes({10, 255}), bytes({20, 255}), bytes({30, 255}),
+                                              bytes({128, 0})};
+    QTest::newRow("rgba8, straight colour (never below the white matte)")
+        << make(3, 8, straight, 2, layerCount(-1)) << Pixels{qRgba(10, 20, 30, 128), qRgba(255, 255, 255, 0)}
+        << true;
     QTest::newRow("rgb8 + selection channel")
         << make(3, 8, rgba, 3, layerCount(1)) << Pixels{w, qRgb(10, 20, 30), qRgb(127, 127, 255)} << false;
     Psd psb = make(3, 8, rgba, 3, layerCount(-1, 2));
@@ -454,7 +459,7 @@ void TestPsd::corpus()
     for (const char *placeholder : {"ag-psd/16bits.psd", "pixel-layer.psd", "layer-name-emoji.psd"})
         if (path.endsWith(QLatin1String(placeholder)))
             return;
-    // This writer's composite colours differ from its layer, which the reference came from.
+    // Its composite holds straight colour, which the reference unmattes all the same.
     const bool alphaOnly = path.endsWith(QLatin1String("gen_rgba8.psd"));
     const int depth = psd::parseHeader(span(data))->depth;
     const auto mode = psd::parseHeader(span(data))->mode;

@@ -112,29 +112,40 @@ void colourRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, Q
 
 } // namespace
 
-void composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line)
+bool composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line)
 {
     colourRow(h, ch, palette, line);
     if (!h.mergedAlpha)
-        return;
-    // The composite's colour is matted against white where it is translucent
-    // (stored = a * colour + (1 - a) * white); undo that to get straight alpha.
+        return false;
+    // Photoshop and GIMP matte the composite's colour against white where it is translucent
+    // (stored = a * colour + (1 - a) * white), so a stored channel is never below 255 - a;
+    // other writers store straight colour, which usually breaks that rule somewhere.
     const uint8_t *a = ch[usedChannels(h) - 1];
+    bool matted = true;
     for (size_t x = 0, w = size_t(h.width); x < w; ++x) {
-        const unsigned alpha = a[x];
+        const QRgb p = (line[x] & 0x00FFFFFFu) | (QRgb(a[x]) << 24);
+        const int floor = 255 - int(a[x]) - 1; // one level of rounding
+        matted = matted && qRed(p) >= floor && qGreen(p) >= floor && qBlue(p) >= floor;
+        line[x] = p;
+    }
+    return matted;
+}
+
+void unmatteRow(QRgb *line, size_t width)
+{
+    for (size_t x = 0; x < width; ++x) {
+        const int alpha = qAlpha(line[x]);
         if (alpha == 255)
             continue;
         if (alpha == 0) {
             line[x] = 0;
             continue;
         }
-        const QRgb p = line[x];
-        const auto unmatte = [alpha](unsigned s) {
-            const int v = (int(s) - 255 + int(alpha)) * 255;
-            return v <= 0 ? 0 : (v + int(alpha) / 2) / int(alpha);
+        const auto unmatte = [alpha](int s) {
+            const int v = (s - 255 + alpha) * 255;
+            return v <= 0 ? 0 : std::min(255, (v + alpha / 2) / alpha);
         };
-        line[x] = qRgba(unmatte(unsigned(qRed(p))), unmatte(unsigned(qGreen(p))), unmatte(unsigned(qBlue(p))),
-                        int(alpha));
+        line[x] = qRgba(unmatte(qRed(line[x])), unmatte(qGreen(line[x])), unmatte(qBlue(line[x])), alpha);
     }
 }
 

@@ -254,7 +254,10 @@ private:
 } // namespace
 
 // The colour conversions of the composite's modes, one row at a time.
-void composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line);
+// Returns whether the row's colours could be matted against white (only with an alpha).
+bool composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line);
+// Turns colours matted against white back into straight colours.
+void unmatteRow(QRgb *line, size_t width);
 
 Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &observer)
 {
@@ -289,13 +292,18 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
     RowProgress progress(observer, h.height);
     int64_t y = 0;
     bool truncated = false;
+    bool matted = h.mergedAlpha;
     for (; y < h.height && !truncated; ++y) {
         for (int c = 0; c < used; ++c)
             rows[size_t(c)] = rowDecoder.row(c, y, truncated);
-        composeRow(h, rows.data(), palette.data(), reinterpret_cast<QRgb *>(bits + y * stride));
+        matted =
+            composeRow(h, rows.data(), palette.data(), reinterpret_cast<QRgb *>(bits + y * stride)) && matted;
         if (!progress.row(y + 1))
             return fail("cancelled");
     }
+    if (matted)
+        for (int64_t row = 0; row < y; ++row)
+            unmatteRow(reinterpret_cast<QRgb *>(bits + row * stride), w);
     // The header was whole but the pixel data ends early: show what decoded.
     for (; y < h.height; ++y)
         std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride), w, kMissing);
