@@ -111,7 +111,7 @@ int findTransparentIndex(Bytes resources)
             return -1;
         const uint16_t id = r.u16be();
         const uint8_t nameLength = r.u8();
-        r.skip(uint64_t(nameLength) + ((nameLength + 1) % 2)); // Pascal string padded to even
+        r.skip(uint64_t(nameLength) + (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
         const uint32_t size = r.u32be();
         if (r.failed() || size > r.remaining())
             return -1;
