@@ -154,14 +154,10 @@ void TestBmp::rejectsBadHeaders_data()
     Spec t = s;
     t.width = 0;
     row("zero width", t, "BMP: width 0 is not positive");
-    t.width = -5;
-    row("negative width", t, "BMP: width -5 is not positive");
     t = s, t.height = 0;
     row("zero height", t, "BMP: height 0 is empty");
     t = s, t.width = 300000;
     row("huge width", t, "BMP: width 300000 exceeds the limit of 65535");
-    t = s, t.height = -65536;
-    row("huge top-down height", t, "BMP: height -65536 exceeds the limit of 65535");
     t = s, t.width = 65535, t.height = 65535;
     row("too many pixels", t, "BMP: 65535 x 65535 pixels exceed the limit");
     t = s, t.height = INT32_MIN;
@@ -176,8 +172,6 @@ void TestBmp::rejectsBadHeaders_data()
     row("unknown compression", t, "BMP: compression 9 with 24 bits per pixel is not supported");
     t = s, t.offBits = 4000, t.bits = QByteArray();
     row("pixel offset past the end", t, "BMP: pixel data offset 4000 is at or past the end of the file (54 bytes)");
-    t = s, t.bits = QByteArray(), t.offBits = 54;
-    row("no pixel data", t, "BMP: pixel data offset 54 is at or past the end");
     t = s, t.compression = 3, t.bpp = 16, t.extra = QByteArray(), t.bits = QByteArray();
     row("bit-field masks missing", t, "BMP: bit-field masks cut short at 54 bytes");
     QByteArray badSize = bmp(s);
@@ -400,6 +394,10 @@ void TestBmp::paletteEdgeCases()
     img = decodeOk(bmp(t));
     QCOMPARE(img.pixel(0, 0), kGreen);
     QCOMPARE(img.pixel(7, 0), kRed);
+    // No palette at all although the depth wants one: the pixels are not read as colours.
+    Spec u;
+    u.width = 4, u.height = 1, u.bpp = 8, u.bits = raw({0, 2, 3, 4});
+    QCOMPARE(decodeOk(bmp(u)).pixel(0, 0), kBlack);
     // Bits placed after a gap: the file header's offset wins over the palette's end.
     s.clrUsed = 3, s.palette = bgra({kRed, kGreen, kBlue}) + QByteArray(6, 'x');
     s.offBits = 14 + 40 + 18;

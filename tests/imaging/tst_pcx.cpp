@@ -139,14 +139,10 @@ void TestPcx::rejectsBadHeaders_data()
     row("encoding", pcx(t), "PCX: encoding 7 is not 0 or 1");
     t = s, t.width = 0; // xMax 0 < xMin 1
     row("xMax below xMin", pcx(t), "PCX: xMax 0 is less than xMin 1");
-    t = s, t.height = 0;
-    row("yMax below yMin", pcx(t), "PCX: yMax 0 is less than yMin 1");
     t = s, t.width = 65535, t.height = 65535, t.bytesPerLine = 65535;
     row("65535 x 65535", pcx(t), "PCX: 65535 x 65535 pixels exceed the limit");
     t = s, t.bytesPerLine = 3;
     row("bytesPerLine", pcx(t), "PCX: bytesPerLine 3 is less than the 4 the width needs");
-    t = s, t.bpp = 1, t.bytesPerLine = 0;
-    row("bytesPerLine 0", pcx(t), "PCX: bytesPerLine 0 is less than the 1 the width needs");
     t = s, t.bpp = 4, t.planes = 2;
     row("layout", pcx(t), "PCX: 4 bits per pixel in 2 planes is not supported");
     row("DCX page outside", raw({0xB1, 0x68, 0xDE, 0x3A, 0, 1, 0, 0, 0, 0, 0, 0}),

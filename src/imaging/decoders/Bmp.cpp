@@ -107,7 +107,10 @@ void setDefaultMasks(Header &h)
     }
 }
 
-// Reads the palette that starts at offset, as far as the file and the pixel data allow.
+constexpr uint64_t kNoLimit = ~uint64_t(0);
+
+// Reads the palette that starts at offset, as far as the file and the pixel data (when
+// limitOffset says where they start) allow.
 void readPalette(Header &h, Bytes data, uint64_t offset, int entrySize, uint64_t declared,
                  uint64_t limitOffset)
 {
@@ -115,8 +118,8 @@ void readPalette(Header &h, Bytes data, uint64_t offset, int entrySize, uint64_t
     if (h.bpp > 8)
         return; // a palette beside true-colour pixels is only a display hint
     uint64_t count = std::min<uint64_t>(declared, uint64_t(1) << h.bpp); // oversized: clamp
-    if (limitOffset > offset)
-        count = std::min<uint64_t>(count, (limitOffset - offset) / uint64_t(entrySize));
+    if (limitOffset != kNoLimit)
+        count = limitOffset > offset ? std::min<uint64_t>(count, (limitOffset - offset) / uint64_t(entrySize)) : 0;
     if (offset < data.size())
         count = std::min<uint64_t>(count, (data.size() - offset) / uint64_t(entrySize));
     else
@@ -241,7 +244,7 @@ Result<Header> parseHeader(Bytes data, Layout layout)
     // it 0 or bogus, then the pixels follow the palette.
     const bool offBitsSound = fileHeader && fileOffBits >= paletteOffset;
     h.bitsOffset = offBitsSound ? fileOffBits : derivedBits;
-    readPalette(h, data, paletteOffset, entrySize, declared, offBitsSound ? fileOffBits : 0);
+    readPalette(h, data, paletteOffset, entrySize, declared, offBitsSound ? fileOffBits : kNoLimit);
     if (layout != Layout::HeaderOnly && h.bitsOffset >= data.size())
         return makeError("BMP: pixel data offset " + num(int64_t(h.bitsOffset)) +
                          " is at or past the end of the file (" + num(int64_t(data.size())) + " bytes)");
