@@ -236,7 +236,12 @@ void TImager::refreshView(bool keepCentre)
 {
     if (!m_autoRepaint.load())
         return;
-    applyPendingTone();
+    try {
+        applyPendingTone();
+    } catch (const std::exception &) {
+        // Switching AutoRepaint back on must not fail (callers do it in destructors): short
+        // of memory for the adjusted copy, the image is shown without the tone change.
+    }
     double fx = 0.5, fy = 0.5;
     if (keepCentre) {
         const ViewGeometry before = viewGeometry();
