@@ -5,11 +5,12 @@
 #include "associations/FileAssociations.h"
 #include "platform/InstanceDetect.h"
 #include "settings/OptionsUnit.h"
+#include "viewer/MainForm.h"
 
 #include <QCoreApplication>
-#include <QMainWindow>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string_view>
 
@@ -74,14 +75,15 @@ int RunOxlume(int argc, char **argv)
             return 0;
 
         OxlumeApplication app(argc, argv);
-        // FIXME: replaced by the viewer's main window once it exists.
-        QMainWindow window;
-        window.setWindowTitle(QStringLiteral("Oxlume"));
-        window.setWindowIconText(QStringLiteral("Oxlume"));
-        window.resize(900, 600);
+        TfrmMain window(Options, FirstPositional(ParamSettings));
         window.show();
         app.exec();
-        return 0;
+        // Closing the window has saved the settings (Exit saves nothing). Nothing else
+        // needs tearing down, and a worker in the middle of a decode must not hold up the
+        // exit: end here without destroying the window.
+        window.prepareForExit();
+        std::fflush(nullptr);
+        std::_Exit(0);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "oxlume: %s\n", e.what());
         return 1;

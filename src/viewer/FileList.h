@@ -1,0 +1,63 @@
+#pragma once
+// The file list's entries: one string per entry, its drawn part and its key joined by '/'
+// (a byte no file name can hold). A key that begins with a space is a folder or the parent
+// entry; any other key is a file name. Keys are the file system's bytes; the drawn part is
+// turned into text only for painting.
+
+#include <QCollator>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oxlume {
+
+inline constexpr char kEntrySeparator = '/';
+inline constexpr std::string_view kParentKey = " ..";
+
+struct FileEntry {
+    std::string text;       // drawn part + '/' + key
+    std::size_t keyStart = 0; // first byte of the key
+    // The file's full path when it cannot be built from the listed folder's path (a folder
+    // without a path, such as the desktop); empty otherwise.
+    std::string path;
+
+    std::string_view drawn() const { return std::string_view(text).substr(0, keyStart - 1); }
+    std::string_view key() const { return std::string_view(text).substr(keyStart); }
+    bool isFolderOrParent() const { return !key().empty() && key().front() == ' '; }
+    bool isParent() const { return key() == kParentKey; }
+};
+
+// " [" + displayName + "]/ " + parsingName; the parent entry is built from ".." and "..".
+FileEntry MakeFolderEntry(std::string_view displayName, std::string_view parsingName);
+// displayName + "/" + parsingName.
+FileEntry MakeImageEntry(std::string_view displayName, std::string_view parsingName);
+
+// The user's collation: case-insensitive, punctuation significant (so a leading blank
+// sorts before letters and digits). Bytes that are not UTF-8 collate as replacement
+// characters; entries that collate equal keep a fixed order by their bytes.
+QCollator EntryCollator();
+
+// Sorts a whole listing once, by collation keys of the entry strings. The parent entry is
+// always put first, whatever the collation makes of "..": some punctuation ('_', '-')
+// collates before '.', and the way up must stay at the top.
+void SortEntries(std::vector<FileEntry> &entries, const QCollator &collator);
+
+// Collation comparison of two byte strings (<0, 0, >0).
+int CompareKeys(const QCollator &collator, std::string_view a, std::string_view b);
+
+// Halving search by key over entries[low..high] (inclusive, low <= high): the index of an
+// entry whose key equals key, else the first one whose key is not less, else high.
+// Indexes outside the vector raise RangeCheckError.
+std::size_t FindEntry(const std::vector<FileEntry> &entries, const QCollator &collator,
+                      std::string_view key, std::size_t low, std::size_t high);
+
+// The index of the entry whose key equals name under the collation, or -1. Tries the
+// halving search first; because the list is ordered by whole entry strings and not by keys
+// (a name that is a prefix of another can order differently), it falls back to a scan for
+// the exact bytes so that an existing entry is always found.
+long LocateKey(const std::vector<FileEntry> &entries, const QCollator &collator,
+               std::string_view name);
+
+} // namespace oxlume

@@ -1,0 +1,164 @@
+#include "FileListView.h"
+
+#include "platform/Errors.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace oxlume {
+
+// --- Model ----------------------------------------------------------------------------
+
+int FileListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant FileListModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count())
+        return {};
+    const std::string_view drawn = m_entries[static_cast<std::size_t>(index.row())].drawn();
+    return QString::fromUtf8(drawn.data(), static_cast<qsizetype>(drawn.size()));
+}
+
+void FileListModel::setEntries(std::vector<FileEntry> entries)
+{
+    beginResetModel();
+    m_entries = std::move(entries);
+    endResetModel();
+}
+
+const FileEntry &FileListModel::entry(int row) const
+{
+    if (row < 0)
+        throw RangeCheckError();
+    return checkedAt(m_entries, static_cast<std::size_t>(row));
+}
+
+// --- Delegate -------------------------------------------------------------------------
+
+FileListDelegate::FileListDelegate(const FileListModel &model, QPixmap folder,
+                                   QPixmap folderUp, QObject *parent)
+    : QStyledItemDelegate(parent),
+      m_model(model),
+      m_folder(std::move(folder)),
+      m_folderUp(std::move(folderUp))
+{
+}
+
+void FileListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    if (!index.isValid() || index.row() >= m_model.count())
+        return;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group =
+        option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+    const QRect rect = option.rect;
+    painter->save();
+    painter->fillRect(rect, option.palette.brush(group, selected ? QPalette::Highlight
+                                                                 : QPalette::Base));
+    painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText
+                                                         : QPalette::Text));
+    painter->setFont(option.font);
+
+    const std::string_view drawn = m_model.entry(index.row()).drawn();
+    const auto text = [](std::string_view bytes) {
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    };
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    if (!drawn.starts_with(" [")) {
+        painter->drawText(rect.adjusted(2, 0, 0, 0), flags, text(drawn));
+    } else {
+        const bool up = drawn.size() >= 4 && drawn.substr(2, 2) == "..";
+        // Transparent bitmap pixels show the row's own fill.
+        painter->drawPixmap(rect.left() + 2, rect.top(), up ? m_folderUp : m_folder);
+        const std::string_view name =
+            drawn.size() > 3 ? drawn.substr(2, drawn.size() - 3) : std::string_view();
+        painter->drawText(rect.adjusted(17, 0, 0, 0), flags, text(name));
+    }
+    painter->restore();
+}
+
+QSize FileListDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+{
+    return {1, m_rowHeight};
+}
+
+// --- View -----------------------------------------------------------------------------
+
+FileListView::FileListView(QWidget *parent) : QListView(parent)
+{
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextElideMode(Qt::ElideNone);
+}
+
+void FileListView::setSelectedRow(int row)
+{
+    QItemSelectionModel *selection = selectionModel();
+    if (!selection)
+        return;
+    m_silent = true;
+    if (row < 0 || row >= model()->rowCount()) {
+        selection->clear();
+    } else {
+        const QModelIndex index = model()->index(row, 0);
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        scrollTo(index);
+    }
+    m_silent = false;
+}
+
+int FileListView::selectedRow() const
+{
+    const QItemSelectionModel *selection = selectionModel();
+    if (!selection)
+        return -1;
+    const QModelIndexList rows = selection->selectedIndexes();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void FileListView::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        emit characterTyped(QByteArray(1, '\r'));
+        return;
+    }
+    const QString typed = event->text();
+    if (typed.size() == 1 && typed.front().isPrint() &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        emit characterTyped(typed.toUtf8());
+        return;
+    }
+    const int before = selectedRow();
+    QListView::keyPressEvent(event);
+    if (!m_silent && selectedRow() != before)
+        emit selectionMoved();
+}
+
+void FileListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QListView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit doubleClickedEntry();
+}
+
+void FileListView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        emit rightPressed(event->position().toPoint());
+        return;
+    }
+    QListView::mousePressEvent(event);
+    // Like a click on a list box: reported also when the row was already selected.
+    if (event->button() == Qt::LeftButton)
+        emit selectionMoved();
+}
+
+} // namespace oxlume

@@ -1,0 +1,767 @@
+#include "MainForm.h"
+
+#include "Busy.h"
+#include "platform/Errors.h"
+#include "shell/FileNameFunctions.h"
+#include "shell/ImageTypes.h"
+#include "shell/MaskMatch.h"
+#include "shell/PIDLFunctions.h"
+#include "slideshow/RandomNumbers.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+static void initViewerResources()
+{
+    // The resources live in a static library: register them explicitly.
+    Q_INIT_RESOURCE(viewer);
+}
+
+namespace oxlume {
+
+namespace {
+
+constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |
+                                        SHCONTF_INCLUDEHIDDEN;
+
+// Up to and including the last '/'; empty when there is none.
+std::string folderPart(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string fileNamePart(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A 13 x 13 bitmap whose white pixels let the row's fill show through.
+QPixmap loadFolderBitmap(const QString &resource)
+{
+    QPixmap pixmap(resource);
+    if (!pixmap.isNull())
+        pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
+    return pixmap;
+}
+
+// Closes an open enumeration however the listing ends.
+struct EnumerationCloser {
+    TPIDLFileFind &record;
+    ~EnumerationCloser() { PIDLFindClose(record); }
+};
+
+} // namespace
+
+TfrmMain::TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent)
+    : QMainWindow(parent),
+      m_options(options),
+      m_firstArgument(std::move(firstArgument)),
+      m_collator(EntryCollator())
+{
+    initViewerResources();
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowIcon(QIcon(QStringLiteral(":/viewer/oxlume.svg")));
+    buildLayout();
+    buildActions();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+// --- Life cycle ------------------------------------------------------------------------
+
+void TfrmMain::FormCreate()
+{
+    switch (m_options.StartDirectory) {
+    case TStartDirectory::LastFolder: m_currentDirectory = m_options.LastDirectory; break;
+    case TStartDirectory::Desktop: m_currentDirectory = DesktopPath(); break;
+    case TStartDirectory::Documents: m_currentDirectory = DocumentsPath(); break;
+    case TStartDirectory::Custom: m_currentDirectory = m_options.CustomDirectory; break;
+    default: m_currentDirectory.clear(); break; // a stored value we do not know
+    }
+    if (m_currentDirectory.empty())
+        m_currentDirectory = DesktopPath();
+
+    UnadjustedImager = std::make_unique<imaging::TImager>();
+    const QPoint cursor = QCursor::pos();
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    SeedRandom(cursor.x(), cursor.y(), screen ? screen->geometry().width() : 0);
+    m_currentPIDL = PIDL();
+    m_parentPIDL = PIDL();
+    DecoderImager = std::make_unique<imaging::TImager>();
+    // The loader holds both locks and starts the worker parked, below normal priority.
+    m_loader = std::make_unique<ImageLoader>(
+        *Imager1, *DecoderImager, *UnadjustedImager, m_options,
+        ImageLoader::hooksFor(*this, [this] { applyImageAdjustments(); }), this);
+    // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TfrmMain::FormShow()
+{
+    const QString caption = QStringLiteral("Oxlume");
+    setWindowTitle(caption);
+    setWindowIconText(caption);
+
+    {
+        const QSignalBlocker quiet(cmbImageTypes);
+        cmbImageTypes->clear();
+        for (const FileTypes &row : ImageTypeTable)
+            cmbImageTypes->addItem(QString::fromUtf8(row.Description.data(),
+                                                     qsizetype(row.Description.size())));
+        cmbImageTypes->setCurrentIndex(kDefaultImageType);
+    }
+
+    if (m_options.ShowControls)
+        ShowControlsExecute();
+    if (!m_options.ShowButtons)
+        HideButtonsExecute();
+
+    if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
+        std::string longForm = NormalisePath(m_firstArgument);
+        if (longForm.empty())
+            longForm = m_firstArgument;
+        m_currentDirectory = folderPart(longForm);
+        OpenFolder(PIDL(), m_currentDirectory, true, fileNamePart(longForm));
+        ShowImage(longForm);
+    } else {
+        OpenFolder(PIDL(), m_currentDirectory, true, std::string());
+    }
+
+    m_loader->startUpdates();
+
+    const int fontHeight = std::abs(QFontInfo(lstFiles->font()).pixelSize());
+    m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
+    lstFiles->doItemsLayout();
+}
+
+bool TfrmMain::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && !m_activated) {
+        m_activated = true;
+        FormActivate();
+    }
+    return QMainWindow::event(event);
+}
+
+void TfrmMain::FormActivate()
+{
+    // FIXME: the Tip of the Day is shown here once its dialog exists.
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmMain::FormClose()
+{
+    SaveOptions(m_currentDirectory);
+}
+
+void TfrmMain::prepareForExit()
+{
+    m_loader->prepareForExit();
+}
+
+// --- Listing ---------------------------------------------------------------------------
+
+void TfrmMain::OpenFolder(PIDL list, const std::string &path, bool force, std::string select)
+{
+    const int oldIndex = lstFiles->selectedRow();
+    if (force && select.empty() && oldIndex >= 0)
+        select = std::string(m_model.entry(oldIndex).key());
+
+    const bool listGiven = !list.isAbsent();
+    std::string target;
+    if (listGiven)
+        force = true;
+    else if (path == ".." || FolderExists(path))
+        target = path;
+    else
+        target = folderPart(path);
+
+    if (!force && m_currentDirectory == target) {
+        if (!select.empty())
+            SelectFile(select, oldIndex);
+        return;
+    }
+
+    BusyGuard busy;
+    PIDL folder;
+    bool directoryFromList = listGiven || target == "..";
+    if (listGiven) {
+        folder = std::move(list);
+    } else if (target == "..") {
+        folder = PIDLCopy(m_parentPIDL);
+    } else {
+        if (!target.empty())
+            folder = FolderPathToPIDL(target);
+        if (folder.isAbsent()) {
+            // An unreachable path shows the desktop; the listed folder's path follows it,
+            // so that the entries shown there build paths that load.
+            folder = DesktopPIDL();
+            directoryFromList = true;
+        }
+    }
+    if (!folder.isAbsent())
+        enumerateFolder(std::move(folder), directoryFromList, target);
+
+    if (!select.empty())
+        SelectFile(select, oldIndex);
+    else
+        ShowImage(std::string());
+}
+
+bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target)
+{
+    TPIDLFileFind record;
+    if (PIDLFindFirst(folder, kListingFlags, record) != kStatusOk)
+        return false;
+    EnumerationCloser closer{record};
+
+    m_currentPIDL = std::move(folder);
+    m_parentPIDL = PIDL();
+    m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
+    m_imageCount = 0;
+    FolderCacheClear();
+    FolderCacheInit();
+
+    const std::string_view masks = ImageTypeAt(cmbImageTypes->currentIndex()).Masks;
+    // Where the folder has no path, each image keeps the path of its own item-ID list.
+    const bool keepPaths = m_currentDirectory.empty();
+    std::vector<FileEntry> entries;
+    while (PIDLFindNext(record)) {
+        if (record.Attributes & SFGAO_FOLDER) {
+            if (!(record.Attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)))
+                continue;
+            if (record.ParsingName == "..")
+                m_parentPIDL = PIDLCopy(record.IDList);
+            entries.push_back(MakeFolderEntry(record.DisplayName, record.ParsingName));
+            FolderCacheAdd(record);
+        } else if (MatchesMaskList(record.ParsingName, masks)) {
+            FileEntry entry = MakeImageEntry(record.DisplayName, record.ParsingName);
+            if (keepPaths)
+                entry.path = PIDLToPath(PIDLConcat(m_currentPIDL, record.IDList));
+            entries.push_back(std::move(entry));
+            ++m_imageCount;
+        }
+    }
+    SortEntries(entries, m_collator);
+    m_model.setEntries(std::move(entries));
+    return true;
+}
+
+void TfrmMain::SelectFile(const std::string &name, int oldIndex)
+{
+    const int count = m_model.count();
+    int row = -1;
+    if (count > 0) {
+        const long found = LocateKey(m_model.entries(), m_collator, name);
+        if (found >= 0)
+            row = static_cast<int>(found);
+        else if (oldIndex < count)
+            row = oldIndex;
+    }
+    lstFiles->setSelectedRow(row);
+    lstFilesClick();
+}
+
+std::size_t TfrmMain::FindEntry(std::string_view key, std::size_t low, std::size_t high) const
+{
+    return oxlume::FindEntry(m_model.entries(), m_collator, key, low, high);
+}
+
+int TfrmMain::selectedIndex() const
+{
+    return lstFiles->selectedRow();
+}
+
+std::string TfrmMain::EntryPath(int row) const
+{
+    const FileEntry &entry = m_model.entry(row);
+    if (entry.isFolderOrParent())
+        return {};
+    if (!entry.path.empty())
+        return entry.path;
+    return JoinPath(m_currentDirectory, entry.key());
+}
+
+// --- List events -----------------------------------------------------------------------
+
+void TfrmMain::lstFilesClick()
+{
+    const int row = lstFiles->selectedRow();
+    ShowImage(row < 0 ? std::string() : EntryPath(row));
+}
+
+void TfrmMain::lstFilesDblClick()
+{
+    const int row = lstFiles->selectedRow();
+    if (row < 0)
+        return;
+    const FileEntry &entry = m_model.entry(row);
+    if (!entry.isFolderOrParent()) {
+        ShowImage(EntryPath(row));
+    } else if (entry.isParent()) {
+        OpenFolder(PIDL(), "..", false, " " + LastPathComponent(m_currentDirectory));
+    } else {
+        TPIDLFileFind record;
+        if (!FolderCacheFind(entry.key().substr(1), record))
+            raiseAssertion("MainForm", 908);
+        OpenFolder(PIDLConcat(m_currentPIDL, record.IDList), std::string(), false,
+                   std::string());
+    }
+}
+
+void TfrmMain::lstFilesKeyPress(const QByteArray &character)
+{
+    if (character == "\r" || character == " ") {
+        lstFilesDblClick();
+        return;
+    }
+    if (character.isEmpty() || m_model.count() == 0)
+        return;
+    const std::string key(character.constData(), std::size_t(character.size()));
+    const auto row = static_cast<int>(FindEntry(key, 0, std::size_t(m_model.count() - 1)));
+    lstFiles->setSelectedRow(row);
+    ShowImage(EntryPath(row)); // empty for a folder entry: clears the image
+}
+
+void TfrmMain::cmbImageTypesChange()
+{
+    OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
+}
+
+void TfrmMain::ReceiveHandOff(const std::string &path)
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    if (path.empty() || !FileExists(path))
+        return;
+    std::string longForm = NormalisePath(path);
+    if (longForm.empty())
+        longForm = path;
+    // FIXME: stop a running slide show here once it exists.
+    OpenFolder(PIDL(), folderPart(longForm), false, fileNamePart(longForm));
+    ShowImage(longForm);
+}
+
+void TfrmMain::ShowImage(const std::string &path)
+{
+    m_loader->ShowImage(path);
+}
+
+// --- Image adjustments -----------------------------------------------------------------
+
+TAdjustmentState TfrmMain::adjustmentState() const
+{
+    TAdjustmentState state;
+    state.panelVisible = !panControls->isHidden();
+    state.brightnessPosition = traBrightness->value();
+    state.contrastPosition = traContrast->value();
+    state.flipUD = btnFlipUD->isChecked();
+    state.flipRL = btnFlipRL->isChecked();
+    state.rotation = btnRotate90->isChecked()    ? TRotation::Rotate90
+                     : btnRotate180->isChecked() ? TRotation::Rotate180
+                     : btnRotate270->isChecked() ? TRotation::Rotate270
+                                                 : TRotation::None;
+    return state;
+}
+
+void TfrmMain::applyImageAdjustments()
+{
+    ApplyImageAdjustments(adjustmentState(), *Imager1, *UnadjustedImager);
+}
+
+// --- Panels and commands ---------------------------------------------------------------
+
+void TfrmMain::ToggleListVisibleExecute()
+{
+    if (!panTools->isHidden()) {
+        panTools->hide();
+        Splitter1->handle(1)->hide();
+        ShowList->setVisible(true);
+        HideList->setVisible(false);
+        ToggleListVisible->setText(QStringLiteral("Show List"));
+    } else {
+        ShowList->setVisible(false);
+        HideList->setVisible(true);
+        Splitter1->handle(1)->show();
+        panTools->show();
+        lstFiles->setFocus();
+        ToggleListVisible->setText(QStringLiteral("Hide List"));
+    }
+}
+
+void TfrmMain::HideListExecute()
+{
+    if (!panTools->isHidden())
+        ToggleListVisibleExecute();
+}
+
+void TfrmMain::ShowListExecute()
+{
+    if (panTools->isHidden())
+        ToggleListVisibleExecute();
+}
+
+void TfrmMain::ToggleControlsVisibleExecute()
+{
+    if (!panControls->isHidden()) {
+        panControls->hide();
+        panControlsHidden->show();
+        ShowControls->setVisible(true);
+        HideControls->setVisible(false);
+        m_options.ShowControls = false;
+        ToggleControlsVisible->setText(QStringLiteral("Show Controls"));
+        return;
+    }
+    if (panTools->isHidden())
+        ShowListExecute();
+    if (panControls->isHidden()) {
+        panControls->show();
+        panControlsHidden->hide();
+        ShowControls->setVisible(false);
+        HideControls->setVisible(true);
+        applyImageAdjustments();
+    }
+    m_options.ShowControls = true;
+    ToggleControlsVisible->setText(QStringLiteral("Hide Controls"));
+}
+
+void TfrmMain::ShowControlsExecute()
+{
+    if (panControls->isHidden())
+        ToggleControlsVisibleExecute();
+}
+
+void TfrmMain::HideControlsExecute()
+{
+    if (!panControls->isHidden())
+        ToggleControlsVisibleExecute();
+}
+
+void TfrmMain::ToggleButtonsVisibleExecute()
+{
+    if (!panButtons->isHidden()) {
+        panButtons->hide();
+        panButtonsHidden->show();
+        ShowButtons->setVisible(true);
+        HideButtons->setVisible(false);
+        m_options.ShowButtons = false;
+        ToggleButtonsVisible->setText(QStringLiteral("Show Buttons"));
+        return;
+    }
+    if (panTools->isHidden())
+        ShowListExecute();
+    if (panButtons->isHidden()) {
+        panButtons->show();
+        panButtonsHidden->hide();
+        ShowButtons->setVisible(false);
+        HideButtons->setVisible(true);
+    }
+    m_options.ShowButtons = true;
+    ToggleButtonsVisible->setText(QStringLiteral("Hide Buttons"));
+}
+
+void TfrmMain::ShowButtonsExecute()
+{
+    if (panButtons->isHidden())
+        ToggleButtonsVisibleExecute();
+}
+
+void TfrmMain::HideButtonsExecute()
+{
+    if (!panButtons->isHidden())
+        ToggleButtonsVisibleExecute();
+}
+
+void TfrmMain::RefreshExecute()
+{
+    OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
+}
+
+void TfrmMain::ExitExecute()
+{
+    // Ends the loop without closing the window, so the settings are not saved.
+    QCoreApplication::exit(0);
+}
+
+void TfrmMain::MakeListActiveExecute()
+{
+    if (!panTools->isHidden())
+        lstFiles->setFocus();
+}
+
+// --- Building the window ---------------------------------------------------------------
+
+namespace {
+
+template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
+{
+    auto *widget = new Widget(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QWidget *panel(const char *name, int height, bool visible)
+{
+    auto *widget = new QWidget;
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setFixedHeight(height);
+    widget->setVisible(visible);
+    return widget;
+}
+
+QLabel *strip(QWidget *parent, const char *name, QRect geometry, const char *hint)
+{
+    auto *label = placed<QLabel>(parent, name, geometry);
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Raised);
+    label->setToolTip(QString::fromLatin1(hint));
+    label->setCursor(Qt::PointingHandCursor);
+    return label;
+}
+
+} // namespace
+
+void TfrmMain::buildLayout()
+{
+    resize(600, 450);
+    setMinimumSize(400, 240);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+    setCentralWidget(Splitter1);
+
+    panTools = new QWidget;
+    panTools->setObjectName(QStringLiteral("panTools"));
+    panTools->setMinimumWidth(1);
+    auto *column = new QVBoxLayout(panTools);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    panControls = buildControlsPanel();
+    panControlsHidden = panel("panControlsHidden", 8, true);
+    imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
+                            "Show image controls");
+    lstFiles = new FileListView;
+    lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    lstFiles->setModel(&m_model);
+    m_delegate = new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
+                                      loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")),
+                                      lstFiles);
+    lstFiles->setItemDelegate(m_delegate);
+    panButtonsHidden = panel("panButtonsHidden", 8, false);
+    imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, "Show buttons");
+    panButtons = buildButtonsPanel();
+
+    column->addWidget(panControls);
+    column->addWidget(panControlsHidden);
+    column->addWidget(lstFiles, 1);
+    column->addWidget(panButtonsHidden);
+    column->addWidget(panButtons);
+
+    Imager1 = new imaging::TImager;
+    Imager1->setObjectName(QStringLiteral("Imager1"));
+    Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
+    Splitter1->addWidget(panTools);
+    Splitter1->addWidget(Imager1);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({169, 600 - 169 - 3});
+
+    for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
+                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden})
+        widget->installEventFilter(this);
+
+    connect(lstFiles, &FileListView::selectionMoved, this, [this] { lstFilesClick(); });
+    connect(lstFiles, &FileListView::doubleClickedEntry, this, [this] { lstFilesDblClick(); });
+    connect(lstFiles, &FileListView::characterTyped, this,
+            [this](const QByteArray &c) { lstFilesKeyPress(c); });
+    connect(cmbImageTypes, &QComboBox::currentIndexChanged, this,
+            [this] { cmbImageTypesChange(); });
+    connect(Imager1, &imaging::TImager::doubleClicked, this, [this] {
+        if (!panTools->isHidden())
+            HideListExecute();
+        else
+            ShowListExecute();
+    });
+    connect(Imager1, &imaging::TImager::entered, this, [this] {
+        if (!panTools->isHidden() && !lstFiles->isHidden())
+            lstFiles->setFocus();
+    });
+    connect(btnHideControls, &QToolButton::clicked, this, [this] { HideControlsExecute(); });
+    connect(btnHideButtons, &QToolButton::clicked, this, [this] { HideButtonsExecute(); });
+    // FIXME: the hint offered after hiding the list by this button comes with the hints.
+    connect(btnHideList, &QPushButton::clicked, this, [this] { HideListExecute(); });
+}
+
+QWidget *TfrmMain::buildControlsPanel()
+{
+    QWidget *pan = panel("panControls", 117, false);
+    const auto button = [pan](const char *name, QRect geometry, const char *hint) {
+        auto *b = placed<QToolButton>(pan, name, geometry);
+        b->setToolTip(QString::fromLatin1(hint));
+        b->setCheckable(true);
+        b->setAutoRaise(true);
+        return b;
+    };
+    btnStretch = button("btnStretch", {0, 4, 31, 23}, "Fit the image to the window");
+    btnZoom100 = button("btnZoom100", {36, 4, 31, 23}, "Actual size");
+    btnZoomIn = button("btnZoomIn", {76, 4, 31, 23}, "Zoom in");
+    btnZoomOut = button("btnZoomOut", {112, 4, 31, 23}, "Zoom out");
+    btnZoomIn->setCheckable(false);
+    btnZoomOut->setCheckable(false);
+    btnHideControls = button("btnHideControls", {156, 4, 11, 10}, "Hide image controls");
+    btnHideControls->setCheckable(false);
+    btnStretch->setText(QStringLiteral("Fit"));
+    btnZoom100->setText(QStringLiteral("1:1"));
+    btnZoomIn->setText(QStringLiteral("+"));
+    btnZoomOut->setText(QStringLiteral("-"));
+
+    placed<QLabel>(pan, "imgBrightness", {1, 36, 17, 17})->setText(QStringLiteral("B"));
+    placed<QLabel>(pan, "imgContrast", {1, 64, 17, 17})->setText(QStringLiteral("C"));
+    for (QSlider **slider : {&traBrightness, &traContrast}) {
+        const bool brightness = slider == &traBrightness;
+        *slider = placed<QSlider>(pan, brightness ? "traBrightness" : "traContrast",
+                                  brightness ? QRect(19, 32, 130, 21) : QRect(19, 60, 130, 21));
+        (*slider)->setOrientation(Qt::Horizontal);
+        (*slider)->setRange(0, kMaxTrackPosition);
+        (*slider)->setValue(kNeutralPosition);
+        (*slider)->setTickPosition(QSlider::TicksBelow);
+        (*slider)->setTickInterval(5);
+    }
+    btnFlipUD = button("btnFlipUD", {0, 88, 23, 23}, "Flip top to bottom");
+    btnFlipRL = button("btnFlipRL", {28, 88, 23, 23}, "Flip left to right");
+    btnRotate90 = button("btnRotate90", {64, 88, 23, 23}, "Rotate 90 degrees");
+    btnRotate180 = button("btnRotate180", {92, 88, 23, 23}, "Rotate 180 degrees");
+    btnRotate270 = button("btnRotate270", {120, 88, 23, 23}, "Rotate 270 degrees");
+    btnFlipUD->setText(QStringLiteral("\u2195"));
+    btnFlipRL->setText(QStringLiteral("\u2194"));
+    btnRotate90->setText(QStringLiteral("90"));
+    btnRotate180->setText(QStringLiteral("180"));
+    btnRotate270->setText(QStringLiteral("270"));
+    return pan;
+}
+
+QWidget *TfrmMain::buildButtonsPanel()
+{
+    QWidget *pan = panel("panButtons", 112, true);
+    cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
+    btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
+    btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));
+    btnHideButtons->setAutoRaise(true);
+    btnOpen = placed<QPushButton>(pan, "btnOpen", {0, 28, 81, 25});
+    btnOptions = placed<QPushButton>(pan, "btnOptions", {88, 28, 81, 25});
+    btnRefresh = placed<QPushButton>(pan, "btnRefresh", {0, 56, 81, 25});
+    btnAbout = placed<QPushButton>(pan, "btnAbout", {88, 56, 81, 25});
+    btnSlideShow = placed<QPushButton>(pan, "btnSlideShow", {0, 84, 81, 25});
+    btnHideList = placed<QPushButton>(pan, "btnHideList", {88, 84, 81, 25});
+    btnHideList->setText(QStringLiteral("&Hide List"));
+    for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
+        b->setFocusPolicy(Qt::NoFocus);
+    return pan;
+}
+
+void TfrmMain::buildActions()
+{
+    const auto action = [this](QAction *&slot, const char *caption, QKeySequence shortcut,
+                               bool visible) {
+        slot = new QAction(QString::fromUtf8(caption), this);
+        slot->setShortcut(shortcut);
+        slot->setShortcutContext(Qt::WindowShortcut);
+        slot->setVisible(visible);
+        addAction(slot); // shortcuts work anywhere in the window, visible or not
+    };
+    action(Refresh, "&Refresh", Qt::Key_F5, true);
+    action(Directory, "&Directory...", Qt::CTRL | Qt::Key_D, true);
+    action(HideList, "&Hide List", {}, true);
+    action(ShowOptions, "&Options...", Qt::CTRL | Qt::Key_O, true);
+    action(ShowList, "&Show List", {}, false);
+    action(ShowControls, "Show Controls", {}, true);
+    action(ShowAbout, "&About...", Qt::Key_F1, true);
+    action(StartSlideShow, "S&lide Show", Qt::CTRL | Qt::Key_S, true);
+    action(Exit, "E&xit", {}, true);
+    action(MakeListActive, "MakeListActive", Qt::CTRL | Qt::Key_L, true);
+    action(StopSlideShow, "StopSlideShow", {}, true);
+    action(HideControls, "Hide Controls", {}, false);
+    action(Properties, "Properties", {}, false);
+    action(HideButtons, "Hide Buttons", {}, true);
+    action(ShowButtons, "Show Buttons", {}, false);
+    action(ToggleListVisible, "Hide List", Qt::CTRL | Qt::Key_V, true);
+    action(ToggleControlsVisible, "Show Controls", Qt::CTRL | Qt::Key_C, true);
+    action(ToggleButtonsVisible, "Hide Buttons", Qt::CTRL | Qt::Key_B, true);
+
+    const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    };
+    wire(Refresh, &TfrmMain::RefreshExecute);
+    wire(HideList, &TfrmMain::HideListExecute);
+    wire(ShowList, &TfrmMain::ShowListExecute);
+    wire(ShowControls, &TfrmMain::ShowControlsExecute);
+    wire(HideControls, &TfrmMain::HideControlsExecute);
+    wire(ShowButtons, &TfrmMain::ShowButtonsExecute);
+    wire(HideButtons, &TfrmMain::HideButtonsExecute);
+    wire(Exit, &TfrmMain::ExitExecute);
+    wire(MakeListActive, &TfrmMain::MakeListActiveExecute);
+    wire(ToggleListVisible, &TfrmMain::ToggleListVisibleExecute);
+    wire(ToggleControlsVisible, &TfrmMain::ToggleControlsVisibleExecute);
+    wire(ToggleButtonsVisible, &TfrmMain::ToggleButtonsVisibleExecute);
+    // FIXME: Directory, ShowOptions, ShowAbout, StartSlideShow, StopSlideShow and
+    // Properties run their commands once those exist.
+
+    const auto bind = [](QPushButton *button, QAction *a) {
+        button->setText(a->text());
+        QObject::connect(button, &QPushButton::clicked, a, &QAction::trigger);
+    };
+    bind(btnOpen, Directory);
+    bind(btnOptions, ShowOptions);
+    bind(btnRefresh, Refresh);
+    bind(btnAbout, ShowAbout);
+    bind(btnSlideShow, StartSlideShow);
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool click = event->type() == QEvent::MouseButtonPress;
+    const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
+    if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
+        ShowControlsExecute();
+    else if ((click && watched == imgShowButtons) ||
+             (doubleClick && watched == panButtonsHidden))
+        ShowButtonsExecute();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace oxlume

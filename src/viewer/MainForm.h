@@ -1,0 +1,163 @@
+#pragma once
+// TfrmMain: the main window. On the left the list of one folder's sub-folders and images
+// (with the filter box and buttons below it, the image controls above it), on the right
+// the image area. The window lists folders through the namespace of shell/PIDLFunctions.h
+// and shows images through the ImageLoader it owns.
+
+#include "Adjustments.h"
+#include "FileList.h"
+#include "FileListView.h"
+#include "ImageLoader.h"
+#include "imaging/Imager.h"
+#include "platform/Namespace.h"
+#include "settings/OptionsUnit.h"
+
+#include <QAction>
+#include <QCollator>
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QComboBox;
+class QSlider;
+class QSplitter;
+class QToolButton;
+class QPushButton;
+class QLabel;
+
+namespace oxlume {
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // options: the settings record, loaded before the window exists and saved when it
+    // closes. firstArgument: the first plain command-line argument, empty when none.
+    TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // --- The file list ---
+    // Lists a folder, given its item-ID list (taken over) or a path (".." for the parent
+    // of the listed folder). force lists again even when path names the listed folder;
+    // select is the key to select afterwards (empty: the image is cleared). A folder that
+    // cannot be listed leaves the list and the listed folder as they were.
+    void OpenFolder(PIDL list, const std::string &path, bool force, std::string select);
+    // Selects the entry with that key, else the row oldIndex when it exists, then acts as a
+    // click on the list.
+    void SelectFile(const std::string &name, int oldIndex);
+    // See oxlume::FindEntry; raises RangeCheckError for indexes outside the list.
+    std::size_t FindEntry(std::string_view key, std::size_t low, std::size_t high) const;
+
+    void lstFilesClick();
+    void lstFilesDblClick();
+    // 13 (Return) and 32 (space) act as a double-click; a printable character selects the
+    // first image whose name is not less than it.
+    void lstFilesKeyPress(const QByteArray &character);
+    void cmbImageTypesChange();
+
+    // A path handed over by a second start: the window comes to the front and, when the
+    // path names an existing file, lists its folder with the file selected and shows it.
+    void ReceiveHandOff(const std::string &path);
+
+    void ShowImage(const std::string &path);
+
+    // --- Commands wired so far ---
+    void RefreshExecute();
+    void ExitExecute();
+    void MakeListActiveExecute();
+    void ToggleListVisibleExecute();
+    void HideListExecute();
+    void ShowListExecute();
+    void ToggleControlsVisibleExecute();
+    void ShowControlsExecute();
+    void HideControlsExecute();
+    void ToggleButtonsVisibleExecute();
+    void ShowButtonsExecute();
+    void HideButtonsExecute();
+
+    // Once the event loop has returned, right before the process ends without destroying
+    // the window: lets the decoding worker go without waiting for it.
+    void prepareForExit();
+
+    // --- State, for the other parts of the window and for tests ---
+    const std::string &CurrentDirectory() const { return m_currentDirectory; }
+    const PIDL &CurrentPIDL() const { return m_currentPIDL; }
+    const PIDL &ParentPIDL() const { return m_parentPIDL; }
+    int ImageCount() const { return m_imageCount; }
+    const FileListModel &files() const { return m_model; }
+    FileListView &fileListView() const { return *lstFiles; }
+    QComboBox &imageTypes() const { return *cmbImageTypes; }
+    ImageLoader &loader() const { return *m_loader; }
+    int selectedIndex() const;
+    // The full path of the image entry at row; empty for a folder entry.
+    std::string EntryPath(int row) const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+
+    void buildLayout();
+    void buildActions();
+    QWidget *buildControlsPanel();
+    QWidget *buildButtonsPanel();
+    // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
+    bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
+    TAdjustmentState adjustmentState() const;
+    void applyImageAdjustments();
+
+    TOptions &m_options;
+    const std::string m_firstArgument;
+
+    std::string m_currentDirectory;
+    PIDL m_currentPIDL;
+    PIDL m_parentPIDL;
+    int m_imageCount = 0;
+    QCollator m_collator;
+    FileListModel m_model;
+    bool m_shown = false;
+    bool m_activated = false;
+
+    // Windowless imagers: the unadjusted copy and the worker's decoding target.
+    std::unique_ptr<imaging::TImager> UnadjustedImager;
+    std::unique_ptr<imaging::TImager> DecoderImager;
+    std::unique_ptr<ImageLoader> m_loader;
+
+    QSplitter *Splitter1 = nullptr;
+    QWidget *panTools = nullptr;
+    QWidget *panControls = nullptr;
+    QWidget *panControlsHidden = nullptr;
+    FileListView *lstFiles = nullptr;
+    FileListDelegate *m_delegate = nullptr;
+    QWidget *panButtonsHidden = nullptr;
+    QWidget *panButtons = nullptr;
+    QComboBox *cmbImageTypes = nullptr;
+    imaging::TImager *Imager1 = nullptr;
+
+    QToolButton *btnStretch = nullptr, *btnZoom100 = nullptr, *btnZoomIn = nullptr,
+                *btnZoomOut = nullptr, *btnHideControls = nullptr, *btnFlipUD = nullptr,
+                *btnFlipRL = nullptr, *btnRotate90 = nullptr, *btnRotate180 = nullptr,
+                *btnRotate270 = nullptr, *btnHideButtons = nullptr;
+    QSlider *traBrightness = nullptr, *traContrast = nullptr;
+    QLabel *imgShowControls = nullptr, *imgShowButtons = nullptr;
+    QPushButton *btnOpen = nullptr, *btnOptions = nullptr, *btnRefresh = nullptr,
+                *btnAbout = nullptr, *btnSlideShow = nullptr, *btnHideList = nullptr;
+
+    QAction *Refresh = nullptr, *Directory = nullptr, *HideList = nullptr,
+            *ShowOptions = nullptr, *ShowList = nullptr, *ShowControls = nullptr,
+            *ShowAbout = nullptr, *StartSlideShow = nullptr, *Exit = nullptr,
+            *MakeListActive = nullptr, *StopSlideShow = nullptr, *HideControls = nullptr,
+            *Properties = nullptr, *HideButtons = nullptr, *ShowButtons = nullptr,
+            *ToggleListVisible = nullptr, *ToggleControlsVisible = nullptr,
+            *ToggleButtonsVisible = nullptr;
+};
+
+} // namespace oxlume
