@@ -106,7 +106,7 @@ void TestPcx::sniff_data()
     t = s, t.planes = 2;
     QTest::newRow("8 bits in 2 planes") << pcx(t) << false;
     t = s, t.bytesPerLine = 3;
-    QTest::newRow("short bytesPerLine") << pcx(t) << false;
+    QTest::newRow("short bytesPerLine: claimed, to say why it fails") << pcx(t) << true;
     QTest::newRow("header only partly there") << pcx(s).left(100) << false;
     QByteArray text(200, 'a');
     text[0] = 0x0A;

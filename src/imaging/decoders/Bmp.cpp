@@ -255,15 +255,16 @@ Result<Header> parseHeader(Bytes data, Layout layout)
 
 namespace {
 
-// "BM", or an OS/2 bitmap array whose first entry is a "BM" file, then a known info header.
+// "BM", or an OS/2 bitmap array whose first entry is a "BM" file, then an info header.
 bool sniffFile(Bytes data)
 {
     const size_t base = bmp::hasMagic(data, 0, 'B', 'A') ? bmp::kArrayHeaderSize : 0;
     if (!bmp::hasMagic(data, base, 'B', 'M'))
         return false;
+    // Any plausible info header size: an unknown one then gets a clear error.
     ByteReader r(data, base + bmp::kFileHeaderSize);
     const uint32_t size = r.u32le();
-    return !r.failed() && bmp::knownInfoSize(size);
+    return !r.failed() && size >= 12 && size <= 1024;
 }
 
 // A packed DIB has no signature; accept only a Windows info header with sane fields.
