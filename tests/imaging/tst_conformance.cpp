@@ -4,6 +4,7 @@
 
 #include "imaging/ImageFile.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -339,6 +340,9 @@ private slots:
     void corpusFile_data();
     void corpusFile();
 
+    void regressionInput_data();
+    void regressionInput();
+
     void convertUsage_data();
     void convertUsage();
     void convertFailures();
@@ -438,6 +442,26 @@ void TestConformance::checkBroken(const Row &row, const QString &path)
         QVERIFY(image.error().message.size() > name.size() + 4);
     }
     Q_UNUSED(row);
+}
+
+// Inputs the fuzzers once found troublesome, kept in tests/data/<fmt>/regressions: the same
+// rules as for a broken corpus file.
+void TestConformance::regressionInput_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString root = QStringLiteral(OXLUME_SOURCE_DIR "/tests/data");
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.contains(QLatin1String("/regressions/")))
+            QTest::newRow(qPrintable(path.mid(root.size() + 1))) << path;
+    }
+}
+
+void TestConformance::regressionInput()
+{
+    QFETCH(QString, path);
+    checkBroken(Row{}, path);
 }
 
 // ---- oxlume-convert end to end ----
