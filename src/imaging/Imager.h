@@ -76,7 +76,8 @@ public:
 
     // --- Creating thread only ---
 
-    // false: changes are not painted; true again: painted once with all changes.
+    // false: changes are not painted; true again: painted once with all changes (never
+    // throws, so it can be restored from a destructor).
     bool AutoRepaint() const { return m_autoRepaint.load(); }
     void setAutoRepaint(bool on);
 
