@@ -3,6 +3,7 @@
 #include "imaging/Limits.h"
 #include "imaging/decoders/Decoders.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -48,11 +49,15 @@ public:
     std::byte *data() { return m_data.get(); }
     size_t capacity() const { return m_capacity; }
 
-    // Grows to at least n bytes, keeping the first `keep` bytes.
+    // Grows to at least n bytes, keeping the first `keep` bytes. Rounds up with some room,
+    // so that a folder of photos of similar sizes settles on one buffer.
     void grow(size_t n, size_t keep)
     {
         if (n <= m_capacity)
             return;
+        constexpr size_t kStep = size_t(1) << 20;
+        constexpr size_t kMost = size_t(kMaxFileBytes) + 1;
+        n = std::max(n, std::min((n + n / 8 + kStep - 1) / kStep * kStep, kMost));
         std::unique_ptr<std::byte[]> bigger(new std::byte[n]); // left uninitialised on purpose
         if (keep > 0)
             std::memcpy(bigger.get(), m_data.get(), keep);
