@@ -148,33 +148,11 @@ Channel Channel::fromMask(uint32_t mask)
     return c;
 }
 
-Result<Header> parseHeader(Bytes data, Layout layout)
-{
-    const bool fileHeader = layout == Layout::File;
-    size_t infoOffset = 0;
-    uint64_t fileOffBits = 0;
-    if (fileHeader) {
-        const size_t base = hasMagic(data, 0, 'B', 'A') ? kArrayHeaderSize : 0;
-        if (!hasMagic(data, base, 'B', 'M'))
-            return makeError("BMP: no BM signature");
-        ByteReader r(data, base + 10);
-        fileOffBits = r.u32le();
-        if (r.failed())
-            return makeError("BMP: file header cut short at " + num(int64_t(data.size())) + " bytes");
-        infoOffset = base + kFileHeaderSize;
-    }
-    ByteReader r(data, infoOffset);
-    const uint32_t infoSize = r.u32le();
-    if (r.failed())
-        return makeError("BMP: info header missing (file has " + num(int64_t(data.size())) + " bytes)");
-    if (!knownInfoSize(infoSize))
-        return makeError("BMP: info header size " + num(infoSize) + " is not a known size");
-    if (!r.has(infoSize - 4))
-        return makeError("BMP: info header of " + num(infoSize) + " bytes cut short at " +
-                         num(int64_t(data.size())) + " bytes");
-    const InfoFields f(data.subspan(infoOffset, infoSize));
+namespace {
 
-    Header h;
+// Size, depth and compression from the info header.
+Result<void> readGeometry(Header &h, const InfoFields &f, uint32_t infoSize)
+{
     int64_t width, height;
     int planes;
     if (infoSize == 12) {
@@ -208,8 +186,14 @@ Result<Header> parseHeader(Bytes data, Layout layout)
         return compression.error();
     h.compression = compression.value();
     OX_TRY(checkDepth(h));
+    return {};
+}
 
-    uint64_t paletteOffset = uint64_t(infoOffset) + infoSize;
+// The channel masks: in the header from version 2 on, else right after it (paletteOffset
+// then moves past them).
+Result<void> readMasks(Header &h, const InfoFields &f, uint32_t infoSize, Bytes data,
+                       uint64_t &paletteOffset)
+{
     setDefaultMasks(h);
     if (h.compression == Compression::BitFields) {
         const bool withAlpha = h.rawCompression == 6;
@@ -234,6 +218,41 @@ Result<Header> parseHeader(Bytes data, Layout layout)
         // Version 4 and 5 headers may declare an alpha channel for plain 32-bit pixels.
         h.alpha = Channel::fromMask(f.u32(52));
     }
+    return {};
+}
+
+} // namespace
+
+Result<Header> parseHeader(Bytes data, Layout layout)
+{
+    const bool fileHeader = layout == Layout::File;
+    size_t infoOffset = 0;
+    uint64_t fileOffBits = 0;
+    if (fileHeader) {
+        const size_t base = hasMagic(data, 0, 'B', 'A') ? kArrayHeaderSize : 0;
+        if (!hasMagic(data, base, 'B', 'M'))
+            return makeError("BMP: no BM signature");
+        ByteReader r(data, base + 10);
+        fileOffBits = r.u32le();
+        if (r.failed())
+            return makeError("BMP: file header cut short at " + num(int64_t(data.size())) + " bytes");
+        infoOffset = base + kFileHeaderSize;
+    }
+    ByteReader r(data, infoOffset);
+    const uint32_t infoSize = r.u32le();
+    if (r.failed())
+        return makeError("BMP: info header missing (file has " + num(int64_t(data.size())) + " bytes)");
+    if (!knownInfoSize(infoSize))
+        return makeError("BMP: info header size " + num(infoSize) + " is not a known size");
+    if (!r.has(infoSize - 4))
+        return makeError("BMP: info header of " + num(infoSize) + " bytes cut short at " +
+                         num(int64_t(data.size())) + " bytes");
+    const InfoFields f(data.subspan(infoOffset, infoSize));
+
+    Header h;
+    OX_TRY(readGeometry(h, f, infoSize));
+    uint64_t paletteOffset = uint64_t(infoOffset) + infoSize;
+    OX_TRY(readMasks(h, f, infoSize, data, paletteOffset));
 
     const int entrySize = infoSize == 12 ? 3 : 4;
     uint64_t declared = infoSize == 12 ? 0 : f.u32(32);
