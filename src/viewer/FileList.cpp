@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 
 #include <QCollatorSortKey>
+#include <QLocale>
 #include <QString>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ FileEntry MakeFolderEntry(std::string_view displayName, std::string_view parsing
     entry.text.append(" [").append(displayName).append("]/ ");
     entry.keyStart = entry.text.size() - 1;
     entry.text.append(parsingName);
+    entry.kind = parsingName == ".." ? EntryKind::Parent : EntryKind::Folder;
     return entry;
 }
 
@@ -41,7 +43,13 @@ FileEntry MakeImageEntry(std::string_view displayName, std::string_view parsingN
 
 QCollator EntryCollator()
 {
-    QCollator collator; // the user's locale
+    // The user's locale; the C/POSIX locale has no collation of its own (Qt falls back to
+    // code-point order there, where sort keys and comparisons do not even agree), so it
+    // gets the common order that ICU's root collation gives.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     collator.setIgnorePunctuation(false);
     collator.setNumericMode(false);

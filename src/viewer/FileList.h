@@ -1,12 +1,13 @@
 #pragma once
 // The file list's entries: one string per entry, its drawn part and its key joined by '/'
-// (a byte no file name can hold). A key that begins with a space is a folder or the parent
-// entry; any other key is a file name. Keys are the file system's bytes; the drawn part is
+// (a byte no file name can hold). A folder's key is a blank and its parsing name, the
+// parent entry's key " ..", a file's key its name. Keys are the file system's bytes; the drawn part is
 // turned into text only for painting.
 
 #include <QCollator>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,17 +17,22 @@ namespace oxlume {
 inline constexpr char kEntrySeparator = '/';
 inline constexpr std::string_view kParentKey = " ..";
 
+enum class EntryKind : std::uint8_t { Image, Folder, Parent };
+
 struct FileEntry {
-    std::string text;       // drawn part + '/' + key
+    std::string text;         // drawn part + '/' + key
     std::size_t keyStart = 0; // first byte of the key
+    // Kept beside the string: a file whose name begins with a blank has a key that begins
+    // with a blank too, and must still open as a file.
+    EntryKind kind = EntryKind::Image;
     // The file's full path when it cannot be built from the listed folder's path (a folder
     // without a path, such as the desktop); empty otherwise.
     std::string path;
 
     std::string_view drawn() const { return std::string_view(text).substr(0, keyStart - 1); }
     std::string_view key() const { return std::string_view(text).substr(keyStart); }
-    bool isFolderOrParent() const { return !key().empty() && key().front() == ' '; }
-    bool isParent() const { return key() == kParentKey; }
+    bool isFolderOrParent() const { return kind != EntryKind::Image; }
+    bool isParent() const { return kind == EntryKind::Parent; }
 };
 
 // " [" + displayName + "]/ " + parsingName; the parent entry is built from ".." and "..".

@@ -532,9 +532,9 @@ template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRe
     return widget;
 }
 
-QWidget *panel(const char *name, int height, bool visible)
+QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
 {
-    auto *widget = new QWidget;
+    auto *widget = new QWidget(parent);
     widget->setObjectName(QString::fromLatin1(name));
     widget->setFixedHeight(height);
     widget->setVisible(visible);
@@ -572,7 +572,7 @@ void TfrmMain::buildLayout()
     column->setSpacing(0);
 
     panControls = buildControlsPanel();
-    panControlsHidden = panel("panControlsHidden", 8, true);
+    panControlsHidden = panel(panTools, "panControlsHidden", 8, true);
     imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
                             "Show image controls");
     lstFiles = new FileListView;
@@ -582,7 +582,7 @@ void TfrmMain::buildLayout()
                                       loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")),
                                       lstFiles);
     lstFiles->setItemDelegate(m_delegate);
-    panButtonsHidden = panel("panButtonsHidden", 8, false);
+    panButtonsHidden = panel(panTools, "panButtonsHidden", 8, false);
     imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, "Show buttons");
     panButtons = buildButtonsPanel();
 
@@ -629,7 +629,7 @@ void TfrmMain::buildLayout()
 
 QWidget *TfrmMain::buildControlsPanel()
 {
-    QWidget *pan = panel("panControls", 117, false);
+    QWidget *pan = panel(panTools, "panControls", 117, false);
     const auto button = [pan](const char *name, QRect geometry, const char *hint) {
         auto *b = placed<QToolButton>(pan, name, geometry);
         b->setToolTip(QString::fromLatin1(hint));
@@ -677,7 +677,7 @@ QWidget *TfrmMain::buildControlsPanel()
 
 QWidget *TfrmMain::buildButtonsPanel()
 {
-    QWidget *pan = panel("panButtons", 112, true);
+    QWidget *pan = panel(panTools, "panButtons", 112, true);
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));

@@ -1,0 +1,164 @@
+// The file list's pure pieces: entry strings, the collation order of a listing, and the
+// halving search by key.
+
+#include "platform/Errors.h"
+#include "viewer/FileList.h"
+
+#include <QtTest>
+
+using namespace oxlume;
+
+namespace {
+
+std::vector<FileEntry> entriesOf(const QByteArrayList &specs)
+{
+    // "[name]" is a folder, ".." the parent entry, anything else an image file.
+    std::vector<FileEntry> entries;
+    for (const QByteArray &spec : specs) {
+        const std::string name = spec.toStdString();
+        if (name == "..")
+            entries.push_back(MakeFolderEntry("..", ".."));
+        else if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+            entries.push_back(MakeFolderEntry(name.substr(1, name.size() - 2),
+                                              name.substr(1, name.size() - 2)));
+        else
+            entries.push_back(MakeImageEntry(name, name));
+    }
+    return entries;
+}
+
+QByteArrayList keysOf(const std::vector<FileEntry> &entries)
+{
+    QByteArrayList keys;
+    for (const FileEntry &e : entries)
+        keys << QByteArray(e.key().data(), qsizetype(e.key().size()));
+    return keys;
+}
+
+} // namespace
+
+class TestFileList : public QObject {
+    Q_OBJECT
+private slots:
+    void entryStrings();
+    void sortOrder_data();
+    void sortOrder();
+    void sortIsStableForNamesThatCollateEqual();
+    void findEntry_data();
+    void findEntry();
+    void locateKeyFindsNamesTheSearchMisses();
+};
+
+void TestFileList::entryStrings()
+{
+    const FileEntry folder = MakeFolderEntry("Pictures", "Pictures");
+    QCOMPARE(folder.text, std::string(" [Pictures]/ Pictures"));
+    QCOMPARE(folder.drawn(), std::string_view(" [Pictures]"));
+    QCOMPARE(folder.key(), std::string_view(" Pictures"));
+    QVERIFY(folder.isFolderOrParent() && !folder.isParent());
+
+    const FileEntry parent = MakeFolderEntry("..", "..");
+    QCOMPARE(parent.text, std::string(" [..]/ .."));
+    QCOMPARE(parent.key(), kParentKey);
+    QVERIFY(parent.isParent());
+
+    // Display names never hold '/', so the first '/' splits even when the key has more.
+    const FileEntry computer = MakeFolderEntry("Computer", "computer:///");
+    QCOMPARE(computer.key(), std::string_view(" computer:///"));
+
+    // A file whose name begins with a blank stays a file.
+    const FileEntry blank = MakeImageEntry(" lead.jpg", " lead.jpg");
+    QCOMPARE(blank.text, std::string(" lead.jpg/ lead.jpg"));
+    QCOMPARE(blank.key(), std::string_view(" lead.jpg"));
+    QVERIFY(!blank.isFolderOrParent());
+}
+
+void TestFileList::sortOrder_data()
+{
+    QTest::addColumn<QByteArrayList>("input");
+    QTest::addColumn<QByteArrayList>("expectedKeys");
+
+    QTest::newRow("folders before files, parent first")
+        << QByteArrayList{"b.jpg", "[zeta]", "A.jpg", "..", "[Alpha]"}
+        << QByteArrayList{" ..", " Alpha", " zeta", "A.jpg", "b.jpg"};
+    QTest::newRow("case ignored")
+        << QByteArrayList{"c.JPG", "B.jpg", "a.jpg", "A2.jpg"}
+        << QByteArrayList{"a.jpg", "A2.jpg", "B.jpg", "c.JPG"};
+    QTest::newRow("punctuation counts, parent stays first")
+        << QByteArrayList{"[_build]", "[-dash]", "..", "[data]"}
+        << QByteArrayList{" ..", " _build", " -dash", " data"};
+    QTest::newRow("leading blank file: after the folders, before letters")
+        << QByteArrayList{"x.jpg", " lead.jpg", "[sub]"}
+        << QByteArrayList{" sub", " lead.jpg", "x.jpg"};
+    QTest::newRow("digits before letters") << QByteArrayList{"b.jpg", "10.jpg", "2.jpg"}
+                                           << QByteArrayList{"10.jpg", "2.jpg", "b.jpg"};
+}
+
+void TestFileList::sortOrder()
+{
+    QFETCH(QByteArrayList, input);
+    QFETCH(QByteArrayList, expectedKeys);
+    std::vector<FileEntry> entries = entriesOf(input);
+    SortEntries(entries, EntryCollator());
+    QCOMPARE(keysOf(entries), expectedKeys);
+}
+
+void TestFileList::sortIsStableForNamesThatCollateEqual()
+{
+    // Invalid UTF-8 decodes to replacement characters, so these collate equal; their
+    // order must still not depend on the order the folder was read in.
+    const std::string a = "\xff.jpg", b = "\xfe.jpg";
+    std::vector<FileEntry> one{MakeImageEntry(a, a), MakeImageEntry(b, b)};
+    std::vector<FileEntry> two{MakeImageEntry(b, b), MakeImageEntry(a, a)};
+    SortEntries(one, EntryCollator());
+    SortEntries(two, EntryCollator());
+    QCOMPARE(one[0].key(), two[0].key());
+    QCOMPARE(one[1].key(), two[1].key());
+}
+
+void TestFileList::findEntry_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<int>("expected");
+    // The sorted list: " ..", " sub", "apple.jpg", "Dog.jpg", "dune.jpg", "moon.jpg"
+    QTest::newRow("exact") << QByteArray("moon.jpg") << 5;
+    QTest::newRow("exact, other case") << QByteArray("DUNE.JPG") << 4;
+    QTest::newRow("letter: first key not less") << QByteArray("d") << 3;
+    QTest::newRow("letter never lands on a folder") << QByteArray("a") << 2;
+    QTest::newRow("every key less: last entry") << QByteArray("z") << 5;
+    QTest::newRow("folder key") << QByteArray(" sub") << 1;
+}
+
+void TestFileList::findEntry()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(int, expected);
+    std::vector<FileEntry> entries =
+        entriesOf({"moon.jpg", "[sub]", "dune.jpg", "..", "apple.jpg", "Dog.jpg"});
+    const QCollator collator = EntryCollator();
+    SortEntries(entries, collator);
+    const std::string wanted = key.toStdString();
+    QCOMPARE(int(FindEntry(entries, collator, wanted, 0, entries.size() - 1)), expected);
+    QCOMPARE(FindEntry(entries, collator, wanted, 3, 3), std::size_t(3));
+    QVERIFY_THROWS_EXCEPTION(RangeCheckError,
+                             FindEntry(entries, collator, wanted, 0, entries.size()));
+}
+
+void TestFileList::locateKeyFindsNamesTheSearchMisses()
+{
+    // Ordered by whole entry strings, "x.jpg.jpg/..." comes before "x.jpg/..." ('.' sorts
+    // before '/'), while by key "x.jpg" is the smaller: the halving search alone can miss.
+    std::vector<FileEntry> entries = entriesOf({"x.jpg", "x.jpg.jpg", "a.jpg", "[dir]"});
+    const QCollator collator = EntryCollator();
+    SortEntries(entries, collator);
+    for (const char *name : {"x.jpg", "x.jpg.jpg", "a.jpg", " dir"}) {
+        const long at = LocateKey(entries, collator, name);
+        QVERIFY2(at >= 0, name);
+        QCOMPARE(entries[std::size_t(at)].key(), std::string_view(name));
+    }
+    QCOMPARE(LocateKey(entries, collator, "gone.jpg"), -1L);
+    QCOMPARE(LocateKey({}, collator, "a.jpg"), -1L);
+}
+
+QTEST_GUILESS_MAIN(TestFileList)
+#include "tst_filelist.moc"
