@@ -154,6 +154,81 @@ bool dibIsBottomUp(Bytes dib)
 
 class NullObserver : public DecodeObserver {};
 
+// The object a creation record describes; pictures that cannot be read become grey.
+GdiObject parseObject(uint16_t function, ByteReader &r)
+{
+    switch (function) {
+    case kCreatePenIndirect: {
+        GdiObject o{GdiObject::Kind::Pen, {}, {}, {}};
+        o.pen.style = r.u16le();
+        o.pen.width = r.i16le();
+        r.skip(2);
+        o.pen.color = colorRef(r.u32le());
+        return o;
+    }
+    case kCreateBrushIndirect: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        o.brush.style = r.u16le();
+        o.brush.color = colorRef(r.u32le());
+        o.brush.hatch = r.u16le();
+        if (o.brush.style != kBsSolid && o.brush.style != kBsNull && o.brush.style != kBsHatched)
+            o.brush.style = kBsSolid; // pattern styles need a picture this record lacks
+        return o;
+    }
+    case kDibCreatePatternBrush: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        const int style = r.u16le();
+        r.skip(2);
+        o.brush.style = kBsSolid;
+        o.brush.color = QColor(128, 128, 128); // what a picture we cannot read looks like
+        if (style != kBsPattern) {
+            ByteReader h(r.rest());
+            h.skip(4);
+            const int64_t w = h.i32le(), ht = std::abs(int64_t(h.i32le()));
+            NullObserver quiet;
+            if (!h.failed() && w > 0 && w * ht <= 1 << 20) {
+                auto pattern = decodeDib(r.rest(), quiet);
+                if (pattern) {
+                    o.brush.style = kBsDibPattern;
+                    o.brush.pattern = std::move(pattern).value();
+                }
+            }
+        }
+        return o;
+    }
+    case kCreatePatternBrush: {
+        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
+        o.brush.color = QColor(128, 128, 128);
+        return o;
+    }
+    case kCreateFontIndirect: {
+        GdiObject o{GdiObject::Kind::Font, {}, {}, {}};
+        Font &f = o.font;
+        f.height = r.i16le();
+        f.width = r.i16le();
+        f.escapement = r.i16le();
+        r.skip(2); // orientation: GDI draws with the escapement
+        f.weight = r.i16le();
+        f.italic = r.u8() != 0;
+        f.underline = r.u8() != 0;
+        f.strikeOut = r.u8() != 0;
+        f.charset = r.u8();
+        r.skip(4); // precisions, quality, pitch and family
+        QByteArray face;
+        while (r.has(1) && face.size() < 32) {
+            const uint8_t c = r.u8();
+            if (c == 0)
+                break;
+            face.append(char(c));
+        }
+        f.face = QString::fromLatin1(face);
+        return o;
+    }
+    case kCreatePalette: return GdiObject{GdiObject::Kind::Palette, {}, {}, {}};
+    default: return GdiObject{GdiObject::Kind::Region, {}, {}, {}}; // regions are placeholders
+    }
+}
+
 class Player {
 public:
     // Paints the rows [top, top + band.height()) of a picture of layout.width x height.
@@ -889,79 +964,13 @@ void Player::record(const RecordView &rec)
     }
 
     // Objects
-    case kCreatePenIndirect: {
-        GdiObject o{GdiObject::Kind::Pen, {}, {}, {}};
-        o.pen.style = r.u16le();
-        o.pen.width = r.i16le();
-        r.skip(2);
-        o.pen.color = colorRef(r.u32le());
-        createObject(std::move(o));
-        return;
-    }
-    case kCreateBrushIndirect: {
-        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
-        o.brush.style = r.u16le();
-        o.brush.color = colorRef(r.u32le());
-        o.brush.hatch = r.u16le();
-        if (o.brush.style != kBsSolid && o.brush.style != kBsNull && o.brush.style != kBsHatched)
-            o.brush.style = kBsSolid; // pattern styles need a picture this record lacks
-        createObject(std::move(o));
-        return;
-    }
-    case kDibCreatePatternBrush: {
-        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
-        const int style = r.u16le();
-        r.skip(2);
-        o.brush.style = kBsSolid;
-        o.brush.color = QColor(128, 128, 128); // what a picture we cannot read looks like
-        if (style != kBsPattern) {
-            ByteReader h(r.rest());
-            h.skip(4);
-            const int64_t w = h.i32le(), ht = std::abs(int64_t(h.i32le()));
-            NullObserver quiet;
-            if (!h.failed() && w > 0 && w * ht <= 1 << 20) {
-                auto pattern = decodeDib(r.rest(), quiet);
-                if (pattern) {
-                    o.brush.style = kBsDibPattern;
-                    o.brush.pattern = std::move(pattern).value();
-                }
-            }
-        }
-        createObject(std::move(o));
-        return;
-    }
-    case kCreatePatternBrush: {
-        GdiObject o{GdiObject::Kind::Brush, {}, {}, {}};
-        o.brush.color = QColor(128, 128, 128);
-        createObject(std::move(o));
-        return;
-    }
-    case kCreateFontIndirect: {
-        GdiObject o{GdiObject::Kind::Font, {}, {}, {}};
-        Font &f = o.font;
-        f.height = r.i16le();
-        f.width = r.i16le();
-        f.escapement = r.i16le();
-        r.skip(2); // orientation: GDI draws with the escapement
-        f.weight = r.i16le();
-        f.italic = r.u8() != 0;
-        f.underline = r.u8() != 0;
-        f.strikeOut = r.u8() != 0;
-        f.charset = r.u8();
-        r.skip(4); // precisions, quality, pitch and family
-        QByteArray face;
-        while (r.has(1) && face.size() < 32) {
-            const uint8_t c = r.u8();
-            if (c == 0)
-                break;
-            face.append(char(c));
-        }
-        f.face = QString::fromLatin1(face);
-        createObject(std::move(o));
-        return;
-    }
-    case kCreatePalette: createObject(GdiObject{GdiObject::Kind::Palette, {}, {}, {}}); return;
-    case kCreateRegion: createObject(GdiObject{GdiObject::Kind::Region, {}, {}, {}}); return;
+    case kCreatePenIndirect:
+    case kCreateBrushIndirect:
+    case kDibCreatePatternBrush:
+    case kCreatePatternBrush:
+    case kCreateFontIndirect:
+    case kCreatePalette:
+    case kCreateRegion: createObject(parseObject(rec.function, r)); return;
     case kSelectObject: selectObject(r.u16le()); return;
     case kDeleteObject: deleteObject(r.u16le()); return;
 

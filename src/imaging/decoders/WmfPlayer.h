@@ -19,7 +19,7 @@ inline constexpr int kMaxSaveDepth = 1024;
 inline constexpr int kMaxObjects = 65535;
 inline constexpr int kMaxRasterSide = 4096;   // longer side of a metafile with a physical size
 inline constexpr int kMaxUnitlessSide = 1024; // longer side when the file gives no physical size
-inline constexpr int kPlaybackBudgetMs = 8000;
+inline constexpr int kPlaybackBudgetMs = 3000; // hostile drawings stop here, shown as far as drawn
 
 struct Header {
     bool placeable = false;
