@@ -6,6 +6,8 @@
 #include "imaging/Transforms.h"
 #include "platform/Errors.h"
 
+#include <QApplication>
+#include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -50,9 +52,9 @@ struct Fixture {
     }
 };
 
-// Every pixel of out inside rect equals the image scaled by whole factor k; outside, the
-// back colour.
-void verifyBlocks(const QImage &out, const QImage &image, QPoint origin, int k)
+// Every pixel of out inside the image's rectangle equals the image scaled by whole factor
+// k; outside, the back colour. Returns the first difference, empty when there is none.
+QString blockMismatch(const QImage &out, const QImage &image, QPoint origin, int k)
 {
     const QRect rect(origin, image.size() * k);
     for (int y = 0; y < out.height(); ++y)
@@ -61,9 +63,31 @@ void verifyBlocks(const QImage &out, const QImage &image, QPoint origin, int k)
                                       ? image.pixel((x - origin.x()) / k, (y - origin.y()) / k)
                                       : kBack;
             if (out.pixel(x, y) != expected)
-                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, expected %4")
-                                     .arg(x).arg(y).arg(out.pixel(x, y), 0, 16).arg(expected, 0, 16)));
+                return QStringLiteral("pixel %1,%2 is %3, expected %4")
+                    .arg(x).arg(y).arg(out.pixel(x, y), 0, 16).arg(expected, 0, 16);
         }
+    return {};
+}
+
+#define VERIFY_BLOCKS(out, image, origin, k)                                                       \
+    do {                                                                                           \
+        const QString mismatch_ = blockMismatch(out, image, origin, k);                            \
+        QVERIFY2(mismatch_.isEmpty(), qPrintable(mismatch_));                                      \
+    } while (0)
+
+// Run in a child process at device pixel ratio 2 (the ratio is fixed when the application
+// starts): 100 % must put one image pixel on one device pixel, fit must fill device pixels.
+int highDpiChild(int argc, char **argv)
+{
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    Fixture f(QSize(10, 6), 0); // 20 x 12 device pixels
+    f.imager.show();
+    const QImage actual = render(f.imager);
+    if (actual.size() != QSize(20, 12) || !blockMismatch(actual, smallImage(), QPoint(8, 5), 1).isEmpty())
+        return 1;
+    f.imager.setPaintSizeMode(3);
+    return blockMismatch(render(f.imager), smallImage(), QPoint(0, 1), 5).isEmpty() ? 0 : 2;
 }
 
 std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name, const char *format)
@@ -80,6 +104,7 @@ class TestImager : public QObject {
     Q_OBJECT
 private slots:
     void actualSizeIsExactAndCentred();
+    void highDpiIsOnePixelPerDevicePixel();
     void fitKeepsAspectAndCentres();
     void fitReductionIsAreaAveragedAndCached();
     void zoomFactorHonoured();
@@ -96,7 +121,7 @@ private slots:
 void TestImager::actualSizeIsExactAndCentred()
 {
     Fixture f(QSize(10, 6), 0);
-    verifyBlocks(render(f.imager), smallImage(), QPoint(3, 2), 1);
+    VERIFY_BLOCKS(render(f.imager), smallImage(), QPoint(3, 2), 1);
     // An empty control paints only its back colour.
     f.imager.setBitmapList(nullptr);
     const QImage empty = render(f.imager);
@@ -104,13 +129,25 @@ void TestImager::actualSizeIsExactAndCentred()
     QCOMPARE(empty.pixel(9, 5), kBack);
 }
 
+void TestImager::highDpiIsOnePixelPerDevicePixel()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("OXLUME_TST_IMAGER_HIGH_DPI"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+}
+
 void TestImager::fitKeepsAspectAndCentres()
 {
     // 4 x 2 into 20 x 20: 20 x 10, centred vertically; factor 5 is drawn as sharp blocks.
     Fixture f(QSize(20, 20), 3);
-    verifyBlocks(render(f.imager), smallImage(), QPoint(0, 5), 5);
+    VERIFY_BLOCKS(render(f.imager), smallImage(), QPoint(0, 5), 5);
     f.imager.resize(40, 12);
-    verifyBlocks(render(f.imager), smallImage(), QPoint(8, 0), 6);
+    VERIFY_BLOCKS(render(f.imager), smallImage(), QPoint(8, 0), 6);
 }
 
 void TestImager::fitReductionIsAreaAveragedAndCached()
@@ -141,9 +178,9 @@ void TestImager::zoomFactorHonoured()
 {
     Fixture f(QSize(12, 10), 4);
     f.imager.setPaintZoomFactor(200);
-    verifyBlocks(render(f.imager), smallImage(), QPoint(2, 3), 2);
+    VERIFY_BLOCKS(render(f.imager), smallImage(), QPoint(2, 3), 2);
     f.imager.setPaintZoomFactor(300);
-    verifyBlocks(render(f.imager), smallImage(), QPoint(0, 2), 3);
+    VERIFY_BLOCKS(render(f.imager), smallImage(), QPoint(0, 2), 3);
     QCOMPARE(f.imager.viewGeometry().targetDeviceSize(), QSize(12, 6));
     f.imager.setPaintZoomFactor(50);
     QCOMPARE(f.imager.viewGeometry().targetDeviceSize(), QSize(2, 1));
@@ -343,5 +380,13 @@ void TestImager::failedLoadRaisesAndEmpties()
     QVERIFY_THROWS_EXCEPTION(ProgramError, imager.LoadFile(folder + "-missing"));
 }
 
-QTEST_MAIN(TestImager)
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("OXLUME_TST_IMAGER_HIGH_DPI"))
+        return highDpiChild(argc, argv);
+    QApplication app(argc, argv);
+    TestImager test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_imager.moc"
