@@ -558,6 +558,15 @@ void TestWmf::hostile_data()
         .rec(0x0325, {-5, 1, 1});
     QTest::newRow("point counts past the record") << points.placeable(0, 0, 100, 100, 96) << QString();
 
+    WmfWriter crossing; // thousands of edges crossing every row: slow to antialias
+    QByteArray zigzag;
+    WmfWriter::putU16(zigzag, 3000);
+    for (int i = 0; i < 3000; ++i)
+        WmfWriter::putU16(zigzag, uint16_t(i * 37 % 6000 - 3000)),
+            WmfWriter::putU16(zigzag, uint16_t(i % 2 ? -3000 : 3000));
+    crossing.nullPen().solid(kRed).raw(0x0324, zigzag);
+    QTest::newRow("crossing edges") << crossing.placeable(-1000, -1000, 1000, 1000, 960) << QString();
+
     WmfWriter empty;
     empty.rec(0x0201, {0, 0});
     QTest::newRow("plain, nothing drawn") << empty.plain()

@@ -154,6 +154,50 @@ bool dibIsBottomUp(Bytes dib)
 
 class NullObserver : public DecodeObserver {};
 
+// Antialiased filling slows down with the square of the edges that cross a row (a few
+// thousand crossing edges take tens of seconds); past this estimate a shape is filled
+// without antialiasing, which stays fast.
+constexpr double kMaxAntialiasCost = 1e8;
+
+// Sum over rows of (edges crossing the row)^2, from 256 bands over the shape's height.
+double crossingCost(const QPainterPath &path)
+{
+    const int n = path.elementCount();
+    if (n < 64) // too few edges to matter
+        return 0;
+    const QRectF bounds = path.controlPointRect();
+    if (!(bounds.height() > 0) || !std::isfinite(bounds.height()))
+        return 0;
+    constexpr int kBands = 256;
+    const double bandHeight = bounds.height() / kBands;
+    int counts[kBands + 1] = {};
+    auto edge = [&](QPointF a, QPointF b) {
+        const double lo = std::min(a.y(), b.y()) - bounds.top();
+        const double hi = std::max(a.y(), b.y()) - bounds.top();
+        const int from = std::clamp(int(lo / bandHeight), 0, kBands - 1);
+        const int to = std::clamp(int(hi / bandHeight), 0, kBands - 1);
+        ++counts[from], --counts[to + 1];
+    };
+    QPointF start = path.elementAt(0), last = start;
+    for (int i = 1; i < n; ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        if (e.isMoveTo()) {
+            edge(last, start); // filling closes every sub-path
+            start = e;
+        } else {
+            edge(last, e);
+        }
+        last = e;
+    }
+    edge(last, start);
+    double cost = 0, k = 0;
+    for (int b = 0; b < kBands; ++b) {
+        k += counts[b];
+        cost += k * k * bandHeight;
+    }
+    return cost;
+}
+
 // The object a creation record describes; pictures that cannot be read become grey.
 GdiObject parseObject(uint16_t function, ByteReader &r)
 {
@@ -519,8 +563,11 @@ bool Player::preparePen(bool withBrush)
 
 void Player::strokeAndFill(const QPainterPath &path, bool fill)
 {
-    if (preparePen(fill))
-        m_painter.drawPath(path);
+    if (!preparePen(fill))
+        return;
+    if (crossingCost(path) > kMaxAntialiasCost)
+        m_painter.setRenderHint(QPainter::Antialiasing, false);
+    m_painter.drawPath(path);
 }
 
 void Player::polygon(ByteReader &r, bool closed)
@@ -534,13 +581,14 @@ void Player::polygon(ByteReader &r, bool closed)
         const int x = r.i16le(), y = r.i16le();
         points.append(map(x, y));
     }
-    if (n < 2 || !preparePen(closed))
+    if (n < 2)
         return;
+    QPainterPath path;
+    path.setFillRule(m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill);
+    path.addPolygon(points);
     if (closed)
-        m_painter.drawPolygon(points, m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill
-                                                                             : Qt::OddEvenFill);
-    else
-        m_painter.drawPolyline(points);
+        path.closeSubpath();
+    strokeAndFill(path, closed);
 }
 
 void Player::polyPolygon(ByteReader &r)
