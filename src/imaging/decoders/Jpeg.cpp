@@ -52,6 +52,8 @@ struct DecodeState {
     DecodeObserver *observer = nullptr;
     std::exception_ptr thrown; // what the observer threw, rethrown once libjpeg is left
     int lastPermille = -1;
+    int eofRow = -1;  // the iMCU row being decoded when the data ran out
+    int eofScan = 0;  // and the scan it belonged to
 
     // Output: rows are written into dest, turned as orientation says.
     uchar *dest = nullptr;
@@ -74,7 +76,15 @@ DecodeState &stateOf(j_common_ptr c) { return *static_cast<DecodeState *>(c->cli
 }
 
 // Warnings (corrupt data, premature end) are not failures: libjpeg goes on and fills in.
-void emitMessage(j_common_ptr, int) {}
+// Where the data ran out is noted, so that the grey rest need not be decoded block by block.
+void emitMessage(j_common_ptr c, int level)
+{
+    DecodeState &s = stateOf(c);
+    if (level == -1 && c->err->msg_code == JWRN_JPEG_EOF && s.eofRow < 0) {
+        s.eofRow = int(s.cinfo.input_iMCU_row);
+        s.eofScan = s.cinfo.input_scan_number;
+    }
+}
 
 // False when the observer cancelled or threw; never lets an exception into libjpeg's frames.
 bool notifyObserver(DecodeState &s, int permille)
@@ -214,6 +224,43 @@ void scatterBatch(const DecodeState &s, int firstRow, int rows)
 #endif
 }
 
+// When the data of a Huffman-coded file runs out in its first scan, every block after that
+// point stays empty, which libjpeg turns into mid-grey; only the next few iMCU rows may still
+// blend with real data (bits read ahead, upsampling, and progressive block smoothing, which
+// looks two block rows away). Past those, filling the
+// grey ourselves gives the same pixels: a few hundred bytes claiming 250 megapixels would
+// otherwise keep libjpeg busy for seconds. (Arithmetic decoding goes on inventing data, and
+// grey CMYK inks are not grey pixels, so those are left to libjpeg.)
+bool restIsGrey(const DecodeState &s)
+{
+    if (s.eofRow < 0 || s.eofScan != 1 || s.cinfo.arith_code || s.cmyk)
+        return false;
+    const int64_t rowsPerIMCU = int64_t(s.cinfo.max_v_samp_factor) * s.cinfo.min_DCT_scaled_size;
+    return int64_t(s.cinfo.output_scanline) >= (int64_t(s.eofRow) + 4) * rowsPerIMCU;
+}
+
+void fillGreyFrom(const DecodeState &s, int fromRow)
+{
+    constexpr uint32_t kGrey = 0xFF808080u;
+    const int w = int(s.cinfo.output_width);
+    const int h = int(s.cinfo.output_height);
+    if (s.orientation < 5) {
+        for (int y = fromRow; y < h; ++y) {
+            auto *row = reinterpret_cast<uint32_t *>(destRow(s, y));
+            std::fill(row, row + w, kGrey);
+        }
+        return;
+    }
+    // Turned: the missing stored rows are a band of columns in every destination row.
+    const bool flipCols = s.orientation == 6 || s.orientation == 7;
+    const int from = flipCols ? 0 : fromRow;
+    const int to = flipCols ? h - fromRow : h;
+    for (int dy = 0; dy < w; ++dy) {
+        auto *row = reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine);
+        std::fill(row + from, row + to, kGrey);
+    }
+}
+
 // Pixel phase. Plain function with setjmp: nothing here has a destructor.
 bool decodeRows(DecodeState *s)
 {
@@ -251,6 +298,10 @@ bool decodeRows(DecodeState *s)
         }
         if (turned)
             scatterBatch(*s, first, got);
+        if (restIsGrey(*s) && int(s->cinfo.output_scanline) < h) {
+            fillGreyFrom(*s, int(s->cinfo.output_scanline));
+            break;
+        }
     }
     return true;
 }
