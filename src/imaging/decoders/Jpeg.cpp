@@ -80,7 +80,11 @@ DecodeState &stateOf(j_common_ptr c) { return *static_cast<DecodeState *>(c->cli
 void emitMessage(j_common_ptr c, int level)
 {
     DecodeState &s = stateOf(c);
-    if (level == -1 && c->err->msg_code == JWRN_JPEG_EOF && s.eofRow < 0) {
+    // A marker inside the data also ends it, unless it is a restart marker that resumes it.
+    const int code = c->err->msg_code;
+    const bool ended = code == JWRN_JPEG_EOF ||
+                       (code == JWRN_HIT_MARKER && s.cinfo.restart_interval == 0);
+    if (level == -1 && ended && s.eofRow < 0) {
         s.eofRow = int(s.cinfo.input_iMCU_row);
         s.eofScan = s.cinfo.input_scan_number;
     }
@@ -224,7 +228,8 @@ void scatterBatch(const DecodeState &s, int firstRow, int rows)
 #endif
 }
 
-// When the data of a Huffman-coded file runs out in its first scan, every block after that
+// When the data of a Huffman-coded file runs out in its first scan and no other scan follows,
+// every block after that
 // point stays empty, which libjpeg turns into mid-grey; only the next few iMCU rows may still
 // blend with real data (bits read ahead, upsampling, and progressive block smoothing, which
 // looks two block rows away). Past those, filling the
@@ -233,7 +238,8 @@ void scatterBatch(const DecodeState &s, int firstRow, int rows)
 // grey CMYK inks are not grey pixels, so those are left to libjpeg.)
 bool restIsGrey(const DecodeState &s)
 {
-    if (s.eofRow < 0 || s.eofScan != 1 || s.cinfo.arith_code || s.cmyk)
+    if (s.eofRow < 0 || s.eofScan != 1 || s.cinfo.input_scan_number != 1 || s.cinfo.arith_code ||
+        s.cmyk)
         return false;
     const int64_t rowsPerIMCU = int64_t(s.cinfo.max_v_samp_factor) * s.cinfo.min_DCT_scaled_size;
     return int64_t(s.cinfo.output_scanline) >= (int64_t(s.eofRow) + 4) * rowsPerIMCU;
