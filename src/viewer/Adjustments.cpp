@@ -1,15 +1,11 @@
 #include "viewer/Adjustments.h"
 
 #include "platform/Errors.h"
-
-#include <QCursor>
-#include <QGuiApplication>
+#include "viewer/Busy.h"
 
 namespace oxlume {
 
 namespace {
-
-int g_busyDepth = 0;
 
 std::int16_t positionValue(int position, int step)
 {
@@ -39,26 +35,12 @@ private:
 std::int16_t BrightnessValue(int position) { return positionValue(position, 39); }
 std::int16_t ContrastValue(int position) { return positionValue(position, 14); }
 
-BusySection::BusySection()
-{
-    if (g_busyDepth++ == 0 && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-}
-
-BusySection::~BusySection()
-{
-    if (--g_busyDepth == 0 && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        QGuiApplication::restoreOverrideCursor();
-}
-
-int BusySection::depth() { return g_busyDepth; }
-
 void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
                            imaging::TImager &UnadjustedImager)
 {
     if (!state.panelVisible || Imager1.BitmapListCount() == 0)
         return;
-    BusySection busy;
+    BusyGuard busy;
     RepaintDeferral deferral(Imager1);
 
     // Both directions copy the shared handle; the transforms below detach Imager1's copy.

@@ -36,17 +36,4 @@ std::int16_t ContrastValue(int position);   // (p - 25) * 14
 void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
                            imaging::TImager &UnadjustedImager);
 
-// Busy section: the first one shows the wait cursor, the last one to end restores the
-// previous cursor. Nesting is process-wide; user-interface thread only.
-// FIXME: fold into the window's BeginBusy/EndBusy once that helper exists.
-class BusySection {
-public:
-    BusySection();
-    ~BusySection();
-    BusySection(const BusySection &) = delete;
-    BusySection &operator=(const BusySection &) = delete;
-
-    static int depth();
-};
-
 } // namespace oxlume

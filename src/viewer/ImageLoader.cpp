@@ -1,6 +1,6 @@
 #include "viewer/ImageLoader.h"
 
-#include "viewer/Adjustments.h"
+#include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
 
 #include <QFile>
@@ -144,7 +144,7 @@ void ImageLoader::showInForeground(const std::string &path)
         m_loadingFile = path;
     }
     Imager1.setEnableProgressEvent(true);
-    BusySection busy;
+    BusyGuard busy;
     try {
         if (!path.empty())
             Imager1.LoadFile(path, 0, 0, 1);
@@ -176,7 +176,7 @@ bool ImageLoader::HandOverImage(const std::string &loadedPath)
         if (!stillWanted(loadedPath))
             return false;
     }
-    BusySection busy;
+    BusyGuard busy;
     try {
         {
             std::lock_guard decode(m_decodeLock);

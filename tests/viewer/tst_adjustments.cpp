@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "viewer/Adjustments.h"
+#include "viewer/Busy.h"
 
 #include <QApplication>
 #include <QTest>
@@ -198,7 +199,7 @@ void TestAdjustments::failingStepStillRepaintsAndEndsBusy()
     QVERIFY_THROWS_EXCEPTION(RangeCheckError,
                              ApplyImageAdjustments(state, f.imager1, f.unadjusted));
     QVERIFY(f.imager1.AutoRepaint());
-    QCOMPARE(BusySection::depth(), 0);
+    QCOMPARE(BusyDepth(), 0);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
