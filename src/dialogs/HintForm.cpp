@@ -86,6 +86,7 @@ TfrmHint::TfrmHint(QWidget *parent) : QDialog(parent)
 
 void TfrmHint::prepare(const THintInfo &hint)
 {
+    OX_ASSERT(hint.BitNumber >= 0 && hint.BitNumber <= 31, "HintForm");
     if (hint.CanDisable) {
         chkDontShowHint->setVisible(true);
         chkDontShowHint->setChecked((HintDisabledMask & (std::uint32_t{1} << hint.BitNumber)) != 0);

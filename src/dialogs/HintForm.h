@@ -21,7 +21,8 @@ class TfrmHint : public QDialog {
 public:
     explicit TfrmHint(QWidget *parent = nullptr);
 
-    // Lays the dialog out for the hint (check box, heading rule, texts) and remembers it.
+    // Lays the dialog out for the hint (check box, heading rule, texts) and remembers it;
+    // a BitNumber outside 0..31 raises "Assertion failure (HintForm, line N)".
     void prepare(const THintInfo &hint);
 
     // Where the dialog goes: centred on the frame of centreOn, else on the primary screen;
