@@ -40,6 +40,24 @@ FileEntry MakeFolderEntry(std::string_view displayName, std::string_view parsing
 // displayName + "/" + parsingName.
 FileEntry MakeImageEntry(std::string_view displayName, std::string_view parsingName);
 
+// A filter's mask list prepared once per listing: matches(name) gives what
+// MatchesMaskList(name, list) gives, without taking the list apart again for every file.
+// Masks of the form "*" + plain text (all of the image filters) are a suffix test.
+class MaskFilter {
+public:
+    explicit MaskFilter(std::string_view maskList);
+    bool matches(std::string_view name) const;
+
+private:
+    struct Mask {
+        std::string text;
+        bool suffixOnly = false; // "*" followed by text without '*' or '?'
+        std::string suffix;      // that text in lower case
+    };
+    std::string m_list;
+    std::vector<Mask> m_masks;
+};
+
 // The user's collation: case-insensitive, punctuation significant (so a leading blank
 // sorts before letters and digits). Bytes that are not UTF-8 collate as replacement
 // characters; entries that collate equal keep a fixed order by their bytes.

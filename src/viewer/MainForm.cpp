@@ -4,7 +4,6 @@
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/ImageTypes.h"
-#include "shell/MaskMatch.h"
 #include "shell/PIDLFunctions.h"
 #include "slideshow/RandomNumbers.h"
 
@@ -251,7 +250,7 @@ bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::s
     FolderCacheClear();
     FolderCacheInit();
 
-    const std::string_view masks = ImageTypeAt(cmbImageTypes->currentIndex()).Masks;
+    const MaskFilter filter(ImageTypeAt(cmbImageTypes->currentIndex()).Masks);
     // Where the folder has no path, each image keeps the path of its own item-ID list.
     const bool keepPaths = m_currentDirectory.empty();
     std::vector<FileEntry> entries;
@@ -263,7 +262,7 @@ bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::s
                 m_parentPIDL = PIDLCopy(record.IDList);
             entries.push_back(MakeFolderEntry(record.DisplayName, record.ParsingName));
             FolderCacheAdd(record);
-        } else if (MatchesMaskList(record.ParsingName, masks)) {
+        } else if (filter.matches(record.ParsingName)) {
             FileEntry entry = MakeImageEntry(record.DisplayName, record.ParsingName);
             if (keepPaths)
                 entry.path = PIDLToPath(PIDLConcat(m_currentPIDL, record.IDList));

@@ -44,6 +44,8 @@ private slots:
     void sortOrder_data();
     void sortOrder();
     void sortIsStableForNamesThatCollateEqual();
+    void largeListingsFollowTheCollation_data();
+    void largeListingsFollowTheCollation();
     void findEntry_data();
     void findEntry();
     void locateKeyFindsNamesTheSearchMisses();
@@ -114,6 +116,50 @@ void TestFileList::sortIsStableForNamesThatCollateEqual()
     SortEntries(two, EntryCollator());
     QCOMPARE(one[0].key(), two[0].key());
     QCOMPARE(one[1].key(), two[1].key());
+}
+
+void TestFileList::largeListingsFollowTheCollation_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("ascii");
+    QTest::newRow("en_US, ASCII names") << QStringLiteral("en_US") << true;
+    QTest::newRow("en_US, some names not ASCII") << QStringLiteral("en_US") << false;
+    // Danish collates "aa" as one letter after "z": no shortcut may ignore that.
+    QTest::newRow("da_DK, ASCII names") << QStringLiteral("da_DK") << true;
+}
+
+void TestFileList::largeListingsFollowTheCollation()
+{
+    // Big listings take faster routes than small ones; the order must be the collator's.
+    QFETCH(QString, locale);
+    QFETCH(bool, ascii);
+    QCollator collator{QLocale(locale)};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setIgnorePunctuation(false);
+
+    QRandomGenerator random(1234);
+    static const char alphabet[] = " -_.,;!()[]~0123456789aAbBcdDeEfzZ";
+    std::vector<FileEntry> entries;
+    for (int k = 0; k < 6000; ++k) {
+        std::string name;
+        const int length = 1 + int(random.bounded(8));
+        for (int c = 0; c < length; ++c)
+            name += alphabet[random.bounded(int(sizeof alphabet) - 1)];
+        if (!ascii && k % 50 == 0)
+            name += "\xc3\xa9"; // e acute
+        entries.push_back(k % 10 == 0 ? MakeFolderEntry(name, name) : MakeImageEntry(name, name));
+    }
+    entries.push_back(MakeFolderEntry("..", ".."));
+    SortEntries(entries, collator);
+
+    QVERIFY(entries.front().isParent());
+    for (std::size_t k = 2; k < entries.size(); ++k) {
+        const std::string &a = entries[k - 1].text, &b = entries[k].text;
+        const int order = CompareKeys(collator, a, b);
+        if (order > 0 || (order == 0 && a > b))
+            QFAIL(qPrintable(QStringLiteral("\"%1\" sorted before \"%2\"")
+                                 .arg(QString::fromStdString(a), QString::fromStdString(b))));
+    }
 }
 
 void TestFileList::findEntry_data()
