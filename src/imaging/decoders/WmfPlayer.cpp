@@ -154,16 +154,17 @@ bool dibIsBottomUp(Bytes dib)
 
 class NullObserver : public DecodeObserver {};
 
-// Antialiased filling slows down with the square of the edges that cross a row (a few
-// thousand crossing edges take tens of seconds); past this estimate a shape is filled
-// without antialiasing, which stays fast.
-constexpr double kMaxAntialiasCost = 1e8;
+// Antialiased filling slows down with the square of the edges that cross a row, rows off
+// the picture included (a hundred edges crossing a few thousand rows take a second, a few
+// thousand take minutes); past this estimate a shape is drawn without antialiasing, which
+// stays fast. Ordinary shapes cross a row a few times and stay far below it.
+constexpr double kMaxAntialiasCost = 4e6;
 
 // Sum over rows of (edges crossing the row)^2, from 256 bands over the shape's height.
 double crossingCost(const QPainterPath &path)
 {
     const int n = path.elementCount();
-    if (n < 64) // too few edges to matter
+    if (n < 2)
         return 0;
     const QRectF bounds = path.controlPointRect();
     if (!(bounds.height() > 0) || !std::isfinite(bounds.height()))
@@ -565,7 +566,9 @@ void Player::strokeAndFill(const QPainterPath &path, bool fill)
 {
     if (!preparePen(fill))
         return;
-    if (crossingCost(path) > kMaxAntialiasCost)
+    // A pen outlines both sides of every edge: twice the crossings, four times the cost.
+    const double factor = m_painter.pen().style() == Qt::NoPen ? 1.0 : 4.0;
+    if (crossingCost(path) * factor > kMaxAntialiasCost)
         m_painter.setRenderHint(QPainter::Antialiasing, false);
     m_painter.drawPath(path);
 }
