@@ -104,9 +104,19 @@ void TfrmMain::FormCreate()
     m_parentPIDL = PIDL();
     DecoderImager = std::make_unique<imaging::TImager>();
     // The loader holds both locks and starts the worker parked, below normal priority.
-    m_loader = std::make_unique<ImageLoader>(
-        *Imager1, *DecoderImager, *UnadjustedImager, m_options,
-        ImageLoader::hooksFor(*this, [this] { applyImageAdjustments(); }), this);
+    ImageLoader::WindowHooks hooks =
+        ImageLoader::hooksFor(*this, [this] { applyImageAdjustments(); });
+    // The progress texts start out empty until the first image request; the window's
+    // caption and title never are (they read "Oxlume" at least).
+    const QString programName = QStringLiteral("Oxlume");
+    hooks.setCaption = [this, programName](const QString &text) {
+        setWindowTitle(text.isEmpty() ? programName : text);
+    };
+    hooks.setTitle = [this, programName](const QString &text) {
+        setWindowIconText(text.isEmpty() ? programName : text);
+    };
+    m_loader = std::make_unique<ImageLoader>(*Imager1, *DecoderImager, *UnadjustedImager,
+                                             m_options, std::move(hooks), this);
     // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 

@@ -34,6 +34,7 @@ private slots:
     void cleanupTestCase();
 
     void listsFoldersThenImages();
+    void captionSurvivesTheUpdateTimer();
     void clickShowsImagesAndClearsForFolders();
     void keys();
     void goingDownAndUp();
@@ -132,6 +133,17 @@ void TestMainForm::listsFoldersThenImages()
     QVERIFY(!window->ParentPIDL().isAbsent());
     QCOMPARE(window->selectedIndex(), -1);
     QCOMPARE(window->files().entry(0).drawn(), std::string_view(" [..]"));
+}
+
+void TestMainForm::captionSurvivesTheUpdateTimer()
+{
+    // Background decoding: the 300 ms timer copies the pending texts onto the window, and
+    // no image has been asked for yet.
+    Options.UseWorkThread = true;
+    auto window = openWindow();
+    QTest::qWait(400);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Oxlume"));
+    QCOMPARE(window->windowIconText(), QStringLiteral("Oxlume"));
 }
 
 void TestMainForm::clickShowsImagesAndClearsForFolders()
@@ -342,7 +354,10 @@ void TestMainForm::panelsAtStart()
     auto window = openWindow();
     QVERIFY(shown(*window, "panControls") && !shown(*window, "panControlsHidden"));
     QVERIFY(!shown(*window, "panButtons") && shown(*window, "panButtonsHidden"));
-    window->ToggleListVisibleExecute();
+    // Shortcuts work with the focus in the list, whose own copy and paste keys they share.
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->fileListView().setFocus();
+    QTest::keyClick(&window->fileListView(), Qt::Key_V, Qt::ControlModifier);
     QVERIFY(!shown(*window, "panTools"));
     window->ToggleButtonsVisibleExecute(); // brings the list side back as well
     QVERIFY(shown(*window, "panTools") && shown(*window, "panButtons"));
