@@ -1,10 +1,15 @@
 #include "viewer/ImageLoader.h"
 
+#include "platform/Errors.h"
 #include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
 
 #include <QFile>
 #include <QWidget>
+
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace oxlume {
 
@@ -77,6 +82,13 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     timUpdates.setInterval(kUpdateInterval);
     connect(&timUpdates, &QTimer::timeout, this, &ImageLoader::timUpdatesTimer);
 
+    m_handOverBell = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_handOverBell < 0)
+        throw ProgramError("Cannot create the decoder's hand-over event");
+    m_handOverNotifier = std::make_unique<QSocketNotifier>(m_handOverBell, QSocketNotifier::Read);
+    connect(m_handOverNotifier.get(), &QSocketNotifier::activated, this,
+            &ImageLoader::handOverRequested);
+
     m_worker = std::make_unique<TViewerThread>(*this);
 }
 
@@ -89,6 +101,8 @@ ImageLoader::~ImageLoader()
     }
     m_wake.notify_all();
     m_worker.reset();
+    m_handOverNotifier.reset();
+    ::close(m_handOverBell);
     Imager1.setOnProgressStatus(nullptr);
     DecoderImager.setOnProgressStatus(nullptr);
 }
@@ -125,10 +139,8 @@ void ImageLoader::ShowImage(const std::string &path)
         {
             std::lock_guard lock(m_nameLock);
             m_requestedFile = path;
-            if (m_parked) {
-                m_wakeRequested = true;
-                m_parked = false; // busy from now on, before the worker even runs
-            }
+            ++m_requestSerial;
+            m_parked = false; // busy from now on, before the worker even runs
         }
         m_wake.notify_all();
         return;
@@ -163,6 +175,30 @@ bool ImageLoader::stillWanted(const std::string &loadedPath) const
     // A silenced load may have stopped early, so even if its file is asked for again its
     // result cannot be trusted: it is loaded afresh.
     return loadedPath == m_requestedFile && DecoderImager.EnableProgressEvent();
+}
+
+void ImageLoader::handOverRequested()
+{
+    std::uint64_t rings = 0;
+    while (::read(m_handOverBell, &rings, sizeof rings) > 0) {
+    }
+    std::string path;
+    {
+        std::lock_guard lock(m_nameLock);
+        if (!m_handOverPending)
+            return;
+        path = m_handOverPath;
+    }
+    try {
+        HandOverImage(path);
+    } catch (...) {
+        // Nothing of the hand-over reaches the worker; it must be released either way.
+    }
+    {
+        std::lock_guard lock(m_nameLock);
+        m_handOverPending = false;
+    }
+    m_wake.notify_all();
 }
 
 bool ImageLoader::HandOverImage(const std::string &loadedPath)

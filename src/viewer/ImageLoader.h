@@ -12,6 +12,7 @@
 #include "settings/OptionsUnit.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -98,6 +99,7 @@ private:
     void showInForeground(const std::string &path);
     bool stillWanted(const std::string &loadedPath) const; // NameLock held
     bool HandOverImage(const std::string &loadedPath);
+    void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
 
     imaging::TImager &Imager1;
@@ -117,14 +119,19 @@ private:
     QString m_pendingTitle;
     std::string m_workerFile;      // the worker's current load (LoadingFile is also
                                    // written by foreground loads)
-    bool m_wakeRequested = false;  // a request for the parked worker
+    std::uint64_t m_requestSerial = 0; // counts background requests; wakes the worker
     bool m_handOverPending = false;
+    std::string m_handOverPath;
 
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};
     int m_handOvers = 0;
 
     QTimer timUpdates;
+    // The worker rings this eventfd to have the user-interface thread run the hand-over:
+    // no Qt object is made or posted on the worker.
+    int m_handOverBell = -1;
+    std::unique_ptr<QSocketNotifier> m_handOverNotifier;
     std::unique_ptr<TViewerThread> m_worker;
 
     static std::atomic<bool> s_exiting;

@@ -2,9 +2,8 @@
 
 #include "viewer/ImageLoader.h"
 
-#include <QMetaObject>
-
 #include <cerrno>
+#include <cstdint>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -46,16 +45,17 @@ void TViewerThread::Execute()
     lowerOwnPriority();
     {
         std::unique_lock lock(m_loader.m_nameLock);
-        if (!park(lock)) // created parked
+        if (!park(lock, 0)) // created parked: any request wakes it, also one made already
             return;
     }
     for (;;) {
         std::string path;
+        std::uint64_t taken = 0;
         {
             std::lock_guard lock(m_loader.m_nameLock);
             if (stopRequested())
                 return;
-            m_loader.m_wakeRequested = false;
+            taken = m_loader.m_requestSerial;
             m_loader.m_loadingFile = m_loader.m_requestedFile;
             m_loader.m_workerFile = m_loader.m_requestedFile;
             path = m_loader.m_requestedFile;
@@ -71,20 +71,22 @@ void TViewerThread::Execute()
             handOver(path); // no lock held while the user-interface thread works
 
         // Checking and parking are one step under NameLock, so a request recorded after
-        // the check still finds the worker parked and wakes it.
+        // the check still wakes the worker. Only a newer background request sends it round
+        // again: one made in foreground mode after the setting changed is not its business.
         std::unique_lock lock(m_loader.m_nameLock);
-        if (!m_loader.stillWanted(path))
+        if (!m_loader.stillWanted(path) && m_loader.m_requestSerial != taken)
             continue;
-        if (!park(lock))
+        if (!park(lock, m_loader.m_requestSerial))
             return;
     }
 }
 
-bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock)
+bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen)
 {
     m_loader.m_parked = true;
-    m_loader.m_wake.wait(nameLock,
-                         [this] { return m_loader.m_wakeRequested || stopRequested(); });
+    m_loader.m_wake.wait(nameLock, [this, seen] {
+        return m_loader.m_requestSerial != seen || stopRequested();
+    });
     m_loader.m_parked = false;
     return !stopRequested();
 }
@@ -111,33 +113,20 @@ void TViewerThread::loadRequest(const std::string &path)
 
 void TViewerThread::handOver(const std::string &path)
 {
-    ImageLoader *loader = &m_loader;
+    ImageLoader &loader = m_loader;
     {
-        std::lock_guard lock(loader->m_nameLock);
-        loader->m_handOverPending = true;
+        std::lock_guard lock(loader.m_nameLock);
+        loader.m_handOverPending = true;
+        loader.m_handOverPath = path;
     }
-    // Dropped unrun if the loader goes away first: Qt discards events posted to a deleted
-    // object.
-    QMetaObject::invokeMethod(
-        loader,
-        [loader, path] {
-            try {
-                loader->HandOverImage(path);
-            } catch (...) {
-                // Nothing of the hand-over reaches the worker; it must be released.
-            }
-            {
-                std::lock_guard lock(loader->m_nameLock);
-                loader->m_handOverPending = false;
-            }
-            loader->m_wake.notify_all();
-        },
-        Qt::QueuedConnection);
+    const std::uint64_t ring = 1;
+    if (::write(loader.m_handOverBell, &ring, sizeof ring) != sizeof ring)
+        return; // cannot happen short of a counter overflow; the next request retries
 
     // The user-interface thread may never get to it at exit; the exit flag releases us.
-    std::unique_lock lock(loader->m_nameLock);
-    loader->m_wake.wait(lock,
-                        [&] { return !loader->m_handOverPending || stopRequested(); });
+    std::unique_lock lock(loader.m_nameLock);
+    loader.m_wake.wait(lock, [&] { return !loader.m_handOverPending || stopRequested(); });
+    loader.m_handOverPending = false;
 }
 
 } // namespace oxlume

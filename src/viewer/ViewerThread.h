@@ -2,6 +2,7 @@
 // TViewerThread: the background decoder. It loads the latest request into DecoderImager,
 // has the user-interface thread take the result over, and parks while nothing is asked.
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,8 +22,9 @@ public:
 
 private:
     void Execute();
-    // Waits for a request under NameLock; false when the worker is to end.
-    bool park(std::unique_lock<std::mutex> &nameLock);
+    // Waits under NameLock for a request later than the one counted `seen`; false when
+    // the worker is to end.
+    bool park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen);
     bool stopRequested() const;
     void loadRequest(const std::string &path);
     // Has the user-interface thread run the hand-over and waits; false when it gave up.
