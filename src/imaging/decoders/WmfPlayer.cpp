@@ -14,7 +14,6 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QStringDecoder>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -586,6 +585,13 @@ void Player::polygon(ByteReader &r, bool closed)
     }
     if (n < 2)
         return;
+    const Qt::FillRule rule = m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
+    if (n < 16) { // too few edges to be slow
+        if (!preparePen(closed))
+            return;
+        closed ? m_painter.drawPolygon(points, rule) : m_painter.drawPolyline(points);
+        return;
+    }
     QPainterPath path;
     path.setFillRule(m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill);
     path.addPolygon(points);
@@ -634,14 +640,15 @@ void Player::rectangle(ByteReader &r, int kind)
     if (r.failed())
         return;
     const QRectF rect = mapRect(left, top, right, bottom);
-    QPainterPath path;
+    // A handful of edges: cheap to antialias, and the painter has fast paths for these.
+    if (!preparePen(true))
+        return;
     if (kind == kEllipse)
-        path.addEllipse(rect);
+        m_painter.drawEllipse(rect);
     else if (kind == kRoundRect)
-        path.addRoundedRect(rect, std::abs(cornerW * m_sx) / 2, std::abs(cornerH * m_sy) / 2);
+        m_painter.drawRoundedRect(rect, std::abs(cornerW * m_sx) / 2, std::abs(cornerH * m_sy) / 2);
     else
-        path.addRect(rect);
-    strokeAndFill(path, true);
+        m_painter.drawRect(rect);
 }
 
 void Player::arc(ByteReader &r, int kind)
@@ -1148,10 +1155,10 @@ Result<void> playBand(Bytes data, const Header &header, const Layout &layout, QI
 Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage &image,
                   DecodeObserver &observer, int bands)
 {
-    if (bands <= 0) // painting is the cost: big drawings are split into bands across cores
-        bands = image.height() >= 256 && layout.recordCount >= 1000
-                    ? std::clamp(QThread::idealThreadCount(), 1, 4)
-                    : 1;
+    // One band unless asked: Qt's raster engine already spreads large fills over its own
+    // thread pool, and bands painted on top of that measured slower, not faster.
+    if (bands <= 0)
+        bands = 1;
     bands = std::clamp(bands, 1, std::max(1, image.height()));
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();

@@ -75,8 +75,8 @@ struct Layout {
 // window extent (physical for metric map modes) or the drawing's bounding box; capped.
 Result<Layout> computeLayout(Bytes data, const Header &header);
 
-// Paints every record onto image (already filled with the background), split into bands
-// painted in parallel (bands <= 0: chosen by size). Fails only when nothing at all could be
+// Paints every record onto image (already filled with the background), optionally split
+// into bands painted in parallel (bands <= 0: one). Fails only when nothing at all could be
 // played or the observer cancelled.
 Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage &image,
                   DecodeObserver &observer, int bands = 0);
