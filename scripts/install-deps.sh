@@ -9,8 +9,13 @@ packages=(
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
   libjpeg62-turbo-dev libjpeg-turbo-progs
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth x11-utils imagemagick
 )
+
+# The benchmarks also time other programs on the same files; only they need these.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libwmf-bin nsxiv)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
