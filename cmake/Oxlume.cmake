@@ -26,6 +26,8 @@ function(oxlume_add_qtest file)
   set(target "tst_${folder}_${short}")
   add_executable(${target} "${file}")
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} Qt6::Test)
+  # Shared test helpers live in tests/common/.
+  target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
   target_compile_definitions(${target} PRIVATE
       OXLUME_SHARED_DIR="${OXLUME_SHARED_DIR}"
       OXLUME_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
