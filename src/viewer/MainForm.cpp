@@ -1,6 +1,7 @@
 #include "MainForm.h"
 
 #include "Busy.h"
+#include "resources/glyphs/Glyphs.h"
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/ImageTypes.h"
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QSlider>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -77,6 +77,8 @@ TfrmMain::TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent
     setWindowIcon(QIcon(QStringLiteral(":/viewer/oxlume.svg")));
     buildLayout();
     buildActions();
+    buildPopupMenu();
+    connectCommands();
     FormCreate();
 }
 
@@ -389,144 +391,9 @@ void TfrmMain::ShowImage(const std::string &path)
 
 // --- Image adjustments -----------------------------------------------------------------
 
-TAdjustmentState TfrmMain::adjustmentState() const
-{
-    TAdjustmentState state;
-    state.panelVisible = !panControls->isHidden();
-    state.brightnessPosition = traBrightness->value();
-    state.contrastPosition = traContrast->value();
-    state.flipUD = btnFlipUD->isChecked();
-    state.flipRL = btnFlipRL->isChecked();
-    state.rotation = btnRotate90->isChecked()    ? TRotation::Rotate90
-                     : btnRotate180->isChecked() ? TRotation::Rotate180
-                     : btnRotate270->isChecked() ? TRotation::Rotate270
-                                                 : TRotation::None;
-    return state;
-}
-
 void TfrmMain::applyImageAdjustments()
 {
-    ApplyImageAdjustments(adjustmentState(), *Imager1, *UnadjustedImager);
-}
-
-// --- Panels and commands ---------------------------------------------------------------
-
-void TfrmMain::ToggleListVisibleExecute()
-{
-    if (!panTools->isHidden()) {
-        panTools->hide();
-        Splitter1->handle(1)->hide();
-        ShowList->setVisible(true);
-        HideList->setVisible(false);
-        ToggleListVisible->setText(QStringLiteral("Show List"));
-    } else {
-        ShowList->setVisible(false);
-        HideList->setVisible(true);
-        Splitter1->handle(1)->show();
-        panTools->show();
-        lstFiles->setFocus();
-        ToggleListVisible->setText(QStringLiteral("Hide List"));
-    }
-}
-
-void TfrmMain::HideListExecute()
-{
-    if (!panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ShowListExecute()
-{
-    if (panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ToggleControlsVisibleExecute()
-{
-    if (!panControls->isHidden()) {
-        panControls->hide();
-        panControlsHidden->show();
-        ShowControls->setVisible(true);
-        HideControls->setVisible(false);
-        m_options.ShowControls = false;
-        ToggleControlsVisible->setText(QStringLiteral("Show Controls"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panControls->isHidden()) {
-        panControls->show();
-        panControlsHidden->hide();
-        ShowControls->setVisible(false);
-        HideControls->setVisible(true);
-        applyImageAdjustments();
-    }
-    m_options.ShowControls = true;
-    ToggleControlsVisible->setText(QStringLiteral("Hide Controls"));
-}
-
-void TfrmMain::ShowControlsExecute()
-{
-    if (panControls->isHidden())
-        ToggleControlsVisibleExecute();
-}
-
-void TfrmMain::HideControlsExecute()
-{
-    if (!panControls->isHidden())
-        ToggleControlsVisibleExecute();
-}
-
-void TfrmMain::ToggleButtonsVisibleExecute()
-{
-    if (!panButtons->isHidden()) {
-        panButtons->hide();
-        panButtonsHidden->show();
-        ShowButtons->setVisible(true);
-        HideButtons->setVisible(false);
-        m_options.ShowButtons = false;
-        ToggleButtonsVisible->setText(QStringLiteral("Show Buttons"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panButtons->isHidden()) {
-        panButtons->show();
-        panButtonsHidden->hide();
-        ShowButtons->setVisible(false);
-        HideButtons->setVisible(true);
-    }
-    m_options.ShowButtons = true;
-    ToggleButtonsVisible->setText(QStringLiteral("Hide Buttons"));
-}
-
-void TfrmMain::ShowButtonsExecute()
-{
-    if (panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
-
-void TfrmMain::HideButtonsExecute()
-{
-    if (!panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
-
-void TfrmMain::RefreshExecute()
-{
-    OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
-}
-
-void TfrmMain::ExitExecute()
-{
-    // Ends the loop without closing the window, so the settings are not saved.
-    QCoreApplication::exit(0);
-}
-
-void TfrmMain::MakeListActiveExecute()
-{
-    if (!panTools->isHidden())
-        lstFiles->setFocus();
+    ApplyImageAdjustments(m_controls->state(), *Imager1, *UnadjustedImager);
 }
 
 // --- Building the window ---------------------------------------------------------------
@@ -550,11 +417,10 @@ QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
     return widget;
 }
 
-QLabel *strip(QWidget *parent, const char *name, QRect geometry, const char *hint)
+QLabel *strip(QWidget *parent, const char *name, QRect geometry, Glyph glyph, const char *hint)
 {
     auto *label = placed<QLabel>(parent, name, geometry);
-    label->setFrameShape(QFrame::Panel);
-    label->setFrameShadow(QFrame::Raised);
+    label->setPixmap(glyphIcon(glyph).pixmap(QSize(37, 6)));
     label->setToolTip(QString::fromLatin1(hint));
     label->setCursor(Qt::PointingHandCursor);
     return label;
@@ -580,10 +446,14 @@ void TfrmMain::buildLayout()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    panControls = buildControlsPanel();
+    Imager1 = new imaging::TImager;
+    Imager1->setObjectName(QStringLiteral("Imager1"));
+    Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
+    m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
+    panControls = m_controls->panControls;
     panControlsHidden = panel(panTools, "panControlsHidden", 8, true);
     imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
-                            "Show image controls");
+                            Glyph::ShowDown, "Show image controls");
     lstFiles = new FileListView;
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
     lstFiles->setModel(&m_model);
@@ -592,7 +462,8 @@ void TfrmMain::buildLayout()
                                       lstFiles);
     lstFiles->setItemDelegate(m_delegate);
     panButtonsHidden = panel(panTools, "panButtonsHidden", 8, false);
-    imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, "Show buttons");
+    imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp,
+                           "Show buttons");
     panButtons = buildButtonsPanel();
 
     column->addWidget(panControls);
@@ -601,9 +472,6 @@ void TfrmMain::buildLayout()
     column->addWidget(panButtonsHidden);
     column->addWidget(panButtons);
 
-    Imager1 = new imaging::TImager;
-    Imager1->setObjectName(QStringLiteral("Imager1"));
-    Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
     Splitter1->addWidget(panTools);
     Splitter1->addWidget(Imager1);
     Splitter1->setStretchFactor(0, 0);
@@ -620,68 +488,6 @@ void TfrmMain::buildLayout()
             [this](const QByteArray &c) { lstFilesKeyPress(c); });
     connect(cmbImageTypes, &QComboBox::currentIndexChanged, this,
             [this] { cmbImageTypesChange(); });
-    connect(Imager1, &imaging::TImager::doubleClicked, this, [this] {
-        if (!panTools->isHidden())
-            HideListExecute();
-        else
-            ShowListExecute();
-    });
-    connect(Imager1, &imaging::TImager::entered, this, [this] {
-        if (!panTools->isHidden() && !lstFiles->isHidden())
-            lstFiles->setFocus();
-    });
-    connect(btnHideControls, &QToolButton::clicked, this, [this] { HideControlsExecute(); });
-    connect(btnHideButtons, &QToolButton::clicked, this, [this] { HideButtonsExecute(); });
-    // FIXME: the hint offered after hiding the list by this button comes with the hints.
-    connect(btnHideList, &QPushButton::clicked, this, [this] { HideListExecute(); });
-}
-
-QWidget *TfrmMain::buildControlsPanel()
-{
-    QWidget *pan = panel(panTools, "panControls", 117, false);
-    const auto button = [pan](const char *name, QRect geometry, const char *hint) {
-        auto *b = placed<QToolButton>(pan, name, geometry);
-        b->setToolTip(QString::fromLatin1(hint));
-        b->setCheckable(true);
-        b->setAutoRaise(true);
-        return b;
-    };
-    btnStretch = button("btnStretch", {0, 4, 31, 23}, "Fit the image to the window");
-    btnZoom100 = button("btnZoom100", {36, 4, 31, 23}, "Actual size");
-    btnZoomIn = button("btnZoomIn", {76, 4, 31, 23}, "Zoom in");
-    btnZoomOut = button("btnZoomOut", {112, 4, 31, 23}, "Zoom out");
-    btnZoomIn->setCheckable(false);
-    btnZoomOut->setCheckable(false);
-    btnHideControls = button("btnHideControls", {156, 4, 11, 10}, "Hide image controls");
-    btnHideControls->setCheckable(false);
-    btnStretch->setText(QStringLiteral("Fit"));
-    btnZoom100->setText(QStringLiteral("1:1"));
-    btnZoomIn->setText(QStringLiteral("+"));
-    btnZoomOut->setText(QStringLiteral("-"));
-
-    placed<QLabel>(pan, "imgBrightness", {1, 36, 17, 17})->setText(QStringLiteral("B"));
-    placed<QLabel>(pan, "imgContrast", {1, 64, 17, 17})->setText(QStringLiteral("C"));
-    for (QSlider **slider : {&traBrightness, &traContrast}) {
-        const bool brightness = slider == &traBrightness;
-        *slider = placed<QSlider>(pan, brightness ? "traBrightness" : "traContrast",
-                                  brightness ? QRect(19, 32, 130, 21) : QRect(19, 60, 130, 21));
-        (*slider)->setOrientation(Qt::Horizontal);
-        (*slider)->setRange(0, kMaxTrackPosition);
-        (*slider)->setValue(kNeutralPosition);
-        (*slider)->setTickPosition(QSlider::TicksBelow);
-        (*slider)->setTickInterval(5);
-    }
-    btnFlipUD = button("btnFlipUD", {0, 88, 23, 23}, "Flip top to bottom");
-    btnFlipRL = button("btnFlipRL", {28, 88, 23, 23}, "Flip left to right");
-    btnRotate90 = button("btnRotate90", {64, 88, 23, 23}, "Rotate 90 degrees");
-    btnRotate180 = button("btnRotate180", {92, 88, 23, 23}, "Rotate 180 degrees");
-    btnRotate270 = button("btnRotate270", {120, 88, 23, 23}, "Rotate 270 degrees");
-    btnFlipUD->setText(QStringLiteral("\u2195"));
-    btnFlipRL->setText(QStringLiteral("\u2194"));
-    btnRotate90->setText(QStringLiteral("90"));
-    btnRotate180->setText(QStringLiteral("180"));
-    btnRotate270->setText(QStringLiteral("270"));
-    return pan;
 }
 
 QWidget *TfrmMain::buildButtonsPanel()
@@ -690,7 +496,10 @@ QWidget *TfrmMain::buildButtonsPanel()
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));
+    btnHideButtons->setIcon(glyphIcon(Glyph::HideDown));
+    btnHideButtons->setIconSize(QSize(11, 10));
     btnHideButtons->setAutoRaise(true);
+    btnHideButtons->setFocusPolicy(Qt::NoFocus);
     btnOpen = placed<QPushButton>(pan, "btnOpen", {0, 28, 81, 25});
     btnOptions = placed<QPushButton>(pan, "btnOptions", {88, 28, 81, 25});
     btnRefresh = placed<QPushButton>(pan, "btnRefresh", {0, 56, 81, 25});
@@ -701,64 +510,6 @@ QWidget *TfrmMain::buildButtonsPanel()
     for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
         b->setFocusPolicy(Qt::NoFocus);
     return pan;
-}
-
-void TfrmMain::buildActions()
-{
-    const auto action = [this](QAction *&slot, const char *caption, QKeySequence shortcut,
-                               bool visible) {
-        slot = new QAction(QString::fromUtf8(caption), this);
-        slot->setShortcut(shortcut);
-        slot->setShortcutContext(Qt::WindowShortcut);
-        slot->setVisible(visible);
-        addAction(slot); // shortcuts work anywhere in the window, visible or not
-    };
-    action(Refresh, "&Refresh", Qt::Key_F5, true);
-    action(Directory, "&Directory...", Qt::CTRL | Qt::Key_D, true);
-    action(HideList, "&Hide List", {}, true);
-    action(ShowOptions, "&Options...", Qt::CTRL | Qt::Key_O, true);
-    action(ShowList, "&Show List", {}, false);
-    action(ShowControls, "Show Controls", {}, true);
-    action(ShowAbout, "&About...", Qt::Key_F1, true);
-    action(StartSlideShow, "S&lide Show", Qt::CTRL | Qt::Key_S, true);
-    action(Exit, "E&xit", {}, true);
-    action(MakeListActive, "MakeListActive", Qt::CTRL | Qt::Key_L, true);
-    action(StopSlideShow, "StopSlideShow", {}, true);
-    action(HideControls, "Hide Controls", {}, false);
-    action(Properties, "Properties", {}, false);
-    action(HideButtons, "Hide Buttons", {}, true);
-    action(ShowButtons, "Show Buttons", {}, false);
-    action(ToggleListVisible, "Hide List", Qt::CTRL | Qt::Key_V, true);
-    action(ToggleControlsVisible, "Show Controls", Qt::CTRL | Qt::Key_C, true);
-    action(ToggleButtonsVisible, "Hide Buttons", Qt::CTRL | Qt::Key_B, true);
-
-    const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
-        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-    };
-    wire(Refresh, &TfrmMain::RefreshExecute);
-    wire(HideList, &TfrmMain::HideListExecute);
-    wire(ShowList, &TfrmMain::ShowListExecute);
-    wire(ShowControls, &TfrmMain::ShowControlsExecute);
-    wire(HideControls, &TfrmMain::HideControlsExecute);
-    wire(ShowButtons, &TfrmMain::ShowButtonsExecute);
-    wire(HideButtons, &TfrmMain::HideButtonsExecute);
-    wire(Exit, &TfrmMain::ExitExecute);
-    wire(MakeListActive, &TfrmMain::MakeListActiveExecute);
-    wire(ToggleListVisible, &TfrmMain::ToggleListVisibleExecute);
-    wire(ToggleControlsVisible, &TfrmMain::ToggleControlsVisibleExecute);
-    wire(ToggleButtonsVisible, &TfrmMain::ToggleButtonsVisibleExecute);
-    // FIXME: Directory, ShowOptions, ShowAbout, StartSlideShow, StopSlideShow and
-    // Properties run their commands once those exist.
-
-    const auto bind = [](QPushButton *button, QAction *a) {
-        button->setText(a->text());
-        QObject::connect(button, &QPushButton::clicked, a, &QAction::trigger);
-    };
-    bind(btnOpen, Directory);
-    bind(btnOptions, ShowOptions);
-    bind(btnRefresh, Refresh);
-    bind(btnAbout, ShowAbout);
-    bind(btnSlideShow, StartSlideShow);
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)

@@ -7,6 +7,7 @@
 #include "Adjustments.h"
 #include "FileList.h"
 #include "FileListView.h"
+#include "ImageControls.h"
 #include "ImageLoader.h"
 #include "imaging/Imager.h"
 #include "platform/Namespace.h"
@@ -21,7 +22,7 @@
 #include <string_view>
 
 class QComboBox;
-class QSlider;
+class QMenu;
 class QSplitter;
 class QToolButton;
 class QPushButton;
@@ -62,10 +63,16 @@ public:
 
     void ShowImage(const std::string &path);
 
-    // --- Commands wired so far ---
+    // --- Commands (Commands.cpp) ---
     void RefreshExecute();
+    void DirectoryExecute();
+    void ShowOptionsExecute();
+    void ShowAboutExecute();
+    void StartSlideShowExecute();
+    void StopSlideShowExecute();
     void ExitExecute();
     void MakeListActiveExecute();
+    void PropertiesExecute();
     void ToggleListVisibleExecute();
     void HideListExecute();
     void ShowListExecute();
@@ -75,6 +82,20 @@ public:
     void ToggleButtonsVisibleExecute();
     void ShowButtonsExecute();
     void HideButtonsExecute();
+    // Hides the list side, then offers the one-time hint on how to bring it back.
+    void btnHideListClick();
+    // Lays out the left side's fixed-position controls for its new width.
+    void Splitter1Moved();
+    // Right button on the list at position (viewport coordinates): the entry under it
+    // (none below the last entry) becomes the selection and is shown or cleared.
+    void lstFilesMouseDown(const QPoint &position);
+    // Prepares mnuPopup for opening on opener (the window, Imager1 or lstFiles): Properties
+    // is offered only on the list for a selected image entry.
+    void mnuPopupPopup(QWidget *opener);
+    void Imager1Click();
+    void Imager1DblClick();
+    void Imager1Enter();
+    void Imager1KeyPress(const QString &text);
 
     // Once the event loop has returned, right before the process ends without destroying
     // the window: lets the decoding worker go without waiting for it.
@@ -89,6 +110,9 @@ public:
     FileListView &fileListView() const { return *lstFiles; }
     QComboBox &imageTypes() const { return *cmbImageTypes; }
     ImageLoader &loader() const { return *m_loader; }
+    ImageControls &imageControls() const { return *m_controls; }
+    imaging::TImager &imager() const { return *Imager1; }
+    QMenu &popupMenu() const { return *mnuPopup; }
     int selectedIndex() const;
     // The full path of the image entry at row; empty for a folder entry.
     std::string EntryPath(int row) const;
@@ -106,12 +130,13 @@ private:
     void FormClose();
 
     void buildLayout();
-    void buildActions();
-    QWidget *buildControlsPanel();
     QWidget *buildButtonsPanel();
+    void buildActions();         // Commands.cpp
+    void buildPopupMenu();       // Commands.cpp
+    void connectCommands();      // Commands.cpp
+    void openPopupMenu(QWidget *opener, const QPoint &globalPosition);
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
-    TAdjustmentState adjustmentState() const;
     void applyImageAdjustments();
 
     TOptions &m_options;
@@ -142,11 +167,8 @@ private:
     QComboBox *cmbImageTypes = nullptr;
     imaging::TImager *Imager1 = nullptr;
 
-    QToolButton *btnStretch = nullptr, *btnZoom100 = nullptr, *btnZoomIn = nullptr,
-                *btnZoomOut = nullptr, *btnHideControls = nullptr, *btnFlipUD = nullptr,
-                *btnFlipRL = nullptr, *btnRotate90 = nullptr, *btnRotate180 = nullptr,
-                *btnRotate270 = nullptr, *btnHideButtons = nullptr;
-    QSlider *traBrightness = nullptr, *traContrast = nullptr;
+    ImageControls *m_controls = nullptr; // builds and owns panControls' behaviour
+    QToolButton *btnHideButtons = nullptr;
     QLabel *imgShowControls = nullptr, *imgShowButtons = nullptr;
     QPushButton *btnOpen = nullptr, *btnOptions = nullptr, *btnRefresh = nullptr,
                 *btnAbout = nullptr, *btnSlideShow = nullptr, *btnHideList = nullptr;
@@ -158,6 +180,8 @@ private:
             *Properties = nullptr, *HideButtons = nullptr, *ShowButtons = nullptr,
             *ToggleListVisible = nullptr, *ToggleControlsVisible = nullptr,
             *ToggleButtonsVisible = nullptr;
+    QMenu *mnuPopup = nullptr;
+    QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };
 
 } // namespace oxlume

@@ -1,0 +1,376 @@
+// TfrmMain's commands: the actions with their shortcuts, the popup menu, the showing and
+// hiding of the left side's three parts, and what clicks and keys in the image area do.
+
+#include "MainForm.h"
+
+#include "PropertiesSheet.h"
+#include "SplitterLayout.h"
+#include "dialogs/AboutForm.h"
+#include "dialogs/HintForm.h"
+#include "shell/PIDLFunctions.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+
+namespace oxlume {
+
+// --- Actions and menu ------------------------------------------------------------------
+
+void TfrmMain::buildActions()
+{
+    const auto action = [this](QAction *&slot, const char *name, const char *caption,
+                               QKeySequence shortcut, bool visible) {
+        slot = new QAction(QString::fromUtf8(caption), this);
+        slot->setObjectName(QString::fromLatin1(name));
+        slot->setShortcut(shortcut);
+        slot->setShortcutContext(Qt::WindowShortcut);
+        slot->setVisible(visible);
+        addAction(slot); // shortcuts work anywhere in the window, visible or not
+    };
+    action(Refresh, "Refresh", "&Refresh", Qt::Key_F5, true);
+    action(Directory, "Directory", "&Directory...", Qt::CTRL | Qt::Key_D, true);
+    action(HideList, "HideList", "&Hide List", {}, true);
+    action(ShowOptions, "ShowOptions", "&Options...", Qt::CTRL | Qt::Key_O, true);
+    action(ShowList, "ShowList", "&Show List", {}, false);
+    action(ShowControls, "ShowControls", "Show Controls", {}, true);
+    action(ShowAbout, "ShowAbout", "&About...", Qt::Key_F1, true);
+    action(StartSlideShow, "StartSlideShow", "S&lide Show", Qt::CTRL | Qt::Key_S, true);
+    action(Exit, "Exit", "E&xit", {}, true);
+    action(MakeListActive, "MakeListActive", "MakeListActive", Qt::CTRL | Qt::Key_L, true);
+    action(StopSlideShow, "StopSlideShow", "StopSlideShow", {}, true);
+    action(HideControls, "HideControls", "Hide Controls", {}, false);
+    action(Properties, "Properties", "Properties", {}, false);
+    action(HideButtons, "HideButtons", "Hide Buttons", {}, true);
+    action(ShowButtons, "ShowButtons", "Show Buttons", {}, false);
+    action(ToggleListVisible, "ToggleListVisible", "Hide List", Qt::CTRL | Qt::Key_V, true);
+    action(ToggleControlsVisible, "ToggleControlsVisible", "Show Controls",
+           Qt::CTRL | Qt::Key_C, true);
+    action(ToggleButtonsVisible, "ToggleButtonsVisible", "Hide Buttons", Qt::CTRL | Qt::Key_B,
+           true);
+
+    const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    };
+    wire(Refresh, &TfrmMain::RefreshExecute);
+    wire(Directory, &TfrmMain::DirectoryExecute);
+    wire(HideList, &TfrmMain::HideListExecute);
+    wire(ShowOptions, &TfrmMain::ShowOptionsExecute);
+    wire(ShowList, &TfrmMain::ShowListExecute);
+    wire(ShowControls, &TfrmMain::ShowControlsExecute);
+    wire(ShowAbout, &TfrmMain::ShowAboutExecute);
+    wire(StartSlideShow, &TfrmMain::StartSlideShowExecute);
+    wire(Exit, &TfrmMain::ExitExecute);
+    wire(MakeListActive, &TfrmMain::MakeListActiveExecute);
+    wire(StopSlideShow, &TfrmMain::StopSlideShowExecute);
+    wire(HideControls, &TfrmMain::HideControlsExecute);
+    wire(Properties, &TfrmMain::PropertiesExecute);
+    wire(HideButtons, &TfrmMain::HideButtonsExecute);
+    wire(ShowButtons, &TfrmMain::ShowButtonsExecute);
+    wire(ToggleListVisible, &TfrmMain::ToggleListVisibleExecute);
+    wire(ToggleControlsVisible, &TfrmMain::ToggleControlsVisibleExecute);
+    wire(ToggleButtonsVisible, &TfrmMain::ToggleButtonsVisibleExecute);
+
+    const auto bind = [](QPushButton *button, QAction *a) {
+        button->setText(a->text());
+        QObject::connect(button, &QPushButton::clicked, a, &QAction::trigger);
+    };
+    bind(btnOpen, Directory);
+    bind(btnOptions, ShowOptions);
+    bind(btnRefresh, Refresh);
+    bind(btnAbout, ShowAbout);
+    bind(btnSlideShow, StartSlideShow);
+}
+
+void TfrmMain::buildPopupMenu()
+{
+    mnuPopup = new QMenu(this);
+    mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    for (QAction *a : {Directory, ShowOptions, Refresh, StartSlideShow, ShowAbout})
+        mnuPopup->addAction(a);
+    mnuPopup->addSeparator()->setObjectName(QStringLiteral("N1"));
+    for (QAction *a : {ToggleListVisible, ToggleButtonsVisible, ToggleControlsVisible})
+        mnuPopup->addAction(a);
+    mnuPopup->addSeparator()->setObjectName(QStringLiteral("N2"));
+    mnuPopup->addAction(Properties);
+    mnuPopup->addAction(Exit);
+
+    // One menu on three controls; the handler is told which one it opens on. Positions of
+    // the two scroll areas arrive in their viewports' coordinates.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { openPopupMenu(this, mapToGlobal(pos)); });
+    for (QAbstractScrollArea *area : {static_cast<QAbstractScrollArea *>(Imager1),
+                                      static_cast<QAbstractScrollArea *>(lstFiles)}) {
+        area->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(area, &QWidget::customContextMenuRequested, this, [this, area](const QPoint &pos) {
+            openPopupMenu(area, area->viewport()->mapToGlobal(pos));
+        });
+    }
+}
+
+void TfrmMain::openPopupMenu(QWidget *opener, const QPoint &globalPosition)
+{
+    mnuPopupPopup(opener);
+    mnuPopup->popup(globalPosition);
+}
+
+void TfrmMain::mnuPopupPopup(QWidget *opener)
+{
+    m_popupOpener = opener;
+    const int row = lstFiles->selectedRow();
+    Properties->setVisible(opener == lstFiles && row >= 0 &&
+                           !m_model.entry(row).isFolderOrParent());
+}
+
+void TfrmMain::connectCommands()
+{
+    connect(Imager1, &imaging::TImager::clicked, this, [this] { Imager1Click(); });
+    connect(Imager1, &imaging::TImager::doubleClicked, this, [this] { Imager1DblClick(); });
+    connect(Imager1, &imaging::TImager::entered, this, [this] { Imager1Enter(); });
+    connect(Imager1, &imaging::TImager::keyPressed, this,
+            [this](const QString &text) { Imager1KeyPress(text); });
+    connect(lstFiles, &FileListView::rightPressed, this,
+            [this](const QPoint &pos) { lstFilesMouseDown(pos); });
+    connect(m_controls->btnHideControls, &QToolButton::clicked, this,
+            [this] { HideControlsExecute(); });
+    connect(btnHideButtons, &QToolButton::clicked, this, [this] { HideButtonsExecute(); });
+    connect(btnHideList, &QPushButton::clicked, this, [this] { btnHideListClick(); });
+    connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
+}
+
+// --- The left side ---------------------------------------------------------------------
+
+// The visibility tests below read each panel's own flag (isHidden), not isVisible(), which
+// is false for everything inside a hidden left side.
+
+void TfrmMain::ToggleListVisibleExecute()
+{
+    if (!panTools->isHidden()) {
+        panTools->hide();
+        Splitter1->handle(1)->hide();
+        ShowList->setVisible(true);
+        HideList->setVisible(false);
+        ToggleListVisible->setText(QStringLiteral("Show List"));
+    } else {
+        ShowList->setVisible(false);
+        HideList->setVisible(true);
+        Splitter1->handle(1)->show();
+        panTools->show();
+        lstFiles->setFocus();
+        ToggleListVisible->setText(QStringLiteral("Hide List"));
+    }
+}
+
+void TfrmMain::HideListExecute()
+{
+    if (!panTools->isHidden())
+        ToggleListVisibleExecute();
+}
+
+void TfrmMain::ShowListExecute()
+{
+    if (panTools->isHidden())
+        ToggleListVisibleExecute();
+}
+
+void TfrmMain::ToggleControlsVisibleExecute()
+{
+    if (!panControls->isHidden()) {
+        // The shown image keeps its adjustments; later loads are shown as they are.
+        panControls->hide();
+        panControlsHidden->show();
+        ShowControls->setVisible(true);
+        HideControls->setVisible(false);
+        m_options.ShowControls = false;
+        ToggleControlsVisible->setText(QStringLiteral("Show Controls"));
+        return;
+    }
+    if (panTools->isHidden())
+        ShowListExecute();
+    if (panControls->isHidden()) {
+        panControls->show();
+        panControlsHidden->hide();
+        ShowControls->setVisible(false);
+        HideControls->setVisible(true);
+        applyImageAdjustments();
+    }
+    m_options.ShowControls = true;
+    ToggleControlsVisible->setText(QStringLiteral("Hide Controls"));
+}
+
+void TfrmMain::ShowControlsExecute()
+{
+    if (panControls->isHidden())
+        ToggleControlsVisibleExecute();
+}
+
+void TfrmMain::HideControlsExecute()
+{
+    if (!panControls->isHidden())
+        ToggleControlsVisibleExecute();
+}
+
+void TfrmMain::ToggleButtonsVisibleExecute()
+{
+    if (!panButtons->isHidden()) {
+        panButtons->hide();
+        panButtonsHidden->show();
+        ShowButtons->setVisible(true);
+        HideButtons->setVisible(false);
+        m_options.ShowButtons = false;
+        ToggleButtonsVisible->setText(QStringLiteral("Show Buttons"));
+        return;
+    }
+    if (panTools->isHidden())
+        ShowListExecute();
+    if (panButtons->isHidden()) {
+        panButtons->show();
+        panButtonsHidden->hide();
+        ShowButtons->setVisible(false);
+        HideButtons->setVisible(true);
+    }
+    m_options.ShowButtons = true;
+    ToggleButtonsVisible->setText(QStringLiteral("Hide Buttons"));
+}
+
+void TfrmMain::ShowButtonsExecute()
+{
+    if (panButtons->isHidden())
+        ToggleButtonsVisibleExecute();
+}
+
+void TfrmMain::HideButtonsExecute()
+{
+    if (!panButtons->isHidden())
+        ToggleButtonsVisibleExecute();
+}
+
+void TfrmMain::btnHideListClick()
+{
+    HideListExecute();
+    ShowLocalHint(0, this);
+}
+
+void TfrmMain::Splitter1Moved()
+{
+    const ToolsLayout layout = LayoutForToolsWidth(panTools->width());
+    imgShowControls->move(layout.stripLeft, imgShowControls->y());
+    imgShowButtons->move(layout.stripLeft, imgShowButtons->y());
+    cmbImageTypes->resize(layout.filterWidth, cmbImageTypes->height());
+    btnHideButtons->move(layout.hideButtonsLeft, btnHideButtons->y());
+    for (QPushButton *b : {btnOpen, btnRefresh, btnSlideShow})
+        b->resize(layout.buttonWidth, b->height());
+    for (QPushButton *b : {btnOptions, btnAbout, btnHideList})
+        b->setGeometry(layout.rightColumnLeft, b->y(), layout.buttonWidth, b->height());
+    QToolButton *hideControls = m_controls->btnHideControls;
+    hideControls->move(layout.hideControlsLeft, hideControls->y());
+}
+
+// --- The list and the image area -------------------------------------------------------
+
+void TfrmMain::lstFilesMouseDown(const QPoint &position)
+{
+    // Only existing entries count: below the last one there is none.
+    const int row = lstFiles->indexAt(position).row();
+    if (row == lstFiles->selectedRow())
+        return;
+    lstFiles->setSelectedRow(row);
+    lstFilesClick();
+}
+
+void TfrmMain::Imager1Click()
+{
+    // FIXME: stops a running slide show once the slide show exists.
+}
+
+void TfrmMain::Imager1KeyPress(const QString &)
+{
+    // FIXME: stops a running slide show once the slide show exists.
+}
+
+void TfrmMain::Imager1DblClick()
+{
+    if (!panTools->isHidden())
+        HideListExecute();
+    else
+        ShowListExecute();
+}
+
+void TfrmMain::Imager1Enter()
+{
+    // The image area keeps the focus only while the list side is hidden.
+    if (!panTools->isHidden() && !lstFiles->isHidden())
+        lstFiles->setFocus();
+}
+
+// --- Other commands --------------------------------------------------------------------
+
+void TfrmMain::RefreshExecute()
+{
+    OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
+}
+
+void TfrmMain::DirectoryExecute()
+{
+    const QString start = QFile::decodeName(
+        QByteArray(m_currentDirectory.data(), qsizetype(m_currentDirectory.size())));
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Browse for Folder"), start, QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty())
+        return; // cancelled
+    const QByteArray path = QFile::encodeName(chosen);
+    PIDL folder = FolderPathToPIDL(std::string(path.constData(), std::size_t(path.size())));
+    if (folder.isAbsent())
+        return;
+    OpenFolder(std::move(folder), std::string(), false, std::string());
+}
+
+void TfrmMain::ShowOptionsExecute()
+{
+    // FIXME: shows the Options dialog once it exists.
+}
+
+void TfrmMain::ShowAboutExecute()
+{
+    ShowAboutBox();
+}
+
+void TfrmMain::StartSlideShowExecute()
+{
+    // FIXME: starts the slide show once it exists.
+}
+
+void TfrmMain::StopSlideShowExecute()
+{
+    // FIXME: stops the slide show once it exists.
+}
+
+void TfrmMain::ExitExecute()
+{
+    // Ends the loop without closing the window, so the settings are not saved.
+    QCoreApplication::exit(0);
+}
+
+void TfrmMain::MakeListActiveExecute()
+{
+    if (!panTools->isHidden())
+        lstFiles->setFocus();
+}
+
+void TfrmMain::PropertiesExecute()
+{
+    const int row = lstFiles->selectedRow();
+    if (row < 0 || m_model.entry(row).isFolderOrParent())
+        return;
+    // Asynchronous and silent: a missing file manager never holds up the window.
+    ShowPropertiesSheet(EntryPath(row), m_currentDirectory, this);
+}
+
+} // namespace oxlume
