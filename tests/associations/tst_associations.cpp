@@ -7,12 +7,16 @@
 #include "platform/Errors.h"
 #include "platform/RegistryValues.h"
 
+#include "common/Files.h"
+#include "common/TestEnv.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace oxlume;
+using oxlume::test::readText;
 
 namespace {
 
@@ -55,14 +59,6 @@ DWORD rootKeyCount()
     return subKeys;
 }
 
-std::string readText(const std::string &path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll().toStdString();
-}
-
 const char *const kExtensions[] = {".bmp", ".rle", ".dib", ".jpg", ".jpeg", ".jpe", ".jg",
                                    ".pcx", ".psd", ".wmf"};
 
@@ -72,18 +68,16 @@ class TstAssociations : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<test::ScopedXdgHome> m_dir;
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir.emplace();
         QVERIFY(m_dir->isValid());
-        const QByteArray base = m_dir->path().toUtf8();
-        qputenv("XDG_CONFIG_HOME", base + "/config");
-        qputenv("XDG_DATA_HOME", base + "/data");
-        qputenv("XDG_RUNTIME_DIR", base + "/runtime");
     }
+
+    void cleanup() { m_dir.reset(); }
 
     void installThenRemoveOnAnEmptyHive()
     {

@@ -7,6 +7,8 @@
 #include "platform/Errors.h"
 #include "platform/RegistryValues.h"
 
+#include "common/TestEnv.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,18 +43,16 @@ class TstGuidance : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<test::ScopedXdgHome> m_dir;
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir.emplace();
         QVERIFY(m_dir->isValid());
-        const QByteArray base = m_dir->path().toUtf8();
-        qputenv("XDG_CONFIG_HOME", base + "/config");
-        qputenv("XDG_DATA_HOME", base + "/data");
-        qputenv("XDG_RUNTIME_DIR", base + "/runtime");
     }
+
+    void cleanup() { m_dir.reset(); }
 
     void tipTableHasElevenTipsAndChecksIndexes()
     {

@@ -1,5 +1,7 @@
 #include "platform/Namespace.h"
 
+#include "common/Files.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -9,20 +11,10 @@
 #include <unistd.h>
 
 using namespace oxlume;
+using oxlume::test::tempPath;
+using oxlume::test::touch;
 
 namespace {
-
-std::string tempPath(const QTemporaryDir &dir)
-{
-    return QFile::encodeName(dir.path()).toStdString();
-}
-
-void touch(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-    QVERIFY2(fd >= 0, path.c_str());
-    ::close(fd);
-}
 
 // Every entry of one enumeration: name -> attributes.
 std::map<std::string, std::uint32_t> listAll(const PIDL &folder, std::uint32_t flags,

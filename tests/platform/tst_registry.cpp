@@ -5,6 +5,9 @@
 #include "platform/Registry.h"
 #include "platform/RegistryValues.h"
 
+#include "common/Files.h"
+#include "common/TestEnv.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -17,25 +20,10 @@
 #include <unistd.h>
 
 using namespace oxlume;
+using oxlume::test::readText;
+using oxlume::test::writeText;
 
 namespace {
-
-std::string readText(const std::string &path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-void writeText(const std::string &path, const std::string &text)
-{
-    QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
-    QFile f(QString::fromStdString(path));
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text.data(), static_cast<qint64>(text.size()));
-}
 
 std::string userHive()
 {
@@ -87,20 +75,18 @@ class TstRegistry : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<test::ScopedXdgHome> m_dir;
     QString m_configFolder; // the folder of user.reg
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir.emplace();
         QVERIFY(m_dir->isValid());
-        const QByteArray base = m_dir->path().toUtf8();
-        qputenv("XDG_CONFIG_HOME", base + "/config");
-        qputenv("XDG_DATA_HOME", base + "/data");
-        qputenv("XDG_RUNTIME_DIR", base + "/runtime");
-        m_configFolder = m_dir->path() + QStringLiteral("/config/oxlume");
+        m_configFolder = m_dir->configFolder();
     }
+
+    void cleanup() { m_dir.reset(); }
 
     void valuesRoundTripThroughTheFile_data()
     {

@@ -5,6 +5,9 @@
 #include "platform/Registry.h"
 #include "platform/RegistryValues.h"
 
+#include "common/Files.h"
+#include "common/TestEnv.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -17,21 +20,13 @@
 #include <thread>
 
 using namespace oxlume;
+using oxlume::test::readText;
 
 namespace {
 
 constexpr int kValuesPerWriter = 200;
 constexpr std::size_t kBigA = 150000;
 constexpr std::size_t kBigB = 90000;
-
-std::string readText(const std::string &path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 // Child: sets kValuesPerWriter values of its own under a shared key.
 int writerChild(const std::string &prefix)
@@ -67,7 +62,7 @@ class TstRegistryConcurrency : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<test::ScopedXdgHome> m_dir;
 
     QProcess *startChild(const QString &role)
     {
@@ -82,12 +77,8 @@ private:
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir.emplace();
         QVERIFY(m_dir->isValid());
-        const QByteArray base = m_dir->path().toUtf8();
-        qputenv("XDG_CONFIG_HOME", base + "/config");
-        qputenv("XDG_DATA_HOME", base + "/data");
-        qputenv("XDG_RUNTIME_DIR", base + "/runtime");
     }
 
     void concurrentWritersLoseNothing()

@@ -9,34 +9,24 @@
 #include "settings/OptionsUnit.h"
 #include "shell/FileNameFunctions.h"
 
+#include "common/Files.h"
+#include "common/TestEnv.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace oxlume;
+using oxlume::test::readText;
 
 namespace {
-
-std::string readText(const std::string &path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 // Writes the settings key with the given lines of values, as a user editing the file would.
 void storeSettings(const std::string &valueLines)
 {
-    const std::string path = RegistryHivePath(HKEY_CURRENT_USER);
-    QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
-    QFile f(QString::fromStdString(path));
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const std::string text =
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n" + valueLines;
-    f.write(text.data(), static_cast<qint64>(text.size()));
+    test::writeText(RegistryHivePath(HKEY_CURRENT_USER),
+                    "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n" + valueLines);
 }
 
 // The stored value under the settings key, or nullopt.
@@ -63,19 +53,16 @@ class TstSettings : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<test::ScopedXdgHome> m_dir;
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir.emplace();
         QVERIFY(m_dir->isValid());
-        const QByteArray base = m_dir->path().toUtf8();
-        qputenv("XDG_CONFIG_HOME", base + "/config");
-        qputenv("XDG_DATA_HOME", base + "/data");
-        qputenv("XDG_RUNTIME_DIR", base + "/runtime");
-        qputenv("HOME", base);
     }
+
+    void cleanup() { m_dir.reset(); }
 
     void firstStartUsesDefaultsAndSavesEverything()
     {

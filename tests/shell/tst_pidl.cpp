@@ -1,6 +1,8 @@
 #include "platform/Errors.h"
 #include "shell/PIDLFunctions.h"
 
+#include "common/Files.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -10,22 +12,12 @@
 #include <unistd.h>
 
 using namespace oxlume;
+using oxlume::test::tempPath;
+using oxlume::test::touch;
 
 namespace {
 
 constexpr std::uint32_t kListingFlags = 0xE0;
-
-std::string tempPath(const QTemporaryDir &dir)
-{
-    return QFile::encodeName(dir.path()).toStdString();
-}
-
-void touch(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-    QVERIFY2(fd >= 0, path.c_str());
-    ::close(fd);
-}
 
 PIDL child(ItemKind kind, std::string_view name)
 {

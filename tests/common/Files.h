@@ -1,0 +1,49 @@
+#pragma once
+// Small file helpers for tests. Paths are native byte strings, as the code under test uses.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace oxlume::test {
+
+// The whole file as bytes, or empty when it cannot be read.
+inline std::string readText(const std::string &path)
+{
+    QFile f(QFile::decodeName(QByteArray::fromStdString(path)));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// Replaces the file with text, creating its folder first; fails the test when it cannot.
+inline void writeText(const std::string &path, const std::string &text)
+{
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    QDir().mkpath(QFileInfo(name).path());
+    QFile f(name);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), path.c_str());
+    QCOMPARE(f.write(text.data(), static_cast<qint64>(text.size())), static_cast<qint64>(text.size()));
+}
+
+inline std::string tempPath(const QTemporaryDir &dir)
+{
+    return QFile::encodeName(dir.path()).toStdString();
+}
+
+// Creates an empty file (or leaves an existing one as it is).
+inline void touch(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    QVERIFY2(fd >= 0, path.c_str());
+    ::close(fd);
+}
+
+} // namespace oxlume::test
