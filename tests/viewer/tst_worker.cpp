@@ -77,6 +77,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void lastRequestAlwaysWins();
+    void reselectingASilencedLoadLoadsItAgain();
     void decodeLockWaitsForTheRunningDecode();
     void destroyingStopsALargeDecodeEarly();
     void destroyingReleasesAWaitingHandOver();
@@ -158,6 +159,28 @@ void TestWorker::lastRequestAlwaysWins()
     }
     QCOMPARE(staleHandOvers, 0);
     QVERIFY(rig.loader->handOverCount() > 0);
+}
+
+void TestWorker::reselectingASilencedLoadLoadsItAgain()
+{
+    for (int round = 0; round < 5; ++round) {
+        Rig rig;
+        rig.loader->ShowImage(m_large);
+        QVERIFY(QTest::qWaitFor([&] { return !rig.loader->PendingCaption().isEmpty(); }, 5000));
+        rig.loader->ShowImage(m_images[1]);
+        QElapsedTimer clock;
+        clock.start();
+        while (rig.decoder.EnableProgressEvent() && clock.elapsed() < 2000)
+            QThread::yieldCurrentThread(); // silenced at its next report
+        if (rig.decoder.EnableProgressEvent())
+            continue; // it finished before it could be silenced
+        // Back to the first: the silenced load stopped short, so it must not be shown.
+        rig.loader->ShowImage(m_large);
+        QVERIFY(QTest::qWaitFor([&] {
+            return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0;
+        }, 5000));
+        QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+    }
 }
 
 void TestWorker::decodeLockWaitsForTheRunningDecode()
