@@ -1,0 +1,457 @@
+// The main window's commands end to end: the show/hide toggles and the settings they
+// write, the splitter relayout, the popup menu and the right button in the list, Exit
+// against closing, the Hide List hint, and adjustments following the image controls.
+
+#include "dialogs/HintForm.h"
+#include "dialogs/HintSettings.h"
+#include "settings/OptionsUnit.h"
+#include "viewer/MainForm.h"
+#include "viewer/PropertiesSheet.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace oxlume;
+namespace fs = std::filesystem;
+
+class TestCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void togglesWriteCaptionsAndSettings();
+    void ctrlCWithTheListHidden();
+    void splitterRelayout_data();
+    void splitterRelayout();
+    void menuOffersPropertiesOnImageEntriesOnly();
+    void rightButtonInTheList();
+    void exitSavesNothingCloseSavesAll();
+    void hintOnlyFromTheHideListButton();
+    void adjustmentsFollowTheControls();
+    void propertySheetRequest();
+
+private:
+    std::unique_ptr<TfrmMain> openWindow();
+    int rowOf(const TfrmMain &window, std::string_view key) const;
+    QPoint rowCentre(TfrmMain &window, int row) const;
+    static bool shown(const TfrmMain &window, const char *name);
+    static QAction *action(const TfrmMain &window, const char *name);
+    std::string imagePath(const char *name) const { return (m_root / name).string(); }
+
+    QTemporaryDir m_home;
+    fs::path m_root;
+    fs::path m_userHive;
+};
+
+namespace {
+
+// 3 x 2 pixels, each different, so any flip, turn or tone change shows.
+QImage sample()
+{
+    QImage image(3, 2, QImage::Format_RGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            image.setPixel(x, y, qRgb(60 * x + 20, 90 * y + 40, 30 * (x + 2 * y) + 10));
+    return image;
+}
+
+QImage shownImage(const TfrmMain &window)
+{
+    return window.imager().BitmapList().convertToFormat(QImage::Format_RGB32);
+}
+
+std::string readFile(const fs::path &path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+void TestCommands::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    const fs::path home = m_home.path().toStdString();
+    for (const char *dir : {"config", "data", "runtime", "Desktop"})
+        fs::create_directories(home / dir);
+    fs::permissions(home / "runtime", fs::perms::owner_all);
+    qputenv("HOME", m_home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // no file manager is asked from a test run
+    m_userHive = home / "config" / "oxlume" / "user.reg";
+}
+
+void TestCommands::cleanupTestCase()
+{
+    std::error_code ignored;
+    fs::remove_all(m_home.path().toStdString(), ignored);
+}
+
+void TestCommands::init()
+{
+    // A folder with one sub-folder and two images.
+    m_root = fs::path(m_home.path().toStdString()) / QTest::currentTestFunction();
+    fs::remove_all(m_root);
+    fs::create_directories(m_root / "sub");
+    QVERIFY(sample().save(QString::fromStdString(imagePath("a.bmp")), "BMP"));
+    QVERIFY(sample().mirrored(true, false).save(QString::fromStdString(imagePath("b.bmp")),
+                                                "BMP"));
+    Options = TOptions();
+    Options.UseWorkThread = false;
+    Options.StartDirectory = TStartDirectory::Custom;
+    Options.CustomDirectory = m_root.string();
+    HintDisabledMask = 0;
+    DisableAllHintsSetting = false;
+}
+
+std::unique_ptr<TfrmMain> TestCommands::openWindow()
+{
+    auto window = std::make_unique<TfrmMain>(Options, std::string());
+    window->show();
+    return window;
+}
+
+int TestCommands::rowOf(const TfrmMain &window, std::string_view key) const
+{
+    const auto &entries = window.files().entries();
+    for (std::size_t row = 0; row < entries.size(); ++row)
+        if (entries[row].key() == key)
+            return int(row);
+    return -1;
+}
+
+QPoint TestCommands::rowCentre(TfrmMain &window, int row) const
+{
+    FileListView &list = window.fileListView();
+    return list.visualRect(list.model()->index(row, 0)).center();
+}
+
+bool TestCommands::shown(const TfrmMain &window, const char *name)
+{
+    const auto *child = window.findChild<QWidget *>(QString::fromLatin1(name));
+    return child && !child->isHidden();
+}
+
+QAction *TestCommands::action(const TfrmMain &window, const char *name)
+{
+    return window.findChild<QAction *>(QString::fromLatin1(name));
+}
+
+void TestCommands::togglesWriteCaptionsAndSettings()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QAction *toggleList = action(*window, "ToggleListVisible");
+    QAction *toggleControls = action(*window, "ToggleControlsVisible");
+    QAction *toggleButtons = action(*window, "ToggleButtonsVisible");
+    QCOMPARE(toggleList->text(), QStringLiteral("Hide List"));
+    QCOMPARE(toggleControls->text(), QStringLiteral("Show Controls"));
+    QCOMPARE(toggleButtons->text(), QStringLiteral("Hide Buttons"));
+
+    QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(!shown(*window, "panTools"));
+    QCOMPARE(toggleList->text(), QStringLiteral("Show List"));
+    QVERIFY(action(*window, "ShowList")->isVisible() && !action(*window, "HideList")->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(shown(*window, "panTools"));
+    QCOMPARE(toggleList->text(), QStringLiteral("Hide List"));
+    QVERIFY(window->fileListView().hasFocus());
+
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(shown(*window, "panControls") && !shown(*window, "panControlsHidden"));
+    QCOMPARE(toggleControls->text(), QStringLiteral("Hide Controls"));
+    QVERIFY(Options.ShowControls);
+    QVERIFY(action(*window, "HideControls")->isVisible());
+    QVERIFY(!action(*window, "ShowControls")->isVisible());
+    QTest::mouseClick(window->findChild<QToolButton *>(QStringLiteral("btnHideControls")),
+                      Qt::LeftButton);
+    QVERIFY(!shown(*window, "panControls") && !Options.ShowControls);
+
+    QTest::keyClick(window.get(), Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(!shown(*window, "panButtons") && shown(*window, "panButtonsHidden"));
+    QCOMPARE(toggleButtons->text(), QStringLiteral("Show Buttons"));
+    QVERIFY(!Options.ShowButtons);
+
+    // The strips bring their panels back: a click on the picture, a double-click anywhere.
+    QTest::mouseClick(window->findChild<QLabel *>(QStringLiteral("imgShowButtons")),
+                      Qt::LeftButton);
+    QVERIFY(shown(*window, "panButtons") && Options.ShowButtons);
+    QTest::mouseDClick(window->findChild<QWidget *>(QStringLiteral("panControlsHidden")),
+                       Qt::LeftButton, {}, QPoint(3, 3));
+    QVERIFY(shown(*window, "panControls") && Options.ShowControls);
+}
+
+void TestCommands::ctrlCWithTheListHidden()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    // Image controls off: Ctrl+C brings back the list side along with them.
+    window->HideListExecute();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(shown(*window, "panTools") && shown(*window, "panControls"));
+    QVERIFY(Options.ShowControls);
+
+    // Image controls on: Ctrl+C only switches them off, out of sight.
+    window->HideListExecute();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(!shown(*window, "panTools"));
+    QVERIFY(!shown(*window, "panControls") && shown(*window, "panControlsHidden"));
+    QVERIFY(!Options.ShowControls);
+    QCOMPARE(action(*window, "ToggleControlsVisible")->text(), QStringLiteral("Show Controls"));
+}
+
+void TestCommands::splitterRelayout_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("strip");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("rightColumn");
+    QTest::addColumn<int>("hideButtons");
+    QTest::addColumn<int>("hideControls");
+    // Narrower than 150 lays out as 150, but the strips stay centred on the real width.
+    QTest::newRow("100") << 100 << 31 << 134 << 71 << 79 << 137 << 149;
+    QTest::newRow("155") << 155 << 59 << 139 << 73 << 81 << 142 << 149;
+    QTest::newRow("300") << 300 << 131 << 284 << 146 << 154 << 287 << 287;
+}
+
+void TestCommands::splitterRelayout()
+{
+    QFETCH(int, width);
+    auto window = openWindow();
+    auto *splitter = window->findChild<QSplitter *>(QStringLiteral("Splitter1"));
+    splitter->setSizes({width, 600 - width - 3});
+    emit splitter->splitterMoved(width, 1); // as after a drag
+    const auto child = [&](const char *name) {
+        return window->findChild<QWidget *>(QString::fromLatin1(name))->geometry();
+    };
+    QCOMPARE(child("panTools").width(), width);
+    QTEST(child("imgShowControls").left(), "strip");
+    QTEST(child("imgShowButtons").left(), "strip");
+    QTEST(child("cmbImageTypes").width(), "filter");
+    QTEST(child("btnHideButtons").left(), "hideButtons");
+    QTEST(child("btnHideControls").left(), "hideControls");
+    for (const char *left : {"btnOpen", "btnRefresh", "btnSlideShow"}) {
+        QTEST(child(left).width(), "button");
+        QCOMPARE(child(left).left(), 0);
+    }
+    for (const char *right : {"btnOptions", "btnAbout", "btnHideList"}) {
+        QTEST(child(right).width(), "button");
+        QTEST(child(right).left(), "rightColumn");
+    }
+}
+
+void TestCommands::menuOffersPropertiesOnImageEntriesOnly()
+{
+    auto window = openWindow();
+    QStringList items;
+    for (const QAction *a : window->popupMenu().actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+    QCOMPARE(items.join(u' '), QStringLiteral("Directory ShowOptions Refresh StartSlideShow "
+                                               "ShowAbout - ToggleListVisible "
+                                               "ToggleButtonsVisible ToggleControlsVisible - "
+                                               "Properties Exit"));
+
+    QAction *properties = action(*window, "Properties");
+    FileListView &list = window->fileListView();
+    list.setSelectedRow(rowOf(*window, "a.bmp"));
+    window->mnuPopupPopup(&list);
+    QVERIFY(properties->isVisible());
+    window->mnuPopupPopup(&window->imager()); // the image area never offers it
+    QVERIFY(!properties->isVisible());
+    window->mnuPopupPopup(window.get());
+    QVERIFY(!properties->isVisible());
+    list.setSelectedRow(rowOf(*window, " sub"));
+    window->mnuPopupPopup(&list);
+    QVERIFY(!properties->isVisible());
+    list.setSelectedRow(-1);
+    window->mnuPopupPopup(&list);
+    QVERIFY(!properties->isVisible());
+}
+
+void TestCommands::rightButtonInTheList()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    FileListView &list = window->fileListView();
+    QMenu &menu = window->popupMenu();
+    QAction *properties = action(*window, "Properties");
+    // The press, then the context-menu request the window system follows it with.
+    const auto rightClick = [&](QWidget *target, QPoint pos) {
+        QTest::mouseClick(target, Qt::RightButton, {}, pos);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
+        QApplication::sendEvent(target, &request);
+        QVERIFY(menu.isVisible());
+        menu.hide();
+    };
+
+    // An image entry: selected, loaded, and the menu offers Properties.
+    const int image = rowOf(*window, "b.bmp");
+    rightClick(list.viewport(), rowCentre(*window, image));
+    QCOMPARE(window->selectedIndex(), image);
+    QCOMPARE(window->imager().BitmapListCount(), 1);
+    QVERIFY(properties->isVisible());
+
+    // The image area: no Properties, though an image entry is still selected.
+    rightClick(window->imager().viewport(), QPoint(20, 20));
+    QVERIFY(!properties->isVisible());
+    QCOMPARE(window->selectedIndex(), image);
+
+    // A folder entry: selected, the image cleared, no Properties.
+    const int folder = rowOf(*window, " sub");
+    rightClick(list.viewport(), rowCentre(*window, folder));
+    QCOMPARE(window->selectedIndex(), folder);
+    QCOMPARE(window->imager().BitmapListCount(), 0);
+    QVERIFY(!properties->isVisible());
+
+    // Below the last entry: no selection and no image.
+    rightClick(list.viewport(), rowCentre(*window, image));
+    QCOMPARE(window->imager().BitmapListCount(), 1);
+    const QRect last = list.visualRect(list.model()->index(window->files().count() - 1, 0));
+    QVERIFY(last.bottom() + 10 < list.viewport()->height());
+    rightClick(list.viewport(), QPoint(last.center().x(), last.bottom() + 10));
+    QCOMPARE(window->selectedIndex(), -1);
+    QCOMPARE(window->imager().BitmapListCount(), 0);
+}
+
+void TestCommands::exitSavesNothingCloseSavesAll()
+{
+    fs::remove(m_userHive);
+    {
+        auto window = openWindow();
+        window->HideButtonsExecute();
+        QTimer::singleShot(0, window.get(), [&window] { window->ExitExecute(); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(window->isVisible()); // the loop ended without closing the window
+        QVERIFY(!fs::exists(m_userHive));
+    }
+    {
+        Options = TOptions();
+        Options.StartDirectory = TStartDirectory::Custom;
+        Options.CustomDirectory = m_root.string();
+        auto window = openWindow();
+        window->HideButtonsExecute();
+        window->HideListExecute();
+        QTimer::singleShot(0, window.get(), [&window] {
+            window->close();
+            QCoreApplication::exit(0);
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(fs::exists(m_userHive));
+        QVERIFY(readFile(m_userHive).find("\"Show Buttons\"=dword:00000000") != std::string::npos);
+    }
+    // The next start shows the buttons panel hidden; the list side always starts shown.
+    LoadOptions();
+    QVERIFY(!Options.ShowButtons);
+    auto window = openWindow();
+    QVERIFY(!shown(*window, "panButtons") && shown(*window, "panButtonsHidden"));
+    QVERIFY(shown(*window, "panTools"));
+}
+
+void TestCommands::hintOnlyFromTheHideListButton()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("btnHideList"));
+    // Counts the hints shown while running step, closing each one.
+    const auto hintsDuring = [](const std::function<void()> &step) {
+        int hints = 0;
+        QTimer closer;
+        closer.setInterval(10);
+        QObject::connect(&closer, &QTimer::timeout, [&hints] {
+            if (TfrmHint *hint = HintDialog(); hint && hint->isVisible()) {
+                ++hints;
+                hint->done(QDialog::Accepted);
+            }
+        });
+        closer.start();
+        step();
+        return hints;
+    };
+
+    QCOMPARE(hintsDuring([&] { QTest::mouseClick(button, Qt::LeftButton); }), 1);
+    QVERIFY(!shown(*window, "panTools"));
+    window->ShowListExecute();
+    window->activateWindow(); // back from the hint
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QCOMPARE(hintsDuring([&] { QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier); }),
+             0);
+    QVERIFY(!shown(*window, "panTools"));
+    QCOMPARE(hintsDuring([&] { window->imager().doubleClicked(); }), 0);
+    QVERIFY(shown(*window, "panTools")); // the double-click brought the list back
+
+    // Switched off: the button still hides the list, without the hint.
+    HintDisabledMask = 1;
+    QCOMPARE(hintsDuring([&] { QTest::mouseClick(button, Qt::LeftButton); }), 0);
+    QVERIFY(!shown(*window, "panTools"));
+}
+
+void TestCommands::adjustmentsFollowTheControls()
+{
+    auto window = openWindow();
+    ImageControls &controls = window->imageControls();
+    const QImage original = sample();
+
+    // Panel hidden: a slider off 25 does not touch newly loaded images.
+    controls.traBrightness->setValue(40);
+    window->ShowImage(imagePath("a.bmp"));
+    QCOMPARE(shownImage(*window), original);
+    window->ShowControlsExecute(); // showing the panel applies it
+    const QImage brighter = shownImage(*window);
+    QVERIFY(brighter != original);
+    QCOMPARE(brighter.size(), original.size());
+
+    // Flipping twice gives back the brightened picture; moving back to 25 the original.
+    controls.btnFlipUD->click();
+    QCOMPARE(shownImage(*window), brighter.mirrored(false, true));
+    controls.btnFlipUD->click();
+    QCOMPARE(shownImage(*window), brighter);
+    controls.traBrightness->setValue(25);
+    QCOMPARE(shownImage(*window), original);
+
+    // 90 then 180 shows the original turned by 180; a new image comes in turned too.
+    controls.btnRotate90->click();
+    controls.btnRotate180->click();
+    QCOMPARE(shownImage(*window), original.mirrored(true, true));
+    window->ShowImage(imagePath("b.bmp"));
+    QCOMPARE(shownImage(*window), original.mirrored(true, false).mirrored(true, true));
+
+    // Hiding the list side (as a slide show does) keeps the controls in force.
+    window->HideListExecute();
+    controls.btnRotate180->click();
+    QCOMPARE(shownImage(*window), original.mirrored(true, false));
+}
+
+void TestCommands::propertySheetRequest()
+{
+    // Names go out as their exact bytes, whatever the encoding.
+    QCOMPARE(FileUriForPath("/home/me/a b#?.jpg"),
+             QStringLiteral("file:///home/me/a%20b%23%3F.jpg"));
+    QCOMPARE(FileUriForPath("/x/caf\xc3\xa9\xff.jpg"), QStringLiteral("file:///x/caf%C3%A9%FF.jpg"));
+
+    // Without a session bus the request fails at once and quietly.
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!ShowPropertiesSheet("a.bmp", m_root.string(), nullptr));
+    QVERIFY(clock.elapsed() < 1000);
+    auto window = openWindow();
+    window->fileListView().setSelectedRow(rowOf(*window, "a.bmp"));
+    window->PropertiesExecute(); // silent
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
