@@ -9,8 +9,10 @@
 #include "viewer/PropertiesSheet.h"
 
 #include <QComboBox>
+#include <QDBusConnection>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSplitter>
@@ -20,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 using namespace oxlume;
 namespace fs = std::filesystem;
@@ -41,6 +44,7 @@ private slots:
     void hintOnlyFromTheHideListButton();
     void adjustmentsFollowTheControls();
     void propertySheetRequest();
+    void propertySheetThroughFileManager();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -53,6 +57,16 @@ private:
     QTemporaryDir m_home;
     fs::path m_root;
     fs::path m_userHive;
+};
+
+// A stand-in for the desktop's file manager on a private bus.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QStringList received;
+public slots:
+    void ShowItemProperties(const QStringList &uris, const QString &) { received += uris; }
 };
 
 namespace {
@@ -451,6 +465,42 @@ void TestCommands::propertySheetRequest()
     auto window = openWindow();
     window->fileListView().setSelectedRow(rowOf(*window, "a.bmp"));
     window->PropertiesExecute(); // silent
+}
+
+void TestCommands::propertySheetThroughFileManager()
+{
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(5000))
+        QSKIP("no dbus-daemon to stand in for the session bus");
+    QVERIFY(daemon.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    const auto stop = qScopeGuard([&] {
+        daemon.kill();
+        daemon.waitForFinished();
+    });
+
+    // No file manager on the bus: the request goes out, the answer is an error.
+    std::optional<bool> answered;
+    QVERIFY(ShowPropertiesSheet("a.bmp", "/tmp", nullptr, [&](bool ok) { answered = ok; }));
+    QTRY_VERIFY(answered.has_value());
+    QVERIFY(!*answered);
+
+    QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("fake"));
+    FakeFileManager manager;
+    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
+                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    answered.reset();
+    QVERIFY(ShowPropertiesSheet("b \xff.bmp", "/tmp/x/", nullptr,
+                                [&](bool ok) { answered = ok; }));
+    QTRY_VERIFY(answered.has_value());
+    QVERIFY(*answered);
+    QCOMPARE(manager.received, QStringList{QStringLiteral("file:///tmp/x/b%20%FF.bmp")});
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
 }
 
 QTEST_MAIN(TestCommands)
