@@ -6,6 +6,8 @@
 
 #include "imaging/decoders/Decoder.h"
 
+#include "common/Corpus.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -13,15 +15,6 @@
 #include <QTest>
 
 namespace corpus {
-
-inline QString sharedDir()
-{
-#ifdef OXLUME_SHARED_DIR
-    return QString::fromUtf8(OXLUME_SHARED_DIR) + QStringLiteral("/corpus");
-#else
-    return QString();
-#endif
-}
 
 // Pixels that differ, counting two fully transparent pixels as equal whatever their colour.
 inline int64_t differences(const QImage &a, const QImage &b)
@@ -42,15 +35,16 @@ inline int64_t differences(const QImage &a, const QImage &b)
 }
 
 // The reference and its alternatives refs/<file>.altN.png.
-inline QStringList references(const QString &root, const QString &reference)
+inline QStringList references(const QString &reference)
 {
+    using oxlume::test::corpusFile;
     QStringList refs;
-    if (reference == QStringLiteral("-"))
+    if (reference.isEmpty())
         return refs;
-    refs << root + QLatin1Char('/') + reference;
+    refs << corpusFile(reference);
     const QString stem = reference.chopped(4); // ".png"
-    for (int i = 1; QFile::exists(root + QLatin1Char('/') + stem + QStringLiteral(".alt%1.png").arg(i)); ++i)
-        refs << root + QLatin1Char('/') + stem + QStringLiteral(".alt%1.png").arg(i);
+    for (int i = 1; QFile::exists(corpusFile(stem + QStringLiteral(".alt%1.png").arg(i))); ++i)
+        refs << corpusFile(stem + QStringLiteral(".alt%1.png").arg(i));
     return refs;
 }
 
@@ -61,19 +55,14 @@ using Decode = oxlume::Result<QImage> (*)(oxlume::imaging::Bytes, oxlume::imagin
 inline int run(const QStringList &formats, Sniff sniff, Decode decode,
                const QHash<QString, QString> &allowed)
 {
-    const QString root = sharedDir();
-    QFile manifest(root + QStringLiteral("/MANIFEST.tsv"));
-    if (root.isEmpty() || !manifest.open(QIODevice::ReadOnly))
+    const auto entries = oxlume::test::readManifest(formats);
+    if (!entries)
         return -1;
     QStringList problems;
     int checked = 0;
-    manifest.readLine(); // column names
-    while (!manifest.atEnd()) {
-        const QStringList f = QString::fromUtf8(manifest.readLine()).trimmed().split(QLatin1Char('\t'));
-        if (f.size() < 5 || !formats.contains(f[1]))
-            continue;
-        const QString &path = f[0], &expectation = f[3];
-        QFile file(root + QLatin1Char('/') + path);
+    for (const oxlume::test::ManifestEntry &entry : *entries) {
+        const QString &path = entry.path, &expectation = entry.expectation;
+        QFile file(oxlume::test::corpusFile(path));
         if (!file.open(QIODevice::ReadOnly)) {
             problems << path + QStringLiteral(": cannot open");
             continue;
@@ -96,7 +85,7 @@ inline int run(const QStringList &formats, Sniff sniff, Decode decode,
         }
         if (!result || expectation == QStringLiteral("invalid-must-not-crash"))
             continue;
-        const QStringList refs = references(root, f[4]);
+        const QStringList refs = references(entry.reference);
         if (refs.isEmpty())
             continue;
         QString best;

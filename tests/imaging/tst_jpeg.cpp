@@ -5,6 +5,8 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/decoders/Jpeg.h"
 
+#include "common/Corpus.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
@@ -16,6 +18,7 @@
 #include <jpeglib.h>
 
 using namespace oxlume::imaging;
+namespace test = oxlume::test;
 
 namespace {
 
@@ -250,8 +253,6 @@ QImage storedFor(const QImage &display, int o)
             stored.setPixel(x, y, display.pixel(displayPos(o, x, y, display.width(), display.height())));
     return stored;
 }
-
-QString sharedDir() { return QStringLiteral(OXLUME_SHARED_DIR); }
 
 } // namespace
 
@@ -636,20 +637,14 @@ void TestJpeg::corpus_data()
     QTest::addColumn<QString>("expectation");
     QTest::addColumn<QString>("reference");
     QTest::addColumn<int>("tolerance");
-    QFile manifest(sharedDir() + QStringLiteral("/corpus/MANIFEST.tsv"));
-    if (!manifest.open(QIODevice::ReadOnly))
+    const auto entries = test::readManifest({QStringLiteral("jpeg")});
+    if (!entries)
         return;
-    manifest.readLine();
-    while (!manifest.atEnd()) {
-        const QList<QByteArray> cols = manifest.readLine().trimmed().split('\t');
-        if (cols.size() < 5 || cols[1] != "jpeg")
-            continue;
+    for (const test::ManifestEntry &e : *entries) {
         // References by another decoder (image-rs) have their own IDCT and upsampling; they
         // land a level or two further from libjpeg-turbo than its own output does.
-        const int tolerance = cols.value(5).contains("ref: imagemagick") ? 3 : 5;
-        QTest::newRow(cols[0].constData()) << QString::fromUtf8(cols[0]) << QString::fromUtf8(cols[3])
-                                           << (cols[4] == "-" ? QString() : QString::fromUtf8(cols[4]))
-                                           << tolerance;
+        const int tolerance = e.note.contains(QLatin1String("ref: imagemagick")) ? 3 : 5;
+        QTest::newRow(qPrintable(e.path)) << e.path << e.expectation << e.reference << tolerance;
     }
 }
 
@@ -661,8 +656,7 @@ void TestJpeg::corpus()
     QFETCH(QString, expectation);
     QFETCH(QString, reference);
     QFETCH(int, tolerance);
-    const QString root = sharedDir() + QStringLiteral("/corpus/");
-    QFile f(root + path);
+    QFile f(test::corpusFile(path));
     if (!f.open(QIODevice::ReadOnly))
         QSKIP("shared corpus not available");
     const QByteArray data = f.readAll();
@@ -684,7 +678,7 @@ void TestJpeg::corpus()
     }
     if (reference.isEmpty())
         return;
-    QImage ref(root + reference);
+    QImage ref(test::corpusFile(reference));
     QVERIFY(!ref.isNull());
     ref = ref.convertToFormat(QImage::Format_RGB32);
     QCOMPARE(img->size(), ref.size());

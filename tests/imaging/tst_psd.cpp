@@ -4,6 +4,8 @@
 #include "imaging/decoders/Psd.h"
 #include "imaging/decoders/PsdInternal.h"
 
+#include "common/Corpus.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -422,16 +424,12 @@ void TestPsd::corpus_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expectation");
     QTest::addColumn<QString>("reference");
-    const QString root = QStringLiteral(OXLUME_SHARED_DIR "/corpus/");
-    QFile manifest(root + QStringLiteral("MANIFEST.tsv"));
-    if (!manifest.open(QIODevice::ReadOnly))
+    const auto entries = test::readManifest({QStringLiteral("psd")});
+    if (!entries)
         QSKIP("shared corpus not present");
-    while (!manifest.atEnd()) {
-        const QStringList f = QString::fromUtf8(manifest.readLine()).trimmed().split(QLatin1Char('\t'));
-        if (f.size() >= 5 && f[1] == QLatin1String("psd"))
-            QTest::newRow(qPrintable(f[0]))
-                << root + f[0] << f[3] << (f[4] == QLatin1String("-") ? QString() : root + f[4]);
-    }
+    for (const test::ManifestEntry &e : *entries)
+        QTest::newRow(qPrintable(e.path)) << test::corpusFile(e.path) << e.expectation
+                                          << (e.reference.isEmpty() ? QString() : test::corpusFile(e.reference));
 }
 
 // Valid files match their reference flattened on white (colours under full transparency do

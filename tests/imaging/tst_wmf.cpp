@@ -3,6 +3,8 @@
 #include "imaging/decoders/Wmf.h"
 #include "imaging/decoders/WmfPlayer.h"
 
+#include "common/Corpus.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -12,6 +14,7 @@
 #include <initializer_list>
 
 using namespace oxlume::imaging;
+namespace test = oxlume::test;
 
 namespace {
 
@@ -658,9 +661,8 @@ void TestWmf::bandsMatchOnePass()
 
 void TestWmf::corpus()
 {
-    const QString root = QStringLiteral(OXLUME_SHARED_DIR "/corpus/");
-    QFile manifest(root + QStringLiteral("MANIFEST.tsv"));
-    if (!manifest.open(QIODevice::ReadOnly))
+    const auto entries = test::readManifest({QStringLiteral("wmf")});
+    if (!entries)
         QSKIP("shared corpus not available");
     // References are renderings by other programs: compare the aspect and a coarse picture.
     // p0000001: its reference frames the drawn area; we show the whole window the file sets.
@@ -669,40 +671,38 @@ void TestWmf::corpus()
     // the circle runs past the file's own bounding box, which we keep, so it is cut there.
     const QStringList likenessExceptions = {QStringLiteral("wmf/pillow/drawing.wmf")};
     int valid = 0, other = 0;
-    while (!manifest.atEnd()) {
-        const QStringList cols = QString::fromUtf8(manifest.readLine()).trimmed().split(QLatin1Char('\t'));
-        if (cols.size() < 5 || cols[1] != QLatin1String("wmf"))
-            continue;
-        QFile f(root + cols[0]);
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(cols[0]));
+    for (const test::ManifestEntry &entry : *entries) {
+        const QString &path = entry.path;
+        QFile f(test::corpusFile(path));
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
         const QByteArray data = f.readAll();
         QElapsedTimer clock;
         clock.start();
         auto result = decode(data);
-        QVERIFY2(clock.elapsed() < 10000, qPrintable(cols[0]));
-        if (cols[3] != QLatin1String("valid")) {
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(path));
+        if (entry.expectation != QLatin1String("valid")) {
             ++other;
             continue;
         }
         ++valid;
-        QVERIFY2(sniffWmf(bytesOf(data)), qPrintable(cols[0]));
-        QVERIFY2(result.ok(), qPrintable(cols[0] + QLatin1Char(' ') +
+        QVERIFY2(sniffWmf(bytesOf(data)), qPrintable(path));
+        QVERIFY2(result.ok(), qPrintable(path + QLatin1Char(' ') +
                                          QString::fromStdString(result ? "" : result.error().message)));
         const QImage image = result.value();
         int inked = 0;
         for (int y = 0; y < image.height(); y += 2)
             for (int x = 0; x < image.width(); x += 2)
                 inked += at(image, x, y) != kWhite;
-        QVERIFY2(inked * 4 > image.width() * image.height() / 200, qPrintable(cols[0] + QStringLiteral(" is blank")));
-        if (cols[4] == QLatin1String("-"))
+        QVERIFY2(inked * 4 > image.width() * image.height() / 200, qPrintable(path + QStringLiteral(" is blank")));
+        if (entry.reference.isEmpty())
             continue;
-        const QImage ref(root + cols[4]);
-        QVERIFY2(!ref.isNull(), qPrintable(cols[4]));
+        const QImage ref(test::corpusFile(entry.reference));
+        QVERIFY2(!ref.isNull(), qPrintable(entry.reference));
         const double aspect = double(image.width()) / image.height();
         const double refAspect = double(ref.width()) / ref.height();
-        if (!aspectExceptions.contains(cols[0]))
+        if (!aspectExceptions.contains(path))
             QVERIFY2(std::abs(aspect / refAspect - 1) < 0.06,
-                     qPrintable(QStringLiteral("%1: aspect %2, reference %3").arg(cols[0]).arg(aspect).arg(refAspect)));
+                     qPrintable(QStringLiteral("%1: aspect %2, reference %3").arg(path).arg(aspect).arg(refAspect)));
         // Coarse likeness: 16 x 16 grey thumbnails on white, mean difference.
         auto thumb = [](const QImage &in) {
             QImage flat(in.size(), QImage::Format_RGB32);
@@ -717,7 +717,7 @@ void TestWmf::corpus()
             for (int x = 0; x < 16; ++x)
                 diff += std::abs(int(a.pixel(x, y) & 0xFF) - int(b.pixel(x, y) & 0xFF));
         diff /= 256;
-        QVERIFY2(diff < 40 || likenessExceptions.contains(cols[0]), qPrintable(QStringLiteral("%1: mean grey difference %2").arg(cols[0]).arg(diff)));
+        QVERIFY2(diff < 40 || likenessExceptions.contains(path), qPrintable(QStringLiteral("%1: mean grey difference %2").arg(path).arg(diff)));
     }
     QVERIFY(valid >= 20);
     QVERIFY(other >= 5);
