@@ -7,68 +7,26 @@
 #include "imaging/decoders/Bmp.h"
 #include "imaging/decoders/Pcx.h"
 
+#include "BenchCommon.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 using namespace oxlume::imaging;
+using bench::readFile;
+using bench::writeFile;
 
 namespace {
 
 constexpr int kW = 6000, kH = 4000;
 constexpr int kRuns = 7;
 using Buf = std::vector<unsigned char>;
-
-double now()
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double medianOf(const std::function<void()> &f)
-{
-    std::vector<double> t;
-    for (int i = 0; i < kRuns; ++i) {
-        const double s = now();
-        f();
-        t.push_back(now() - s);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
-
-double timeCommandBest(const std::string &cmd)
-{
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        const double s = now();
-        if (std::system(cmd.c_str()) != 0)
-            return -1;
-        best = std::min(best, now() - s);
-    }
-    return best;
-}
-
-Buf readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    Buf b(size_t(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(b.data()), std::streamsize(b.size()));
-    return b;
-}
-
-void writeFile(const std::string &path, const Buf &b)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
-}
 
 void le16(Buf &b, unsigned v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); }
 void le32(Buf &b, uint32_t v) { le16(b, v & 0xFFFF), le16(b, v >> 16); }
@@ -266,8 +224,8 @@ void run(const char *name, const std::string &path, const Buf &file, bool pcx)
         if (!out)
             std::exit(1);
     };
-    const double tOurs = medianOf(ours), tPlain = medianOf(plain);
-    const double tMagick = timeCommandBest("convert " + path + " -depth 8 rgba:/dev/null 2>/dev/null");
+    const double tOurs = bench::medianMs(kRuns, ours), tPlain = bench::medianMs(kRuns, plain);
+    const double tMagick = bench::imageMagickMs(path);
     std::printf("%-14s ours %7.1f ms  plain %7.1f ms  ours/plain %.2f", name, tOurs, tPlain, tOurs / tPlain);
     if (tMagick > 0)
         std::printf("  ImageMagick %7.1f ms  speed-up %.1fx\n", tMagick, tMagick / tOurs);

@@ -9,10 +9,11 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/decoders/Jpeg.h"
 
+#include "BenchCommon.h"
+
 #include <QImageReader>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,35 +28,14 @@
 #include <jpeglib.h>
 
 using namespace oxlume::imaging;
+using bench::median;
+using bench::nowMs;
+using bench::writeFile;
 
 namespace {
 
 constexpr int kW = 6000, kH = 4000;
 constexpr int kRuns = 9;
-
-double now()
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double timeCommandBest(const std::string &cmd)
-{
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        const double s = now();
-        if (std::system(cmd.c_str()) != 0)
-            return -1;
-        best = std::min(best, now() - s);
-    }
-    return best;
-}
 
 // Smooth gradients with a few soft blobs and sensor-like noise: compresses like a photo.
 std::vector<unsigned char> makePhoto()
@@ -101,13 +81,6 @@ std::vector<unsigned char> compress(const std::vector<unsigned char> &rgb, bool 
     std::vector<unsigned char> bytes(out, out + size);
     free(out);
     return bytes;
-}
-
-void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
 }
 
 // The whole file with one read() into a buffer reused between loads.
@@ -180,9 +153,10 @@ std::vector<unsigned char> withOrientation6(const std::vector<unsigned char> &jp
 {
     const unsigned char app1[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
                                   1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-    std::vector<unsigned char> out(jpeg.begin(), jpeg.begin() + 2);
-    out.insert(out.end(), std::begin(app1), std::end(app1));
-    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    std::vector<unsigned char> out(jpeg.size() + sizeof app1);
+    std::copy(jpeg.begin(), jpeg.begin() + 2, out.begin());
+    std::copy(std::begin(app1), std::end(app1), out.begin() + 2);
+    std::copy(jpeg.begin() + 2, jpeg.end(), out.begin() + 2 + sizeof app1);
     return out;
 }
 
@@ -236,14 +210,14 @@ int main()
         v(); // warm the page cache and the pool
     for (int r = 0; r < kRuns; ++r)
         for (size_t i = 0; i < variants.size(); ++i) {
-            const double s = now();
+            const double s = nowMs();
             variants[i]();
-            times[i].push_back(now() - s);
+            times[i].push_back(nowMs() - s);
         }
     const double discard = median(times[0]), fresh = median(times[1]), ours = median(times[2]),
                  oursNoPool = median(times[3]), oursRotated = median(times[4]), qt = median(times[5]);
-    const double magick = timeCommandBest("convert " + path + " -depth 8 rgba:/dev/null");
-    const double djpeg = timeCommandBest("djpeg -outfile /dev/null " + path);
+    const double magick = bench::imageMagickMs(path);
+    const double djpeg = bench::commandBestMs("djpeg -outfile /dev/null " + path);
 
     std::printf("\n%-44s %9s %s\n", "", "ms", "ratio to discard");
     auto line = [&](const char *what, double ms) { std::printf("%-44s %9.1f %6.2fx\n", what, ms, ms / discard); };

@@ -10,10 +10,11 @@
 #include "viewer/FileList.h"
 #include "viewer/MainForm.h"
 
+#include "BenchCommon.h"
+
 #include <QApplication>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,7 +27,6 @@
 #include <strings.h>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -53,18 +53,6 @@ void makeTree(const fs::path &root, int files, int folders)
         fs::create_directory(root / name);
     }
     std::ofstream(marker) << count << '\n';
-}
-
-double medianMs(int runs, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    for (int k = 0; k < runs; ++k) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 std::size_t plainListing(const std::string &folder)
@@ -103,13 +91,13 @@ int main(int argc, char **argv)
     std::printf("listed %d entries, %d images\n", window.files().count(), window.ImageCount());
 
     constexpr int kRuns = 7;
-    const double reference = medianMs(kRuns, [&] { plainListing(root.string()); });
-    const double openFolder = medianMs(kRuns, [&] {
+    const double reference = bench::medianMs(kRuns, [&] { plainListing(root.string()); });
+    const double openFolder = bench::medianMs(kRuns, [&] {
         window.OpenFolder(PIDL(), root.string(), true, std::string());
     });
 
     // Where the time goes: the enumeration alone and the sort alone.
-    const double enumeration = medianMs(kRuns, [&] {
+    const double enumeration = bench::medianMs(kRuns, [&] {
         TPIDLFileFind record;
         if (PIDLFindFirst(FolderPathToPIDL(root.string()), 0xE0, record) != 0)
             return;
@@ -119,7 +107,7 @@ int main(int argc, char **argv)
     });
     std::vector<FileEntry> entries = window.files().entries();
     const QCollator collator = EntryCollator();
-    const double sort = medianMs(kRuns, [&] {
+    const double sort = bench::medianMs(kRuns, [&] {
         std::vector<FileEntry> copy = entries;
         std::reverse(copy.begin(), copy.end());
         SortEntries(copy, collator);

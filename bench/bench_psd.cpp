@@ -4,14 +4,13 @@
 
 #include "imaging/decoders/Psd.h"
 
-#include <QElapsedTimer>
+#include "BenchCommon.h"
+
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -79,17 +78,13 @@ void writeTestFile()
     putBe(file, 1, 2); // PackBits
     file.insert(file.end(), counts.begin(), counts.end());
     file.insert(file.end(), data.begin(), data.end());
-    std::ofstream(kPath, std::ios::binary)
-        .write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+    bench::writeFile(kPath, file);
 }
 
 // The straightforward decoder: whole file in, planes unpacked, interleaved into a new buffer.
 std::vector<uint32_t> referenceDecode()
 {
-    std::ifstream in(kPath, std::ios::binary | std::ios::ate);
-    std::vector<uint8_t> f(size_t(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(f.data()), std::streamsize(f.size()));
+    const std::vector<uint8_t> f = bench::readFile(kPath);
     auto be = [&f](size_t at, int n) {
         uint64_t v = 0;
         for (int i = 0; i < n; ++i)
@@ -138,22 +133,12 @@ QImage ourDecode()
     return image.ok() ? image.value() : QImage();
 }
 
-template <typename F> double bestOf(int runs, F &&f)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        f();
-        best = std::min(best, double(t.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // runs without a display too
     QGuiApplication app(argc, argv);
     writeTestFile();
 
@@ -163,16 +148,16 @@ int main(int argc, char **argv)
         std::printf("ours and the reference decoder disagree\n");
         return 1;
     }
-    const double oursMs = bestOf(5, [] { (void)ourDecode(); });
-    const double refMs = bestOf(5, [] { (void)referenceDecode(); });
+    const double oursMs = bench::bestMs(5, [] { (void)ourDecode(); });
+    const double refMs = bench::bestMs(5, [] { (void)referenceDecode(); });
     std::printf("PSD RGB RLE %dx%d: ours %.1f ms, straightforward %.1f ms, ratio ours/straightforward %.2f\n",
                 kWidth, kHeight, oursMs, refMs, oursMs / refMs);
 
-    const double magickMs = bestOf(3, [] {
-        QProcess::execute(QStringLiteral("convert"), {QString::fromUtf8(kPath), QStringLiteral("-depth"),
-                                                      QStringLiteral("8"), QStringLiteral("rgba:/dev/null")});
-    });
-    std::printf("ImageMagick convert %.1f ms: ours is %.1fx faster\n", magickMs, magickMs / oursMs);
+    const double magickMs = bench::imageMagickMs(kPath);
+    if (magickMs > 0)
+        std::printf("ImageMagick convert %.1f ms: ours is %.1fx faster\n", magickMs, magickMs / oursMs);
+    else
+        std::printf("ImageMagick not available\n");
     QFile::remove(QString::fromUtf8(kPath));
     return 0;
 }

@@ -4,9 +4,10 @@
 
 #include "imaging/Transforms.h"
 
+#include "BenchCommon.h"
+
 #include <QImage>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -20,44 +21,12 @@ constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
 constexpr int kRuns = 5;
 
-double bestSeconds(const std::function<void()> &prepare, const std::function<void()> &work)
-{
-    double best = 1e9;
-    for (int i = 0; i < kRuns; ++i) {
-        prepare();
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
-
-QImage photo()
-{
-    QImage image(kWidth, kHeight, QImage::Format_RGB32);
-    uint32_t state = 12345;
-    for (int y = 0; y < kHeight; ++y) {
-        auto *row = reinterpret_cast<uint32_t *>(image.scanLine(y));
-        for (int x = 0; x < kWidth; ++x) {
-            state = state * 1664525u + 1013904223u;
-            row[x] = 0xff000000u | ((uint32_t(x * 255 / kWidth)) << 16) |
-                     ((uint32_t(y * 255 / kHeight)) << 8) | (state >> 24);
-        }
-    }
-    return image;
-}
-
 } // namespace
 
 int main()
 {
-    const QImage source = photo();
-    const size_t bytes = size_t(source.sizeInBytes());
-    std::vector<unsigned char> copyTarget(bytes, 1); // touched: no page faults in the reference
-    const double memcpySec = bestSeconds([] {}, [&] { std::memcpy(copyTarget.data(), source.constBits(), bytes); });
-    std::printf("reference: memcpy of %d x %d RGB32 (%.0f MB): %.2f ms\n", kWidth, kHeight,
-                double(bytes) / 1e6, memcpySec * 1e3);
+    const QImage source = bench::noisyGradient(kWidth, kHeight, 12345);
+    const double memcpyMs = bench::memcpyReferenceMs(source, kRuns);
 
     QImage image;
     QImage other;
@@ -80,15 +49,13 @@ int main()
     };
     bool allMet = true;
     for (const Case &c : cases) {
-        const double sec = bestSeconds(
-            [&] {
-                image = source.copy();
-                other = c.shared ? image : QImage();
-            },
-            c.work);
-        const double ratio = sec / memcpySec;
+        const double ms = bench::bestMs(kRuns, c.work, [&] {
+            image = source.copy();
+            other = c.shared ? image : QImage();
+        });
+        const double ratio = ms / memcpyMs;
         allMet = allMet && ratio <= c.target;
-        std::printf("%-40s %8.2f ms  %5.2fx memcpy  (target %.0fx) %s\n", c.name, sec * 1e3, ratio,
+        std::printf("%-40s %8.2f ms  %5.2fx memcpy  (target %.0fx) %s\n", c.name, ms, ratio,
                     c.target, ratio <= c.target ? "ok" : "MISSED");
     }
     return allMet ? 0 : 1;

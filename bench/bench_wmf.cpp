@@ -3,20 +3,18 @@
 
 #include "imaging/decoders/Wmf.h"
 
-#include <QElapsedTimer>
+#include "BenchCommon.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
-#include <limits>
 
 using namespace oxlume::imaging;
 
@@ -114,36 +112,6 @@ QImage referencePlay(const QByteArray &file)
     return image;
 }
 
-double bestOf(int runs, const std::function<void()> &f)
-{
-    double best = std::numeric_limits<double>::max();
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        f();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
-    }
-    return best;
-}
-
-// Best wall time of a subprocess in ms, or a negative value when it cannot run.
-double timeProgram(const QString &program, const QStringList &args)
-{
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        return -1;
-    double best = std::numeric_limits<double>::max();
-    for (int i = 0; i < 3; ++i) {
-        QProcess process;
-        QElapsedTimer t;
-        t.start();
-        process.start(program, args);
-        if (!process.waitForFinished(120000) || process.exitCode() != 0)
-            return -1;
-        best = std::min(best, t.nsecsElapsed() / 1e6);
-    }
-    return best;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -162,7 +130,7 @@ int main(int argc, char **argv)
     const Bytes bytes(reinterpret_cast<const std::byte *>(file.constData()), size_t(file.size()));
 
     QImage ours;
-    const double oursMs = bestOf(5, [&] {
+    const double oursMs = bench::bestMs(5, [&] {
         DecodeObserver observer;
         auto r = decodeWmf(bytes, observer);
         if (r)
@@ -170,22 +138,21 @@ int main(int argc, char **argv)
     });
     if (ours.isNull())
         return std::fprintf(stderr, "our decoder failed\n"), 1;
-    const double oursPngMs = bestOf(3, [&] {
+    const double oursPngMs = bench::bestMs(3, [&] {
         DecodeObserver observer;
         auto r = decodeWmf(bytes, observer);
         r.value().save(QStringLiteral("/tmp/oxlume_bench_shapes_ours.png"));
     });
-    const double refMs = bestOf(5, [&] { (void)referencePlay(file); });
+    const double refMs = bench::bestMs(5, [&] { (void)referencePlay(file); });
 
     std::printf("metafile: %d shapes, %lld bytes, rendered %d x %d antialiased\n", kShapes,
                 static_cast<long long>(file.size()), ours.width(), ours.height());
     std::printf("ours: %.1f ms (with PNG write %.1f ms)\n", oursMs, oursPngMs);
     std::printf("straightforward player: %.1f ms, ours / reference = %.2f\n", refMs, oursMs / refMs);
 
-    const double gdMs = timeProgram(QStringLiteral("wmf2gd"),
-                                    {QStringLiteral("--maxwidth=%1").arg(kWidth),
-                                     QStringLiteral("--maxheight=%1").arg(kHeight), QStringLiteral("--maxpect"),
-                                     QStringLiteral("-o"), QStringLiteral("/tmp/oxlume_bench_shapes_gd.png"), path});
+    const double gdMs = bench::commandBestMs("wmf2gd --maxwidth=" + std::to_string(kWidth) +
+                                             " --maxheight=" + std::to_string(kHeight) +
+                                             " --maxpect -o /tmp/oxlume_bench_shapes_gd.png " + path.toStdString());
     if (gdMs < 0) {
         std::printf("wmf2gd: not available, skipped\n");
     } else {
@@ -194,9 +161,7 @@ int main(int argc, char **argv)
                     "wmf2gd / ours with PNG = %.2fx\n",
                     gdMs, gd.width(), gd.height(), gdMs / oursMs, gdMs / oursPngMs);
     }
-    const double imMs = timeProgram(QStringLiteral("convert"),
-                                    {path, QStringLiteral("-depth"), QStringLiteral("8"),
-                                     QStringLiteral("rgba:/dev/null")});
+    const double imMs = bench::imageMagickMs(path.toStdString());
     if (imMs < 0)
         std::printf("ImageMagick: cannot read the metafile here, skipped\n");
     else

@@ -1,0 +1,121 @@
+#pragma once
+// Timing and test-image helpers shared by the benchmarks. Every figure a benchmark prints is
+// measured in the same run as its reference, so these only need to be consistent, not exact.
+
+#include <QImage>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double nowMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+inline double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Median wall time of `runs` calls, in ms.
+inline double medianMs(int runs, const std::function<void()> &work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const double start = nowMs();
+        work();
+        times.push_back(nowMs() - start);
+    }
+    return median(std::move(times));
+}
+
+// Best wall time of `runs` calls of work, each after an untimed prepare, in ms.
+inline double bestMs(int runs, const std::function<void()> &work, const std::function<void()> &prepare = {})
+{
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        if (prepare)
+            prepare();
+        const double start = nowMs();
+        work();
+        best = std::min(best, nowMs() - start);
+    }
+    return best;
+}
+
+// Best wall time in ms of a shell command run `runs` times (the whole process, as a user
+// would wait for it), or -1 when it cannot run or fails.
+inline double commandBestMs(const std::string &command, int runs = 3)
+{
+    const std::string quiet = command + " >/dev/null 2>&1";
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        const double start = nowMs();
+        if (std::system(quiet.c_str()) != 0)
+            return -1;
+        best = std::min(best, nowMs() - start);
+    }
+    return best;
+}
+
+// ImageMagick decoding a file to 8-bit RGBA that is thrown away; -1 when it cannot.
+inline double imageMagickMs(const std::string &path)
+{
+    return commandBestMs("convert '" + path + "' -depth 8 rgba:/dev/null");
+}
+
+// The reference most benchmarks divide by: one memcpy of the image's pixels into memory
+// already touched (so no page faults), best of `runs`, in ms. Prints what it measured.
+inline double memcpyReferenceMs(const QImage &image, int runs)
+{
+    const size_t bytes = size_t(image.sizeInBytes());
+    std::vector<unsigned char> target(bytes, 1);
+    const double ms = bestMs(runs, [&] { std::memcpy(target.data(), image.constBits(), bytes); });
+    std::printf("reference: memcpy of %d x %d RGB32 (%.0f MB): %.2f ms\n", image.width(), image.height(),
+                double(bytes) / 1e6, ms);
+    return ms;
+}
+
+// A photo-like RGB32 picture: gradients in red and green, noise in blue from a fixed seed.
+inline QImage noisyGradient(int w, int h, uint32_t seed)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    uint32_t state = seed;
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<uint32_t *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            state = state * 1664525u + 1013904223u;
+            row[x] = 0xff000000u | (uint32_t(x * 255 / w) << 16) | (uint32_t(y * 255 / h) << 8) | (state >> 24);
+        }
+    }
+    return image;
+}
+
+inline std::vector<unsigned char> readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<unsigned char> bytes(size_t(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(bytes.size()));
+    return bytes;
+}
+
+inline void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+} // namespace bench
