@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -40,6 +41,7 @@ private slots:
     void splitterRelayout();
     void menuOffersPropertiesOnImageEntriesOnly();
     void rightButtonInTheList();
+    void directoryBrowsesForAFolder();
     void exitSavesNothingCloseSavesAll();
     void hintOnlyFromTheHideListButton();
     void adjustmentsFollowTheControls();
@@ -57,6 +59,8 @@ private:
     QTemporaryDir m_home;
     fs::path m_root;
     fs::path m_userHive;
+    QProcess m_bus;
+    QString m_busAddress; // empty without a bus
 };
 
 // A stand-in for the desktop's file manager on a private bus.
@@ -105,12 +109,24 @@ void TestCommands::initTestCase()
     qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // no file manager is asked from a test run
+    // A private session bus, so that no test reaches the desktop's file manager.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"),
+                                                QStringLiteral("--nofork"),
+                                                QStringLiteral("--print-address=1")});
+    if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
+        m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
+    if (!m_busAddress.isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
     m_userHive = home / "config" / "oxlume" / "user.reg";
 }
 
 void TestCommands::cleanupTestCase()
 {
+    if (m_bus.state() != QProcess::NotRunning) {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
     std::error_code ignored;
     fs::remove_all(m_home.path().toStdString(), ignored);
 }
@@ -342,6 +358,31 @@ void TestCommands::rightButtonInTheList()
     QCOMPARE(window->imager().BitmapListCount(), 0);
 }
 
+void TestCommands::directoryBrowsesForAFolder()
+{
+    auto window = openWindow();
+    // Answers the folder browser once it is up: cancel, or pick the folder sub.
+    const auto answer = [](const QString &folder) {
+        QTimer::singleShot(50, [folder] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Browse for Folder"));
+            if (folder.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setDirectory(folder); // accepted with no entry: the folder shown
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+    };
+    answer({});
+    window->DirectoryExecute();
+    QCOMPARE(window->CurrentDirectory(), m_root.string());
+    answer(QString::fromStdString((m_root / "sub").string()));
+    window->DirectoryExecute();
+    QCOMPARE(window->CurrentDirectory(), (m_root / "sub").string());
+}
+
 void TestCommands::exitSavesNothingCloseSavesAll()
 {
     fs::remove(m_userHive);
@@ -458,10 +499,13 @@ void TestCommands::propertySheetRequest()
     QCOMPARE(FileUriForPath("/x/caf\xc3\xa9\xff.jpg"), QStringLiteral("file:///x/caf%C3%A9%FF.jpg"));
 
     // Without a session bus the request fails at once and quietly.
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!ShowPropertiesSheet("a.bmp", m_root.string(), nullptr));
     QVERIFY(clock.elapsed() < 1000);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     auto window = openWindow();
     window->fileListView().setSelectedRow(rowOf(*window, "a.bmp"));
     window->PropertiesExecute(); // silent
@@ -469,19 +513,9 @@ void TestCommands::propertySheetRequest()
 
 void TestCommands::propertySheetThroughFileManager()
 {
-    QProcess daemon;
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address=1")});
-    if (!daemon.waitForStarted(5000))
+    if (m_busAddress.isEmpty())
         QSKIP("no dbus-daemon to stand in for the session bus");
-    QVERIFY(daemon.waitForReadyRead(5000));
-    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-    const auto stop = qScopeGuard([&] {
-        daemon.kill();
-        daemon.waitForFinished();
-    });
+    const QString address = m_busAddress;
 
     // No file manager on the bus: the request goes out, the answer is an error.
     std::optional<bool> answered;
