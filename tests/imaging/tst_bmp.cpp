@@ -1,15 +1,18 @@
 #include "imaging/decoders/Bmp.h"
 
+#include "common/DecoderTest.h"
+
 #include <QTest>
 #include <QtEndian>
 
 #include <string>
 
 using namespace oxlume::imaging;
+namespace test = oxlume::test;
+using test::bytesOf;
+using test::raw;
 
 namespace {
-
-Bytes bytesOf(const QByteArray &a) { return {reinterpret_cast<const std::byte *>(a.constData()), size_t(a.size())}; }
 
 void put16(QByteArray &a, int v) { a.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); }
 void put32(QByteArray &a, int64_t v)
@@ -68,26 +71,7 @@ QByteArray bgra(std::initializer_list<QRgb> colours)
     return a;
 }
 
-QByteArray raw(std::initializer_list<int> v)
-{
-    QByteArray a;
-    for (int b : v)
-        a.append(char(b));
-    return a;
-}
-
-struct Cancel : DecodeObserver {
-    bool cancelled() const override { return true; }
-};
-
-QImage decodeOk(const QByteArray &file)
-{
-    DecodeObserver obs;
-    auto r = decodeBmp(bytesOf(file), obs);
-    if (!r)
-        qWarning("%s", r.error().message.c_str());
-    return r ? r.value() : QImage();
-}
+QImage decodeOk(const QByteArray &file) { return test::decodeOrWarn(decodeBmp, file); }
 
 constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF,
                kBlack = 0xFF000000;
@@ -185,12 +169,7 @@ void TestBmp::rejectsBadHeaders()
 {
     QFETCH(QByteArray, data);
     QFETCH(QString, message);
-    DecodeObserver obs;
-    auto r = decodeBmp(bytesOf(data), obs);
-    QVERIFY(!r);
-    QVERIFY2(QString::fromStdString(r.error().message).startsWith(message), r.error().message.c_str());
-    auto info = readBmpInfo(bytesOf(data));
-    QVERIFY(!info);
+    test::verifyRejected(decodeBmp, readBmpInfo, data, message);
 }
 
 void TestBmp::decodesEveryDepth_data()
@@ -455,7 +434,7 @@ void TestBmp::cancels()
 {
     Spec s;
     s.width = 4, s.height = 400, s.bits = QByteArray(12 * 400, '\0');
-    Cancel cancel;
+    test::CancelAtOnce cancel;
     auto r = decodeBmp(bytesOf(bmp(s)), cancel);
     QVERIFY(!r);
     QCOMPARE(QString::fromStdString(r.error().message), QStringLiteral("BMP: cancelled"));

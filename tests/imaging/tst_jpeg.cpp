@@ -6,6 +6,7 @@
 #include "imaging/decoders/Jpeg.h"
 
 #include "common/Corpus.h"
+#include "common/DecoderTest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@
 
 using namespace oxlume::imaging;
 namespace test = oxlume::test;
+using test::bytesOf;
 
 namespace {
 
@@ -122,11 +124,6 @@ QImage libjpegDecode(const QByteArray &data)
     }
     jpeg_destroy_decompress(&c);
     return img;
-}
-
-Bytes span(const QByteArray &b)
-{
-    return {reinterpret_cast<const std::byte *>(b.constData()), size_t(b.size())};
 }
 
 // A 2 x 2 grid of flat colours; the cells are multiples of 16 so 4:2:0 chroma stays clean.
@@ -332,14 +329,14 @@ void TestJpeg::decodesLayouts()
     e.subsample = subsample;
     const QByteArray file = encode(src, e);
 
-    auto info = readJpegInfo(span(file));
+    auto info = readJpegInfo(bytesOf(file));
     QVERIFY2(info.ok(), info.ok() ? "" : info.error().message.c_str());
     QCOMPARE(info->format, std::string("JPEG"));
     QCOMPARE(QSize(info->width, info->height), size);
     QCOMPARE(info->bitDepth, bitDepth);
 
     DecodeObserver none;
-    auto img = decodeJpeg(span(file), none);
+    auto img = decodeJpeg(bytesOf(file), none);
     QVERIFY2(img.ok(), img.ok() ? "" : img.error().message.c_str());
     QCOMPARE(img->size(), size);
     QCOMPARE(img->format(), QImage::Format_RGB32);
@@ -380,13 +377,13 @@ void TestJpeg::exifOrientation()
     e.app1 = exifPayload(orientation, bigEndian);
     const QByteArray file = encode(stored, e);
 
-    QCOMPARE(readJpegOrientation(span(file)), orientation);
-    auto info = readJpegInfo(span(file));
+    QCOMPARE(readJpegOrientation(bytesOf(file)), orientation);
+    auto info = readJpegInfo(bytesOf(file));
     QVERIFY(info.ok());
     QCOMPARE(QSize(info->width, info->height), stored.size()); // the stored size, always
 
     DecodeObserver none;
-    auto upright = decodeJpeg(span(file), none);
+    auto upright = decodeJpeg(bytesOf(file), none);
     QVERIFY(upright.ok());
     QCOMPARE(upright->size(), display);
     checkQuadrants(upright.value(), kCells, 6);
@@ -396,7 +393,7 @@ void TestJpeg::exifOrientation()
             if (!near(upright->pixel(x, y), shown.pixel(x, y), 40))
                 QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
 
-    auto raw = decodeJpegWith(span(file), none, JpegOptions{false});
+    auto raw = decodeJpegWith(bytesOf(file), none, JpegOptions{false});
     QVERIFY(raw.ok());
     QCOMPARE(raw->size(), stored.size());
     const QRgb c0 = stored.pixel(stored.width() / 4, stored.height() / 4);
@@ -429,9 +426,9 @@ void TestJpeg::malformedExifIgnored()
     Enc e;
     e.app1 = app1;
     const QByteArray file = encode(quadrants(32, 16), e);
-    QCOMPARE(readJpegOrientation(span(file)), expect);
+    QCOMPARE(readJpegOrientation(bytesOf(file)), expect);
     DecodeObserver none;
-    auto img = decodeJpeg(span(file), none);
+    auto img = decodeJpeg(bytesOf(file), none);
     QVERIFY(img.ok());
     QCOMPARE(img->size(), expect >= 5 ? QSize(16, 32) : QSize(32, 16));
 }
@@ -491,7 +488,7 @@ void TestJpeg::truncatedImageDataIsPartialSuccess()
     }
     const QImage oracle = libjpegDecode(cut);
     DecodeObserver none;
-    auto part = decodeJpeg(span(cut), none);
+    auto part = decodeJpeg(bytesOf(cut), none);
     QVERIFY2(part.ok(), part.ok() ? "" : part.error().message.c_str());
     const bool turned = orientation >= 5;
     QCOMPARE(part->size(), turned ? oracle.size().transposed() : oracle.size());
@@ -542,8 +539,8 @@ void TestJpeg::brokenHeadersFail()
     QFETCH(QString, mentions);
     DecodeObserver none;
     const auto before = imagePoolStats();
-    auto info = readJpegInfo(span(data));
-    auto img = decodeJpeg(span(data), none);
+    auto info = readJpegInfo(bytesOf(data));
+    auto img = decodeJpeg(bytesOf(data), none);
     QVERIFY(!info.ok());
     QVERIFY(!img.ok());
     QCOMPARE(imagePoolStats().mapped, before.mapped); // refused before allocating
@@ -564,7 +561,7 @@ void TestJpeg::progressIncreasesAcrossScans()
     e.subsample = true;
     const QByteArray file = encode(src, e);
     Recorder r;
-    auto img = decodeJpeg(span(file), r);
+    auto img = decodeJpeg(bytesOf(file), r);
     QVERIFY(img.ok());
     QVERIFY(r.values.size() >= 20);
     QVERIFY(std::is_sorted(r.values.begin(), r.values.end()));
@@ -594,9 +591,9 @@ void TestJpeg::cancelAndThrowingObserverStop()
     Recorder r;
     (throws ? r.throwAt : r.cancelAfter) = 2;
     if (throws) {
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)decodeJpeg(span(file), r));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)decodeJpeg(bytesOf(file), r));
     } else {
-        auto img = decodeJpeg(span(file), r);
+        auto img = decodeJpeg(bytesOf(file), r);
         QVERIFY(!img.ok());
         QCOMPARE(img.error().message, std::string("JPEG: cancelled"));
     }
@@ -624,7 +621,7 @@ void TestJpeg::endlessScansRefused()
     DecodeObserver none;
     QElapsedTimer t;
     t.start();
-    auto img = decodeJpeg(span(hostile), none);
+    auto img = decodeJpeg(bytesOf(hostile), none);
     QVERIFY(!img.ok());
     QVERIFY2(QString::fromStdString(img.error().message).contains(QLatin1String("scans")),
              img.error().message.c_str());
@@ -663,11 +660,11 @@ void TestJpeg::corpus()
     DecodeObserver none;
     QElapsedTimer t;
     t.start();
-    auto img = decodeJpegWith(span(data), none, JpegOptions{false});
+    auto img = decodeJpegWith(bytesOf(data), none, JpegOptions{false});
     QVERIFY(t.elapsed() < 5000);
     if (expectation == QLatin1String("valid"))
         QVERIFY2(img.ok(), img.ok() ? "" : img.error().message.c_str());
-    auto info = readJpegInfo(span(data));
+    auto info = readJpegInfo(bytesOf(data));
     if (img.ok()) {
         QVERIFY(info.ok());
         QCOMPARE(QSize(info->width, info->height), img->size());
@@ -694,10 +691,10 @@ void TestJpeg::corpus()
         QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
 
     // With orientation on, the upright image is the reference turned as the tag says.
-    const int o = readJpegOrientation(span(data));
+    const int o = readJpegOrientation(bytesOf(data));
     if (o == 1)
         return;
-    auto upright = decodeJpeg(span(data), none);
+    auto upright = decodeJpeg(bytesOf(data), none);
     QVERIFY(upright.ok());
     for (int y = 0; y < ref.height(); y += 7)
         for (int x = 0; x < ref.width(); x += 7) {

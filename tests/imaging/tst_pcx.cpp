@@ -1,12 +1,15 @@
 #include "imaging/decoders/Pcx.h"
 
+#include "common/DecoderTest.h"
+
 #include <QTest>
 
 using namespace oxlume::imaging;
+namespace test = oxlume::test;
+using test::bytesOf;
+using test::raw;
 
 namespace {
-
-Bytes bytesOf(const QByteArray &a) { return {reinterpret_cast<const std::byte *>(a.constData()), size_t(a.size())}; }
 
 void put16(QByteArray &a, int at, int v)
 {
@@ -35,14 +38,6 @@ QByteArray pcx(const Spec &s)
     return a + s.data;
 }
 
-QByteArray raw(std::initializer_list<int> v)
-{
-    QByteArray a;
-    for (int b : v)
-        a.append(char(b));
-    return a;
-}
-
 QList<QRgb> pixels(const QImage &img)
 {
     QList<QRgb> out;
@@ -52,18 +47,7 @@ QList<QRgb> pixels(const QImage &img)
     return out;
 }
 
-QImage decodeOk(const QByteArray &file)
-{
-    DecodeObserver obs;
-    auto r = decodePcx(bytesOf(file), obs);
-    if (!r)
-        qWarning("%s", r.error().message.c_str());
-    return r ? r.value() : QImage();
-}
-
-struct Cancel : DecodeObserver {
-    bool cancelled() const override { return true; }
-};
+QImage decodeOk(const QByteArray &file) { return test::decodeOrWarn(decodePcx, file); }
 
 constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF,
                kBlack = 0xFF000000;
@@ -153,11 +137,7 @@ void TestPcx::rejectsBadHeaders()
 {
     QFETCH(QByteArray, data);
     QFETCH(QString, message);
-    DecodeObserver obs;
-    auto r = decodePcx(bytesOf(data), obs);
-    QVERIFY(!r);
-    QVERIFY2(QString::fromStdString(r.error().message).startsWith(message), r.error().message.c_str());
-    QVERIFY(!readPcxInfo(bytesOf(data)));
+    test::verifyRejected(decodePcx, readPcxInfo, data, message);
 }
 
 void TestPcx::decodesEveryLayout_data()
@@ -290,7 +270,7 @@ void TestPcx::cancels()
 {
     Spec s;
     s.width = 2, s.height = 500, s.encoding = 0, s.data = QByteArray(1000, '\0');
-    Cancel cancel;
+    test::CancelAtOnce cancel;
     auto r = decodePcx(bytesOf(pcx(s)), cancel);
     QVERIFY(!r);
     QCOMPARE(QString::fromStdString(r.error().message), QStringLiteral("PCX: cancelled"));

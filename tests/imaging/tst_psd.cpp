@@ -5,6 +5,7 @@
 #include "imaging/decoders/PsdInternal.h"
 
 #include "common/Corpus.h"
+#include "common/DecoderTest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,6 +17,7 @@
 
 using namespace oxlume;
 using namespace oxlume::imaging;
+using oxlume::test::bytesOf;
 using Pixels = std::vector<QRgb>;
 
 namespace {
@@ -106,15 +108,10 @@ QByteArray layerCount(int count, int version = 1)
     return bytes({2}, version == 2 ? 8 : 4) + bytes({count & 0xFFFF}, 2);
 }
 
-Bytes span(const QByteArray &a)
-{
-    return {reinterpret_cast<const std::byte *>(a.constData()), size_t(a.size())};
-}
-
 Result<QImage> decode(const QByteArray &file)
 {
     DecodeObserver observer;
-    return decodePsd(span(file), observer);
+    return decodePsd(bytesOf(file), observer);
 }
 
 Pixels pixels(const QImage &image)
@@ -268,7 +265,7 @@ void TestPsd::headerGuards_data()
         change(p);
         return p.build();
     };
-    QVERIFY(sniffPsd(span(good)) && !sniffPsd(span(patched(5, bytes({3})))) && !sniffPsd(span(good.left(5))));
+    QVERIFY(sniffPsd(bytesOf(good)) && !sniffPsd(bytesOf(patched(5, bytes({3})))) && !sniffPsd(bytesOf(good.left(5))));
 
     QTest::newRow("short") << good.left(20) << QStringLiteral("ends inside the 26-byte header");
     QTest::newRow("signature") << patched(0, "8BPX") << QStringLiteral("signature is not 8BPS");
@@ -334,7 +331,7 @@ void TestPsd::damagedRleStaysInItsRow()
 {
     uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     const QByteArray packed = bytes({128, 0x81, 5}); // a no-op header, then a 128-byte run
-    QCOMPARE(psd::unpackBits(span(packed), out, 3), size_t(3));
+    QCOMPARE(psd::unpackBits(bytesOf(packed), out, 3), size_t(3));
     QCOMPARE(out[3], uint8_t(0xEE));
 
     Psd p = make(1, 8, {bytes({0, 0, 0, 0})});
@@ -408,13 +405,13 @@ void TestPsd::progressAndCancel()
     p.height = 500, p.compression = 1;
     const QByteArray file = p.build();
     Recorder recorder;
-    QVERIFY(decodePsd(span(file), recorder).ok());
+    QVERIFY(decodePsd(bytesOf(file), recorder).ok());
     QVERIFY(recorder.calls.size() >= 50 && recorder.calls.size() <= 200);
     QVERIFY(std::is_sorted(recorder.calls.begin(), recorder.calls.end()));
     QCOMPARE(recorder.calls.back(), int64_t(500));
     recorder.calls.clear();
     recorder.cancelAfter = 3;
-    auto cancelled = decodePsd(span(file), recorder);
+    auto cancelled = decodePsd(bytesOf(file), recorder);
     QVERIFY(!cancelled.ok());
     QCOMPARE(cancelled.error().message, std::string("PSD: cancelled"));
 }
@@ -459,8 +456,8 @@ void TestPsd::corpus()
             return;
     // Its composite holds straight colour, which the reference unmattes all the same.
     const bool alphaOnly = path.endsWith(QLatin1String("gen_rgba8.psd"));
-    const int depth = psd::parseHeader(span(data))->depth;
-    const auto mode = psd::parseHeader(span(data))->mode;
+    const int depth = psd::parseHeader(bytesOf(data))->depth;
+    const auto mode = psd::parseHeader(bytesOf(data))->mode;
     const bool rough = mode == psd::ColorMode::Cmyk || mode == psd::ColorMode::Lab ||
                        mode == psd::ColorMode::Multichannel || mode == psd::ColorMode::Duotone;
     const QImage ours = image->convertToFormat(QImage::Format_ARGB32);

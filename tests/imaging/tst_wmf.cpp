@@ -4,6 +4,7 @@
 #include "imaging/decoders/WmfPlayer.h"
 
 #include "common/Corpus.h"
+#include "common/DecoderTest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +16,7 @@
 
 using namespace oxlume::imaging;
 namespace test = oxlume::test;
+using test::bytesOf;
 
 namespace {
 
@@ -91,11 +93,6 @@ private:
 // COLORREF values (0x00bbggrr) and what they decode to.
 constexpr uint32_t kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
 const QRgb kWhite = qRgb(255, 255, 255);
-
-Bytes bytesOf(const QByteArray &b)
-{
-    return Bytes(reinterpret_cast<const std::byte *>(b.constData()), size_t(b.size()));
-}
 
 oxlume::Result<QImage> decode(const QByteArray &file)
 {
