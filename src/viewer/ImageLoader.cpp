@@ -189,14 +189,16 @@ void ImageLoader::handOverRequested()
             return;
         path = m_handOverPath;
     }
+    bool moved = false;
     try {
-        HandOverImage(path);
+        moved = HandOverImage(path);
     } catch (...) {
         // Nothing of the hand-over reaches the worker; it must be released either way.
     }
     {
         std::lock_guard lock(m_nameLock);
         m_handOverPending = false;
+        m_handedOver = moved;
     }
     m_wake.notify_all();
 }

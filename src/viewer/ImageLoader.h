@@ -121,6 +121,7 @@ private:
                                    // written by foreground loads)
     std::uint64_t m_requestSerial = 0; // counts background requests; wakes the worker
     bool m_handOverPending = false;
+    bool m_handedOver = false; // what the last hand-over did
     std::string m_handOverPath;
 
     std::atomic<bool> m_parked{true};

@@ -67,14 +67,17 @@ void TViewerThread::Execute()
             std::lock_guard lock(m_loader.m_nameLock);
             wanted = m_loader.stillWanted(path);
         }
-        if (wanted)
-            handOver(path); // no lock held while the user-interface thread works
+        // No lock is held while the user-interface thread works.
+        const bool shown = wanted && handOver(path);
 
         // Checking and parking are one step under NameLock, so a request recorded after
-        // the check still wakes the worker. Only a newer background request sends it round
-        // again: one made in foreground mode after the setting changed is not its business.
+        // the check still wakes the worker. The worker rests once its image is on screen
+        // and still the one asked for; a file asked for again after it was passed over is
+        // not on screen, so it goes round again. Only a newer background request counts:
+        // one made in foreground mode after the setting changed is not its business.
         std::unique_lock lock(m_loader.m_nameLock);
-        if (!m_loader.stillWanted(path) && m_loader.m_requestSerial != taken)
+        const bool satisfied = shown && m_loader.stillWanted(path);
+        if (!satisfied && m_loader.m_requestSerial != taken)
             continue;
         if (!park(lock, m_loader.m_requestSerial))
             return;
@@ -111,7 +114,7 @@ void TViewerThread::loadRequest(const std::string &path)
     }
 }
 
-void TViewerThread::handOver(const std::string &path)
+bool TViewerThread::handOver(const std::string &path)
 {
     ImageLoader &loader = m_loader;
     {
@@ -120,13 +123,20 @@ void TViewerThread::handOver(const std::string &path)
         loader.m_handOverPath = path;
     }
     const std::uint64_t ring = 1;
-    if (::write(loader.m_handOverBell, &ring, sizeof ring) != sizeof ring)
-        return; // cannot happen short of a counter overflow; the next request retries
+    if (::write(loader.m_handOverBell, &ring, sizeof ring) != sizeof ring) {
+        std::lock_guard lock(loader.m_nameLock); // only on a counter overflow
+        loader.m_handOverPending = false;
+        return false;
+    }
 
     // The user-interface thread may never get to it at exit; the exit flag releases us.
     std::unique_lock lock(loader.m_nameLock);
     loader.m_wake.wait(lock, [&] { return !loader.m_handOverPending || stopRequested(); });
-    loader.m_handOverPending = false;
+    if (loader.m_handOverPending) {
+        loader.m_handOverPending = false;
+        return false;
+    }
+    return loader.m_handedOver;
 }
 
 } // namespace oxlume

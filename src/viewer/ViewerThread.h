@@ -27,8 +27,9 @@ private:
     bool park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen);
     bool stopRequested() const;
     void loadRequest(const std::string &path);
-    // Has the user-interface thread run the hand-over and waits; false when it gave up.
-    void handOver(const std::string &path);
+    // Has the user-interface thread run the hand-over and waits for it; true when the image
+    // was moved into the image area, false when it was passed over or the wait given up.
+    bool handOver(const std::string &path);
 
     ImageLoader &m_loader;
     std::thread m_thread;
