@@ -436,6 +436,31 @@ HKEY newHandle(Hive hive, std::string file, std::vector<std::string> path)
     return handle;
 }
 
+// The full path of subKey below key, and the names it adds in parts; ERROR_INVALID_HANDLE or
+// ERROR_INVALID_PARAMETER when the handle or the sub-key is bad.
+LONG pathBelow(HKEY key, const std::string &subKey, std::vector<std::string> &path,
+               std::vector<std::string> &parts)
+{
+    if (!isValid(key))
+        return ERROR_INVALID_HANDLE;
+    if (!splitKeyPath(subKey, parts))
+        return ERROR_INVALID_PARAMETER;
+    path = key->path;
+    path.insert(path.end(), parts.begin(), parts.end());
+    return ERROR_SUCCESS;
+}
+
+// Applies change to the handle's key in one save of its hive; ERROR_KEY_DELETED when the key
+// is gone by then.
+template <typename Change>
+LONG modifyKey(HKEY key, Change change)
+{
+    return modifyHive(fileOf(key), key->hive, [&](reg::RegKey &t) -> LONG {
+        reg::RegKey *k = t.find(key->path);
+        return k ? change(*k) : ERROR_KEY_DELETED;
+    });
+}
+
 } // namespace
 
 const HKEY HKEY_CURRENT_USER = &g_currentUser;
@@ -453,14 +478,10 @@ LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *d
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (!isValid(root))
-        return ERROR_INVALID_HANDLE;
-    std::vector<std::string> parts;
-    if (!splitKeyPath(subKey, parts))
-        return ERROR_INVALID_PARAMETER;
+    std::vector<std::string> path, parts;
+    if (const LONG rc = pathBelow(root, subKey, path, parts); rc != ERROR_SUCCESS)
+        return rc;
     const std::string file = fileOf(root);
-    std::vector<std::string> path = root->path;
-    path.insert(path.end(), parts.begin(), parts.end());
 
     // Opening an existing key needs no write.
     const reg::RegKey &tree = treeFor(file, root->hive, readHiveFile(file));
@@ -492,14 +513,10 @@ LONG RegOpenKeyEx(HKEY root, const std::string &subKey, HKEY *result)
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (!isValid(root))
-        return ERROR_INVALID_HANDLE;
-    std::vector<std::string> parts;
-    if (!splitKeyPath(subKey, parts))
-        return ERROR_INVALID_PARAMETER;
+    std::vector<std::string> path, parts;
+    if (const LONG rc = pathBelow(root, subKey, path, parts); rc != ERROR_SUCCESS)
+        return rc;
     const std::string file = fileOf(root);
-    std::vector<std::string> path = root->path;
-    path.insert(path.end(), parts.begin(), parts.end());
     const reg::RegKey &tree = treeFor(file, root->hive, readHiveFile(file));
     if (!tree.find(path))
         return tree.find(root->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -546,11 +563,8 @@ LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const voi
     if (!validValueName(valueName) || (size && !data) || size > kMaxValueDataSize)
         return ERROR_INVALID_PARAMETER;
     std::string bytes(static_cast<const char *>(data), size);
-    return modifyHive(fileOf(key), key->hive, [&](reg::RegKey &t) {
-        reg::RegKey *k = t.find(key->path);
-        if (!k)
-            return ERROR_KEY_DELETED;
-        k->setValue(valueName, type, std::move(bytes));
+    return modifyKey(key, [&](reg::RegKey &k) {
+        k.setValue(valueName, type, std::move(bytes));
         return ERROR_SUCCESS;
     });
 }
@@ -565,24 +579,17 @@ LONG RegDeleteValue(HKEY key, const std::string &valueName)
         return ERROR_KEY_DELETED;
     if (!current->findValue(valueName))
         return ERROR_FILE_NOT_FOUND;
-    return modifyHive(fileOf(key), key->hive, [&](reg::RegKey &t) {
-        reg::RegKey *k = t.find(key->path);
-        if (!k)
-            return ERROR_KEY_DELETED;
-        return k->removeValue(valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return modifyKey(key, [&](reg::RegKey &k) {
+        return k.removeValue(valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
 
 LONG RegDeleteKey(HKEY key, const std::string &subKey)
 {
     std::lock_guard guard(g_mutex);
-    if (!isValid(key))
-        return ERROR_INVALID_HANDLE;
-    std::vector<std::string> parts;
-    if (!splitKeyPath(subKey, parts))
-        return ERROR_INVALID_PARAMETER;
-    std::vector<std::string> target = key->path;
-    target.insert(target.end(), parts.begin(), parts.end());
+    std::vector<std::string> target, parts;
+    if (const LONG rc = pathBelow(key, subKey, target, parts); rc != ERROR_SUCCESS)
+        return rc;
     if (target.empty())
         return ERROR_ACCESS_DENIED; // a root
     const std::string file = fileOf(key);
