@@ -73,6 +73,9 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
       m_options(options),
       m_hooks(std::move(hooks))
 {
+    m_handOverBell = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_handOverBell < 0)
+        throw ProgramError("Cannot create the decoder's hand-over event");
     const auto progress = [this](imaging::TImager *sender, int16_t percent) {
         Imager1ProgressStatus(sender, percent);
     };
@@ -82,9 +85,6 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     timUpdates.setInterval(kUpdateInterval);
     connect(&timUpdates, &QTimer::timeout, this, &ImageLoader::timUpdatesTimer);
 
-    m_handOverBell = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_handOverBell < 0)
-        throw ProgramError("Cannot create the decoder's hand-over event");
     m_handOverNotifier = std::make_unique<QSocketNotifier>(m_handOverBell, QSocketNotifier::Read);
     connect(m_handOverNotifier.get(), &QSocketNotifier::activated, this,
             &ImageLoader::handOverRequested);
@@ -97,6 +97,7 @@ ImageLoader::~ImageLoader()
     m_stopping = true;
     DecoderImager.setEnableProgressEvent(false);
     {
+        // Orders the flag with a worker about to wait, so the wake-up is not missed.
         std::lock_guard lock(m_nameLock);
     }
     m_wake.notify_all();
@@ -113,7 +114,7 @@ void ImageLoader::prepareForExit()
     timUpdates.stop();
     DecoderImager.setEnableProgressEvent(false);
     {
-        std::lock_guard lock(m_nameLock);
+        std::lock_guard lock(m_nameLock); // as in the destructor
     }
     m_wake.notify_all();
 }
