@@ -489,11 +489,9 @@ LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *d
     if (!tree.find(path)) {
         if (!tree.find(root->path))
             return ERROR_KEY_DELETED;
-        const LONG rc = modifyHive(file, root->hive, [&](reg::RegKey &t) {
-            reg::RegKey *key = t.find(root->path);
-            if (!key)
-                return ERROR_KEY_DELETED;
-            how = t.find(path) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        const LONG rc = modifyKey(root, [&](reg::RegKey &parent) {
+            how = parent.find(parts) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+            reg::RegKey *key = &parent;
             for (const std::string &p : parts)
                 key = &key->addSubKey(p);
             return ERROR_SUCCESS;
