@@ -3,11 +3,12 @@
 
 #include "dialogs/AboutForm.h"
 
+#include "common/Modal.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -20,22 +21,9 @@ namespace {
 // Returns the dialog that opened (null if none did).
 TfrmAbout *openAbout(const std::function<void(TfrmAbout *)> &whileOpen = {})
 {
-    TfrmAbout *opened = nullptr;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<TfrmAbout *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll.stop();
-        opened = dialog;
-        if (whileOpen)
-            whileOpen(dialog);
+    return test::runWithModal<TfrmAbout>(ShowAboutBox, whileOpen, [](TfrmAbout *dialog) {
         QTest::mouseClick(dialog->btnClose, Qt::LeftButton);
     });
-    poll.start();
-    ShowAboutBox();
-    return opened;
 }
 
 } // namespace

@@ -5,11 +5,12 @@
 #include "dialogs/HintSettings.h"
 #include "platform/Errors.h"
 
+#include "common/Modal.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include <cmath>
@@ -43,23 +44,7 @@ void closeDialog(TfrmHint *dialog, CloseBy how)
 bool runModal(const std::function<void()> &show,
               const std::function<void(TfrmHint *)> &whileOpen = {}, CloseBy how = CloseBy::Button)
 {
-    bool opened = false;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<TfrmHint *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll.stop();
-        opened = true;
-        if (whileOpen)
-            whileOpen(dialog);
-        if (dialog->isVisible())
-            closeDialog(dialog, how);
-    });
-    poll.start();
-    show();
-    return opened;
+    return test::runWithModal<TfrmHint>(show, whileOpen, [how](TfrmHint *dialog) { closeDialog(dialog, how); });
 }
 
 } // namespace
