@@ -1,10 +1,13 @@
 #include "shell/FileNameFunctions.h"
 #include "shell/StringFunctions.h"
 
+#include "common/TestEnv.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 using namespace oxlume;
 
@@ -197,8 +200,8 @@ void TestPaths::specialFoldersFromUserDirs()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QByteArray homePath = QFile::encodeName(home.path());
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", homePath);
+    auto env = std::make_unique<test::ScopedEnv>(); // HOME back before the checks
+    env->set("HOME", homePath);
     qputenv("XDG_CONFIG_HOME", homePath + "/config");
     QDir(home.path()).mkpath(QStringLiteral("config"));
     if (!folder.isEmpty())
@@ -213,7 +216,7 @@ void TestPaths::specialFoldersFromUserDirs()
         usesFolder ? (homePath + "/" + folder).toStdString() : homePath.toStdString();
     const std::string desktop = DesktopPath();
     const std::string documents = DocumentsPath();
-    qputenv("HOME", oldHome);
+    env.reset();
     QCOMPARE(QByteArray::fromStdString(desktop), QByteArray::fromStdString(expected));
     if (!folder.isEmpty() && !folder.contains('"'))
         QCOMPARE(QByteArray::fromStdString(documents), homePath + "/" + folder);
@@ -227,10 +230,12 @@ void TestPaths::specialFoldersFallBackToHome()
     QCOMPARE(DesktopPath(), HomePath());
     QCOMPARE(DocumentsPath(), HomePath());
 
-    const QByteArray oldHome = qgetenv("HOME");
-    qunsetenv("HOME");
-    const std::string home = HomePath(); // from the password database
-    qputenv("HOME", oldHome);
+    std::string home;
+    {
+        test::ScopedEnv env;
+        env.unset("HOME");
+        home = HomePath(); // from the password database
+    }
     QVERIFY(!home.empty());
     QVERIFY(!DesktopPath().empty());
 }
