@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
+  dbus-daemon
 )
 
 # The benchmarks also time other programs on the same files; only they need these.
