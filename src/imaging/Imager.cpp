@@ -9,11 +9,21 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QRegion>
+#include <QCoreApplication>
 #include <QScrollBar>
 #include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <unistd.h>
 
 namespace oxlume::imaging {
 
@@ -61,11 +71,53 @@ private:
     int m_last = -1;
 };
 
+// Fallback start for the start-up measurement: set when the library is loaded, which misses
+// exec and the dynamic linker.
+const auto kLoadedAt = std::chrono::steady_clock::now();
+
+// Milliseconds since this process started. The kernel's start time (field 22 of
+// /proc/self/stat, clock ticks since boot) includes exec and library loading, in steps of
+// one tick (10 ms).
+double msSinceProcessStart()
+{
+    std::ifstream in("/proc/self/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t commEnd = stat.rfind(')'); // the command name may hold spaces and ')'
+    timespec now{};
+    if (commEnd != std::string::npos && clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
+        std::istringstream fields(stat.substr(commEnd + 1));
+        std::string field;
+        for (int i = 3; i <= 22 && fields >> field; ++i) {
+            if (i != 22)
+                continue;
+            const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+            const double started = std::strtod(field.c_str(), nullptr) / ticksPerSecond;
+            if (ticksPerSecond > 0)
+                return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
+        }
+    }
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt).count();
+}
+
 } // namespace
 
+// Shared between an instance and the reductions it started on the worker: a worker posts its
+// result only while `imager` is set, and the destructor clears it under the same lock, so a
+// result is either queued before the instance goes (and dropped by ~QObject with the
+// instance's other posted events) or never sent.
+struct TImager::ScaleChannel {
+    std::mutex mutex;
+    TImager *imager = nullptr;
+    // The image being shown; a queued reduction of another image is skipped unstarted.
+    std::atomic<qint64> shownKey{0};
+};
+
 TImager::TImager(QWidget *parent)
-    : QAbstractScrollArea(parent), m_ownerThread(QThread::currentThread())
+    : QAbstractScrollArea(parent), m_ownerThread(QThread::currentThread()),
+      m_scaleChannel(std::make_shared<ScaleChannel>())
 {
+    m_scaleChannel->imager = this;
     setFrameShape(QFrame::NoFrame);
     viewport()->setMouseTracking(true);
     // The paint event covers every pixel; Qt need not clear the area first.
@@ -75,7 +127,11 @@ TImager::TImager(QWidget *parent)
     verticalScrollBar()->setSingleStep(kScrollStep);
 }
 
-TImager::~TImager() = default;
+TImager::~TImager()
+{
+    const std::lock_guard<std::mutex> lock(m_scaleChannel->mutex);
+    m_scaleChannel->imager = nullptr;
+}
 
 bool TImager::onOwnerThread() const { return QThread::currentThread() == m_ownerThread; }
 
@@ -253,6 +309,7 @@ void TImager::refreshView(bool keepCentre)
     }
     const bool newImage = m_shown.cacheKey() != m_data.image.cacheKey();
     m_shown = m_data.image;
+    m_scaleChannel->shownKey.store(m_shown.cacheKey());
     updateScrollBars();
     if (keepCentre || newImage) {
         const QSize c = viewGeometry().contentSize();
@@ -296,13 +353,92 @@ void TImager::paintEvent(QPaintEvent *event)
             painter.fillRect(r, m_backColor);
     }
     if (g.isReduction()) {
-        painter.drawImage(target.topLeft(), m_cache.scaled(m_shown, target.size()));
+        paintReduced(painter, target);
     } else if (target.size() == m_shown.size()) {
         painter.drawImage(target.topLeft(), m_shown);
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, g.scale() < kNearestFromScale);
         painter.drawImage(target, m_shown);
     }
+    noteFirstPaint();
+}
+
+void TImager::paintReduced(QPainter &painter, const QRect &target)
+{
+    const QSize size = target.size();
+    if (const QImage *cached = m_cache.find(m_shown, size)) {
+        painter.drawImage(target.topLeft(), *cached);
+        return;
+    }
+    if (qint64(m_shown.width()) * m_shown.height() < m_backgroundScaleFrom) {
+        painter.drawImage(target.topLeft(), m_cache.scaled(m_shown, size));
+        return;
+    }
+    // A 24 MP photo takes tens of milliseconds to average down, too long for this thread.
+    // Meanwhile nearest sampling straight into the target costs only the target's pixels.
+    if (m_failedKey != m_shown.cacheKey())
+        startBackgroundScale(size);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(target, m_shown);
+}
+
+void TImager::startBackgroundScale(QSize size)
+{
+    // One at a time: its landing repaints, and that paint asks for whatever is current then.
+    if (m_scaleInFlight)
+        return;
+    m_scaleInFlight = true;
+    const std::shared_ptr<ScaleChannel> channel = m_scaleChannel;
+    const QImage source = m_shown;
+    const qint64 key = source.cacheKey();
+    QThreadPool::globalInstance()->start([channel, source, key, size] {
+        QImage scaled;
+        if (channel->shownKey.load() == key) {
+            try {
+                scaled = reduceForPainting(source, size);
+            } catch (const std::exception &) {
+                // Short of memory: lands empty, and the sampled picture stays.
+            }
+        }
+        const std::lock_guard<std::mutex> lock(channel->mutex);
+        if (TImager *imager = channel->imager)
+            QMetaObject::invokeMethod(
+                imager, [imager, key, size, scaled] { imager->backgroundScaleLanded(key, size, scaled); },
+                Qt::QueuedConnection);
+    });
+}
+
+void TImager::backgroundScaleLanded(qint64 key, QSize size, const QImage &scaled)
+{
+    m_scaleInFlight = false;
+    if (key == m_shown.cacheKey()) {
+        if (scaled.isNull())
+            m_failedKey = key; // don't retry in a loop; the sampled picture stays
+        else
+            m_cache.store(key, size, scaled);
+    }
+    // Shows the result, or, when it came too late, asks for the reduction of what is current.
+    if (m_autoRepaint.load())
+        viewport()->update();
+}
+
+// The start-up measurement (see the header). Queued, so that it runs once this frame has
+// been flushed to the display: that is when the user first sees the image.
+void TImager::noteFirstPaint()
+{
+    static const bool measuring = qgetenv("OXLUME_EXIT_AFTER_FIRST_PAINT") == "1";
+    static bool queued = false;
+    if (!measuring || queued || !isVisible() || !QCoreApplication::instance())
+        return;
+    queued = true;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            std::fprintf(stderr, "first-paint %.1f\n", msSinceProcessStart());
+            std::fflush(stderr);
+            std::_Exit(0);
+        },
+        Qt::QueuedConnection);
 }
 
 void TImager::resizeEvent(QResizeEvent *event)

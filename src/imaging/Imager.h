@@ -11,7 +11,12 @@
 // Called from such a thread they change the image only and never touch the widget; the
 // view of that instance catches up at the next change made on its own thread.
 // Everything else (painting properties, AutoRepaint, BackColor) belongs to the creating
-// thread.
+// thread. Reductions of large images for painting run on Qt's global thread pool on a copy
+// of the image handle; their result comes back to the creating thread as a queued call.
+//
+// OXLUME_EXIT_AFTER_FIRST_PAINT=1 in the environment exists only to measure start-up: once
+// a visible instance has painted an image and the frame has gone to the display, the
+// process prints "first-paint <ms since process start>" to stderr and ends at once.
 //
 // Events: OnProgressStatus is a callback run directly on the loading thread. The widget
 // events are signals: clicked (OnClick), doubleClicked (OnDblClick), entered (OnEnter,
@@ -25,12 +30,16 @@
 #include <QColor>
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+class QPainter;
 
 namespace oxlume::imaging {
 
@@ -96,6 +105,16 @@ public:
     // Number of area-averaged reductions made for painting (cache misses).
     int scaleCount() const { return m_cache.scaleCount(); }
 
+    // Images of at least this many pixels are reduced for painting on a worker: until the
+    // smooth copy lands, a cache miss paints a quick sampled reduction, so the first paint
+    // of a large photo never stalls the window. Smaller images reduce at once, in the paint
+    // itself. 0 sends every reduction to the worker; default kBackgroundScaleFrom.
+    static constexpr qint64 kBackgroundScaleFrom = 4'000'000;
+    qint64 backgroundScaleFrom() const { return m_backgroundScaleFrom; }
+    void setBackgroundScaleFrom(qint64 pixels) { m_backgroundScaleFrom = std::max<qint64>(0, pixels); }
+    // True while a reduction runs on the worker.
+    bool isScalingInBackground() const { return m_scaleInFlight; }
+
 signals:
     void clicked();
     void doubleClicked();
@@ -130,6 +149,10 @@ private:
     void updateScrollBars();
     QPoint scrollPosition() const;
     bool onOwnerThread() const;
+    void paintReduced(QPainter &painter, const QRect &target);
+    void startBackgroundScale(QSize size);
+    void backgroundScaleLanded(qint64 key, QSize size, const QImage &scaled);
+    void noteFirstPaint();
 
     mutable ImageData m_data; // mutable: reading the image applies a pending tone change
     const void *m_ownerThread; // QThread that created the instance
@@ -137,6 +160,12 @@ private:
     // Painting state, owner thread only.
     QImage m_shown; // the image as last painted; lags m_data.image while AutoRepaint is off
     ScaledImageCache m_cache;
+    qint64 m_backgroundScaleFrom = kBackgroundScaleFrom;
+    bool m_scaleInFlight = false; // at most one worker reduction per instance at a time
+    qint64 m_failedKey = 0;       // image whose reduction could not be made (memory)
+    // Lets a worker's result find this instance, or learn that it is gone.
+    struct ScaleChannel;
+    std::shared_ptr<ScaleChannel> m_scaleChannel;
     std::atomic<bool> m_autoRepaint{true};
     imaging::PaintSizeMode m_mode = imaging::PaintSizeMode::Fit;
     float m_zoom = 100.0f;

@@ -237,22 +237,42 @@ QImage areaAverageScale(const QImage &sourceIn, QSize size)
     return out;
 }
 
+QImage reduceForPainting(const QImage &source, QSize size)
+{
+    // Straight alpha would bleed the colour of transparent pixels into their neighbours.
+    if (source.format() == QImage::Format_ARGB32)
+        return areaAverageScale(source.convertToFormat(QImage::Format_ARGB32_Premultiplied), size);
+    return areaAverageScale(source, size);
+}
+
 const QImage &ScaledImageCache::scaled(const QImage &source, QSize size)
 {
     if (source.isNull()) {
         clear();
         return m_scaled;
     }
-    if (source.cacheKey() != m_key || size != m_size || m_scaled.isNull()) {
-        // Straight alpha would bleed the colour of transparent pixels into their neighbours.
-        m_scaled = source.format() == QImage::Format_ARGB32
-                       ? areaAverageScale(source.convertToFormat(QImage::Format_ARGB32_Premultiplied), size)
-                       : areaAverageScale(source, size);
-        m_key = source.cacheKey();
-        m_size = size;
-        ++m_scaleCount;
-    }
+    if (!find(source, size))
+        store(source.cacheKey(), size, reduceForPainting(source, size));
     return m_scaled;
+}
+
+const QImage *ScaledImageCache::find(const QImage &source, QSize size) const
+{
+    if (source.isNull() || m_scaled.isNull() || source.cacheKey() != m_key || size != m_size)
+        return nullptr;
+    return &m_scaled;
+}
+
+void ScaledImageCache::store(qint64 key, QSize size, const QImage &scaled)
+{
+    ++m_scaleCount;
+    if (scaled.isNull()) {
+        clear();
+        return;
+    }
+    m_scaled = scaled;
+    m_key = key;
+    m_size = size;
 }
 
 void ScaledImageCache::clear()

@@ -15,6 +15,10 @@ namespace oxlume::imaging {
 // null image.
 QImage areaAverageScale(const QImage &source, QSize size);
 
+// The reduction a painted image gets: areaAverageScale, with straight alpha premultiplied
+// first. Pure, so it may run on any thread on its own copy of the handle.
+QImage reduceForPainting(const QImage &source, QSize size);
+
 // One scaled copy of one image, kept until the image or the size changes: repaints at the
 // same size cost nothing. Not thread-safe; belongs to the painting thread.
 class ScaledImageCache {
@@ -22,6 +26,11 @@ public:
     // The image scaled to size, from the cache when the same image (same cacheKey) was
     // last asked for at the same size.
     const QImage &scaled(const QImage &source, QSize size);
+    // The cached copy when it is source at size, else nullptr; computes nothing.
+    const QImage *find(const QImage &source, QSize size) const;
+    // Keeps scaled, made elsewhere (on a worker) from the image with cacheKey key, as the
+    // copy for size; counts as one scaling run. A null scaled is not kept.
+    void store(qint64 key, QSize size, const QImage &scaled);
     void clear();
     // Number of scaling runs so far; lets tests and benchmarks see cache hits.
     int scaleCount() const { return m_scaleCount; }

@@ -9,7 +9,9 @@
 #include <QApplication>
 #include <QProcess>
 #include <QScrollBar>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 #include <thread>
@@ -90,6 +92,55 @@ int highDpiChild(int argc, char **argv)
     return blockMismatch(render(f.imager), smallImage(), QPoint(0, 1), 5).isEmpty() ? 0 : 2;
 }
 
+// A noisy picture: every reduction method gives a different result on it.
+QImage noisy(int w, int h, uint32_t seed)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    uint32_t state = seed;
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            state = state * 1664525u + 1013904223u;
+            row[x] = qRgb(x * 255 / w, y * 255 / h, int(state >> 24));
+        }
+    }
+    return image;
+}
+
+// The rectangle at origin equals expected pixel for pixel.
+QString areaMismatch(const QImage &out, const QImage &expected, QPoint origin)
+{
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (out.pixel(origin.x() + x, origin.y() + y) != expected.pixel(x, y))
+                return QStringLiteral("pixel %1,%2 differs").arg(x).arg(y);
+    return {};
+}
+
+// Child process: with the start-up measurement switched on, an empty or hidden control
+// paints without ending the process; the first visible image ends it with exit code 0.
+int firstPaintChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TImager hidden;
+    hidden.setBitmapList(smallImage());
+    hidden.viewport()->grab(); // painted, but not on screen
+    TImager imager;
+    imager.resize(40, 30);
+    imager.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::fputs("empty painted\n", stdout);
+    std::fflush(stdout);
+    imager.setBitmapList(smallImage());
+    clock.restart();
+    while (clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return 3; // never ended
+}
+
 std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name, const char *format)
 {
     const QString path = dir.filePath(QString::fromLatin1(name));
@@ -116,6 +167,10 @@ private slots:
     void progressOnLoadingThread();
     void disabledProgressSilencesLoad();
     void failedLoadRaisesAndEmpties();
+    void largeReductionRunsInBackground_data();
+    void largeReductionRunsInBackground();
+    void staleBackgroundReductionDiscarded();
+    void firstPaintMeasurementEndsProcess();
 };
 
 void TestImager::actualSizeIsExactAndCentred()
@@ -380,8 +435,116 @@ void TestImager::failedLoadRaisesAndEmpties()
     QVERIFY_THROWS_EXCEPTION(ProgramError, imager.LoadFile(folder + "-missing"));
 }
 
+void TestImager::largeReductionRunsInBackground_data()
+{
+    QTest::addColumn<QSize>("imageSize");
+    QTest::addColumn<qint64>("threshold");
+    QTest::addColumn<bool>("background");
+    QTest::newRow("forced") << QSize(600, 400) << qint64(0) << true;
+    QTest::newRow("below") << QSize(600, 400) << qint64(600 * 400 + 1) << false;
+    QTest::newRow("default, at it") << QSize(2500, 1600) << TImager::kBackgroundScaleFrom << true;
+    QTest::newRow("default, below") << QSize(2499, 1600) << TImager::kBackgroundScaleFrom << false;
+}
+
+// Past the threshold the first paint shows a sampled picture and leaves the smooth
+// reduction to the worker; once it lands, the painted pixels are exactly the synchronous
+// reduction, and repaints at the same size come from the cache.
+void TestImager::largeReductionRunsInBackground()
+{
+    QFETCH(QSize, imageSize);
+    QFETCH(qint64, threshold);
+    QFETCH(bool, background);
+    const QImage image = noisy(imageSize.width(), imageSize.height(), 11);
+    TImager imager;
+    imager.setBackgroundScaleFrom(threshold);
+    imager.setBackColor(QColor::fromRgb(kBack));
+    imager.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    imager.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    imager.resize(150, 120);
+    imager.setPaintSizeMode(3);
+    imager.setBitmapList(image);
+    const QImage first = render(imager); // lays the viewport out, too
+    const QRect target = imager.viewGeometry().targetDeviceRect(QPoint(0, 0));
+    QVERIFY(target.width() == 150 || target.height() == 120);
+    const QImage expected = areaAverageScale(image, target.size());
+    QCOMPARE(imager.isScalingInBackground(), background);
+    QCOMPARE(imager.scaleCount(), background ? 0 : 1);
+    if (background) {
+        // Something of the image is on screen at once: not the back colour, not the result.
+        QCOMPARE(first.pixel(target.center()) == kBack, false);
+        QVERIFY(!areaMismatch(first, expected, target.topLeft()).isEmpty());
+        render(imager); // a repaint meanwhile starts no second reduction
+        QTRY_VERIFY(!imager.isScalingInBackground());
+        QCOMPARE(imager.scaleCount(), 1);
+    }
+    const QString mismatch = areaMismatch(render(imager), expected, target.topLeft());
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QCOMPARE(imager.scaleCount(), 1);
+    QCOMPARE(imager.isScalingInBackground(), false);
+}
+
+// A reduction that lands after its image was replaced is dropped, and the new image gets
+// its own; an instance destroyed while its reduction runs is never called back.
+void TestImager::staleBackgroundReductionDiscarded()
+{
+    const QImage a = noisy(800, 600, 1);
+    const QImage b = noisy(800, 600, 2);
+    Fixture f(QSize(100, 75), 3, a);
+    f.imager.setBackgroundScaleFrom(0);
+    render(f.imager);
+    QVERIFY(f.imager.isScalingInBackground());
+    f.imager.setBitmapList(b);
+    QTRY_VERIFY(!f.imager.isScalingInBackground());
+    QCOMPARE(f.imager.scaleCount(), 0);
+    render(f.imager);
+    QVERIFY(f.imager.isScalingInBackground());
+    QTRY_VERIFY(!f.imager.isScalingInBackground());
+    QCOMPARE(f.imager.scaleCount(), 1);
+    const QString mismatch = areaMismatch(render(f.imager), areaAverageScale(b, QSize(100, 75)), QPoint(0, 0));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+
+    // A change of size is a miss too, reduced in the background like the first.
+    f.imager.resize(80, 60);
+    render(f.imager);
+    QTRY_VERIFY(!f.imager.isScalingInBackground());
+    QCOMPARE(f.imager.scaleCount(), 2);
+
+    auto gone = std::make_unique<Fixture>(QSize(100, 75), 3, a);
+    gone->imager.setBackgroundScaleFrom(0);
+    render(gone->imager);
+    QVERIFY(gone->imager.isScalingInBackground());
+    gone.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents(); // a landing sent to the destroyed instance would crash
+}
+
+void TestImager::firstPaintMeasurementEndsProcess()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("OXLUME_TST_IMAGER_FIRST_PAINT"), QStringLiteral("1"));
+    env.insert(QStringLiteral("OXLUME_EXIT_AFTER_FIRST_PAINT"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(30000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    const QString err = QString::fromUtf8(child.readAllStandardError());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(child.exitCode() == 0, qPrintable(out + err));
+    QCOMPARE(out, QStringLiteral("empty painted\n"));
+    const QRegularExpressionMatch line =
+        QRegularExpression(QStringLiteral("^first-paint (\\d+\\.\\d)$"), QRegularExpression::MultilineOption)
+            .match(err);
+    QVERIFY2(line.hasMatch(), qPrintable(err));
+    // From process start, so it includes at least the 200 ms of the empty paint.
+    const double ms = line.captured(1).toDouble();
+    QVERIFY2(ms >= 150 && ms < 30000, qPrintable(err));
+}
+
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsSet("OXLUME_TST_IMAGER_FIRST_PAINT"))
+        return firstPaintChild(argc, argv);
     if (qEnvironmentVariableIsSet("OXLUME_TST_IMAGER_HIGH_DPI"))
         return highDpiChild(argc, argv);
     QApplication app(argc, argv);
