@@ -1,0 +1,322 @@
+// Start to first sight: how long a user waits from launching the viewer on a 6000 x 4000
+// JPEG until the photo is on screen, against nsxiv on the same file in the same run.
+//
+//   bench_startup <path to the oxlume binary> [runs]
+//
+// Starts its own virtual display (Xvfb) and times, best of `runs` (5) each:
+//   oxlume    `oxlume -newinst photo.jpg` with fresh XDG folders and
+//             OXLUME_EXIT_AFTER_FIRST_PAINT=1, from launch until it exits, which it does
+//             once the first frame showing the image has gone to the display
+//   nsxiv     `nsxiv photo.jpg` from launch until the middle of its window shows the photo
+//             (polling the screen's pixels), then it is terminated
+//   qt floor  this program re-run as a bare Qt application that shows an empty window and
+//             exits after its first paint: what any Qt program pays before painting
+// and prints the times and the ratio oxlume / nsxiv (target: at most 1).
+
+#include "BenchCommon.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr int kW = 6000, kH = 4000;
+// nsxiv's window: the photo fits it exactly, so its middle shows the photo's middle.
+constexpr int kWinW = 1200, kWinH = 800;
+constexpr double kTimeoutMs = 30000;
+
+// Red follows x, green follows y, all with a little noise: compresses like a photo, and the
+// middle of the picture is a mid grey-green that neither a black screen nor a white or grey
+// window background can be mistaken for.
+QImage photoLike()
+{
+    QImage image(kW, kH, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < kH; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < kW; ++x) {
+            const int n = int(random() % 9) - 4;
+            row[x] = qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
+                          std::clamp(40 + ((x + y) / 37) % 64 + n, 0, 255));
+        }
+    }
+    return image;
+}
+
+bool isPhotoMiddle(QRgb p) { return std::abs(qRed(p) - 127) <= 24 && std::abs(qGreen(p) - 127) <= 24; }
+
+struct Child {
+    pid_t pid = -1;
+    int errFd = -1; // read end of its stderr, or -1
+};
+
+// Starts argv with the current environment plus `extra`; stdout goes to /dev/null, stderr
+// to a pipe when captureErr, else to /dev/null.
+Child spawn(const std::vector<std::string> &argv, const std::map<std::string, std::string> &extra,
+            bool captureErr)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!extra.count(entry.substr(0, entry.find('='))))
+            env.push_back(entry);
+    }
+    for (const auto &[name, value] : extra)
+        env.push_back(name + "=" + value);
+    std::vector<char *> envp, args;
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argCopy = argv;
+    for (std::string &a : argCopy)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    int pipeFds[2] = {-1, -1};
+    if (captureErr && pipe2(pipeFds, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    Child child;
+    if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+        child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pipeFds[1] >= 0)
+        close(pipeFds[1]);
+    child.errFd = pipeFds[0];
+    return child;
+}
+
+std::string readAll(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    close(fd);
+    return text;
+}
+
+// The screen's pixel at (x, y), read back from the X server.
+QRgb screenPixel(int x, int y)
+{
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, x, y, 1, 1).toImage();
+    return shot.isNull() ? 0 : shot.pixel(0, 0);
+}
+
+// One timed launch. Every poll does the same work (one pixel read back and a look at the
+// child's state, then 1 ms of sleep), whichever end it waits for, so both programs share
+// the machine with the same amount of measuring.
+struct Launch {
+    double ms = -1;     // launch to the end condition, -1 on failure
+    std::string stderrText;
+};
+
+Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                  bool waitForPixel)
+{
+    Launch result;
+    const double start = bench::nowMs();
+    Child child = spawn(argv, env, !waitForPixel);
+    if (child.pid < 0)
+        return result;
+    int status = 0;
+    bool exited = false;
+    while (bench::nowMs() - start < kTimeoutMs) {
+        const bool seen = isPhotoMiddle(screenPixel(kWinW / 2, kWinH / 2));
+        exited = waitpid(child.pid, &status, WNOHANG) == child.pid;
+        if (waitForPixel ? seen : exited) {
+            result.ms = bench::nowMs() - start;
+            break;
+        }
+        if (exited)
+            break; // ended without showing the photo
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!exited) {
+        kill(child.pid, SIGTERM);
+        waitpid(child.pid, &status, 0);
+    }
+    if (!waitForPixel && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        result.ms = -1;
+    if (child.errFd >= 0)
+        result.stderrText = readAll(child.errFd);
+    // The next launch must start from an empty screen.
+    const double cleared = bench::nowMs();
+    while (isPhotoMiddle(screenPixel(kWinW / 2, kWinH / 2)) && bench::nowMs() - cleared < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return result;
+}
+
+// A display number with neither a socket nor a lock file.
+int freeDisplay()
+{
+    for (int n = 87; n < 200; ++n) {
+        struct stat st{};
+        if (stat(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), &st) != 0 &&
+            stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) != 0)
+            return n;
+    }
+    return -1;
+}
+
+// Re-run of this program: the floor any Qt program pays to put a first frame on screen.
+int qtFloorChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    class Window : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent *) override
+        {
+            QPainter(this).fillRect(rect(), Qt::darkGray);
+            QTimer::singleShot(0, [] { std::_Exit(0); }); // after the frame is flushed
+        }
+    } window;
+    window.resize(kWinW, kWinH);
+    window.show();
+    return app.exec();
+}
+
+double best(const std::vector<double> &times)
+{
+    double b = -1;
+    for (double t : times)
+        if (t >= 0 && (b < 0 || t < b))
+            b = t;
+    return b;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (std::getenv("OXLUME_BENCH_QT_FLOOR"))
+        return qtFloorChild(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <path to oxlume> [runs]\n", argv[0]);
+        return 2;
+    }
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return 1;
+    const std::string oxlume = argv[1];
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (access(oxlume.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "%s is not an executable\n", oxlume.c_str());
+        return 2;
+    }
+
+    char dirTemplate[] = "/tmp/oxlume-bench-startup-XXXXXX";
+    if (!mkdtemp(dirTemplate))
+        return 1;
+    const std::string dir = dirTemplate;
+
+    // The photo, through cjpeg as a camera would have written it (baseline, quality 90).
+    const std::string ppm = dir + "/photo.ppm";
+    const std::string photo = dir + "/photo.jpg";
+    if (!photoLike().convertToFormat(QImage::Format_RGB888).save(QString::fromStdString(ppm), "PPM") ||
+        std::system(("cjpeg -quality 90 -outfile '" + photo + "' '" + ppm + "'").c_str()) != 0) {
+        std::fprintf(stderr, "could not write the photo (is cjpeg installed?)\n");
+        return 1;
+    }
+    std::remove(ppm.c_str());
+
+    const int display = freeDisplay();
+    const std::string displayName = ":" + std::to_string(display);
+    Child xvfb = spawn({"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24", "-br", "-nolisten", "tcp"},
+                       {}, false);
+    if (display < 0 || xvfb.pid < 0) {
+        std::fprintf(stderr, "could not start Xvfb\n");
+        return 1;
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+    for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    setenv("DISPLAY", displayName.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        // Fresh, empty XDG folders for every program: no settings, no caches, no user scripts.
+        std::map<std::string, std::string> env;
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                                 "XDG_RUNTIME_DIR"}) {
+            const std::string path = dir + "/" + name;
+            mkdir(path.c_str(), 0700);
+            env[name] = path;
+        }
+        auto oxlumeEnv = env;
+        oxlumeEnv["OXLUME_EXIT_AFTER_FIRST_PAINT"] = "1";
+        auto floorEnv = env;
+        floorEnv["OXLUME_BENCH_QT_FLOOR"] = "1";
+        const std::vector<std::string> oxlumeArgs{oxlume, "-newinst", photo};
+        const std::vector<std::string> nsxivArgs{
+            "/usr/bin/nsxiv", "-g", std::to_string(kWinW) + "x" + std::to_string(kWinH) + "+0+0", photo};
+        const bool haveNsxiv = access(nsxivArgs[0].c_str(), X_OK) == 0;
+        if (!haveNsxiv)
+            std::printf("nsxiv is not installed (scripts/install-deps.sh --bench): timing oxlume only\n");
+
+        // One untimed launch of each: the file, the libraries and the fonts in the page cache.
+        timeLaunch(oxlumeArgs, oxlumeEnv, false);
+        if (haveNsxiv)
+            timeLaunch(nsxivArgs, env, true);
+        timeLaunch({self}, floorEnv, false);
+
+        std::vector<double> ox, own, nsx, floor;
+        for (int run = 0; run < runs; ++run) {
+            const Launch o = timeLaunch(oxlumeArgs, oxlumeEnv, false);
+            ox.push_back(o.ms);
+            const size_t at = o.stderrText.find("first-paint ");
+            own.push_back(at == std::string::npos ? -1 : std::atof(o.stderrText.c_str() + at + 12));
+            if (o.ms < 0)
+                std::printf("oxlume run %d failed: %s\n", run + 1, o.stderrText.c_str());
+            if (haveNsxiv)
+                nsx.push_back(timeLaunch(nsxivArgs, env, true).ms);
+            floor.push_back(timeLaunch({self}, floorEnv, false).ms);
+        }
+        const double oxBest = best(ox), nsxBest = best(nsx), floorBest = best(floor);
+        std::printf("photo: %d x %d JPEG, %.1f MB; best of %d launches each, on an Xvfb display\n", kW, kH,
+                    double(bench::readFile(photo).size()) / 1e6, runs);
+        std::printf("reference: nsxiv, launch to photo on screen      %8.1f ms\n", nsxBest);
+        std::printf("oxlume -newinst, launch to first frame (exit)    %8.1f ms  (its own count from process "
+                    "start: %.1f ms)\n",
+                    oxBest, best(own));
+        std::printf("bare Qt window, launch to first frame (exit)     %8.1f ms  (%.2f of oxlume)\n", floorBest,
+                    oxBest > 0 ? floorBest / oxBest : 0.0);
+        if (oxBest > 0 && nsxBest > 0)
+            std::printf("ratio oxlume / nsxiv: %.2f  (target: at most 1.00)\n", oxBest / nsxBest);
+        status = oxBest > 0 ? 0 : 1;
+    }
+    kill(xvfb.pid, SIGTERM);
+    waitpid(xvfb.pid, nullptr, 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
+    return status;
+}
