@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -102,16 +103,42 @@ double msSinceProcessStart()
 
 } // namespace
 
-// Shared between an instance and the reductions it started on the worker: a worker posts its
-// result only while `imager` is set, and the destructor clears it under the same lock, so a
-// result is either queued before the instance goes (and dropped by ~QObject with the
-// instance's other posted events) or never sent.
+// Shared between an instance and the reduction it started on the worker. Work and result
+// pass through it under its mutex, never inside Qt's queues, so that the thread checker sees
+// every hand-over (Qt's own locks are invisible to it). A worker posts the landing only while
+// `imager` is set, and the destructor clears it under the same lock: a landing is either
+// queued before the instance goes (and dropped by ~QObject with its other posted events) or
+// never sent.
 struct TImager::ScaleChannel {
+    struct Job {
+        QImage image; // the source on the way out, the reduction on the way back
+        qint64 key = 0;
+        QSize size;
+    };
     std::mutex mutex;
     TImager *imager = nullptr;
-    // The image being shown; a queued reduction of another image is skipped unstarted.
+    Job job;
+    std::optional<Job> done;
+    // The image being shown; a waiting reduction of another image is skipped unstarted.
     std::atomic<qint64> shownKey{0};
 };
+
+namespace {
+
+// Channels waiting for the worker, oldest first. Never destroyed: a pool thread may still
+// look at it while the process ends.
+struct ScaleQueue {
+    std::mutex mutex;
+    std::deque<std::shared_ptr<TImager::ScaleChannel>> channels;
+};
+
+ScaleQueue &scaleQueue()
+{
+    static ScaleQueue *queue = new ScaleQueue;
+    return *queue;
+}
+
+} // namespace
 
 TImager::TImager(QWidget *parent)
     : QAbstractScrollArea(parent), m_ownerThread(QThread::currentThread()),
@@ -388,34 +415,67 @@ void TImager::startBackgroundScale(QSize size)
     if (m_scaleInFlight)
         return;
     m_scaleInFlight = true;
-    const std::shared_ptr<ScaleChannel> channel = m_scaleChannel;
-    const QImage source = m_shown;
-    const qint64 key = source.cacheKey();
-    QThreadPool::globalInstance()->start([channel, source, key, size] {
-        QImage scaled;
-        if (channel->shownKey.load() == key) {
-            try {
-                scaled = reduceForPainting(source, size);
-            } catch (const std::exception &) {
-                // Short of memory: lands empty, and the sampled picture stays.
-            }
-        }
-        const std::lock_guard<std::mutex> lock(channel->mutex);
-        if (TImager *imager = channel->imager)
-            QMetaObject::invokeMethod(
-                imager, [imager, key, size, scaled] { imager->backgroundScaleLanded(key, size, scaled); },
-                Qt::QueuedConnection);
-    });
+    {
+        const std::lock_guard<std::mutex> lock(m_scaleChannel->mutex);
+        m_scaleChannel->job = ScaleChannel::Job{m_shown, m_shown.cacheKey(), size};
+        m_scaleChannel->done.reset();
+    }
+    {
+        ScaleQueue &queue = scaleQueue();
+        const std::lock_guard<std::mutex> lock(queue.mutex);
+        queue.channels.push_back(m_scaleChannel);
+    }
+    QThreadPool::globalInstance()->start(&runScaleJob);
 }
 
-void TImager::backgroundScaleLanded(qint64 key, QSize size, const QImage &scaled)
+// On the worker: the oldest waiting reduction.
+void TImager::runScaleJob()
 {
+    std::shared_ptr<ScaleChannel> channel;
+    {
+        ScaleQueue &queue = scaleQueue();
+        const std::lock_guard<std::mutex> lock(queue.mutex);
+        if (queue.channels.empty())
+            return;
+        channel = std::move(queue.channels.front());
+        queue.channels.pop_front();
+    }
+    ScaleChannel::Job job;
+    {
+        const std::lock_guard<std::mutex> lock(channel->mutex);
+        job = std::move(channel->job);
+        channel->job = {};
+    }
+    QImage scaled;
+    if (channel->shownKey.load() == job.key) { // else replaced while it waited: skip the work
+        try {
+            scaled = reduceForPainting(job.image, job.size);
+        } catch (const std::exception &) {
+            // Short of memory: lands empty, and the sampled picture stays.
+        }
+    }
+    job.image = QImage(); // the last holder may be this thread; let it go before landing
+    const std::lock_guard<std::mutex> lock(channel->mutex);
+    channel->done = ScaleChannel::Job{std::move(scaled), job.key, job.size};
+    if (channel->imager)
+        QMetaObject::invokeMethod(channel->imager, "backgroundScaleLanded", Qt::QueuedConnection);
+}
+
+void TImager::backgroundScaleLanded()
+{
+    std::optional<ScaleChannel::Job> done;
+    {
+        const std::lock_guard<std::mutex> lock(m_scaleChannel->mutex);
+        done.swap(m_scaleChannel->done);
+    }
+    if (!done)
+        return;
     m_scaleInFlight = false;
-    if (key == m_shown.cacheKey()) {
-        if (scaled.isNull())
-            m_failedKey = key; // don't retry in a loop; the sampled picture stays
+    if (done->key == m_shown.cacheKey()) {
+        if (done->image.isNull())
+            m_failedKey = done->key; // don't retry in a loop; the sampled picture stays
         else
-            m_cache.store(key, size, scaled);
+            m_cache.store(done->key, done->size, done->image);
     }
     // Shows the result, or, when it came too late, asks for the reduction of what is current.
     if (m_autoRepaint.load())

@@ -133,6 +133,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
 
+public:
+    // Lets a worker's result find this instance, or learn that it is gone (Imager.cpp).
+    struct ScaleChannel;
+
 private:
     // What a loading thread may touch: no widget state in here.
     struct ImageData {
@@ -151,7 +155,8 @@ private:
     bool onOwnerThread() const;
     void paintReduced(QPainter &painter, const QRect &target);
     void startBackgroundScale(QSize size);
-    void backgroundScaleLanded(qint64 key, QSize size, const QImage &scaled);
+    static void runScaleJob();
+    Q_INVOKABLE void backgroundScaleLanded();
     void noteFirstPaint();
 
     mutable ImageData m_data; // mutable: reading the image applies a pending tone change
@@ -163,8 +168,6 @@ private:
     qint64 m_backgroundScaleFrom = kBackgroundScaleFrom;
     bool m_scaleInFlight = false; // at most one worker reduction per instance at a time
     qint64 m_failedKey = 0;       // image whose reduction could not be made (memory)
-    // Lets a worker's result find this instance, or learn that it is gone.
-    struct ScaleChannel;
     std::shared_ptr<ScaleChannel> m_scaleChannel;
     std::atomic<bool> m_autoRepaint{true};
     imaging::PaintSizeMode m_mode = imaging::PaintSizeMode::Fit;
