@@ -286,17 +286,19 @@ int main(int argc, char **argv)
     setenv("DISPLAY", displayName.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
 
+    // Fresh, empty XDG folders for every program: no settings, no caches, no user scripts.
+    std::map<std::string, std::string> env;
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                             "XDG_RUNTIME_DIR"}) {
+        const std::string path = dir + "/" + name;
+        mkdir(path.c_str(), 0700);
+        env[name] = path;
+    }
+    setenv("XDG_RUNTIME_DIR", env["XDG_RUNTIME_DIR"].c_str(), 1);
+
     int status = 0;
     {
         QApplication app(argc, argv);
-        // Fresh, empty XDG folders for every program: no settings, no caches, no user scripts.
-        std::map<std::string, std::string> env;
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-                                 "XDG_RUNTIME_DIR"}) {
-            const std::string path = dir + "/" + name;
-            mkdir(path.c_str(), 0700);
-            env[name] = path;
-        }
         auto oxlumeEnv = env;
         oxlumeEnv["OXLUME_EXIT_AFTER_FIRST_PAINT"] = "1";
         auto floorEnv = env;

@@ -1,5 +1,6 @@
-// The imaging control: painting in each size mode (rendered offscreen at ratio 1), deferred
-// painting, the shared-image handle, loading with progress on the loading thread.
+// The imaging control: painting in each size mode (rendered offscreen at ratio 1), large
+// reductions on the worker, deferred painting, the shared-image handle, loading with
+// progress on the loading thread, the start-up measurement.
 
 #include "imaging/Imager.h"
 #include "imaging/Scaler.h"
