@@ -87,15 +87,16 @@ double msSinceProcessStart()
     const size_t commEnd = stat.rfind(')'); // the command name may hold spaces and ')'
     timespec now{};
     if (commEnd != std::string::npos && clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
+        // Fields after the name start at 3 (state); skip 3..21 to reach 22.
         std::istringstream fields(stat.substr(commEnd + 1));
         std::string field;
-        for (int i = 3; i <= 22 && fields >> field; ++i) {
-            if (i != 22)
-                continue;
-            const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+        for (int i = 3; i <= 22; ++i)
+            if (!(fields >> field))
+                field.clear();
+        const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+        if (!field.empty() && ticksPerSecond > 0) {
             const double started = std::strtod(field.c_str(), nullptr) / ticksPerSecond;
-            if (ticksPerSecond > 0)
-                return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
+            return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
         }
     }
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt).count();
