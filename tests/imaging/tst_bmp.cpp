@@ -22,7 +22,7 @@ void put32(QByteArray &a, int64_t v)
 }
 
 // Describes a BMP to build; the defaults give a 40-byte header and no palette.
-struct Spec {
+struct BmpLayout {
     int infoSize = 40;
     int64_t width = 2, height = 2;
     int planes = 1, bpp = 24;
@@ -34,7 +34,7 @@ struct Spec {
     int64_t offBits = -1; // -1: right after the palette
 };
 
-QByteArray info(const Spec &s)
+QByteArray info(const BmpLayout &s)
 {
     QByteArray a;
     put32(a, s.infoSize);
@@ -51,9 +51,9 @@ QByteArray info(const Spec &s)
     return a;
 }
 
-QByteArray dib(const Spec &s) { return info(s) + s.palette + s.bits; }
+QByteArray dib(const BmpLayout &s) { return info(s) + s.palette + s.bits; }
 
-QByteArray bmp(const Spec &s)
+QByteArray bmp(const BmpLayout &s)
 {
     QByteArray a("BM");
     const int64_t headerBytes = 14 + info(s).size() + s.palette.size();
@@ -104,7 +104,7 @@ void TestBmp::sniff_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("expected");
-    Spec s;
+    BmpLayout s;
     s.bits = QByteArray(16, '\0');
     QTest::newRow("BM file") << bmp(s) << true;
     QTest::newRow("OS/2 bitmap array") << (QByteArray("BA") + QByteArray(12, '\0') + bmp(s)) << true;
@@ -113,7 +113,7 @@ void TestBmp::sniff_data()
     badSize[14] = 66;
     QTest::newRow("BM with unknown header size: claimed, to say why it fails") << badSize << true;
     QTest::newRow("text starting BM") << QByteArray("BMW is a car maker, not an image") << false;
-    Spec zeroWidth = s;
+    BmpLayout zeroWidth = s;
     zeroWidth.width = 0;
     QTest::newRow("DIB with zero width") << dib(zeroWidth) << false;
     QTest::newRow("empty") << QByteArray() << false;
@@ -130,12 +130,12 @@ void TestBmp::rejectsBadHeaders_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("message");
-    Spec s;
+    BmpLayout s;
     s.bits = QByteArray(16, '\0');
-    auto row = [&](const char *name, Spec t, const char *msg) {
+    auto row = [&](const char *name, BmpLayout t, const char *msg) {
         QTest::newRow(name) << bmp(t) << QString::fromUtf8(msg);
     };
-    Spec t = s;
+    BmpLayout t = s;
     t.width = 0;
     row("zero width", t, "BMP: width 0 is not positive");
     t = s, t.height = 0;
@@ -179,7 +179,7 @@ void TestBmp::decodesEveryDepth_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QList<QRgb>>("expected");
     const QByteArray pal = bgra({kRed, kGreen, kBlue, kWhite});
-    Spec s;
+    BmpLayout s;
     s.width = 3;
     s.palette = pal;
     s.clrUsed = 4;
@@ -199,7 +199,7 @@ void TestBmp::decodesEveryDepth_data()
     s.height = -2;
     QTest::newRow("8 bits top-down") << bmp(s) << QList<QRgb>{kWhite, kBlue, kGreen, kRed, kGreen, kBlue};
 
-    s = Spec{};
+    s = BmpLayout{};
     s.width = 3;
     s.bpp = 24;
     s.bits = raw({0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,   10, 20, 30, 255, 255, 255, 0, 0, 0, 0, 0, 0});
@@ -248,7 +248,7 @@ void TestBmp::scalesBitFieldMasks()
     QFETCH(QList<uint32_t>, masks);
     QFETCH(uint32_t, pixel);
     QFETCH(QRgb, expected);
-    Spec s;
+    BmpLayout s;
     s.infoSize = 56; // V3: four masks in the header
     s.width = 1, s.height = 1, s.bpp = bpp, s.compression = 3;
     for (uint32_t m : masks)
@@ -270,7 +270,7 @@ void TestBmp::scalesBitFieldMasks()
 void TestBmp::alphaChannel()
 {
     // A V5 header declaring alpha for plain 32-bit pixels: used when any alpha is set ...
-    Spec s;
+    BmpLayout s;
     s.infoSize = 124, s.width = 2, s.height = 1, s.bpp = 32;
     s.extra = raw({0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF});
     s.bits = raw({0x10, 0x20, 0x30, 0x80, 0x40, 0x50, 0x60, 0x00});
@@ -293,7 +293,7 @@ void TestBmp::runLengthCodings_data()
     // 4 x 3 images; expected pixels listed top row first, 0 = undefined (transparent).
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QList<QRgb>>("expected");
-    Spec s;
+    BmpLayout s;
     s.width = 4, s.height = 3, s.bpp = 8, s.compression = 1, s.clrUsed = 4;
     s.palette = bgra({kRed, kGreen, kBlue, kWhite});
     // Bottom row: a run of 2 reds, an absolute run of 3 cut at the edge, end of line. Then a
@@ -316,7 +316,7 @@ void TestBmp::runLengthCodings_data()
     QTest::newRow("RLE4 runs alternate nibbles")
         << bmp(s) << QList<QRgb>{kWhite, kRed, kWhite, 0, kWhite, kGreen, kRed, 0, kGreen, kBlue, kGreen, kBlue};
 
-    s = Spec{};
+    s = BmpLayout{};
     s.width = 4, s.height = 1, s.bpp = 24, s.compression = 4, s.infoSize = 64; // OS/2 2.x RLE24
     s.bits = raw({2, 0, 0, 255,   0, 3, 255, 0, 0, 0, 255, 0, 1, 2, 3, 0,   0, 1});
     QTest::newRow("RLE24") << bmp(s) << QList<QRgb>{kRed, kRed, kBlue, kGreen};
@@ -339,7 +339,7 @@ void TestBmp::runLengthCodings()
 void TestBmp::truncatedPixelsAreTransparent()
 {
     // 3 x 3, 24 bits, bottom-up: 12 bytes per row; the file ends 4 bytes into the 2nd row.
-    Spec s;
+    BmpLayout s;
     s.width = 3, s.height = 3;
     s.bits = QByteArray(12, char(0xFF)) + QByteArray(4, char(0x80));
     const QImage img = decodeOk(bmp(s));
@@ -352,7 +352,7 @@ void TestBmp::truncatedPixelsAreTransparent()
 
 void TestBmp::paletteEdgeCases()
 {
-    Spec s;
+    BmpLayout s;
     s.width = 4, s.height = 1, s.bpp = 8;
     s.bits = raw({0, 1, 2, 200});
     // Two entries only: indexes past them are opaque black.
@@ -366,7 +366,7 @@ void TestBmp::paletteEdgeCases()
     QCOMPARE(img.pixel(2, 0), kBlue);
     QCOMPARE(img.pixel(3, 0), 0xFF7F7F7F);
     // A bogus pixel offset of 2: the pixels follow the palette.
-    Spec t;
+    BmpLayout t;
     t.width = 8, t.height = 1, t.bpp = 1, t.offBits = 2;
     t.palette = bgra({kRed, kGreen});
     t.bits = raw({0xF0, 0, 0, 0});
@@ -374,7 +374,7 @@ void TestBmp::paletteEdgeCases()
     QCOMPARE(img.pixel(0, 0), kGreen);
     QCOMPARE(img.pixel(7, 0), kRed);
     // No palette at all although the depth wants one: the pixels are not read as colours.
-    Spec u;
+    BmpLayout u;
     u.width = 4, u.height = 1, u.bpp = 8, u.bits = raw({0, 2, 3, 4});
     QCOMPARE(decodeOk(bmp(u)).pixel(0, 0), kBlack);
     // Bits placed after a gap: the file header's offset wins over the palette's end.
@@ -386,7 +386,7 @@ void TestBmp::paletteEdgeCases()
 void TestBmp::os2Headers()
 {
     // OS/2 1.x: 12-byte header, 16-bit sizes, 3-byte palette entries.
-    Spec s;
+    BmpLayout s;
     s.infoSize = 12, s.width = 2, s.height = 1, s.bpp = 8;
     s.palette = raw({0, 0, 255, 0, 255, 0}) + QByteArray(254 * 3, '\0');
     s.bits = raw({1, 0, 0, 0});
@@ -398,7 +398,7 @@ void TestBmp::os2Headers()
     img = decodeOk(bmp(s));
     QCOMPARE(img.pixel(0, 0), kGreen);
     // OS/2 2.x, 16-byte header.
-    Spec t;
+    BmpLayout t;
     t.infoSize = 16, t.width = 1, t.height = 1, t.bits = raw({1, 2, 3, 0});
     QCOMPARE(decodeOk(bmp(t)).pixel(0, 0), QRgb(0xFF030201));
     // Huffman 1D is refused with a reason.
@@ -411,7 +411,7 @@ void TestBmp::os2Headers()
 
 void TestBmp::packedDib()
 {
-    Spec s;
+    BmpLayout s;
     s.width = 2, s.height = 1, s.bpp = 8, s.clrUsed = 2;
     s.palette = bgra({kRed, kBlue});
     s.bits = raw({1, 0, 0, 0});
@@ -432,7 +432,7 @@ void TestBmp::packedDib()
 
 void TestBmp::cancels()
 {
-    Spec s;
+    BmpLayout s;
     s.width = 4, s.height = 400, s.bits = QByteArray(12 * 400, '\0');
     test::CancelAtOnce cancel;
     auto r = decodeBmp(bytesOf(bmp(s)), cancel);

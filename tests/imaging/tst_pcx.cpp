@@ -17,7 +17,7 @@ void put16(QByteArray &a, int at, int v)
     a[at + 1] = char((v >> 8) & 0xFF);
 }
 
-struct Spec {
+struct PcxLayout {
     int version = 5, encoding = 1, bpp = 8, planes = 1;
     int width = 4, height = 2;
     int bytesPerLine = -1; // -1: what the width needs, rounded up to even
@@ -25,7 +25,7 @@ struct Spec {
     QByteArray data;
 };
 
-QByteArray pcx(const Spec &s)
+QByteArray pcx(const PcxLayout &s)
 {
     QByteArray a(128, '\0');
     a[0] = 0x0A, a[1] = char(s.version), a[2] = char(s.encoding), a[3] = char(s.bpp);
@@ -77,10 +77,10 @@ void TestPcx::sniff_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("expected");
-    Spec s;
+    PcxLayout s;
     s.data = raw({0xC4, 1, 0xC4, 2});
     QTest::newRow("8-bit file") << pcx(s) << true;
-    Spec t = s;
+    PcxLayout t = s;
     t.version = 1;
     QTest::newRow("version 1") << pcx(t) << false;
     t = s, t.encoding = 2;
@@ -110,13 +110,13 @@ void TestPcx::rejectsBadHeaders_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("message");
-    Spec s;
+    PcxLayout s;
     s.data = QByteArray(8, '\0');
     auto row = [](const char *name, const QByteArray &d, const char *msg) {
         QTest::newRow(name) << d << QString::fromUtf8(msg);
     };
     row("cut header", pcx(s).left(127), "PCX: header cut short at 127 bytes");
-    Spec t = s;
+    PcxLayout t = s;
     t.version = 6;
     row("version", pcx(t), "PCX: version 6 is not 0, 2, 3, 4 or 5");
     t = s, t.encoding = 7;
@@ -146,7 +146,7 @@ void TestPcx::decodesEveryLayout_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QList<QRgb>>("expected");
     QTest::addColumn<int>("bitDepth");
-    Spec s;
+    PcxLayout s;
     s.encoding = 0, s.height = 1;
 
     s.bpp = 1, s.planes = 1, s.ega = kEga, s.data = raw({0b10100000, 0});
@@ -193,14 +193,14 @@ void TestPcx::runsCrossLinesAndPaddingIsSkipped()
 {
     // 3 x 3, 8 bits, bytesPerLine 4 (odd width padded): one run of 6 covers line 0 and half
     // of line 1, a run of 0xC1 literal bytes needs the escape.
-    Spec s;
+    PcxLayout s;
     s.width = 3, s.height = 3, s.bytesPerLine = 4;
     s.data = raw({0xC6, 10, 20, 30,   0xC1, 0xC5, 0xC4, 40});
     const QImage img = decodeOk(pcx(s));
     QCOMPARE(pixels(img), (QList<QRgb>{0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF141414,
                                        0xFFC5C5C5, 0xFF282828, 0xFF282828}));
     // Odd bytesPerLine with 3 planes: each plane is padded on its own.
-    Spec t;
+    PcxLayout t;
     t.encoding = 0, t.width = 1, t.height = 1, t.planes = 3, t.bytesPerLine = 3;
     t.data = raw({1, 99, 99, 2, 99, 99, 3, 99, 99});
     QCOMPARE(decodeOk(pcx(t)).pixel(0, 0), QRgb(0xFF010203));
@@ -210,7 +210,7 @@ void TestPcx::truncatedDataIsTransparent_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QList<QRgb>>("expected");
-    Spec s;
+    PcxLayout s;
     s.width = 2, s.height = 3, s.encoding = 0;
     s.data = raw({5, 6,   7});
     QTest::newRow("raw, cut in line 2") << pcx(s) << QList<QRgb>{0xFF050505, 0xFF060606, 0xFF070707, kBlack, 0, 0};
@@ -235,7 +235,7 @@ void TestPcx::truncatedDataIsTransparent()
 
 void TestPcx::alphaPlane()
 {
-    Spec s;
+    PcxLayout s;
     s.encoding = 0, s.width = 2, s.height = 1, s.planes = 4, s.bytesPerLine = 2;
     s.data = raw({10, 20,  30, 40,  50, 60,  128, 0});
     QImage img = decodeOk(pcx(s));
@@ -249,7 +249,7 @@ void TestPcx::alphaPlane()
 
 void TestPcx::dcxFirstPage()
 {
-    Spec a, b;
+    PcxLayout a, b;
     a.encoding = b.encoding = 0;
     a.width = 1, a.height = 1, a.bytesPerLine = 2, a.data = raw({7, 0});
     b.width = 2, b.height = 1, b.data = raw({9, 9});
@@ -268,7 +268,7 @@ void TestPcx::dcxFirstPage()
 
 void TestPcx::cancels()
 {
-    Spec s;
+    PcxLayout s;
     s.width = 2, s.height = 500, s.encoding = 0, s.data = QByteArray(1000, '\0');
     test::CancelAtOnce cancel;
     auto r = decodePcx(bytesOf(pcx(s)), cancel);

@@ -10,12 +10,12 @@ using namespace oxlume;
 
 namespace {
 
-std::vector<FileEntry> entriesOf(const QByteArrayList &specs)
+std::vector<FileEntry> entriesOf(const QByteArrayList &names)
 {
     // "[name]" is a folder, ".." the parent entry, anything else an image file.
     std::vector<FileEntry> entries;
-    for (const QByteArray &spec : specs) {
-        const std::string name = spec.toStdString();
+    for (const QByteArray &written : names) {
+        const std::string name = written.toStdString();
         if (name == "..")
             entries.push_back(MakeFolderEntry("..", ".."));
         else if (name.size() > 2 && name.front() == '[' && name.back() == ']')
