@@ -30,6 +30,7 @@ int main()
 
     QImage image;
     QImage other;
+    const ToneTable tone = brightnessContrastTable(390, -140);
     struct Case {
         const char *name;
         bool shared; // another holder keeps the pixels: the transform writes a new buffer
@@ -46,6 +47,13 @@ int main()
         {"rotate 90", false, [&] { RotateImage(image, 90); }, 4},
         {"rotate 180", false, [&] { RotateImage(image, 180); }, 4},
         {"rotate 270", false, [&] { RotateImage(image, 270); }, 4},
+        // The image controls' rebuild as the control applies it: one pass into one buffer.
+        {"flip + rotate 90, one pass", true,
+         [&] { applyOrientationAndTone(image, Orientation::flipLeftRight().then(Orientation::rotation(90)), nullptr); }, 4},
+        {"tone + flip + rotate 90, one pass", true,
+         [&] { applyOrientationAndTone(image, Orientation::flipLeftRight().then(Orientation::rotation(90)), &tone); }, 4},
+        {"tone + flip top-bottom, one pass", true,
+         [&] { applyOrientationAndTone(image, Orientation::flipTopBottom(), &tone); }, 3},
     };
     bool allMet = true;
     for (const Case &c : cases) {

@@ -170,12 +170,12 @@ int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
     Result<QImage> loaded = loadImageFile(path, relay);
     if (!loaded) {
         // Holding the previous image would let a caller show it under the new name.
-        m_data.pendingTone.reset();
+        m_data.dropPending();
         m_data.image = QImage();
         imageChanged();
         throw ProgramError(loaded.error().message);
     }
-    m_data.pendingTone.reset();
+    m_data.dropPending();
     m_data.image = std::move(loaded).value();
     imageChanged();
     relay.finish();
@@ -184,24 +184,27 @@ int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
 
 void TImager::setBitmapList(const QImage &image)
 {
-    m_data.pendingTone.reset(); // it belonged to the image being replaced
+    m_data.dropPending(); // they belonged to the image being replaced
     m_data.image = image;
     imageChanged();
 }
 
 QImage TImager::BitmapList() const
 {
-    applyPendingTone();
+    applyPending();
     return m_data.image;
 }
 
-void TImager::applyPendingTone() const
+// Whatever happens, the pending changes are gone afterwards: on success they are in the
+// image, on failure (memory) the image is still the unadjusted one, never partly changed.
+void TImager::applyPending() const
 {
-    if (!m_data.pendingTone)
+    if (!m_data.pendingTone && m_data.pendingOrientation.isIdentity())
         return;
-    const ToneTable table = *m_data.pendingTone;
-    m_data.pendingTone.reset();
-    applyToneTable(m_data.image, table);
+    const std::optional<ToneTable> tone = m_data.pendingTone;
+    const Orientation orientation = m_data.pendingOrientation;
+    m_data.dropPending();
+    applyOrientationAndTone(m_data.image, orientation, tone ? &*tone : nullptr);
 }
 
 // Deferred while AutoRepaint is off: a brightness step followed by a contrast step (the
@@ -218,9 +221,25 @@ void TImager::changeTone(const ToneTable &table)
             v = table[v];
     }
     if (m_autoRepaint.load()) {
-        applyPendingTone();
+        applyPending();
         imageChanged();
     }
+}
+
+// Flips and turns likewise: recorded while AutoRepaint is off (the rebuild's flip and turn
+// then cost no pass of their own and no new buffer each). Otherwise applied at once by
+// applyNow, which works in place when the pixels are not shared.
+void TImager::changeOrientation(Orientation orientation, const std::function<void(QImage &)> &applyNow)
+{
+    if (m_data.image.isNull())
+        return;
+    if (!m_autoRepaint.load()) {
+        m_data.pendingOrientation = m_data.pendingOrientation.then(orientation);
+        return;
+    }
+    applyPending();
+    applyNow(m_data.image);
+    imageChanged();
 }
 
 int16_t TImager::ChangeBrightness(int16_t value)
@@ -239,21 +258,13 @@ int16_t TImager::ChangeContrast(int16_t value)
 
 int16_t TImager::FlipTopBottom()
 {
-    applyPendingTone();
-    if (!m_data.image.isNull()) {
-        imaging::FlipTopBottom(m_data.image);
-        imageChanged();
-    }
+    changeOrientation(Orientation::flipTopBottom(), [](QImage &image) { imaging::FlipTopBottom(image); });
     return 0;
 }
 
 int16_t TImager::FlipLeftRight()
 {
-    applyPendingTone();
-    if (!m_data.image.isNull()) {
-        imaging::FlipLeftRight(m_data.image);
-        imageChanged();
-    }
+    changeOrientation(Orientation::flipLeftRight(), [](QImage &image) { imaging::FlipLeftRight(image); });
     return 0;
 }
 
@@ -262,11 +273,9 @@ int16_t TImager::RotateImage(int32_t angle, bool, int32_t)
     if (angle % 9000 != 0)
         throw ProgramError("RotateImage: angle " + std::to_string(angle) +
                            " (hundredths of a degree) is not a multiple of 9000");
-    applyPendingTone();
-    if (!m_data.image.isNull() && angle % 36000 != 0) {
-        imaging::RotateImage(m_data.image, angle / 100);
-        imageChanged();
-    }
+    if (angle % 36000 != 0)
+        changeOrientation(Orientation::rotation(angle / 100),
+                          [angle](QImage &image) { imaging::RotateImage(image, angle / 100); });
     return 0;
 }
 
@@ -321,10 +330,10 @@ void TImager::refreshView(bool keepCentre)
     if (!m_autoRepaint.load())
         return;
     try {
-        applyPendingTone();
+        applyPending();
     } catch (const std::exception &) {
         // Switching AutoRepaint back on must not fail (callers do it in destructors): short
-        // of memory for the adjusted copy, the image is shown without the tone change.
+        // of memory for the adjusted copy, the image is shown unadjusted.
     }
     double fx = 0.5, fy = 0.5;
     if (keepCentre) {

@@ -74,9 +74,11 @@ public:
 
     // Transforms of the held image (nothing happens without one). Brightness and contrast
     // run -1000..1000 (clamped); the angle is in hundredths of a degree, clockwise, a
-    // multiple of 9000, else ProgramError. Each returns 0. While AutoRepaint is off,
-    // brightness and contrast changes are combined into one table and applied in a single
-    // pass over the pixels when the image is next needed.
+    // multiple of 9000, else ProgramError. Each returns 0. While AutoRepaint is off they are
+    // only recorded: brightness and contrast combine into one table, flips and turns into one
+    // orientation, and all of it is applied in a single pass into one buffer when the image
+    // is next needed (BitmapList, or AutoRepaint on again), with the same pixels as applying
+    // them one by one. Should that pass fail (memory), the image stays unadjusted.
     int16_t ChangeBrightness(int16_t value);
     int16_t ChangeContrast(int16_t value);
     int16_t FlipTopBottom();
@@ -143,12 +145,21 @@ private:
         QImage image;
         std::atomic<bool> enableProgress{true};
         ProgressHandler onProgress;
-        std::optional<ToneTable> pendingTone; // not yet applied to image
+        // Recorded while AutoRepaint is off, not yet applied to image. The tone table works
+        // on each pixel alone, so it commutes with the flips and turns.
+        std::optional<ToneTable> pendingTone;
+        Orientation pendingOrientation;
+        void dropPending()
+        {
+            pendingTone.reset();
+            pendingOrientation = {};
+        }
     };
 
     void imageChanged();
     void changeTone(const ToneTable &table);
-    void applyPendingTone() const;
+    void changeOrientation(Orientation orientation, const std::function<void(QImage &)> &applyNow);
+    void applyPending() const;
     void refreshView(bool keepCentre);
     void updateScrollBars();
     QPoint scrollPosition() const;
@@ -159,7 +170,7 @@ private:
     Q_INVOKABLE void backgroundScaleLanded();
     void noteFirstPaint();
 
-    mutable ImageData m_data; // mutable: reading the image applies a pending tone change
+    mutable ImageData m_data; // mutable: reading the image applies pending changes
     const void *m_ownerThread; // QThread that created the instance
 
     // Painting state, owner thread only.

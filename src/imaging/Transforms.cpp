@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,27 @@ void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
     for (int x = 0; x < width; ++x) {
         const uint32_t p = in[x];
         out[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
+    }
+}
+
+// In place, for pixels already in cache.
+void toneInPlace(uint32_t *pixels, int count, const ToneTables &tables)
+{
+    const uint32_t *__restrict red = tables.red.data();
+    const uint16_t *__restrict pair = tables.pair.data();
+    for (int x = 0; x < count; ++x) {
+        const uint32_t p = pixels[x];
+        pixels[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
+    }
+}
+
+// The same, writing the row back to front.
+void toneRowReversed(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
+                     const uint32_t *__restrict red, const uint16_t *__restrict pair)
+{
+    for (int x = 0; x < width; ++x) {
+        const uint32_t p = in[x];
+        out[width - 1 - x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
     }
 }
 
@@ -278,7 +300,128 @@ void rotateHalf(QImage &image)
     image = std::move(out);
 }
 
+// The four orientations that swap the sides: source column x becomes destination row x (or
+// w - 1 - x), source row y destination column y (or h - 1 - y). Rows y0..y1 of the source,
+// whose row y starts at base + (y - y0) * stride. Square tiles as for the quarter turns.
+void transposeRows(const uint32_t *base, qsizetype stride, int y0, int y1, int w, int h,
+                   QImage &dst, Orientation o, const ToneTables *tone)
+{
+    const bool reverseRows = o.c < 0;
+    const bool reverseColumns = o.b < 0;
+    uchar *dstBits = dst.bits();
+    const qsizetype dstStride = dst.bytesPerLine();
+    const auto in = [&](int x, int y) { return base + (y - y0) * stride + x; };
+    const auto out = [&](int x, int y) {
+        return reinterpret_cast<uint32_t *>(dstBits + (reverseRows ? w - 1 - x : x) * dstStride) +
+               (reverseColumns ? h - 1 - y : y);
+    };
+    for (int ty = y0; ty < y1; ty += kTile) {
+        const int yEnd = std::min(y1, ty + kTile);
+        for (int tx = 0; tx < w; tx += kTile) {
+            const int xEnd = std::min(w, tx + kTile);
+            const int x4End = tx + ((xEnd - tx) & ~3);
+            const int y4End = ty + ((yEnd - ty) & ~3);
+            for (int y = ty; y < y4End; y += 4) {
+                // A tile's source rows lie a whole image row apart, too far apart for the
+                // hardware prefetcher: ask for the next tile's rows while this one is worked
+                // on, or every row starts with a wait for memory.
+                if (xEnd < w)
+                    for (int j = 0; j < 4; ++j)
+                        for (int line = 0; line < kTile * 4; line += 64)
+                            __builtin_prefetch(reinterpret_cast<const char *>(in(xEnd, y + j)) + line);
+                for (int x = tx; x < x4End; x += 4) {
+#if defined(__SSE2__)
+                    __m128i r[4];
+                    for (int j = 0; j < 4; ++j)
+                        r[j] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + j)));
+                    transpose4(r[0], r[1], r[2], r[3]); // r[i]: pixels (x + i, y .. y + 3)
+                    for (int i = 0; i < 4; ++i) {
+                        if (reverseColumns)
+                            _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + i, y + 3)),
+                                             _mm_shuffle_epi32(r[i], _MM_SHUFFLE(0, 1, 2, 3)));
+                        else
+                            _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + i, y)), r[i]);
+                    }
+#else
+                    for (int j = 0; j < 4; ++j)
+                        for (int i = 0; i < 4; ++i)
+                            *out(x + i, y + j) = *in(x + i, y + j);
+#endif
+                }
+            }
+            for (int y = ty; y < yEnd; ++y)
+                for (int x = (y < y4End ? x4End : tx); x < xEnd; ++x)
+                    *out(x, y) = *in(x, y);
+            // The tile's destination pieces are still in L1: tone them there, so the pixels
+            // pass through memory once.
+            if (tone)
+                for (int x = tx; x < xEnd; ++x)
+                    toneInPlace(out(x, reverseColumns ? yEnd - 1 : ty), yEnd - ty, *tone);
+        }
+    }
+}
+
+void orientTransposed(const QImage &src, QImage &dst, Orientation o, const ToneTables *tone)
+{
+    transposeRows(srcRow(src, 0), src.bytesPerLine() / 4, 0, src.height(), src.width(),
+                  src.height(), dst, o, tone);
+}
+
 } // namespace
+
+Orientation Orientation::rotation(int degrees)
+{
+    if (degrees % 90 != 0)
+        throw ProgramError("RotateImage: angle " + std::to_string(degrees) +
+                           " is not a multiple of 90 degrees");
+    switch (((degrees / 90) % 4 + 4) % 4) {
+    case 1:
+        return {0, -1, 1, 0};
+    case 2:
+        return {-1, 0, 0, -1};
+    case 3:
+        return {0, 1, -1, 0};
+    default:
+        return {};
+    }
+}
+
+void applyOrientationAndTone(QImage &image, Orientation o, const ToneTable *tone)
+{
+    if (image.isNull())
+        return;
+    if (o.isIdentity()) {
+        if (tone)
+            applyToneTable(image, *tone);
+        return;
+    }
+    // Everything that can fail comes before the result replaces the image.
+    QImage src = image;
+    normalizeFormat(src);
+    const int w = src.width();
+    const int h = src.height();
+    std::optional<ToneTables> tables;
+    if (tone)
+        tables.emplace(*tone);
+    QImage out = o.swapsSides() ? newImageLike(src, h, w) : newImageLike(src, w, h);
+    if (o.swapsSides()) {
+        orientTransposed(src, out, o, tables ? &*tables : nullptr);
+    } else {
+        for (int v = 0; v < h; ++v) {
+            const uint32_t *in = srcRow(src, o.d < 0 ? h - 1 - v : v);
+            uint32_t *row = dstRow(out, v);
+            if (tables && o.a < 0)
+                toneRowReversed(in, row, w, tables->red.data(), tables->pair.data());
+            else if (tables)
+                toneRow(in, row, w, tables->red.data(), tables->pair.data());
+            else if (o.a < 0)
+                std::reverse_copy(in, in + w, row);
+            else
+                std::memcpy(row, in, size_t(w) * 4);
+        }
+    }
+    image = std::move(out);
+}
 
 void RotateImage(QImage &image, int degrees)
 {

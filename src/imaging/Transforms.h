@@ -34,4 +34,32 @@ void FlipLeftRight(QImage &image);
 // 90 and 270 swap width and height. Raises ProgramError for other angles.
 void RotateImage(QImage &image, int degrees);
 
+// Any sequence of flips and quarter turns is one of eight orientations: a signed permutation
+// of the axes. Source pixel (x, y) of a w x h image lands on
+// (a*x + b*y + [w-1 or h-1 where negative], c*x + d*y + ...); the offsets follow from the
+// signs, so the matrix alone composes.
+struct Orientation {
+    int8_t a = 1, b = 0, c = 0, d = 1;
+
+    static Orientation flipTopBottom() { return {1, 0, 0, -1}; }
+    static Orientation flipLeftRight() { return {-1, 0, 0, 1}; }
+    // Clockwise by a multiple of 90 degrees (negative included); ProgramError otherwise.
+    static Orientation rotation(int degrees);
+
+    // This orientation, then next.
+    Orientation then(Orientation next) const
+    {
+        return {int8_t(next.a * a + next.b * c), int8_t(next.a * b + next.b * d),
+                int8_t(next.c * a + next.d * c), int8_t(next.c * b + next.d * d)};
+    }
+    bool isIdentity() const { return a == 1 && b == 0 && c == 0 && d == 1; }
+    bool swapsSides() const { return a == 0; }
+    friend bool operator==(Orientation, Orientation) = default;
+};
+
+// The orientation and, when given, the tone table (colour channels only) in one pass from
+// the image into one new buffer. Same pixels as applying the table and then the flips and
+// turns that make up the orientation one by one. On a throw the image is unchanged.
+void applyOrientationAndTone(QImage &image, Orientation orientation, const ToneTable *tone);
+
 } // namespace oxlume::imaging

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -222,6 +223,7 @@ private slots:
     void autoRepaintOffDefersPainting();
     void bitmapListIsSharedHandle();
     void deferredToneEqualsSequential();
+    void deferredAdjustmentsEqualSequential();
     void argumentsOfTheControl();
     void progressOnLoadingThread();
     void disabledProgressSilencesLoad();
@@ -373,6 +375,48 @@ void TestImager::deferredToneEqualsSequential()
     imager.setBitmapList(ramp);
     imager.setAutoRepaint(true);
     QCOMPARE(imager.BitmapList(), ramp);
+}
+
+// Flips and turns recorded while AutoRepaint is off, mixed with tone changes, give the image
+// the same control gives when it applies each at once; reading in between changes nothing.
+void TestImager::deferredAdjustmentsEqualSequential()
+{
+    QImage source(37, 19, QImage::Format_ARGB32);
+    for (int y = 0; y < source.height(); ++y)
+        for (int x = 0; x < source.width(); ++x)
+            source.setPixel(x, y, qRgba(x * 6, y * 13, (x * y) & 0xff, 30 + x + y));
+    const std::vector<std::function<void(TImager &)>> steps = {
+        [](TImager &i) { i.ChangeBrightness(390); }, [](TImager &i) { i.FlipTopBottom(); },
+        [](TImager &i) { i.RotateImage(9000); },     [](TImager &i) { i.ChangeContrast(-280); },
+        [](TImager &i) { i.FlipLeftRight(); },       [](TImager &i) { i.RotateImage(-18000); },
+        [](TImager &i) { i.RotateImage(36000); }, // a full turn changes nothing
+    };
+    for (size_t readAfter = 0; readAfter <= steps.size(); ++readAfter) {
+        TImager immediate, deferred;
+        immediate.setBitmapList(source);
+        deferred.setBitmapList(source);
+        deferred.setAutoRepaint(false);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            steps[i](immediate);
+            steps[i](deferred);
+            if (i + 1 == readAfter)
+                QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
+        }
+        QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
+        deferred.setAutoRepaint(true);
+        QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
+        QCOMPARE(deferred.BitmapList().size(), QSize(19, 37));
+    }
+    QCOMPARE(source.pixel(36, 18), qRgba(216, 234, 136, 84)); // the source holder is untouched
+
+    // A pending turn belongs to the image it was made on.
+    TImager imager;
+    imager.setBitmapList(source);
+    imager.setAutoRepaint(false);
+    imager.RotateImage(9000);
+    imager.setBitmapList(source);
+    imager.setAutoRepaint(true);
+    QCOMPARE(imager.BitmapList(), source);
 }
 
 // The control's own argument scales: angles in hundredths of a degree, checked modes.

@@ -87,6 +87,8 @@ private slots:
     void sharedHolderNeverChanges();
     void toneSaturatesKeepsAlphaAndCentresOnGrey();
     void combinedEqualsSequential();
+    void onePassEqualsSequential_data();
+    void onePassEqualsSequential();
     void scalerMatchesReferenceBoxFilter_data();
     void scalerMatchesReferenceBoxFilter();
     void scalerKeepsFlatColourExact();
@@ -236,6 +238,75 @@ void TestTransforms::combinedEqualsSequential()
         ApplyBrightnessContrast(combined, b, c);
         QVERIFY2(samePixels(sequential, combined), qPrintable(QStringLiteral("%1 %2").arg(b).arg(c)));
     }
+}
+
+// All eight orientations, reached by flips and turns in either order, with and without a
+// tone table, on sizes that leave single rows, single columns and partial tiles.
+void TestTransforms::onePassEqualsSequential_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("withTone");
+    QTest::addColumn<int>("format");
+    for (const QSize s : {QSize(1, 1), QSize(1, 7), QSize(7, 1), QSize(37, 19), QSize(131, 66)})
+        for (bool tone : {false, true}) {
+            const QByteArray name = QByteArray::number(s.width()) + "x" + QByteArray::number(s.height()) +
+                                    (tone ? " tone" : "");
+            QTest::newRow(name.constData()) << s << tone << int(QImage::Format_ARGB32);
+        }
+    QTest::newRow("37x19 tone RGB888") << QSize(37, 19) << true << int(QImage::Format_RGB888);
+}
+
+void TestTransforms::onePassEqualsSequential()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, withTone);
+    QFETCH(int, format);
+    const QImage original = numbered(size.width(), size.height()).convertToFormat(QImage::Format(format));
+    const ToneTable tone = brightnessContrastTable(390, -280);
+    struct Step {
+        Orientation orientation;
+        std::function<void(QImage &)> apply;
+    };
+    const Step flipTb{Orientation::flipTopBottom(), [](QImage &i) { FlipTopBottom(i); }};
+    const Step flipLr{Orientation::flipLeftRight(), [](QImage &i) { FlipLeftRight(i); }};
+    QSet<QByteArray> reached; // each orientation by its result on a 2 x 3 probe
+    for (int turn : {0, 90, 180, 270, -90})
+        for (int flips = 0; flips < 4; ++flips)
+            for (bool turnFirst : {false, true}) {
+                const Step rotate{Orientation::rotation(turn), [turn](QImage &i) { RotateImage(i, turn); }};
+                std::vector<Step> steps;
+                if (turnFirst)
+                    steps.push_back(rotate);
+                if (flips & 1)
+                    steps.push_back(flipTb);
+                if (flips & 2)
+                    steps.push_back(flipLr);
+                if (!turnFirst)
+                    steps.push_back(rotate);
+
+                QImage expected = original.copy();
+                Orientation composed;
+                for (size_t i = 0; i < steps.size(); ++i) {
+                    if (withTone && i == std::min<size_t>(1, steps.size() - 1)) // anywhere in the sequence
+                        applyToneTable(expected, tone);
+                    steps[i].apply(expected);
+                    composed = composed.then(steps[i].orientation);
+                }
+                QImage image = original;
+                applyOrientationAndTone(image, composed, withTone ? &tone : nullptr);
+                const QByteArray what = QByteArray::number(turn) + " flips " + QByteArray::number(flips) +
+                                        (turnFirst ? " turn first" : "");
+                QVERIFY2(samePixels(image, expected), what.constData());
+                QCOMPARE(image.size(), expected.size());
+                QVERIFY(samePixels(original, numbered(size.width(), size.height())
+                                                 .convertToFormat(QImage::Format(format))));
+
+                QImage probe = numbered(2, 3);
+                applyOrientationAndTone(probe, composed, nullptr);
+                reached.insert(QByteArray(reinterpret_cast<const char *>(probe.constBits()),
+                                          probe.sizeInBytes()));
+            }
+    QCOMPARE(reached.size(), 8);
 }
 
 void TestTransforms::scalerMatchesReferenceBoxFilter_data()
