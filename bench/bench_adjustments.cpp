@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+#include <sys/resource.h>
+
 using namespace oxlume;
 using oxlume::imaging::TImager;
 
@@ -25,6 +27,13 @@ void line(const char *name, double ms, double reference, double target)
     const double ratio = ms / reference;
     std::printf("%-50s %8.2f ms  %6.3fx memcpy  (target %.2gx) %s\n", name, ms, ratio, target,
                 ratio <= target ? "ok" : "MISSED");
+}
+
+long minorFaults()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
 }
 
 } // namespace
@@ -65,6 +74,12 @@ int main(int argc, char **argv)
          memcpyMs, 4);
     line("rebuild after a slider move (from the copy)",
          bench::bestMs(kRuns, rebuild, [&] { state.brightnessPosition ^= 1; }), memcpyMs, 4);
+    // A rebuild writes into a reused buffer: page faults here mean the pool missed (or the
+    // kernel took back the idle buffer's pages under memory pressure).
+    const long faultsBefore = minorFaults();
+    rebuild();
+    std::printf("page faults during one rebuild: %ld (about %ld for a fresh buffer)\n",
+                minorFaults() - faultsBefore, long(source.sizeInBytes() / 4096));
 
     QImage screen(1920, 1080, QImage::Format_RGB32);
     const auto paint = [&] {
