@@ -313,21 +313,22 @@ void rotateHalf(QImage &image)
 }
 
 // The four orientations that swap the sides: source column x becomes destination row x (or
-// w - 1 - x), source row y destination column y (or h - 1 - y). Columns x0..x1 of rows
-// y0..y1 of the source, whose row y starts at base + (y - y0) * stride. Square tiles as for
-// the quarter turns.
-void transposeRows(const uint32_t *base, qsizetype stride, int y0, int y1, int x0, int x1, int w,
-                   int h, uchar *dstBits, qsizetype dstStride, Orientation o, const ToneTables *tone)
+// w - 1 - x), source row y destination column y (or h - 1 - y). Source columns x0..x1, in
+// square tiles as for the quarter turns.
+void transposeColumns(const uchar *srcBits, qsizetype srcStride, int x0, int x1, int w, int h,
+                      uchar *dstBits, qsizetype dstStride, Orientation o, const ToneTables *tone)
 {
     const bool reverseRows = o.c < 0;
     const bool reverseColumns = o.b < 0;
-    const auto in = [&](int x, int y) { return base + (y - y0) * stride + x; };
+    const auto in = [&](int x, int y) {
+        return reinterpret_cast<const uint32_t *>(srcBits + y * srcStride) + x;
+    };
     const auto out = [&](int x, int y) {
         return reinterpret_cast<uint32_t *>(dstBits + (reverseRows ? w - 1 - x : x) * dstStride) +
                (reverseColumns ? h - 1 - y : y);
     };
-    for (int ty = y0; ty < y1; ty += kTile) {
-        const int yEnd = std::min(y1, ty + kTile);
+    for (int ty = 0; ty < h; ty += kTile) {
+        const int yEnd = std::min(h, ty + kTile);
         for (int tx = x0; tx < x1; tx += kTile) {
             const int xEnd = std::min(x1, tx + kTile);
             const int x4End = tx + ((xEnd - tx) & ~3);
@@ -336,9 +337,9 @@ void transposeRows(const uint32_t *base, qsizetype stride, int y0, int y1, int x
                 // A tile's source rows lie a whole image row apart, too far apart for the
                 // hardware prefetcher: ask for the next tile's rows while this one is worked
                 // on, or every row starts with a wait for memory.
-                if (xEnd < x1)
-                    for (int j = 0; j < 4; ++j)
-                        for (int line = 0; line < kTile * 4; line += 64)
+                const int aheadBytes = std::min(kTile, x1 - xEnd) * 4;
+                for (int j = 0; j < 4; ++j)
+                    for (int line = 0; line < aheadBytes; line += 64)
                             __builtin_prefetch(reinterpret_cast<const char *>(in(xEnd, y + j)) + line);
                 for (int x = tx; x < x4End; x += 4) {
 #if defined(__SSE2__)
@@ -443,8 +444,7 @@ void applyOrientationAndTone(QImage &image, Orientation o, const ToneTable *tone
             // Parts by source columns: each writes its own destination rows.
             const int x0 = int(int64_t(w) * part / parts);
             const int x1 = int(int64_t(w) * (part + 1) / parts);
-            transposeRows(reinterpret_cast<const uint32_t *>(srcBits), srcStride / 4, 0, h, x0, x1, w, h,
-                          outBits, outStride, o, t);
+            transposeColumns(srcBits, srcStride, x0, x1, w, h, outBits, outStride, o, t);
             return;
         }
         for (int v = int(int64_t(h) * part / parts); v < int(int64_t(h) * (part + 1) / parts); ++v) {
