@@ -3,7 +3,7 @@
 // brightness, contrast, a flip and a quarter turn within 4x; the first paint of the fitted
 // image into a 1920 x 1080 area within 3x; repaints at the same size from the cache.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "viewer/Adjustments.h"
 
 #include "BenchCommon.h"

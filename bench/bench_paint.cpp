@@ -3,7 +3,7 @@
 // 4x, a repaint at the same size served from the cache (about free), the first paint of the
 // fitted image into a 1920 x 1080 area within 3x.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "imaging/Scaler.h"
 
 #include "BenchCommon.h"

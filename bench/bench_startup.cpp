@@ -17,7 +17,7 @@
 // leaves it to the worker.
 
 #include "BenchCommon.h"
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 
 #include <QApplication>
 #include <QImage>

@@ -2,13 +2,25 @@
 
 # oxlume_add_library(<name> [DEPS <targets>...])
 # A static library from every source in the calling folder (and its sub-folders), so that
-# adding a file never means editing a build file.
+# adding a file never means editing a build file. A sub-folder with a CMakeLists.txt of its
+# own is a library of its own and is left out.
 function(oxlume_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h"
        "${CMAKE_CURRENT_SOURCE_DIR}/*.qrc")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  file(GLOB_RECURSE own_lists CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt")
+  foreach(list_file IN LISTS own_lists)
+    get_filename_component(own_dir "${list_file}" DIRECTORY)
+    string(LENGTH "${own_dir}/" prefix_length)
+    foreach(source IN LISTS sources)
+      string(SUBSTRING "${source}" 0 ${prefix_length} source_prefix)
+      if(source_prefix STREQUAL "${own_dir}/")
+        list(REMOVE_ITEM sources "${source}")
+      endif()
+    endforeach()
+  endforeach()
   list(APPEND sources "${CMAKE_SOURCE_DIR}/cmake/empty.cpp")
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")

@@ -1,6 +1,7 @@
 #include "AppStartup.h"
 
 #include "AppApplication.h"
+#include "FirstPaint.h"
 #include "ParamsFunctions.h"
 #include "associations/FileAssociations.h"
 #include "platform/InstanceDetect.h"
@@ -76,6 +77,7 @@ int RunOxlume(int argc, char **argv)
 
         OxlumeApplication app(argc, argv);
         TfrmMain window(Options, FirstPositional(ParamSettings));
+        exitAfterFirstPaintIfAsked(window.imager());
         window.show();
         app.exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else

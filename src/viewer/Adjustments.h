@@ -2,7 +2,7 @@
 // Rebuilding the displayed image from its unadjusted copy: brightness, contrast, flips and
 // rotation, always in that order and always from the copy, so adjustments never add up.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "viewer/ImageControls.h"
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "viewer/ZoomSteps.h"
 #include "viewer/resources/glyphs/Glyphs.h"
 

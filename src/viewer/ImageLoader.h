@@ -8,7 +8,7 @@
 // Locks: DecodeLock (DecoderImager in use) is always taken before NameLock (the request
 // and progress strings); nobody takes DecodeLock while holding NameLock.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
 
 #include <QObject>

@@ -9,7 +9,7 @@
 #include "FileListView.h"
 #include "ImageControls.h"
 #include "ImageLoader.h"
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "platform/Namespace.h"
 #include "settings/OptionsUnit.h"
 

@@ -1,32 +1,25 @@
 // The imaging control: painting in each size mode (rendered offscreen at ratio 1), large
 // reductions on the worker, deferred painting, the shared-image handle, loading with
-// progress on the loading thread, the start-up measurement.
+// progress on the loading thread. How deferred edits combine: tst_imagestate.
 
-#include "imaging/Imager.h"
+#include "common/ChildProcess.h"
+#include "imaging/control/Imager.h"
 #include "imaging/Scaler.h"
 #include "imaging/Transforms.h"
 #include "platform/Errors.h"
 
 #include <QApplication>
 #include <QScrollBar>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtTest>
 
-#include <chrono>
-#include <functional>
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 using namespace oxlume;
 using namespace oxlume::imaging;
+using oxlume::test::runChild;
 
 namespace {
 
@@ -125,82 +118,6 @@ QString areaMismatch(const QImage &out, const QImage &expected, QPoint origin)
     return {};
 }
 
-// Child process: with the start-up measurement switched on, an empty or hidden control
-// paints without ending the process; the first visible image ends it with exit code 0.
-int firstPaintChild(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TImager hidden;
-    hidden.setBitmapList(smallImage());
-    hidden.viewport()->grab(); // painted, but not on screen
-    TImager imager;
-    imager.resize(40, 30);
-    imager.show();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 200)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::fputs("empty painted\n", stdout);
-    std::fflush(stdout);
-    imager.setBitmapList(smallImage());
-    clock.restart();
-    while (clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return 3; // never ended
-}
-
-struct ChildRun {
-    int exitCode = -1; // -1: killed by a signal, timed out or not started
-    QByteArray out, err;
-};
-
-// This test binary run again with the extra environment, its output caught in files. Started
-// with posix_spawn, not QProcess: QProcess starts children in a vfork-like way that
-// ThreadSanitizer takes for a fork of this process, after which it refuses every new thread.
-ChildRun runChild(const std::vector<std::string> &extraEnv)
-{
-    ChildRun run;
-    QTemporaryDir dir;
-    const std::string outPath = dir.filePath(QStringLiteral("out")).toStdString();
-    const std::string errPath = dir.filePath(QStringLiteral("err")).toStdString();
-    std::vector<std::string> env(extraEnv);
-    for (char **e = environ; *e; ++e)
-        env.emplace_back(*e); // the extras come first, so they win
-    std::vector<char *> envp;
-    for (std::string &e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string self = QCoreApplication::applicationFilePath().toStdString();
-    char *argv[] = {self.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return run;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
-    QFile out(QString::fromStdString(outPath)), err(QString::fromStdString(errPath));
-    if (out.open(QIODevice::ReadOnly))
-        run.out = out.readAll();
-    if (err.open(QIODevice::ReadOnly))
-        run.err = err.readAll();
-    return run;
-}
-
 std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name, const char *format)
 {
     const QString path = dir.filePath(QString::fromLatin1(name));
@@ -222,8 +139,6 @@ private slots:
     void largerThanAreaScrolls();
     void autoRepaintOffDefersPainting();
     void bitmapListIsSharedHandle();
-    void deferredToneEqualsSequential();
-    void deferredAdjustmentsEqualSequential();
     void argumentsOfTheControl();
     void progressOnLoadingThread();
     void disabledProgressSilencesLoad();
@@ -231,7 +146,6 @@ private slots:
     void largeReductionRunsInBackground_data();
     void largeReductionRunsInBackground();
     void staleBackgroundReductionDiscarded();
-    void firstPaintMeasurementEndsProcess();
 };
 
 void TestImager::actualSizeIsExactAndCentred()
@@ -247,7 +161,7 @@ void TestImager::actualSizeIsExactAndCentred()
 
 void TestImager::highDpiIsOnePixelPerDevicePixel()
 {
-    const ChildRun child = runChild({"OXLUME_TST_IMAGER_HIGH_DPI=1"});
+    const test::ChildRun child = runChild({"OXLUME_TST_IMAGER_HIGH_DPI=1"});
     QVERIFY2(child.exitCode == 0, child.err.constData());
 }
 
@@ -342,81 +256,6 @@ void TestImager::bitmapListIsSharedHandle()
     b.setBitmapList(nullptr);
     QCOMPARE(b.BitmapListCount(), int16_t(0));
     QCOMPARE(a.BitmapListCount(), int16_t(1));
-}
-
-// While AutoRepaint is off, brightness and contrast are combined into one table: the result
-// must equal applying them one by one, whatever reads the image next.
-void TestImager::deferredToneEqualsSequential()
-{
-    QImage ramp(256, 2, QImage::Format_ARGB32);
-    for (int v = 0; v < 256; ++v) {
-        ramp.setPixel(v, 0, qRgba(v, 255 - v, v / 2, v));
-        ramp.setPixel(v, 1, qRgba(255 - v, v, 200, 255 - v));
-    }
-    QImage expected = ramp.copy();
-    ChangeBrightness(expected, 390);
-    ChangeContrast(expected, -280);
-    FlipLeftRight(expected);
-
-    TImager imager;
-    imager.setBitmapList(ramp);
-    imager.setAutoRepaint(false);
-    imager.ChangeBrightness(390);
-    imager.ChangeContrast(-280);
-    imager.FlipLeftRight();
-    QCOMPARE(imager.BitmapList(), expected);
-    imager.setAutoRepaint(true);
-    QCOMPARE(imager.BitmapList(), expected);
-    QCOMPARE(ramp.pixel(0, 0), qRgba(0, 255, 0, 0)); // the source holder is untouched
-
-    // A pending change belongs to the image it was made on, not to the next one.
-    imager.setAutoRepaint(false);
-    imager.ChangeBrightness(-500);
-    imager.setBitmapList(ramp);
-    imager.setAutoRepaint(true);
-    QCOMPARE(imager.BitmapList(), ramp);
-}
-
-// Flips and turns recorded while AutoRepaint is off, mixed with tone changes, give the image
-// the same control gives when it applies each at once; reading in between changes nothing.
-void TestImager::deferredAdjustmentsEqualSequential()
-{
-    QImage source(37, 19, QImage::Format_ARGB32);
-    for (int y = 0; y < source.height(); ++y)
-        for (int x = 0; x < source.width(); ++x)
-            source.setPixel(x, y, qRgba(x * 6, y * 13, (x * y) & 0xff, 30 + x + y));
-    const std::vector<std::function<void(TImager &)>> steps = {
-        [](TImager &i) { i.ChangeBrightness(390); }, [](TImager &i) { i.FlipTopBottom(); },
-        [](TImager &i) { i.RotateImage(9000); },     [](TImager &i) { i.ChangeContrast(-280); },
-        [](TImager &i) { i.FlipLeftRight(); },       [](TImager &i) { i.RotateImage(-18000); },
-        [](TImager &i) { i.RotateImage(36000); }, // a full turn changes nothing
-    };
-    for (size_t readAfter = 0; readAfter <= steps.size(); ++readAfter) {
-        TImager immediate, deferred;
-        immediate.setBitmapList(source);
-        deferred.setBitmapList(source);
-        deferred.setAutoRepaint(false);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            steps[i](immediate);
-            steps[i](deferred);
-            if (i + 1 == readAfter)
-                QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
-        }
-        QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
-        deferred.setAutoRepaint(true);
-        QCOMPARE(deferred.BitmapList(), immediate.BitmapList());
-        QCOMPARE(deferred.BitmapList().size(), QSize(19, 37));
-    }
-    QCOMPARE(source.pixel(36, 18), qRgba(216, 234, 136, 84)); // the source holder is untouched
-
-    // A pending turn belongs to the image it was made on.
-    TImager imager;
-    imager.setBitmapList(source);
-    imager.setAutoRepaint(false);
-    imager.RotateImage(9000);
-    imager.setBitmapList(source);
-    imager.setAutoRepaint(true);
-    QCOMPARE(imager.BitmapList(), source);
 }
 
 // The control's own argument scales: angles in hundredths of a degree, checked modes.
@@ -615,26 +454,8 @@ void TestImager::staleBackgroundReductionDiscarded()
     QCoreApplication::processEvents(); // a landing sent to the destroyed instance would crash
 }
 
-void TestImager::firstPaintMeasurementEndsProcess()
-{
-    const ChildRun child = runChild({"OXLUME_TST_IMAGER_FIRST_PAINT=1", "OXLUME_EXIT_AFTER_FIRST_PAINT=1"});
-    const QString out = QString::fromUtf8(child.out);
-    const QString err = QString::fromUtf8(child.err);
-    QVERIFY2(child.exitCode == 0, qPrintable(out + err));
-    QCOMPARE(out, QStringLiteral("empty painted\n"));
-    const QRegularExpressionMatch line =
-        QRegularExpression(QStringLiteral("^first-paint (\\d+\\.\\d)$"), QRegularExpression::MultilineOption)
-            .match(err);
-    QVERIFY2(line.hasMatch(), qPrintable(err));
-    // From process start, so it includes at least the 200 ms of the empty paint.
-    const double ms = line.captured(1).toDouble();
-    QVERIFY2(ms >= 150 && ms < 30000, qPrintable(err));
-}
-
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsSet("OXLUME_TST_IMAGER_FIRST_PAINT"))
-        return firstPaintChild(argc, argv);
     if (qEnvironmentVariableIsSet("OXLUME_TST_IMAGER_HIGH_DPI"))
         return highDpiChild(argc, argv);
     QApplication app(argc, argv);

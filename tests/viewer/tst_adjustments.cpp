@@ -145,6 +145,8 @@ void TestAdjustments::releasingAFlipRestoresTheImage()
     state.flipUD = false; // the second click releases the button
     ApplyImageAdjustments(state, f.imager1, f.unadjusted);
     QCOMPARE(f.shown(), sample());
+    // All neutral: the displayed image is the unadjusted one, not a second full-size copy.
+    QCOMPARE(f.imager1.BitmapList().constBits(), f.unadjusted.BitmapList().constBits());
 }
 
 void TestAdjustments::hiddenPanelOrNoImageLeavesEverything()
@@ -188,6 +190,12 @@ void TestAdjustments::newImageBecomesTheCopy()
     ApplyImageAdjustments(state, f.imager1, f.unadjusted);
     QCOMPARE(f.shown(), rgb(turned(next, 90)));
     QCOMPARE(rgb(f.unadjusted.BitmapList()), next);
+    // Neutral from the start: the copy kept is the displayed image itself.
+    f.imager1.setBitmapList(next);
+    f.unadjusted.setBitmapList(nullptr);
+    ApplyImageAdjustments(TAdjustmentState{.panelVisible = true}, f.imager1, f.unadjusted);
+    QCOMPARE(f.imager1.BitmapList().constBits(), next.constBits());
+    QCOMPARE(f.unadjusted.BitmapList().constBits(), next.constBits());
 }
 
 void TestAdjustments::failingStepStillRepaintsAndEndsBusy()

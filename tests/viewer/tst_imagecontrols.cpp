@@ -1,7 +1,7 @@
 // The image controls on their own: zoom steps, the button groups, the painting buttons and
 // when the controls ask for a rebuild of the shown image.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 #include "viewer/ImageControls.h"
 #include "viewer/ZoomSteps.h"
 

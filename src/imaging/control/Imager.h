@@ -4,7 +4,7 @@
 // windowless: it only holds an image).
 //
 // Threads. An instance is used by one thread at a time (the program serialises the decoder
-// instance with its own lock). The image and the load settings live in a plain member that
+// instance with its own lock). The image and the load settings live in an ImageState, which
 // holds no widget state, so another thread than the one that created the instance may call
 // exactly these: LoadFile, BitmapList / setBitmapList, BitmapListCount,
 // EnableProgressEvent / setEnableProgressEvent, setOnProgressStatus and the five transforms.
@@ -14,16 +14,13 @@
 // thread. Reductions of large images for painting run on Qt's global thread pool on a copy
 // of the image handle; their result comes back to the creating thread as a queued call.
 //
-// OXLUME_EXIT_AFTER_FIRST_PAINT=1 in the environment exists only to measure start-up: once
-// a visible instance has painted an image and the frame has gone to the display, the
-// process prints "first-paint <ms since process start>" to stderr and ends at once.
-//
 // Events: OnProgressStatus is a callback run directly on the loading thread. The widget
 // events are signals: clicked (OnClick), doubleClicked (OnDblClick), entered (OnEnter,
-// focus gained), keyPressed (OnKeyPress), mouseMoved (OnMouseMove).
+// focus gained), keyPressed (OnKeyPress), mouseMoved (OnMouseMove); imagePainted follows
+// every paint that drew an image (for start-up measurements).
 
+#include "imaging/ImageState.h"
 #include "imaging/Scaler.h"
-#include "imaging/Transforms.h"
 #include "imaging/ViewGeometry.h"
 
 #include <QAbstractScrollArea>
@@ -31,12 +28,10 @@
 #include <QImage>
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 class QPainter;
@@ -60,12 +55,12 @@ public:
     // and fail that way. The three numbers are accepted and ignored. Returns 0.
     int16_t LoadFile(const std::string &path, int16_t = 0, int16_t = 0, int16_t = 1);
 
-    bool EnableProgressEvent() const { return m_data.enableProgress.load(); }
-    void setEnableProgressEvent(bool enable) { m_data.enableProgress.store(enable); }
-    void setOnProgressStatus(ProgressHandler handler) { m_data.onProgress = std::move(handler); }
+    bool EnableProgressEvent() const { return m_state.progressEnabled(); }
+    void setEnableProgressEvent(bool enable) { m_state.setProgressEnabled(enable); }
+    void setOnProgressStatus(ProgressHandler handler);
 
     // 1 while the instance holds an image, else 0.
-    int16_t BitmapListCount() const { return m_data.image.isNull() ? 0 : 1; }
+    int16_t BitmapListCount() const { return m_state.isEmpty() ? 0 : 1; }
     // The held image as an implicitly shared handle: copying it is O(1), and a later
     // transform of either holder never changes the other. Null when empty.
     QImage BitmapList() const;
@@ -75,10 +70,8 @@ public:
     // Transforms of the held image (nothing happens without one). Brightness and contrast
     // run -1000..1000 (clamped); the angle is in hundredths of a degree, clockwise, a
     // multiple of 9000, else ProgramError. Each returns 0. While AutoRepaint is off they are
-    // only recorded: brightness and contrast combine into one table, flips and turns into one
-    // orientation, and all of it is applied in a single pass into one buffer when the image
-    // is next needed (BitmapList, or AutoRepaint on again), with the same pixels as applying
-    // them one by one. Should that pass fail (memory), the image stays unadjusted.
+    // only recorded, and applied in one pass when the image is next needed (BitmapList, or
+    // AutoRepaint on again): see ImageState.
     int16_t ChangeBrightness(int16_t value);
     int16_t ChangeContrast(int16_t value);
     int16_t FlipTopBottom();
@@ -89,7 +82,7 @@ public:
 
     // false: changes are not painted; true again: painted once with all changes (never
     // throws, so it can be restored from a destructor).
-    bool AutoRepaint() const { return m_autoRepaint.load(); }
+    bool AutoRepaint() const { return !m_state.isDeferring(); }
     void setAutoRepaint(bool on);
 
     // 0 actual size, 3 fit, 4 zoom by PaintZoomFactor; other values raise ProgramError.
@@ -123,6 +116,7 @@ signals:
     void entered();
     void keyPressed(const QString &text);
     void mouseMoved(QPoint position, Qt::KeyboardModifiers modifiers);
+    void imagePainted();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -140,26 +134,7 @@ public:
     struct ScaleChannel;
 
 private:
-    // What a loading thread may touch: no widget state in here.
-    struct ImageData {
-        QImage image;
-        std::atomic<bool> enableProgress{true};
-        ProgressHandler onProgress;
-        // Recorded while AutoRepaint is off, not yet applied to image. The tone table works
-        // on each pixel alone, so it commutes with the flips and turns.
-        std::optional<ToneTable> pendingTone;
-        Orientation pendingOrientation;
-        void dropPending()
-        {
-            pendingTone.reset();
-            pendingOrientation = {};
-        }
-    };
-
     void imageChanged();
-    void changeTone(const ToneTable &table);
-    void changeOrientation(Orientation orientation, const std::function<void(QImage &)> &applyNow);
-    void applyPending() const;
     void refreshView(bool keepCentre);
     void updateScrollBars();
     QPoint scrollPosition() const;
@@ -168,19 +143,17 @@ private:
     void startBackgroundScale(QSize size);
     static void runScaleJob();
     Q_INVOKABLE void backgroundScaleLanded();
-    void noteFirstPaint();
 
-    mutable ImageData m_data; // mutable: reading the image applies pending changes
+    ImageState m_state; // what a loading thread may touch: no widget state in here
     const void *m_ownerThread; // QThread that created the instance
 
     // Painting state, owner thread only.
-    QImage m_shown; // the image as last painted; lags m_data.image while AutoRepaint is off
+    QImage m_shown; // the image as last painted; lags m_state while AutoRepaint is off
     ScaledImageCache m_cache;
     qint64 m_backgroundScaleFrom = kBackgroundScaleFrom;
     bool m_scaleInFlight = false; // at most one worker reduction per instance at a time
     qint64 m_failedKey = 0;       // image whose reduction could not be made (memory)
     std::shared_ptr<ScaleChannel> m_scaleChannel;
-    std::atomic<bool> m_autoRepaint{true};
     imaging::PaintSizeMode m_mode = imaging::PaintSizeMode::Fit;
     float m_zoom = 100.0f;
     QColor m_backColor;

@@ -1,7 +1,5 @@
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 
-#include "imaging/ImageFile.h"
-#include "imaging/Transforms.h"
 #include "platform/Errors.h"
 
 #include <QKeyEvent>
@@ -9,22 +7,16 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QRegion>
-#include <QCoreApplication>
 #include <QScrollBar>
 #include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <deque>
-#include <fstream>
 #include <mutex>
-#include <sstream>
-#include <unistd.h>
+#include <optional>
 
 namespace oxlume::imaging {
 
@@ -34,73 +26,6 @@ namespace {
 // becomes a visible block, which is what one zooms in for.
 constexpr double kNearestFromScale = 2.0;
 constexpr int kScrollStep = 20;
-
-// Turns the decoder's row counts into increasing whole percentages. 100 is held back until
-// the image is complete, so a handler that sees 100 can rely on the result.
-class ProgressRelay : public DecodeObserver {
-public:
-    ProgressRelay(TImager *sender, const std::atomic<bool> &enabled,
-                  const TImager::ProgressHandler &handler)
-        : m_sender(sender), m_enabled(enabled), m_handler(handler)
-    {
-    }
-
-    void progress(int64_t done, int64_t total) override
-    {
-        if (total <= 0)
-            return;
-        const int percent = int(std::clamp<int64_t>(done * 100 / total, 0, 99));
-        if (percent > m_last)
-            send(percent);
-    }
-
-    bool cancelled() const override { return !m_enabled.load(); }
-
-    void finish() { send(100); }
-
-private:
-    void send(int percent)
-    {
-        m_last = percent;
-        if (m_handler && m_enabled.load())
-            m_handler(m_sender, int16_t(percent));
-    }
-
-    TImager *m_sender;
-    const std::atomic<bool> &m_enabled;
-    const TImager::ProgressHandler &m_handler;
-    int m_last = -1;
-};
-
-// Fallback start for the start-up measurement: set when the library is loaded, which misses
-// exec and the dynamic linker.
-const auto kLoadedAt = std::chrono::steady_clock::now();
-
-// Milliseconds since this process started. The kernel's start time (field 22 of
-// /proc/self/stat, clock ticks since boot) includes exec and library loading, in steps of
-// one tick (10 ms).
-double msSinceProcessStart()
-{
-    std::ifstream in("/proc/self/stat");
-    std::string stat;
-    std::getline(in, stat);
-    const size_t commEnd = stat.rfind(')'); // the command name may hold spaces and ')'
-    timespec now{};
-    if (commEnd != std::string::npos && clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
-        // Fields after the name start at 3 (state); skip 3..21 to reach 22.
-        std::istringstream fields(stat.substr(commEnd + 1));
-        std::string field;
-        for (int i = 3; i <= 22; ++i)
-            if (!(fields >> field))
-                field.clear();
-        const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
-        if (!field.empty() && ticksPerSecond > 0) {
-            const double started = std::strtod(field.c_str(), nullptr) / ticksPerSecond;
-            return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
-        }
-    }
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt).count();
-}
 
 } // namespace
 
@@ -163,126 +88,74 @@ TImager::~TImager()
 
 bool TImager::onOwnerThread() const { return QThread::currentThread() == m_ownerThread; }
 
+void TImager::setOnProgressStatus(ProgressHandler handler)
+{
+    if (!handler) {
+        m_state.setProgressHandler(nullptr);
+        return;
+    }
+    m_state.setProgressHandler([this, handler = std::move(handler)](int16_t percent) { handler(this, percent); });
+}
+
 int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
 {
-    const ProgressHandler handler = m_data.onProgress; // the handler may replace itself
-    ProgressRelay relay(this, m_data.enableProgress, handler);
-    Result<QImage> loaded = loadImageFile(path, relay);
-    if (!loaded) {
-        // Holding the previous image would let a caller show it under the new name.
-        m_data.dropPending();
-        m_data.image = QImage();
-        imageChanged();
-        throw ProgramError(loaded.error().message);
+    try {
+        m_state.load(path);
+    } catch (...) {
+        imageChanged(); // the failed load emptied the instance
+        throw;
     }
-    m_data.dropPending();
-    m_data.image = std::move(loaded).value();
     imageChanged();
-    relay.finish();
     return 0;
 }
 
 void TImager::setBitmapList(const QImage &image)
 {
-    m_data.dropPending(); // they belonged to the image being replaced
-    m_data.image = image;
+    m_state.setImage(image);
     imageChanged();
 }
 
-QImage TImager::BitmapList() const
-{
-    applyPending();
-    return m_data.image;
-}
-
-// Whatever happens, the pending changes are gone afterwards: on success they are in the
-// image, on failure (memory) the image is still the unadjusted one, never partly changed.
-void TImager::applyPending() const
-{
-    if (!m_data.pendingTone && m_data.pendingOrientation.isIdentity())
-        return;
-    const std::optional<ToneTable> tone = m_data.pendingTone;
-    const Orientation orientation = m_data.pendingOrientation;
-    m_data.dropPending();
-    applyOrientationAndTone(m_data.image, orientation, tone ? &*tone : nullptr);
-}
-
-// Deferred while AutoRepaint is off: a brightness step followed by a contrast step (the
-// usual rebuild) costs one pass over the pixels instead of two. Composing the tables gives
-// exactly the result of applying them one after the other.
-void TImager::changeTone(const ToneTable &table)
-{
-    if (m_data.image.isNull())
-        return;
-    if (!m_data.pendingTone) {
-        m_data.pendingTone = table;
-    } else {
-        for (uint8_t &v : *m_data.pendingTone)
-            v = table[v];
-    }
-    if (m_autoRepaint.load()) {
-        applyPending();
-        imageChanged();
-    }
-}
-
-// Flips and turns likewise: recorded while AutoRepaint is off (the rebuild's flip and turn
-// then cost no pass of their own and no new buffer each). Otherwise applied at once by
-// applyNow, which works in place when the pixels are not shared.
-void TImager::changeOrientation(Orientation orientation, const std::function<void(QImage &)> &applyNow)
-{
-    if (m_data.image.isNull())
-        return;
-    if (!m_autoRepaint.load()) {
-        m_data.pendingOrientation = m_data.pendingOrientation.then(orientation);
-        return;
-    }
-    applyPending();
-    applyNow(m_data.image);
-    imageChanged();
-}
+QImage TImager::BitmapList() const { return m_state.image(); }
 
 int16_t TImager::ChangeBrightness(int16_t value)
 {
-    if (value != 0)
-        changeTone(brightnessContrastTable(value, 0));
+    if (m_state.changeBrightness(value))
+        imageChanged();
     return 0;
 }
 
 int16_t TImager::ChangeContrast(int16_t value)
 {
-    if (value != 0)
-        changeTone(brightnessContrastTable(0, value));
+    if (m_state.changeContrast(value))
+        imageChanged();
     return 0;
 }
 
 int16_t TImager::FlipTopBottom()
 {
-    changeOrientation(Orientation::flipTopBottom(), [](QImage &image) { imaging::FlipTopBottom(image); });
+    if (m_state.flipTopBottom())
+        imageChanged();
     return 0;
 }
 
 int16_t TImager::FlipLeftRight()
 {
-    changeOrientation(Orientation::flipLeftRight(), [](QImage &image) { imaging::FlipLeftRight(image); });
+    if (m_state.flipLeftRight())
+        imageChanged();
     return 0;
 }
 
 int16_t TImager::RotateImage(int32_t angle, bool, int32_t)
 {
-    if (angle % 9000 != 0)
-        throw ProgramError("RotateImage: angle " + std::to_string(angle) +
-                           " (hundredths of a degree) is not a multiple of 9000");
-    if (angle % 36000 != 0)
-        changeOrientation(Orientation::rotation(angle / 100),
-                          [angle](QImage &image) { imaging::RotateImage(image, angle / 100); });
+    if (m_state.rotate(angle))
+        imageChanged();
     return 0;
 }
 
 void TImager::setAutoRepaint(bool on)
 {
-    const bool wasOff = !m_autoRepaint.load();
-    m_autoRepaint.store(on);
+    const bool wasOff = m_state.isDeferring();
+    m_state.setDeferring(!on);
     if (on && wasOff)
         refreshView(false);
 }
@@ -306,7 +179,7 @@ void TImager::setPaintZoomFactor(float percent)
 void TImager::setBackColor(const QColor &color)
 {
     m_backColor = color;
-    if (m_autoRepaint)
+    if (AutoRepaint())
         viewport()->update();
 }
 
@@ -319,7 +192,7 @@ ViewGeometry TImager::viewGeometry() const
 // The image changed. From another thread nothing of the widget is touched.
 void TImager::imageChanged()
 {
-    if (onOwnerThread() && m_autoRepaint)
+    if (onOwnerThread() && AutoRepaint())
         refreshView(false);
 }
 
@@ -327,13 +200,15 @@ void TImager::imageChanged()
 // area in the middle across a change of scale.
 void TImager::refreshView(bool keepCentre)
 {
-    if (!m_autoRepaint.load())
+    if (!AutoRepaint())
         return;
+    QImage image;
     try {
-        applyPending();
+        image = m_state.image();
     } catch (const std::exception &) {
         // Switching AutoRepaint back on must not fail (callers do it in destructors): short
         // of memory for the adjusted copy, the image is shown unadjusted.
+        image = m_state.image();
     }
     double fx = 0.5, fy = 0.5;
     if (keepCentre) {
@@ -344,8 +219,8 @@ void TImager::refreshView(bool keepCentre)
             fy = (scrollPosition().y() + viewport()->height() / 2.0) / c.height();
         }
     }
-    const bool newImage = m_shown.cacheKey() != m_data.image.cacheKey();
-    m_shown = m_data.image;
+    const bool newImage = m_shown.cacheKey() != image.cacheKey();
+    m_shown = std::move(image);
     m_scaleChannel->shownKey.store(m_shown.cacheKey());
     updateScrollBars();
     if (keepCentre || newImage) {
@@ -397,7 +272,7 @@ void TImager::paintEvent(QPaintEvent *event)
         painter.setRenderHint(QPainter::SmoothPixmapTransform, g.scale() < kNearestFromScale);
         painter.drawImage(target, m_shown);
     }
-    noteFirstPaint();
+    emit imagePainted();
 }
 
 void TImager::paintReduced(QPainter &painter, const QRect &target)
@@ -488,27 +363,8 @@ void TImager::backgroundScaleLanded()
             m_cache.store(done->key, done->size, done->image);
     }
     // Shows the result, or, when it came too late, asks for the reduction of what is current.
-    if (m_autoRepaint.load())
+    if (AutoRepaint())
         viewport()->update();
-}
-
-// The start-up measurement (see the header). Queued, so that it runs once this frame has
-// been flushed to the display: that is when the user first sees the image.
-void TImager::noteFirstPaint()
-{
-    static const bool measuring = qgetenv("OXLUME_EXIT_AFTER_FIRST_PAINT") == "1";
-    static bool queued = false;
-    if (!measuring || queued || !isVisible() || !QCoreApplication::instance())
-        return;
-    queued = true;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [] {
-            std::fprintf(stderr, "first-paint %.1f\n", msSinceProcessStart());
-            std::fflush(stderr);
-            std::_Exit(0);
-        },
-        Qt::QueuedConnection);
 }
 
 void TImager::resizeEvent(QResizeEvent *event)

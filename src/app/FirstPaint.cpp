@@ -1,0 +1,73 @@
+#include "FirstPaint.h"
+
+#include "imaging/control/Imager.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace oxlume {
+
+namespace {
+
+// Fallback start: set when the program is loaded, which misses exec and the dynamic linker.
+const auto kLoadedAt = std::chrono::steady_clock::now();
+
+// Milliseconds since this process started. The kernel's start time (field 22 of
+// /proc/self/stat, clock ticks since boot) includes exec and library loading, in steps of
+// one tick (10 ms).
+double msSinceProcessStart()
+{
+    std::ifstream in("/proc/self/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t commEnd = stat.rfind(')'); // the command name may hold spaces and ')'
+    timespec now{};
+    if (commEnd != std::string::npos && clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
+        // Fields after the name start at 3 (state); skip 3..21 to reach 22.
+        std::istringstream fields(stat.substr(commEnd + 1));
+        std::string field;
+        for (int i = 3; i <= 22; ++i)
+            if (!(fields >> field))
+                field.clear();
+        const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+        if (!field.empty() && ticksPerSecond > 0) {
+            const double started = std::strtod(field.c_str(), nullptr) / ticksPerSecond;
+            return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
+        }
+    }
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt).count();
+}
+
+} // namespace
+
+void exitAfterFirstPaintIfAsked(imaging::TImager &imager)
+{
+    if (qgetenv("OXLUME_EXIT_AFTER_FIRST_PAINT") != "1")
+        return;
+    QObject::connect(&imager, &imaging::TImager::imagePainted, &imager, [&imager] {
+        static bool queued = false;
+        if (queued || !imager.isVisible() || !QCoreApplication::instance())
+            return;
+        queued = true;
+        // Queued, so that it runs once this frame has been flushed to the display: that is
+        // when the user first sees the image.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [] {
+                std::fprintf(stderr, "first-paint %.1f\n", msSinceProcessStart());
+                std::fflush(stderr);
+                std::_Exit(0);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace oxlume
