@@ -1,7 +1,9 @@
 // Painting a 6000 x 4000 image fitted to the screen, as ratios against one memcpy of the
 // source image in the same run. Targets: the area-averaged reduction to 1600 x 1067 within
 // 4x, a repaint at the same size served from the cache (about free), the first paint of the
-// fitted image into a 1920 x 1080 area within 3x.
+// fitted image into a 1920 x 1080 area within 3x (the quick sampled picture the user sees
+// first), and the first smooth paint, until the area-averaged reduction made on the worker
+// is on screen, within 4x.
 
 #include "imaging/control/Imager.h"
 #include "imaging/Scaler.h"
@@ -68,20 +70,39 @@ int main(int argc, char **argv)
         QPainter p(&screen);
         imager.viewport()->render(&p);
     };
-    int n = 0;
-    const double first = best(
+    const auto freshImage = [&] {
+        QImage fresh = source.copy(); // a new image each time: nothing cached
+        imager.setBitmapList(fresh);
+    };
+    // The sampled picture leaves a reduction running on the worker; the next run waits for
+    // it untimed, so runs do not overlap.
+    const auto settle = [&] {
+        while (imager.isScalingInBackground())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    };
+    const int scaledAtStart = imager.scaleCount();
+    const double first = best(paint, [&] {
+        settle();
+        freshImage();
+    });
+    settle();
+    line("first paint, fitted (sampled, reduction on worker)", first, memcpyMs, 3);
+    // Until the smooth picture is on screen: the sampled paint, the worker's area-averaged
+    // reduction, and the repaint that shows it.
+    const int scaledBefore = imager.scaleCount();
+    const double smooth = best(
         [&] {
             paint();
-            ++n;
+            settle();
+            paint();
         },
-        [&] {
-            QImage fresh = source.copy(); // a new image each time: nothing cached
-            imager.setBitmapList(fresh);
-        });
-    line("first paint, fitted into 1920 x 1080", first, memcpyMs, 3);
-    const int scaledBefore = imager.scaleCount();
+        freshImage);
+    line("first smooth paint, fitted (until reduced)", smooth, memcpyMs, 4);
+    const int smoothReductions = imager.scaleCount() - scaledBefore;
+    const int repaintBefore = imager.scaleCount();
     line("repaint at the same size", best(paint), memcpyMs, 0.2);
-    std::printf("reductions made: %d for %d first paints, %d for the repaints\n", scaledBefore, n,
-                imager.scaleCount() - scaledBefore);
+    std::printf("reductions made: %d by the sampled first paints (on the worker, after the timing), "
+                "%d in %d smooth first paints, %d by the repaints\n",
+                scaledBefore - scaledAtStart, smoothReductions, kRuns, imager.scaleCount() - repaintBefore);
     return 0;
 }

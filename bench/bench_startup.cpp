@@ -3,18 +3,20 @@
 //
 //   bench_startup <path to the oxlume binary> [runs]
 //
-// Starts its own virtual display (Xvfb) and times, best of `runs` (5) each:
-//   oxlume    `oxlume -newinst photo.jpg` with fresh XDG folders and
-//             OXLUME_EXIT_AFTER_FIRST_PAINT=1, from launch until it exits, which it does
-//             once the first frame showing the image has gone to the display
-//   nsxiv     `nsxiv photo.jpg` from launch until the middle of its window shows the photo
-//             (polling the screen's pixels), then it is terminated
+// Starts its own virtual display (Xvfb) with a window manager (openbox, when installed) and
+// times, median and range of `runs` (at least 7) launches each:
+//   oxlume    `oxlume -newinst photo.jpg` with fresh XDG folders
+//   nsxiv     `nsxiv photo.jpg`
 //   qt floor  this program re-run as a bare Qt application that shows an empty window and
 //             exits after its first paint: what any Qt program pays before painting
-// and prints the times and the ratio oxlume / nsxiv (target: at most 1). Then, in process,
-// the user-interface thread's share of that first frame: one paint of the decoded photo
-// fitted to 1200 x 800 with the smooth reduction done in the paint, against the paint that
-// leaves it to the worker.
+// Both viewers get the same window (1200 x 800 at the top left corner), and "on screen" is
+// the same check for both: the pixel in the middle of where each shows the photo (found once
+// per viewer by an untimed launch) reads back as the photo's middle; then the viewer is
+// ended. Prints the times and the ratio oxlume / nsxiv (target: at most 1), and oxlume's own
+// first-paint count (OXLUME_EXIT_AFTER_FIRST_PAINT) for comparison. Then, in process, the
+// user-interface thread's share of that first frame: one paint of the decoded photo fitted
+// to 1200 x 800 with the smooth reduction done in the paint, against the paint that leaves
+// it to the worker.
 
 #include "BenchCommon.h"
 #include "imaging/control/Imager.h"
@@ -48,8 +50,9 @@ extern char **environ;
 namespace {
 
 constexpr int kW = 6000, kH = 4000;
-// nsxiv's window: the photo fits it exactly, so its middle shows the photo's middle.
+// Both viewers' windows; nsxiv's photo fits it exactly.
 constexpr int kWinW = 1200, kWinH = 800;
+constexpr int kMinRuns = 7;
 constexpr double kTimeoutMs = 30000;
 
 // Red follows x, green follows y, all with a little noise: compresses like a photo, and the
@@ -144,8 +147,48 @@ struct Launch {
     std::string stderrText;
 };
 
+// The screen's top left kWinW x kWinH, read back from the X server.
+QImage screenArea()
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, kWinW, kWinH).toImage();
+}
+
+// Blue runs 36..107 all over the photo, never below; window backgrounds, text and black are
+// outside that band, or grey.
+bool isPhotoLike(QRgb p)
+{
+    const bool grey = std::abs(qRed(p) - qBlue(p)) < 8 && std::abs(qGreen(p) - qBlue(p)) < 8;
+    return qBlue(p) >= 36 && qBlue(p) <= 108 && !grey;
+}
+
+// The middle of the photo as a viewer shows it: the middle of the rows and columns that are
+// mostly photo. (-1, -1) when no photo is on screen.
+QPoint photoMiddle(const QImage &shot)
+{
+    int top = -1, bottom = -1, left = -1, right = -1;
+    std::vector<int> columns(size_t(shot.width()), 0);
+    for (int y = 0; y < shot.height(); ++y) {
+        int inRow = 0;
+        for (int x = 0; x < shot.width(); ++x)
+            if (isPhotoLike(shot.pixel(x, y)))
+                ++inRow, ++columns[size_t(x)];
+        if (inRow > 50) {
+            top = top < 0 ? y : top;
+            bottom = y;
+        }
+    }
+    for (int x = 0; x < shot.width(); ++x)
+        if (columns[size_t(x)] > 50) {
+            left = left < 0 ? x : left;
+            right = x;
+        }
+    if (top < 0 || left < 0)
+        return {-1, -1};
+    return {(left + right) / 2, (top + bottom) / 2};
+}
+
 Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                  bool waitForPixel)
+                  bool waitForPixel, QPoint probe = QPoint(kWinW / 2, kWinH / 2))
 {
     Launch result;
     const double start = bench::nowMs();
@@ -155,7 +198,7 @@ Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::stri
     int status = 0;
     bool exited = false;
     while (bench::nowMs() - start < kTimeoutMs) {
-        const bool seen = isPhotoMiddle(screenPixel(kWinW / 2, kWinH / 2));
+        const bool seen = isPhotoMiddle(screenPixel(probe.x(), probe.y()));
         exited = waitpid(child.pid, &status, WNOHANG) == child.pid;
         if (waitForPixel ? seen : exited) {
             result.ms = bench::nowMs() - start;
@@ -175,9 +218,61 @@ Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::stri
         result.stderrText = readAll(child.errFd);
     // The next launch must start from an empty screen.
     const double cleared = bench::nowMs();
-    while (isPhotoMiddle(screenPixel(kWinW / 2, kWinH / 2)) && bench::nowMs() - cleared < 5000)
+    while (isPhotoMiddle(screenPixel(probe.x(), probe.y())) && bench::nowMs() - cleared < 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return result;
+}
+
+// Launches argv untimed, waits until a photo shows and stays put, and returns its middle;
+// (-1, -1) when none showed within the time-out.
+QPoint locatePhoto(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
+{
+    Child child = spawn(argv, env, false);
+    if (child.pid < 0)
+        return {-1, -1};
+    QPoint found(-1, -1);
+    const double start = bench::nowMs();
+    while (bench::nowMs() - start < kTimeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const QPoint middle = photoMiddle(screenArea());
+        if (middle.x() >= 0 && middle == found && isPhotoMiddle(screenPixel(middle.x(), middle.y())))
+            break;
+        found = middle;
+    }
+    kill(child.pid, SIGTERM);
+    waitpid(child.pid, nullptr, 0);
+    const double cleared = bench::nowMs();
+    while (found.x() >= 0 && isPhotoMiddle(screenPixel(found.x(), found.y())) && bench::nowMs() - cleared < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return found;
+}
+
+struct Spread {
+    double median = -1, low = -1, high = -1;
+    int failed = 0;
+};
+
+Spread spread(const std::vector<double> &times)
+{
+    std::vector<double> ok;
+    Spread s;
+    for (double t : times)
+        t >= 0 ? ok.push_back(t) : void(++s.failed);
+    if (ok.empty())
+        return s;
+    std::sort(ok.begin(), ok.end());
+    s.median = ok.size() % 2 ? ok[ok.size() / 2] : (ok[ok.size() / 2 - 1] + ok[ok.size() / 2]) / 2;
+    s.low = ok.front();
+    s.high = ok.back();
+    return s;
+}
+
+void printSpread(const char *label, const Spread &s)
+{
+    std::printf("%-50s median %7.1f ms  range %7.1f .. %7.1f ms", label, s.median, s.low, s.high);
+    if (s.failed)
+        std::printf("  (%d failed)", s.failed);
+    std::printf("\n");
 }
 
 // A display number with neither a socket nor a lock file.
@@ -228,15 +323,6 @@ double firstPaintMs(const QImage &photo, qint64 backgroundFrom, int runs)
         });
 }
 
-double best(const std::vector<double> &times)
-{
-    double b = -1;
-    for (double t : times)
-        if (t >= 0 && (b < 0 || t < b))
-            b = t;
-    return b;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -251,7 +337,7 @@ int main(int argc, char **argv)
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
         return 1;
     const std::string oxlume = argv[1];
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const int runs = std::max(kMinRuns, argc > 2 ? std::atoi(argv[2]) : kMinRuns);
     if (access(oxlume.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "%s is not an executable\n", oxlume.c_str());
         return 2;
@@ -285,6 +371,13 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     setenv("DISPLAY", displayName.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // A window manager, as on a desktop: it reparents and maps the windows.
+    Child wm;
+    const char *wmPath = "/usr/bin/openbox";
+    if (access(wmPath, X_OK) == 0) {
+        wm = spawn({wmPath, "--sm-disable"}, {}, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
 
     // Fresh, empty XDG folders for every program: no settings, no caches, no user scripts.
     std::map<std::string, std::string> env;
@@ -299,47 +392,51 @@ int main(int argc, char **argv)
     int status = 0;
     {
         QApplication app(argc, argv);
-        auto oxlumeEnv = env;
-        oxlumeEnv["OXLUME_EXIT_AFTER_FIRST_PAINT"] = "1";
+        auto ownCountEnv = env;
+        ownCountEnv["OXLUME_EXIT_AFTER_FIRST_PAINT"] = "1";
         auto floorEnv = env;
         floorEnv["OXLUME_BENCH_QT_FLOOR"] = "1";
-        const std::vector<std::string> oxlumeArgs{oxlume, "-newinst", photo};
-        const std::vector<std::string> nsxivArgs{
-            "/usr/bin/nsxiv", "-g", std::to_string(kWinW) + "x" + std::to_string(kWinH) + "+0+0", photo};
+        const std::string geometry = std::to_string(kWinW) + "x" + std::to_string(kWinH) + "+0+0";
+        const std::vector<std::string> oxlumeArgs{oxlume, "-qwindowgeometry", geometry, "-newinst", photo};
+        const std::vector<std::string> nsxivArgs{"/usr/bin/nsxiv", "-g", geometry, photo};
         const bool haveNsxiv = access(nsxivArgs[0].c_str(), X_OK) == 0;
         if (!haveNsxiv)
             std::printf("nsxiv is not installed (scripts/install-deps.sh --bench): timing oxlume only\n");
+        std::printf("window manager: %s\n", wm.pid > 0 ? wmPath : "none (openbox is not installed)");
 
-        // One untimed launch of each: the file, the libraries and the fonts in the page cache.
-        timeLaunch(oxlumeArgs, oxlumeEnv, false);
-        if (haveNsxiv)
-            timeLaunch(nsxivArgs, env, true);
+        // Untimed: where each shows the photo's middle; also puts the file, the libraries and
+        // the fonts in the page cache.
+        const QPoint oxlumeProbe = locatePhoto(oxlumeArgs, env);
+        const QPoint nsxivProbe = haveNsxiv ? locatePhoto(nsxivArgs, env) : QPoint(-1, -1);
+        std::printf("photo middle on screen: oxlume at %d,%d; nsxiv at %d,%d\n", oxlumeProbe.x(),
+                    oxlumeProbe.y(), nsxivProbe.x(), nsxivProbe.y());
+        if (oxlumeProbe.x() < 0)
+            std::printf("oxlume never showed the photo\n");
         timeLaunch({self}, floorEnv, false);
+        timeLaunch(oxlumeArgs, ownCountEnv, false);
 
         std::vector<double> ox, own, nsx, floor;
-        for (int run = 0; run < runs; ++run) {
-            const Launch o = timeLaunch(oxlumeArgs, oxlumeEnv, false);
-            ox.push_back(o.ms);
+        for (int run = 0; run < runs && oxlumeProbe.x() >= 0; ++run) {
+            ox.push_back(timeLaunch(oxlumeArgs, env, true, oxlumeProbe).ms);
+            if (haveNsxiv && nsxivProbe.x() >= 0)
+                nsx.push_back(timeLaunch(nsxivArgs, env, true, nsxivProbe).ms);
+            floor.push_back(timeLaunch({self}, floorEnv, false).ms);
+            const Launch o = timeLaunch(oxlumeArgs, ownCountEnv, false);
             const size_t at = o.stderrText.find("first-paint ");
             own.push_back(at == std::string::npos ? -1 : std::atof(o.stderrText.c_str() + at + 12));
-            if (o.ms < 0)
-                std::printf("oxlume run %d failed: %s\n", run + 1, o.stderrText.c_str());
-            if (haveNsxiv)
-                nsx.push_back(timeLaunch(nsxivArgs, env, true).ms);
-            floor.push_back(timeLaunch({self}, floorEnv, false).ms);
         }
-        const double oxBest = best(ox), nsxBest = best(nsx), floorBest = best(floor);
-        std::printf("photo: %d x %d JPEG, %.1f MB; best of %d launches each, on an Xvfb display\n", kW, kH,
-                    double(bench::readFile(photo).size()) / 1e6, runs);
-        std::printf("reference: nsxiv, launch to photo on screen      %8.1f ms\n", nsxBest);
-        std::printf("oxlume -newinst, launch to first frame (exit)    %8.1f ms  (its own count from process "
-                    "start: %.1f ms)\n",
-                    oxBest, best(own));
-        std::printf("bare Qt window, launch to first frame (exit)     %8.1f ms  (%.2f of oxlume)\n", floorBest,
-                    oxBest > 0 ? floorBest / oxBest : 0.0);
-        if (oxBest > 0 && nsxBest > 0)
-            std::printf("ratio oxlume / nsxiv: %.2f  (target: at most 1.00)\n", oxBest / nsxBest);
-        status = oxBest > 0 ? 0 : 1;
+        const Spread oxS = spread(ox), nsxS = spread(nsx), floorS = spread(floor), ownS = spread(own);
+        std::printf("photo: %d x %d JPEG, %.1f MB; %d launches each, on an Xvfb display; load average "
+                    "at the end printed below\n",
+                    kW, kH, double(bench::readFile(photo).size()) / 1e6, runs);
+        printSpread("reference: nsxiv, launch to photo on screen", nsxS);
+        printSpread("oxlume -newinst, launch to photo on screen", oxS);
+        printSpread("oxlume's own count, process start to first frame", ownS);
+        printSpread("bare Qt window, launch to first frame (exit)", floorS);
+        if (oxS.median > 0 && nsxS.median > 0)
+            std::printf("ratio oxlume / nsxiv (medians): %.2f  (target: at most 1.00)\n", oxS.median / nsxS.median);
+        status = oxS.median > 0 ? 0 : 1;
+        std::system("cat /proc/loadavg");
 
         oxlume::imaging::TImager decoded;
         decoded.LoadFile(photo);
@@ -348,6 +445,10 @@ int main(int argc, char **argv)
         std::printf("reference: first paint, smooth reduction in the paint  %6.1f ms on the UI thread\n", smooth);
         std::printf("first paint, smooth reduction on the worker            %6.1f ms  (%.3f of it)\n", quick,
                     quick / smooth);
+    }
+    if (wm.pid > 0) {
+        kill(wm.pid, SIGTERM);
+        waitpid(wm.pid, nullptr, 0);
     }
     kill(xvfb.pid, SIGTERM);
     waitpid(xvfb.pid, nullptr, 0);

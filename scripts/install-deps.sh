@@ -15,7 +15,7 @@ packages=(
 
 # The benchmarks also time other programs on the same files; only they need these.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(libwmf-bin nsxiv)
+  packages+=(libwmf-bin nsxiv openbox qimgv)
 fi
 
 missing=()

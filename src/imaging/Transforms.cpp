@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -12,6 +13,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <sched.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -62,43 +65,69 @@ inline int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 // Division rounding half away from zero, for the small signed values of the tone steps.
 inline int roundDiv(int num, int den) { return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den); }
 
-// Blue and green are looked up together in a 64 K table of pairs, red in a table of words.
+// One table per channel, each entry already in its channel's place: three 1 KB tables stay
+// in the first-level cache, where one 64 K table of blue-green pairs (128 KB) did not.
 // The restrict qualifiers tell the compiler that stores to the pixels never change the
 // tables or the input, so it need not reload them after every store.
 struct ToneTables {
-    std::vector<uint16_t> pair = std::vector<uint16_t>(65536);
-    std::vector<uint32_t> red = std::vector<uint32_t>(256);
+    uint32_t red[256], green[256], blue[256];
     explicit ToneTables(const ToneTable &t)
     {
-        for (uint32_t i = 0; i < 65536; ++i)
-            pair[i] = uint16_t(t[i & 0xff] | (t[i >> 8] << 8));
-        for (uint32_t i = 0; i < 256; ++i)
+        for (uint32_t i = 0; i < 256; ++i) {
             red[i] = uint32_t(t[i]) << 16;
+            green[i] = uint32_t(t[i]) << 8;
+            blue[i] = t[i];
+        }
     }
 };
 
-void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
-             const uint32_t *__restrict red, const uint16_t *__restrict pair)
+inline uint32_t tonePixel(uint32_t p, const uint32_t *__restrict red, const uint32_t *__restrict green,
+                          const uint32_t *__restrict blue)
 {
-    for (int x = 0; x < width; ++x) {
-        const uint32_t p = in[x];
-        out[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
-    }
+    return (p & 0xff000000u) | red[(p >> 16) & 0xff] | green[(p >> 8) & 0xff] | blue[p & 0xff];
 }
 
-inline uint32_t tonePixel(uint32_t p, const ToneTables &tables)
+inline uint32_t tonePixel(uint32_t p, const ToneTables &t) { return tonePixel(p, t.red, t.green, t.blue); }
+
+void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width, const ToneTables &t)
 {
-    return (p & 0xff000000u) | tables.red[(p >> 16) & 0xff] | tables.pair[p & 0xffff];
+    const uint32_t *__restrict red = t.red;
+    const uint32_t *__restrict green = t.green;
+    const uint32_t *__restrict blue = t.blue;
+    for (int x = 0; x < width; ++x)
+        out[x] = tonePixel(in[x], red, green, blue);
 }
 
 // The same, writing the row back to front.
-void toneRowReversed(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
-                     const uint32_t *__restrict red, const uint16_t *__restrict pair)
+void toneRowReversed(const uint32_t *__restrict in, uint32_t *__restrict out, int width, const ToneTables &t)
 {
-    for (int x = 0; x < width; ++x) {
-        const uint32_t p = in[x];
-        out[width - 1 - x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
+    const uint32_t *__restrict red = t.red;
+    const uint32_t *__restrict green = t.green;
+    const uint32_t *__restrict blue = t.blue;
+    for (int x = 0; x < width; ++x)
+        out[width - 1 - x] = tonePixel(in[x], red, green, blue);
+}
+
+// A row back to front, four pixels to a register. in and out may be the same row: the
+// ends are read before either is written.
+void reverseRow(const uint32_t *in, uint32_t *out, int width)
+{
+    int lo = 0, hi = width;
+#if defined(__SSE2__)
+    for (; hi - lo >= 8; lo += 4, hi -= 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + lo));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + hi - 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + lo), _mm_shuffle_epi32(b, _MM_SHUFFLE(0, 1, 2, 3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + hi - 4), _mm_shuffle_epi32(a, _MM_SHUFFLE(0, 1, 2, 3)));
     }
+#endif
+    for (; hi - lo >= 2; ++lo, --hi) {
+        const uint32_t a = in[lo], b = in[hi - 1];
+        out[lo] = b;
+        out[hi - 1] = a;
+    }
+    if (hi - lo == 1)
+        out[lo] = in[lo];
 }
 
 } // namespace
@@ -134,13 +163,13 @@ void applyToneTable(QImage &image, const ToneTable &table)
         for (int y = 0; y < h; ++y) {
             uint32_t *row = dstRow(image, y);
             std::memcpy(rowCopy.data(), row, size_t(w) * 4);
-            toneRow(rowCopy.data(), row, w, tables.red.data(), tables.pair.data());
+            toneRow(rowCopy.data(), row, w, tables);
         }
         return;
     }
     QImage out = newImageLike(image, w, h);
     for (int y = 0; y < h; ++y)
-        toneRow(srcRow(image, y), dstRow(out, y), w, tables.red.data(), tables.pair.data());
+        toneRow(srcRow(image, y), dstRow(out, y), w, tables);
     image = std::move(out);
 }
 
@@ -189,12 +218,12 @@ void FlipLeftRight(QImage &image)
     const int h = image.height();
     if (image.isDetached()) {
         for (int y = 0; y < h; ++y)
-            std::reverse(dstRow(image, y), dstRow(image, y) + w);
+            reverseRow(dstRow(image, y), dstRow(image, y), w);
         return;
     }
     QImage out = newImageLike(image, w, h);
     for (int y = 0; y < h; ++y)
-        std::reverse_copy(srcRow(image, y), srcRow(image, y) + w, dstRow(out, y));
+        reverseRow(srcRow(image, y), dstRow(out, y), w);
     image = std::move(out);
 }
 
@@ -208,10 +237,8 @@ inline void toneBlock(__m128i (&r)[4], const ToneTables &tables)
     alignas(16) uint32_t px[16];
     for (int i = 0; i < 4; ++i)
         _mm_store_si128(reinterpret_cast<__m128i *>(px + 4 * i), r[i]);
-    const uint32_t *__restrict red = tables.red.data();
-    const uint16_t *__restrict pair = tables.pair.data();
     for (uint32_t &p : px)
-        p = (p & 0xff000000u) | red[(p >> 16) & 0xff] | pair[p & 0xffff];
+        p = tonePixel(p, tables);
     for (int i = 0; i < 4; ++i)
         r[i] = _mm_load_si128(reinterpret_cast<const __m128i *>(px + 4 * i));
 }
@@ -230,85 +257,26 @@ inline void transpose4(__m128i &a, __m128i &b, __m128i &c, __m128i &d)
 }
 #endif
 
-// Quarter turns walk the source in square tiles: a tile's source rows and the destination
-// rows it writes both stay in cache, where a plain column walk misses on every pixel.
-// Clockwise, source pixel (x, y) goes to (h - 1 - y, x); counter-clockwise to (y, w - 1 - x).
-void rotateQuarter(const QImage &src, QImage &dst, bool clockwise)
-{
-    const int w = src.width();
-    const int h = src.height();
-    const uchar *srcBits = src.constBits();
-    const qsizetype srcStride = src.bytesPerLine();
-    uchar *dstBits = dst.bits();
-    const qsizetype dstStride = dst.bytesPerLine();
-    const auto in = [&](int x, int y) {
-        return reinterpret_cast<const uint32_t *>(srcBits + y * srcStride) + x;
-    };
-    const auto out = [&](int x, int y) {
-        return clockwise ? reinterpret_cast<uint32_t *>(dstBits + x * dstStride) + (h - 1 - y)
-                         : reinterpret_cast<uint32_t *>(dstBits + (w - 1 - x) * dstStride) + y;
-    };
-    // Blocks of 4 x 4 where both sides allow, single pixels for the remaining edge.
-    const int w4 = w & ~3;
-    const int h4 = h & ~3;
-    for (int ty = 0; ty < h4; ty += kTile) {
-        const int yEnd = std::min(h4, ty + kTile);
-        for (int tx = 0; tx < w4; tx += kTile) {
-            const int xEnd = std::min(w4, tx + kTile);
-            for (int y = ty; y < yEnd; y += 4) {
-                for (int x = tx; x < xEnd; x += 4) {
-#if defined(__SSE2__)
-                    __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y)));
-                    __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 1)));
-                    __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 2)));
-                    __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in(x, y + 3)));
-                    if (clockwise) {
-                        // Destination rows run bottom-up through the source rows.
-                        transpose4(r3, r2, r1, r0);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x, y + 3)), r3);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 1, y + 3)), r2);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 2, y + 3)), r1);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 3, y + 3)), r0);
-                    } else {
-                        transpose4(r0, r1, r2, r3);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x, y)), r0);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 1, y)), r1);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 2, y)), r2);
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out(x + 3, y)), r3);
-                    }
-#else
-                    for (int j = 0; j < 4; ++j)
-                        for (int i = 0; i < 4; ++i)
-                            *out(x + i, y + j) = *in(x + i, y + j);
-#endif
-                }
-            }
-        }
-    }
-    for (int y = 0; y < h; ++y)
-        for (int x = (y < h4 ? w4 : 0); x < w; ++x)
-            *out(x, y) = *in(x, y);
-}
-
 void rotateHalf(QImage &image)
 {
     const int w = image.width();
     const int h = image.height();
     if (image.isDetached()) {
+        std::vector<uint32_t> spare(static_cast<size_t>(w));
         for (int y = 0; y < h / 2; ++y) {
             uint32_t *a = dstRow(image, y);
             uint32_t *b = dstRow(image, h - 1 - y);
-            std::swap_ranges(a, a + w, b);
-            std::reverse(a, a + w);
-            std::reverse(b, b + w);
+            std::memcpy(spare.data(), a, size_t(w) * 4);
+            reverseRow(b, a, w);
+            reverseRow(spare.data(), b, w);
         }
         if (h % 2 == 1)
-            std::reverse(dstRow(image, h / 2), dstRow(image, h / 2) + w);
+            reverseRow(dstRow(image, h / 2), dstRow(image, h / 2), w);
         return;
     }
     QImage out = newImageLike(image, w, h);
     for (int y = 0; y < h; ++y)
-        std::reverse_copy(srcRow(image, y), srcRow(image, y) + w, dstRow(out, h - 1 - y));
+        reverseRow(srcRow(image, y), dstRow(out, h - 1 - y), w);
     image = std::move(out);
 }
 
@@ -373,27 +341,78 @@ void transposeColumns(const uchar *srcBits, qsizetype srcStride, int x0, int x1,
 // Large images are shared out between threads: one core's loads in flight cannot keep the
 // memory busy, and toning is work for the processor besides.
 constexpr int64_t kParallelFromPixels = 1 << 20;
-constexpr unsigned kMaxParts = 4;
+constexpr int kMaxThreads = 4;
 
-// Runs work(part, parts) for every part, parts > 1 only for large images, each part but the
-// first on a thread of its own. Parts whose thread cannot be started run here.
-void inParts(int64_t pixels, const std::function<void(int, int)> &work)
+// The processors this thread may run on (taskset, cgroups), not all there are.
+int usableProcessors()
 {
-    const int parts = pixels < kParallelFromPixels
-                          ? 1
-                          : int(std::clamp(std::thread::hardware_concurrency(), 1u, kMaxParts));
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Runs work(begin, end) over 0..count in chunks of `chunk`, each taken by whichever thread is
+// free next: a helper that the scheduler starves (another program busy on its core) holds up
+// the result by one chunk at most, never by a fixed half of the image. Only large images get
+// helpers, only as many as there are usable processors; none start where one is usable.
+// Chunks whose helper cannot be started run here.
+void inChunks(int64_t pixels, int count, int chunk, const std::function<void(int, int)> &work)
+{
+    const int chunks = (count + chunk - 1) / chunk;
+    const int threads = pixels < kParallelFromPixels ? 1 : std::min({usableProcessors(), kMaxThreads, chunks});
+    if (threads <= 1) {
+        work(0, count); // alone, in one piece: no chunk edge interrupts the prefetching
+        return;
+    }
+    std::atomic<int> next{0};
+    const auto drain = [&] {
+        for (int i = next.fetch_add(1); i < chunks; i = next.fetch_add(1))
+            work(i * chunk, std::min(count, (i + 1) * chunk));
+    };
     std::vector<std::thread> helpers;
-    int part = 1;
     try {
-        for (; part < parts; ++part)
-            helpers.emplace_back(work, part, parts);
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(drain);
     } catch (const std::system_error &) {
     }
-    for (int rest = part; rest < parts; ++rest)
-        work(rest, parts);
-    work(0, parts);
+    drain();
     for (std::thread &t : helpers)
         t.join();
+}
+
+// The orientation and tone of src into out (sides already swapped where o swaps them).
+void orientInto(const QImage &src, QImage &out, Orientation o, const ToneTables *t)
+{
+    const int w = src.width();
+    const int h = src.height();
+    // Taken here: bits() on the same QImage from several threads would race on its detach.
+    uchar *outBits = out.bits();
+    const qsizetype outStride = out.bytesPerLine();
+    const uchar *srcBits = src.constBits();
+    const qsizetype srcStride = src.bytesPerLine();
+    if (o.swapsSides()) {
+        // Chunks of source columns, whole tiles wide: each writes its own destination rows.
+        inChunks(int64_t(w) * h, w, kTile * 8, [&](int x0, int x1) {
+            transposeColumns(srcBits, srcStride, x0, x1, w, h, outBits, outStride, o, t);
+        });
+        return;
+    }
+    inChunks(int64_t(w) * h, h, 32, [&](int v0, int v1) {
+        for (int v = v0; v < v1; ++v) {
+            const auto *in = reinterpret_cast<const uint32_t *>(srcBits + (o.d < 0 ? h - 1 - v : v) * srcStride);
+            auto *row = reinterpret_cast<uint32_t *>(outBits + v * outStride);
+            if (t && o.a < 0)
+                toneRowReversed(in, row, w, *t);
+            else if (t)
+                toneRow(in, row, w, *t);
+            else if (o.a < 0)
+                reverseRow(in, row, w);
+            else
+                std::memcpy(row, in, size_t(w) * 4);
+        }
+    });
 }
 
 } // namespace
@@ -433,33 +452,7 @@ void applyOrientationAndTone(QImage &image, Orientation o, const ToneTable *tone
     if (tone)
         tables.emplace(*tone);
     QImage out = o.swapsSides() ? newImageLike(src, h, w) : newImageLike(src, w, h);
-    // Taken here: bits() on the same QImage from several threads would race on its detach.
-    uchar *outBits = out.bits();
-    const qsizetype outStride = out.bytesPerLine();
-    const uchar *srcBits = src.constBits();
-    const qsizetype srcStride = src.bytesPerLine();
-    const ToneTables *t = tables ? &*tables : nullptr;
-    inParts(int64_t(w) * h, [&](int part, int parts) {
-        if (o.swapsSides()) {
-            // Parts by source columns: each writes its own destination rows.
-            const int x0 = int(int64_t(w) * part / parts);
-            const int x1 = int(int64_t(w) * (part + 1) / parts);
-            transposeColumns(srcBits, srcStride, x0, x1, w, h, outBits, outStride, o, t);
-            return;
-        }
-        for (int v = int(int64_t(h) * part / parts); v < int(int64_t(h) * (part + 1) / parts); ++v) {
-            const auto *in = reinterpret_cast<const uint32_t *>(srcBits + (o.d < 0 ? h - 1 - v : v) * srcStride);
-            auto *row = reinterpret_cast<uint32_t *>(outBits + v * outStride);
-            if (t && o.a < 0)
-                toneRowReversed(in, row, w, t->red.data(), t->pair.data());
-            else if (t)
-                toneRow(in, row, w, t->red.data(), t->pair.data());
-            else if (o.a < 0)
-                std::reverse_copy(in, in + w, row);
-            else
-                std::memcpy(row, in, size_t(w) * 4);
-        }
-    });
+    orientInto(src, out, o, tables ? &*tables : nullptr);
     image = std::move(out);
 }
 
@@ -477,7 +470,7 @@ void RotateImage(QImage &image, int degrees)
         return;
     }
     QImage out = newImageLike(image, image.height(), image.width());
-    rotateQuarter(image, out, quarter == 1);
+    orientInto(image, out, Orientation::rotation(quarter * 90), nullptr);
     image = std::move(out);
 }
 

@@ -1,5 +1,6 @@
 #include "viewer/ImageLoader.h"
 
+#include "imaging/decoders/Jpeg.h"
 #include "platform/Errors.h"
 #include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
@@ -33,9 +34,12 @@ std::string fileNamePart(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-QString loadedCaption(const std::string &path)
+// An image decoded smaller than stored (a JPEG past the pixel limit) says so after the name.
+QString loadedCaption(const std::string &path, const QImage &image = QImage())
 {
-    return QStringLiteral("Oxlume: ") + displayPath(path);
+    const QString scale = image.text(QString::fromLatin1(imaging::kShownScaleKey));
+    return QStringLiteral("Oxlume: ") + displayPath(path) +
+           (scale.isEmpty() ? QString() : QStringLiteral(" (shown at %1)").arg(scale));
 }
 
 QString loadedTitle(const std::string &path)
@@ -119,7 +123,11 @@ void ImageLoader::prepareForExit()
     m_wake.notify_all();
 }
 
-void ImageLoader::startUpdates() { timUpdates.start(); }
+void ImageLoader::startUpdates()
+{
+    m_updatesWanted = true;
+    timUpdates.start();
+}
 
 void ImageLoader::ShowImage(const std::string &path)
 {
@@ -144,6 +152,8 @@ void ImageLoader::ShowImage(const std::string &path)
             m_parked = false; // busy from now on, before the worker even runs
         }
         m_wake.notify_all();
+        if (m_updatesWanted)
+            timUpdates.start(); // runs while a load is in progress only
         return;
     }
     showInForeground(path);
@@ -244,7 +254,7 @@ void ImageLoader::Imager1ProgressStatus(imaging::TImager *sender, int16_t iPerce
             return;
         }
         if (iPercent == 100) {
-            m_pendingCaption = loadedCaption(m_requestedFile);
+            m_pendingCaption = loadedCaption(m_requestedFile, sender->BitmapList());
             m_pendingTitle = loadedTitle(m_requestedFile);
         } else {
             m_pendingCaption = progressCaption(iPercent);
@@ -257,7 +267,7 @@ void ImageLoader::Imager1ProgressStatus(imaging::TImager *sender, int16_t iPerce
     QString title;
     if (iPercent == 100) {
         std::lock_guard lock(m_nameLock);
-        caption = loadedCaption(m_requestedFile);
+        caption = loadedCaption(m_requestedFile, sender->BitmapList());
         title = loadedTitle(m_requestedFile);
     } else {
         caption = progressCaption(iPercent);
@@ -284,6 +294,10 @@ void ImageLoader::timUpdatesTimer()
         m_hooks.setCaption(caption);
     if (m_hooks.title && m_hooks.title() != title && m_hooks.setTitle)
         m_hooks.setTitle(title);
+    // The worker parks after leaving its last texts, which are shown now: an idle viewer
+    // gets no wake-ups until the next load.
+    if (m_parked.load())
+        timUpdates.stop();
 }
 
 void ImageLoader::setCaptionAndTitle(const QString &caption, const QString &title)

@@ -57,9 +57,10 @@ public:
     // last request does nothing. Decoding failures are silent. User-interface thread only.
     void ShowImage(const std::string &path);
 
-    // Enables timUpdates (every 300 ms), which copies the progress texts onto the window
-    // in background mode.
+    // Enables timUpdates (every 300 ms while a load is in progress), which copies the
+    // progress texts onto the window in background mode.
     void startUpdates();
+    bool updatesRunning() const { return timUpdates.isActive(); }
 
     // True while the worker waits for a request.
     bool isWorkerParked() const { return m_parked.load(); }
@@ -129,6 +130,7 @@ private:
     int m_handOvers = 0;
 
     QTimer timUpdates;
+    bool m_updatesWanted = false; // startUpdates was called
     // The worker rings this eventfd to have the user-interface thread run the hand-over:
     // no Qt object is made or posted on the worker.
     int m_handOverBell = -1;

@@ -164,9 +164,13 @@ void TestLoader::backgroundCaptionsWaitForTheTimer()
     rig.loader->startUpdates();
     QTRY_COMPARE_WITH_TIMEOUT(rig.window.caption, rig.loader->PendingCaption(), 1000);
     QCOMPARE(rig.window.title, rig.loader->PendingTitle());
-    // Applied once, not re-set on every tick.
+    // Applied once, not re-set on every tick; and the timer stops once nothing loads.
     QTest::qWait(700);
     QCOMPARE(rig.window.captions.size(), 1);
+    QVERIFY(!rig.loader->updatesRunning());
+    rig.loader->ShowImage(m_damaged); // a load that fails ends the updates too
+    QVERIFY(rig.loader->updatesRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.loader->updatesRunning(), 5000);
 
     // The timer does nothing in foreground mode.
     rig.options.UseWorkThread = false;

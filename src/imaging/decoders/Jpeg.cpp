@@ -155,6 +155,23 @@ bool openAndReadHeader(DecodeState *s, Bytes data, bool keepExif)
     return true;
 }
 
+// Past the pixel budget libjpeg scales while it decodes: the largest of 1/2, 1/4 and 1/8
+// that fits, so that any JPEG the format allows can be shown. Sets the output size.
+// Returns the denominator (1 when the picture fits as it is), 0 when libjpeg fails.
+int chooseScale(DecodeState *s, int64_t maxPixels)
+{
+    if (setjmp(s->jump))
+        return 0;
+    jpeg_decompress_struct &c = s->cinfo;
+    c.scale_num = 1;
+    for (unsigned denom = 1;; denom *= 2) {
+        c.scale_denom = denom;
+        jpeg_calc_output_dimensions(&c);
+        if (int64_t(c.output_width) * c.output_height <= maxPixels || denom == 8)
+            return int(denom);
+    }
+}
+
 inline uint8_t mul255(unsigned a, unsigned b)
 {
     const unsigned t = a * b + 128;
@@ -422,10 +439,8 @@ Result<ImageInfo> readJpegInfo(Bytes data)
     DecodeState &s = d.state();
     if (!openAndReadHeader(&s, data, false))
         return d.error();
-    const int64_t w = s.cinfo.image_width, h = s.cinfo.image_height;
-    if (w * h > kMaxImagePixels) // the decoder would refuse it: say so now
-        return makeError("JPEG: image of " + std::to_string(w) + " x " + std::to_string(h) +
-                         " pixels exceeds the limit of " + std::to_string(kMaxImagePixels) + " pixels");
+    // Past the pixel limit the decoder scales it down (1/8 of the largest the format allows
+    // fits), so the stored size is never refused here.
     ImageInfo info;
     info.format = "JPEG";
     info.width = int(s.cinfo.image_width);
@@ -468,8 +483,15 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.progress.progress_monitor = progressMonitor;
 
-    const int64_t w = c.image_width;
-    const int64_t h = c.image_height;
+    const int denom = chooseScale(&s, options.maxPixels);
+    if (denom == 0)
+        return d.error();
+    const int64_t w = c.output_width;
+    const int64_t h = c.output_height;
+    if (w * h > options.maxPixels) // even at 1/8
+        return makeError("JPEG: image of " + std::to_string(c.image_width) + " x " +
+                         std::to_string(c.image_height) + " pixels exceeds the limit of " +
+                         std::to_string(options.maxPixels) + " pixels even at 1/8");
     s.orientation = options.applyOrientation ? savedOrientation(c) : 1;
     const bool turned = s.orientation >= 5;
     Result<QImage> image = allocateImage("JPEG", turned ? h : w, turned ? w : h);
@@ -489,6 +511,8 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
         return d.error();
     }
     observer.progress(1000, 1000);
+    if (denom > 1)
+        image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));
     return image;
 }
 
