@@ -6,23 +6,28 @@
 // ever shown.
 //
 // Locks: DecodeLock (DecoderImager in use) is always taken before NameLock (the request
-// and progress strings); nobody takes DecodeLock while holding NameLock.
+// and progress strings, owned by LoadChannel); nobody takes DecodeLock while holding
+// NameLock.
 
 #include "imaging/Imager.h"
 #include "settings/OptionsUnit.h"
+#include "viewer/LoadChannel.h"
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
+#include <QLoggingCategory>
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLoad) // oxlume.load: why a file did not open
 
 namespace oxlume {
 
@@ -62,11 +67,10 @@ public:
     void startUpdates();
 
     // True while the worker waits for a request.
-    bool isWorkerParked() const { return m_parked.load(); }
+    bool isWorkerParked() const { return m_channel.isWorkerParked(); }
 
     // For the Options dialog: take and release DecodeLock to wait for a running decode.
     std::mutex &DecodeLock() { return m_decodeLock; }
-    std::mutex &NameLock() { return m_nameLock; }
 
     // Call once the event loop has returned and the settings are saved, right before the
     // process ends with _exit (or std::quick_exit) without destroying the window: sets the
@@ -94,10 +98,7 @@ signals:
     void imageHandedOver(const QString &path);
 
 private:
-    friend class TViewerThread;
-
     void showInForeground(const std::string &path);
-    bool stillWanted(const std::string &loadedPath) const; // NameLock held
     bool HandOverImage(const std::string &loadedPath);
     void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
@@ -109,29 +110,11 @@ private:
     WindowHooks m_hooks;
 
     std::mutex m_decodeLock;
-    mutable std::mutex m_nameLock;
-    std::condition_variable m_wake; // with m_nameLock: parking and hand-over waits
-
-    // Guarded by m_nameLock.
-    std::string m_requestedFile;
-    std::string m_loadingFile;
-    QString m_pendingCaption;
-    QString m_pendingTitle;
-    std::string m_workerFile;      // the worker's current load (LoadingFile is also
-                                   // written by foreground loads)
-    std::uint64_t m_requestSerial = 0; // counts background requests; wakes the worker
-    bool m_handOverPending = false;
-    bool m_handedOver = false; // what the last hand-over did
-    std::string m_handOverPath;
-
-    std::atomic<bool> m_parked{true};
-    std::atomic<bool> m_stopping{false};
+    LoadChannel m_channel;
+    bool m_stopping = false;
     int m_handOvers = 0;
 
     QTimer timUpdates;
-    // The worker rings this eventfd to have the user-interface thread run the hand-over:
-    // no Qt object is made or posted on the worker.
-    int m_handOverBell = -1;
     std::unique_ptr<QSocketNotifier> m_handOverNotifier;
     std::unique_ptr<TViewerThread> m_worker;
 

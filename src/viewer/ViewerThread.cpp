@@ -1,9 +1,12 @@
 #include "viewer/ViewerThread.h"
 
 #include "viewer/ImageLoader.h"
+#include "viewer/LoadChannel.h"
 
 #include <cerrno>
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,7 +27,9 @@ void lowerOwnPriority()
 
 } // namespace
 
-TViewerThread::TViewerThread(ImageLoader &loader) : m_loader(loader)
+TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
+                             std::mutex &decodeLock)
+    : m_channel(channel), m_decoder(decoder), m_decodeLock(decodeLock)
 {
     m_thread = std::thread([this] { Execute(); });
 }
@@ -35,108 +40,44 @@ TViewerThread::~TViewerThread()
         m_thread.join();
 }
 
-bool TViewerThread::stopRequested() const
-{
-    return m_loader.m_stopping.load() || ImageLoader::exiting();
-}
-
 void TViewerThread::Execute()
 {
     lowerOwnPriority();
-    {
-        std::unique_lock lock(m_loader.m_nameLock);
-        if (!park(lock, 0)) // created parked: any request wakes it, also one made already
-            return;
+    LoadChannel::Request done;
+    bool shown = false;
+    // Created parked: any request wakes it, also one made already.
+    while (std::optional<LoadChannel::Request> request = m_channel.nextRequest(done, shown)) {
+        loadRequest(request->path);
+        // A silenced load may have stopped early, so its result is never offered. No lock
+        // is held while the user-interface thread works.
+        const bool wanted =
+            m_decoder.EnableProgressEvent() && m_channel.isRequested(request->path);
+        shown = wanted && m_channel.offerHandOver(request->path);
+        done = std::move(*request);
     }
-    for (;;) {
-        std::string path;
-        std::uint64_t taken = 0;
-        {
-            std::lock_guard lock(m_loader.m_nameLock);
-            if (stopRequested())
-                return;
-            taken = m_loader.m_requestSerial;
-            m_loader.m_loadingFile = m_loader.m_requestedFile;
-            m_loader.m_workerFile = m_loader.m_requestedFile;
-            path = m_loader.m_requestedFile;
-        }
-        loadRequest(path);
-
-        bool wanted;
-        {
-            std::lock_guard lock(m_loader.m_nameLock);
-            wanted = m_loader.stillWanted(path);
-        }
-        // No lock is held while the user-interface thread works.
-        const bool shown = wanted && handOver(path);
-
-        // Checking and parking are one step under NameLock, so a request recorded after
-        // the check still wakes the worker. The worker rests once its image is on screen
-        // and still the one asked for; a file asked for again after it was passed over is
-        // not on screen, so it goes round again. Only a newer background request counts:
-        // one made in foreground mode after the setting changed is not its business.
-        std::unique_lock lock(m_loader.m_nameLock);
-        const bool satisfied = shown && m_loader.stillWanted(path);
-        if (!satisfied && m_loader.m_requestSerial != taken)
-            continue;
-        if (!park(lock, m_loader.m_requestSerial))
-            return;
-    }
-}
-
-bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen)
-{
-    m_loader.m_parked = true;
-    m_loader.m_wake.wait(nameLock, [this, seen] {
-        return m_loader.m_requestSerial != seen || stopRequested();
-    });
-    m_loader.m_parked = false;
-    return !stopRequested();
 }
 
 void TViewerThread::loadRequest(const std::string &path)
 {
-    imaging::TImager &decoder = m_loader.DecoderImager;
     try {
-        std::lock_guard decode(m_loader.m_decodeLock);
-        decoder.setEnableProgressEvent(true);
-        // The exit may have silenced the decoder just before the line above.
-        if (stopRequested()) {
-            decoder.setEnableProgressEvent(false);
+        std::lock_guard decode(m_decodeLock);
+        m_decoder.setEnableProgressEvent(true);
+        // A stop may have silenced the decoder just before the line above.
+        if (m_channel.stopRequested()) {
+            m_decoder.setEnableProgressEvent(false);
             return;
         }
         if (!path.empty())
-            decoder.LoadFile(path, 0, 0, 1);
+            m_decoder.LoadFile(path, 0, 0, 1);
         else
-            decoder.setBitmapList(nullptr);
+            m_decoder.setBitmapList(nullptr);
+    } catch (const std::exception &error) {
+        // A file that does not decode is silent; the hand-over shows what the decoder
+        // holds. Why it failed is for those who ask.
+        qCDebug(lcLoad, "%s", error.what());
     } catch (...) {
-        // A file that does not decode is silent; the hand-over shows what the decoder holds.
+        qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
     }
-}
-
-bool TViewerThread::handOver(const std::string &path)
-{
-    ImageLoader &loader = m_loader;
-    {
-        std::lock_guard lock(loader.m_nameLock);
-        loader.m_handOverPending = true;
-        loader.m_handOverPath = path;
-    }
-    const std::uint64_t ring = 1;
-    if (::write(loader.m_handOverBell, &ring, sizeof ring) != sizeof ring) {
-        std::lock_guard lock(loader.m_nameLock); // only on a counter overflow
-        loader.m_handOverPending = false;
-        return false;
-    }
-
-    // The user-interface thread may never get to it at exit; the exit flag releases us.
-    std::unique_lock lock(loader.m_nameLock);
-    loader.m_wake.wait(lock, [&] { return !loader.m_handOverPending || stopRequested(); });
-    if (loader.m_handOverPending) {
-        loader.m_handOverPending = false;
-        return false;
-    }
-    return loader.m_handedOver;
 }
 
 } // namespace oxlume
