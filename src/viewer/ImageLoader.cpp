@@ -1,5 +1,6 @@
 #include "viewer/ImageLoader.h"
 
+#include "imaging/ImageBuffer.h"
 #include "platform/Errors.h"
 #include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
@@ -88,7 +89,13 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     connect(m_handOverNotifier.get(), &QSocketNotifier::activated, this,
             &ImageLoader::handOverRequested);
 
-    m_worker = std::make_unique<TViewerThread>(m_channel, DecoderImager, m_decodeLock);
+    m_idleRelease.setSingleShot(true);
+    m_idleRelease.setInterval(kIdleReleaseMs);
+    connect(&m_idleRelease, &QTimer::timeout, this, &ImageLoader::releaseWhenIdle);
+
+    m_worker = std::make_unique<TViewerThread>(
+        m_channel, DecoderImager, m_decodeLock,
+        [this](int16_t percent) { Imager1ProgressStatus(&DecoderImager, percent); });
 }
 
 ImageLoader::~ImageLoader()
@@ -111,6 +118,22 @@ void ImageLoader::prepareForExit()
 }
 
 void ImageLoader::startUpdates() { timUpdates.start(); }
+
+void ImageLoader::setNextFileProvider(std::function<std::string()> provider)
+{
+    m_nextFile = std::move(provider);
+}
+
+void ImageLoader::releaseWhenIdle()
+{
+    if (!m_channel.isWorkerParked()) {
+        m_idleRelease.start();
+        return;
+    }
+    if (!m_keepReadAheadWhenIdle)
+        m_channel.dropReadAhead();
+    imaging::trimImagePool();
+}
 
 void ImageLoader::ShowImage(const std::string &path)
 {
@@ -150,26 +173,30 @@ void ImageLoader::showInForeground(const std::string &path)
 
 void ImageLoader::handOverRequested()
 {
-    const std::optional<std::string> path = m_channel.takeHandOver();
-    if (!path)
+    const std::optional<LoadChannel::HandOver> offer = m_channel.takeHandOver();
+    if (!offer)
         return;
     bool moved = false;
     try {
-        moved = HandOverImage(*path);
+        moved = HandOverImage(*offer);
     } catch (...) {
         // Nothing of the hand-over reaches the worker; it must be released either way.
     }
     m_channel.finishHandOver(moved);
 }
 
-bool ImageLoader::HandOverImage(const std::string &loadedPath)
+bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
 {
+    const std::string &loadedPath = offer.path;
+    const bool preview = offer.preview;
     if (m_stopping || exiting())
         return false;
     // ShowImage runs on this thread too, so nothing newer can be asked for between this
     // check and the move. A silenced load may have stopped early, so even if its file is
-    // asked for again its result cannot be trusted: it is loaded afresh.
-    if (!m_channel.isRequested(loadedPath) || !DecoderImager.EnableProgressEvent())
+    // asked for again its result cannot be trusted: it is loaded afresh. A preview is of an
+    // image passed while a key is held: shown whatever is asked now.
+    if (!preview &&
+        (!m_channel.isCurrent(loadedPath, offer.serial) || !DecoderImager.EnableProgressEvent()))
         return false;
     BusyGuard busy;
     try {
@@ -184,7 +211,14 @@ bool ImageLoader::HandOverImage(const std::string &loadedPath)
     } catch (...) {
         // Failures stay on this thread; the worker goes on either way.
     }
+    m_idleRelease.start();
+    if (preview) {
+        ++m_previews;
+        return true;
+    }
     ++m_handOvers;
+    if (m_nextFile && m_options.UseWorkThread)
+        m_channel.setReadAhead(m_nextFile());
     emit imageHandedOver(displayPath(loadedPath));
     return true;
 }

@@ -90,8 +90,22 @@ public:
     QString PendingCaption() const;
     QString PendingTitle() const;
 
-    // Number of images moved from DecoderImager into Imager1 so far.
+    // Number of images moved from DecoderImager into Imager1 so far, and of quick
+    // previews among them (not counted as hand-overs).
     int handOverCount() const { return m_handOvers; }
+    int previewCount() const { return m_previews; }
+
+    // Read-ahead, background mode only: once an image is on screen the worker decodes the
+    // file this returns (empty: none) into a one-image cache, which ShowImage of that file
+    // takes. The window sets it: the image entry below the selection, or the next slide.
+    void setNextFileProvider(std::function<std::string()> provider);
+    // Forgets the cached image and cancels a read-ahead (the folder changed).
+    void dropReadAhead() { m_channel.dropReadAhead(); }
+    std::string readAheadFile() const { return m_channel.cachedFile(); }
+    // After this long without a hand-over, spare image buffers are given back and, unless
+    // kept, the cached image is dropped.
+    static constexpr int kIdleReleaseMs = 10'000;
+    void setKeepReadAheadWhenIdle(bool keep) { m_keepReadAheadWhenIdle = keep; }
 
 signals:
     // After a background image has been moved into Imager1 and adjusted.
@@ -99,7 +113,8 @@ signals:
 
 private:
     void showInForeground(const std::string &path);
-    bool HandOverImage(const std::string &loadedPath);
+    bool HandOverImage(const LoadChannel::HandOver &offer);
+    void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
 
@@ -113,6 +128,10 @@ private:
     LoadChannel m_channel;
     bool m_stopping = false;
     int m_handOvers = 0;
+    int m_previews = 0;
+    std::function<std::string()> m_nextFile;
+    bool m_keepReadAheadWhenIdle = false;
+    QTimer m_idleRelease;
 
     QTimer timUpdates;
     std::unique_ptr<QSocketNotifier> m_handOverNotifier;

@@ -3,9 +3,22 @@
 #include "platform/Errors.h"
 
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace oxlume {
+
+LoadChannel::FileStamp LoadChannel::FileStamp::of(const std::string &path)
+{
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return {};
+    return {std::int64_t(st.st_size),
+            std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            std::uint64_t(st.st_ino)};
+}
 
 LoadChannel::LoadChannel() : m_bell(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
@@ -30,6 +43,15 @@ void LoadChannel::post(const std::string &path)
         m_requestedFile = path;
         ++m_requestSerial;
         m_parked = false;
+        // A new target comes with the next hand-over; the running read-ahead goes on only
+        // when it is of the file asked for now.
+        m_readAheadTarget.clear();
+        if (m_readingAhead) {
+            if (path == m_workerFile)
+                m_loadingFile = path;
+            else
+                m_readAheadCancelled = true;
+        }
     }
     m_wake.notify_all();
 }
@@ -39,9 +61,33 @@ void LoadChannel::postForeground(const std::string &path)
     std::lock_guard lock(m_nameLock);
     m_requestedFile = path;
     m_loadingFile = path;
+    m_readAheadTarget.clear();
+    if (m_readingAhead)
+        m_readAheadCancelled = true;
 }
 
-std::optional<std::string> LoadChannel::takeHandOver()
+void LoadChannel::setReadAhead(const std::string &path)
+{
+    {
+        std::lock_guard lock(m_nameLock);
+        const bool needless = path.empty() || path == m_requestedFile ||
+                              (m_cache && m_cache->path == path);
+        m_readAheadTarget = needless ? std::string() : path;
+    }
+    m_wake.notify_all();
+}
+
+void LoadChannel::dropReadAhead()
+{
+    std::optional<Cached> dropped; // freed outside the lock
+    std::lock_guard lock(m_nameLock);
+    m_readAheadTarget.clear();
+    dropped = std::exchange(m_cache, std::nullopt);
+    if (m_readingAhead)
+        m_readAheadCancelled = true;
+}
+
+std::optional<LoadChannel::HandOver> LoadChannel::takeHandOver()
 {
     std::uint64_t rings = 0;
     while (::read(m_bell.get(), &rings, sizeof rings) > 0) {
@@ -49,7 +95,7 @@ std::optional<std::string> LoadChannel::takeHandOver()
     std::lock_guard lock(m_nameLock);
     if (!m_handOverPending)
         return std::nullopt;
-    return m_handOverPath;
+    return m_handOver;
 }
 
 void LoadChannel::finishHandOver(bool moved)
@@ -65,6 +111,7 @@ void LoadChannel::finishHandOver(bool moved)
 void LoadChannel::stop()
 {
     m_stopping = true;
+    m_readAheadCancelled = true;
     wakeAll();
 }
 
@@ -73,28 +120,61 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     // Checking and parking are one step under NameLock, so a request posted after the
     // check still wakes the worker. A file asked for again after it was passed over is not
     // on screen, so it goes round again. Only a newer background request counts: one made
-    // in foreground mode after the setting changed is not the worker's business.
+    // in foreground mode after the setting changed is not the worker's business. Reading
+    // ahead waits until the request is on screen.
     std::unique_lock lock(m_nameLock);
     const bool satisfied = shown && m_requestedFile == done.path;
     const std::uint64_t seen = satisfied ? m_requestSerial : done.serial;
-    if (m_requestSerial == seen && !m_stopping) {
+    const auto ready = [&] {
+        return m_requestSerial != seen || m_stopping || (satisfied && !m_readAheadTarget.empty());
+    };
+    if (!ready()) {
         m_parked = true;
-        m_wake.wait(lock, [&] { return m_requestSerial != seen || m_stopping; });
-        m_parked = false;
+        m_wake.wait(lock, ready);
     }
     if (m_stopping)
         return std::nullopt;
-    m_loadingFile = m_requestedFile;
-    m_workerFile = m_requestedFile;
-    return Request{m_requestedFile, m_requestSerial};
+    m_readingAhead = false;
+    if (m_requestSerial != seen) {
+        m_parked = false;
+        m_loadingFile = m_requestedFile;
+        m_workerFile = m_requestedFile;
+        Request request{m_requestedFile, m_requestSerial, false, std::nullopt};
+        if (m_cache && m_cache->path == m_requestedFile)
+            request.cached = std::exchange(m_cache, std::nullopt);
+        return request;
+    }
+    // Only reading ahead: the worker still counts as parked, and the one cached image
+    // makes room for the next.
+    m_parked = true;
+    m_readingAhead = true;
+    m_readAheadCancelled = false;
+    m_workerFile = std::exchange(m_readAheadTarget, std::string());
+    Request job{m_workerFile, m_requestSerial, true, std::exchange(m_cache, std::nullopt)};
+    return job;
 }
 
-bool LoadChannel::offerHandOver(const std::string &path)
+std::optional<std::uint64_t> LoadChannel::finishReadAhead(const Cached &result)
+{
+    std::lock_guard lock(m_nameLock);
+    m_readingAhead = false;
+    if (m_readAheadCancelled || m_stopping)
+        return std::nullopt;
+    if (m_requestedFile == result.path) {
+        m_parked = false;
+        return m_requestSerial;
+    }
+    if (!result.image.isNull())
+        m_cache = result;
+    return std::nullopt;
+}
+
+bool LoadChannel::offerHandOver(const HandOver &offer)
 {
     {
         std::lock_guard lock(m_nameLock);
         m_handOverPending = true;
-        m_handOverPath = path;
+        m_handOver = offer;
     }
     const std::uint64_t ring = 1;
     if (::write(m_bell.get(), &ring, sizeof ring) != sizeof ring) {
@@ -127,6 +207,12 @@ bool LoadChannel::isRequested(const std::string &path) const
     return m_requestedFile == path;
 }
 
+bool LoadChannel::isCurrent(const std::string &path, std::uint64_t serial) const
+{
+    std::lock_guard lock(m_nameLock);
+    return m_requestedFile == path && m_requestSerial == serial;
+}
+
 std::string LoadChannel::requestedFile() const
 {
     std::lock_guard lock(m_nameLock);
@@ -149,6 +235,12 @@ void LoadChannel::setTexts(const Texts &texts)
 {
     std::lock_guard lock(m_nameLock);
     m_texts = texts;
+}
+
+std::string LoadChannel::cachedFile() const
+{
+    std::lock_guard lock(m_nameLock);
+    return m_cache ? m_cache->path : std::string();
 }
 
 } // namespace oxlume

@@ -6,11 +6,17 @@
 // worker waits for a request, offers its result and waits for the answer. Only the latest
 // request counts: each post bumps the serial, and the worker compares names, never queues.
 //
+// Read-ahead: once the request is on screen and the worker would park, it decodes the file
+// set with setReadAhead into a one-image cache; a request for that file takes the cached
+// image. A read-ahead is a silenced load: any other request or a drop cancels it at once.
+// A request for the very file being read ahead adopts the read-ahead instead.
+//
 // Lock order: DecodeLock (held by the decoder's user) is taken before NameLock; nothing
 // here takes DecodeLock, and no function calls out while holding NameLock.
 
 #include "platform/UniqueFd.h"
 
+#include <QImage>
 #include <QString>
 
 #include <atomic>
@@ -25,9 +31,29 @@ namespace oxlume {
 
 class LoadChannel {
 public:
+    // What identifies a file's contents cheaply: a changed file gets decoded again.
+    struct FileStamp {
+        std::int64_t size = -1;
+        std::int64_t mtimeNs = 0;
+        std::uint64_t inode = 0;
+        bool operator==(const FileStamp &) const = default;
+        static FileStamp of(const std::string &path); // size -1 when it cannot be read
+    };
+    struct Cached {
+        std::string path;
+        QImage image;
+        FileStamp stamp;
+    };
     struct Request {
         std::string path;       // empty: clear the image
         std::uint64_t serial = 0;
+        bool readAhead = false; // a read-ahead job, not a request
+        std::optional<Cached> cached; // the read-ahead of this file, to check and show
+    };
+    struct HandOver {
+        std::string path;
+        std::uint64_t serial = 0; // of the request it answers
+        bool preview = false; // a quick reduced decode while requests outrun decodes
     };
     struct Texts {
         QString caption;
@@ -44,12 +70,17 @@ public:
     // A background request: becomes the requested file and wakes the worker. The worker
     // counts as busy from here on, before it even runs.
     void post(const std::string &path);
-    // A request served on this thread: requested and loading file at once, no wake-up.
+    // A request served on this thread: requested and loading file at once, no wake-up;
+    // a read-ahead is cancelled.
     void postForeground(const std::string &path);
+    // The file to read ahead once the request is on screen (empty: none).
+    void setReadAhead(const std::string &path);
+    // Forgets the read-ahead target and the cached image and cancels a read-ahead.
+    void dropReadAhead();
     // Readable when the worker offers a hand-over (for a socket notifier).
     int handOverFd() const { return m_bell.get(); }
-    // Clears the event and gives the path offered, if a hand-over is still waiting.
-    std::optional<std::string> takeHandOver();
+    // Clears the event and gives what is offered, if a hand-over is still waiting.
+    std::optional<HandOver> takeHandOver();
     // Answers the hand-over taken: moved says whether its image went on screen.
     void finishHandOver(bool moved);
     // The worker ends at its next step and every wait of it is released. Idempotent.
@@ -64,7 +95,13 @@ public:
     std::optional<Request> nextRequest(const Request &done, bool shown);
     // Offers the worker's result for the hand-over and waits for the answer; true when it
     // was moved into the image area, false when passed over or given up at a stop.
-    bool offerHandOver(const std::string &path);
+    bool offerHandOver(const HandOver &offer);
+    // True once the running read-ahead is no longer wanted (for its decode observer).
+    bool readAheadCancelled() const { return m_readAheadCancelled.load(); }
+    // Ends a read-ahead job with its result (null on failure). Returns the serial of the
+    // request that adopted it, if one did: the image is then the worker's result to offer.
+    // Otherwise a sound result waits in the cache.
+    std::optional<std::uint64_t> finishReadAhead(const Cached &result);
     // Records the texts of the worker's load while it is still the request; false (nothing
     // recorded) once it has been superseded. textsFor gets the requested file; it runs
     // under NameLock, so it must not call back in here.
@@ -76,10 +113,16 @@ public:
     // True while the worker waits for a request.
     bool isWorkerParked() const { return m_parked.load(); }
     bool isRequested(const std::string &path) const;
+    // True while path is requested and nothing was posted since the request of serial: a
+    // result is shown only for the request standing, never for an older one of the same
+    // name (the file may have changed since).
+    bool isCurrent(const std::string &path, std::uint64_t serial) const;
     std::string requestedFile() const;
     std::string loadingFile() const;
     Texts texts() const;
     void setTexts(const Texts &texts);
+    // The file whose image waits in the cache, if any.
+    std::string cachedFile() const;
 
 private:
     void wakeAll();
@@ -95,10 +138,14 @@ private:
     Texts m_texts;
     bool m_handOverPending = false;
     bool m_handedOver = false; // what the last hand-over did
-    std::string m_handOverPath;
+    HandOver m_handOver;
+    std::string m_readAheadTarget;
+    bool m_readingAhead = false; // the worker's job is a read-ahead of m_workerFile
+    std::optional<Cached> m_cache;
 
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_readAheadCancelled{false};
     // The worker rings this eventfd to have the user-interface thread run the hand-over:
     // no Qt object is made or posted on the worker.
     platform::UniqueFd m_bell;

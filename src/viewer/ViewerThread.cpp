@@ -1,9 +1,11 @@
 #include "viewer/ViewerThread.h"
 
 #include "viewer/ImageLoader.h"
-#include "viewer/LoadChannel.h"
+#include "imaging/ImageFile.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -27,9 +29,46 @@ void lowerOwnPriority()
 
 } // namespace
 
+namespace {
+
+constexpr std::chrono::milliseconds kPreviewSpacing{80};
+
+// Large JPEGs only: smaller images decode whole about as fast as a preview. A 24 MP photo
+// gets 1/8 of its size (750 x 500), enough to recognise it while it flies past.
+constexpr int64_t kPreviewFromPixels = 4'000'000;
+constexpr int64_t kPreviewPixels = 350'000;
+
+// Stops a read-ahead as soon as it is no longer wanted.
+class ReadAheadObserver : public imaging::DecodeObserver {
+public:
+    explicit ReadAheadObserver(const LoadChannel &channel) : m_channel(channel) {}
+    bool cancelled() const override { return m_channel.readAheadCancelled(); }
+
+private:
+    const LoadChannel &m_channel;
+};
+
+// Reading ahead doubles the images held; it waits when the system has little to spare.
+bool memoryIsShort()
+{
+    constexpr long long kReserveKb = 384LL << 10;
+    FILE *f = std::fopen("/proc/meminfo", "re");
+    if (!f)
+        return false;
+    long long availableKb = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "MemAvailable: %lld kB", &availableKb) == 1)
+            break;
+    std::fclose(f);
+    return availableKb >= 0 && availableKb < kReserveKb;
+}
+
+} // namespace
+
 TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
-                             std::mutex &decodeLock)
-    : m_channel(channel), m_decoder(decoder), m_decodeLock(decodeLock)
+                             std::mutex &decodeLock, Report report)
+    : m_channel(channel), m_decoder(decoder), m_decodeLock(decodeLock), m_report(std::move(report))
 {
     m_thread = std::thread([this] { Execute(); });
 }
@@ -43,18 +82,109 @@ TViewerThread::~TViewerThread()
 void TViewerThread::Execute()
 {
     lowerOwnPriority();
-    LoadChannel::Request done;
+    LoadChannel::Request done; // the last request served
     bool shown = false;
     // Created parked: any request wakes it, also one made already.
-    while (std::optional<LoadChannel::Request> request = m_channel.nextRequest(done, shown)) {
-        loadRequest(request->path);
-        // A silenced load may have stopped early, so its result is never offered. No lock
-        // is held while the user-interface thread works.
-        const bool wanted =
-            m_decoder.EnableProgressEvent() && m_channel.isRequested(request->path);
-        shown = wanted && m_channel.offerHandOver(request->path);
-        done = std::move(*request);
+    while (std::optional<LoadChannel::Request> job = m_channel.nextRequest(done, shown)) {
+        if (job->readAhead) {
+            job->cached.reset(); // the image it replaces goes before the next is decoded
+            std::optional<LoadChannel::Request> adopted = readAhead(job->path);
+            if (!adopted)
+                continue;
+            job = std::move(adopted);
+        }
+        // A request passed over for a newer one means requests outrun whole decodes.
+        const bool hurry = !shown && done.serial != 0;
+        shown = serve(*job, hurry);
+        done = std::move(*job);
     }
+}
+
+bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
+{
+    const std::string &path = request.path;
+    if (request.cached && !request.cached->image.isNull() &&
+        request.cached->stamp == LoadChannel::FileStamp::of(path)) {
+        if (!offerImage(path, request.cached->image))
+            return false;
+    } else {
+        request.cached.reset(); // the file changed since it was read ahead
+        // A preview costs about half a decode, so they are spaced out: enough of them to
+        // follow the images passed, and the last request then mostly starts its whole
+        // decode at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (hurry && !path.empty() && now - m_lastPreview >= kPreviewSpacing) {
+            if (offerPreview(path, request.serial)) {
+                m_lastPreview = now;
+                if (!m_channel.isCurrent(path, request.serial))
+                    return false;
+            }
+        }
+        loadRequest(path);
+    }
+    // A silenced load may have stopped early, so its result is never offered. No lock is
+    // held while the user-interface thread works.
+    const bool wanted =
+        m_decoder.EnableProgressEvent() && m_channel.isCurrent(path, request.serial);
+    return wanted && m_channel.offerHandOver({path, request.serial, false});
+}
+
+// Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
+// the worker is to stop.
+bool TViewerThread::offerImage(const std::string &path, const QImage &image)
+{
+    {
+        std::lock_guard decode(m_decodeLock);
+        m_decoder.setEnableProgressEvent(true);
+        if (m_channel.stopRequested()) {
+            m_decoder.setEnableProgressEvent(false);
+            return false;
+        }
+        m_decoder.setBitmapList(image);
+    }
+    if (m_report)
+        m_report(100);
+    (void)path;
+    return true;
+}
+
+// The quick preview of a large JPEG, shown whatever is asked meanwhile, because it is one of
+// the images passed. Not cancelled: it is short.
+bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
+{
+    imaging::DecodeObserver quiet;
+    Result<QImage> preview =
+        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet);
+    if (!preview)
+        return false;
+    {
+        std::lock_guard decode(m_decodeLock);
+        if (m_channel.stopRequested())
+            return false;
+        m_decoder.setBitmapList(preview.value());
+    }
+    return m_channel.offerHandOver({path, serial, true});
+}
+
+std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
+{
+    LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
+    if (memoryIsShort()) {
+        qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());
+    } else {
+        ReadAheadObserver observer(m_channel);
+        Result<QImage> loaded = imaging::loadImageFile(path, observer);
+        if (loaded)
+            result.image = std::move(loaded).value();
+        else if (!m_channel.readAheadCancelled())
+            qCDebug(lcLoad, "read ahead: %s", loaded.error().message.c_str());
+    }
+    const std::optional<std::uint64_t> adopted = m_channel.finishReadAhead(result);
+    if (!adopted)
+        return std::nullopt;
+    // Asked for while it was read: served as a request with the image it already has,
+    // which is checked against the file like any cached image.
+    return LoadChannel::Request{path, *adopted, false, std::move(result)};
 }
 
 void TViewerThread::loadRequest(const std::string &path)

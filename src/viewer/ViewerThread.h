@@ -1,23 +1,31 @@
 #pragma once
 // TViewerThread: the background decoder. It loads the latest request into DecoderImager,
-// offers the result for the hand-over through the LoadChannel, and parks while nothing is
-// asked.
+// offers the result for the hand-over through the LoadChannel, reads the next file ahead
+// and parks while nothing is asked. While requests come faster than whole decodes (a key
+// held down), each request first gets a quick reduced decode that is shown at once.
 
 #include "imaging/Imager.h"
 
+#include "viewer/LoadChannel.h"
+
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 namespace oxlume {
 
-class LoadChannel;
-
 class TViewerThread {
 public:
+    // Called on the worker with the decoder's progress in percent, for an image that came
+    // from the cache or a read-ahead (the decoder reports its own loads itself).
+    using Report = std::function<void(int16_t percent)>;
+
     // Starts the thread, parked, one step below normal priority. decodeLock guards
     // decoder; all three must outlive the thread.
-    TViewerThread(LoadChannel &channel, imaging::TImager &decoder, std::mutex &decodeLock);
+    TViewerThread(LoadChannel &channel, imaging::TImager &decoder, std::mutex &decodeLock,
+                  Report report);
     // Joins; the channel must have been stopped first.
     ~TViewerThread();
     TViewerThread(const TViewerThread &) = delete;
@@ -25,11 +33,19 @@ public:
 
 private:
     void Execute();
+    // One request; true when its image went on screen.
+    bool serve(LoadChannel::Request &request, bool hurry);
     void loadRequest(const std::string &path);
+    bool offerPreview(const std::string &path, std::uint64_t serial);
+    bool offerImage(const std::string &path, const QImage &image);
+    // A read-ahead job; the request that adopted it, if one did, with the image read.
+    std::optional<LoadChannel::Request> readAhead(const std::string &path);
 
     LoadChannel &m_channel;
     imaging::TImager &m_decoder;
     std::mutex &m_decodeLock;
+    Report m_report;
+    std::chrono::steady_clock::time_point m_lastPreview;
     std::thread m_thread;
 };
 

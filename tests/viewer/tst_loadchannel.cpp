@@ -107,7 +107,7 @@ void TestLoadChannel::handOverIsAnsweredOrGivenUp()
     const StopAtExit guard{channel};
     QVERIFY(!channel.takeHandOver()); // nothing offered yet
 
-    offer = onWorker([&] { return channel.offerHandOver("a.jpg"); });
+    offer = onWorker([&] { return channel.offerHandOver({"a.jpg", 1, false}); });
     QVERIFY(QTest::qWaitFor([&] { return readable(channel.handOverFd()); }, 2000));
     QVERIFY(waits(offer));
     if (answer == 2) {
@@ -115,7 +115,8 @@ void TestLoadChannel::handOverIsAnsweredOrGivenUp()
         QVERIFY(!offer.get());
         return;
     }
-    QCOMPARE(channel.takeHandOver(), std::optional<std::string>("a.jpg"));
+    const std::optional<LoadChannel::HandOver> taken = channel.takeHandOver();
+    QVERIFY(taken && taken->path == "a.jpg" && !taken->preview);
     QVERIFY(waits(offer)); // taken, not yet answered
     channel.finishHandOver(answer == 0);
     QCOMPARE(offer.get(), answer == 0);

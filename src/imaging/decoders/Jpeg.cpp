@@ -468,8 +468,15 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.progress.progress_monitor = progressMonitor;
 
-    const int64_t w = c.image_width;
-    const int64_t h = c.image_height;
+    int64_t w = c.image_width;
+    int64_t h = c.image_height;
+    if (options.scaleDenom == 2 || options.scaleDenom == 4 || options.scaleDenom == 8) {
+        // The size libjpeg delivers at this scale: rounded up.
+        c.scale_num = 1;
+        c.scale_denom = unsigned(options.scaleDenom);
+        w = (w + options.scaleDenom - 1) / options.scaleDenom;
+        h = (h + options.scaleDenom - 1) / options.scaleDenom;
+    }
     s.orientation = options.applyOrientation ? savedOrientation(c) : 1;
     const bool turned = s.orientation >= 5;
     Result<QImage> image = allocateImage("JPEG", turned ? h : w, turned ? w : h);

@@ -7,6 +7,9 @@ namespace oxlume::imaging {
 struct JpegOptions {
     // Turn the image upright as its EXIF orientation (1..8) says. Off gives the stored pixels.
     bool applyOrientation = true;
+    // 1, 2, 4 or 8: decode at that fraction of the size through libjpeg's DCT scaling,
+    // which skips most of the work (a quick preview).
+    int scaleDenom = 1;
 };
 
 // True when data starts with SOI and a marker (FF D8 FF).
