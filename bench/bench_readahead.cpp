@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -157,6 +159,24 @@ int main(int argc, char **argv)
     const double decodeMs = median(decodes);
     std::printf("reference: one 6000 x 4000 decode            %8.1f ms\n", decodeMs);
 
+    // The same decode at the worker's priority: on a busy machine the two differ, and the
+    // worker's figures below are fairest against this one.
+    std::vector<double> niced;
+    for (int run = 0; run < 3; ++run) {
+        std::thread thread([&] {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                        getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + 1);
+            TImager imager;
+            QElapsedTimer clock;
+            clock.start();
+            imager.LoadFile(paths[0]);
+            niced.push_back(double(clock.nsecsElapsed()) / 1e6);
+        });
+        thread.join();
+    }
+    const double nicedMs = median(niced);
+    std::printf("reference: the same at worker priority       %8.1f ms\n", nicedMs);
+
     std::vector<double> previews;
     for (int run = 0; run < 5; ++run) {
         imaging::DecodeObserver quiet;
@@ -220,8 +240,9 @@ int main(int argc, char **argv)
     const double after = double(clock.nsecsElapsed() - releasedAt) / 1e6;
     std::printf("held key: images painted per second         %8.1f     (budget >= 10; %d previews)\n",
                 painted * 1000.0 / kHeldMs, viewer.loader.previewCount() - previewsBefore);
-    std::printf("held key: last image full after release     %8.1f ms  (%.2f decodes, budget 1.5)\n",
-                after, after / decodeMs);
+    std::printf("held key: last image full after release     %8.1f ms  (%.2f decodes, %.2f at worker"
+                " priority; budget 1.5)\n",
+                after, after / decodeMs, after / nicedMs);
     (void)lastPath;
 
     QElapsedTimer idle;

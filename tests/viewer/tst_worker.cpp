@@ -79,6 +79,8 @@ private slots:
     void cleanupTestCase();
     void lastRequestAlwaysWins();
     void readAheadNeverShowsAStaleImage();
+    void readAheadGivesWayAtOnce_data();
+    void readAheadGivesWayAtOnce();
     void reselectingASilencedLoadLoadsItAgain();
     void decodeLockWaitsForTheRunningDecode();
     void destroyingStopsALargeDecodeEarly();
@@ -205,7 +207,7 @@ void TestWorker::readAheadNeverShowsAStaleImage()
     qInfo("seed %u", seed);
 
     int last = 0;
-    for (int round = 0; round < 30; ++round) {
+    for (int round = 0; round < 40; ++round) {
         for (int k = int(random.bounded(6u)); k > 0; --k) {
             // Mostly steps down, the case read-ahead serves; sometimes a jump.
             last = random.bounded(3u) ? std::min(last + 1, kFiles - 1) : int(random.bounded(quint32(kFiles)));
@@ -213,15 +215,18 @@ void TestWorker::readAheadNeverShowsAStaleImage()
             if (random.bounded(2u))
                 QTest::qWait(int(random.bounded(5u)));
         }
-        // Rewrite a file, often the one read ahead, while it may be cached or decoding.
+        // Rewrite a file, often the one read ahead, while it may be cached or decoding;
+        // often step down onto it then.
+        if (random.bounded(2u))
+            QTest::qWaitFor([&] { return !rig.loader->readAheadFile().empty(); }, 200);
         const int changed = random.bounded(2u) ? std::min(last + 1, kFiles - 1)
                                                : int(random.bounded(quint32(kFiles)));
-        if (random.bounded(2u)) {
+        if (random.bounded(3u)) {
             ++version[std::size_t(changed)];
             QVERIFY(!write(changed).empty());
         }
-        if (random.bounded(3u) == 0)
-            QTest::qWait(30); // time to read ahead
+        if (random.bounded(2u))
+            last = changed;
         // The same request again does nothing, so a file changed under it is asked for anew.
         if (rig.loader->RequestedFile() == files[std::size_t(last)] || random.bounded(4u) == 0)
             rig.loader->ShowImage({});
@@ -233,6 +238,43 @@ void TestWorker::readAheadNeverShowsAStaleImage()
         QCOMPARE(rig.imager1.BitmapList().width(), width(last, version[std::size_t(last)]));
     }
     QCOMPARE(staleHandOvers, 0);
+}
+
+void TestWorker::readAheadGivesWayAtOnce_data()
+{
+    QTest::addColumn<bool>("askForIt"); // request the very file being read ahead
+    QTest::newRow("another file") << false;
+    QTest::newRow("the file read ahead") << true;
+}
+
+// A request never waits behind a read-ahead: another file cancels it, the same file takes
+// it over without starting again.
+void TestWorker::readAheadGivesWayAtOnce()
+{
+    QFETCH(bool, askForIt);
+    Rig rig;
+    int asked = 0; // read ahead once only
+    rig.loader->setNextFileProvider([&] { return ++asked == 1 ? m_large : std::string(); });
+    rig.loader->ShowImage(m_images[0]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
+    QTest::qWait(int(std::min<qint64>(30, m_largeDecodeMs / 4))); // well into the read-ahead
+    QVERIFY(rig.loader->isWorkerParked()); // reading ahead counts as resting
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.loader->ShowImage(askForIt ? m_large : m_images[1]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
+    const qint64 ms = clock.elapsed();
+    qInfo("shown after %lld ms (whole decode %lld ms)", ms, m_largeDecodeMs);
+    if (askForIt) {
+        QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+    } else {
+        QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37);
+        QVERIFY2(ms < std::max<qint64>(100, m_largeDecodeMs / 2), "waited for the read-ahead");
+        // Cancelled, not finished in the background: nothing lands in the cache.
+        QTest::qWait(int(m_largeDecodeMs) + 100);
+        QCOMPARE(rig.loader->readAheadFile(), std::string());
+    }
 }
 
 void TestWorker::reselectingASilencedLoadLoadsItAgain()
