@@ -124,6 +124,12 @@ void ImageLoader::setNextFileProvider(std::function<std::string()> provider)
     m_nextFile = std::move(provider);
 }
 
+void ImageLoader::readAheadNow(const std::string &path)
+{
+    if (m_options.UseWorkThread && !exiting())
+        m_channel.readAheadNow(path);
+}
+
 void ImageLoader::releaseWhenIdle()
 {
     if (!m_channel.isWorkerParked()) {

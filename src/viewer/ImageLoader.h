@@ -99,8 +99,13 @@ public:
     // file this returns (empty: none) into a one-image cache, which ShowImage of that file
     // takes. The window sets it: the image entry below the selection, or the next slide.
     void setNextFileProvider(std::function<std::string()> provider);
-    // Forgets the cached image and cancels a read-ahead (the folder changed).
-    void dropReadAhead() { m_channel.dropReadAhead(); }
+    // Starts decoding path at once, before anything is shown (the file named on the command
+    // line, while the window and the listing are still being made); ShowImage of it then
+    // takes the result. Background mode only.
+    void readAheadNow(const std::string &path);
+    // The folder changed: forgets the cached image and cancels a read-ahead, unless its
+    // file is directly in keepFolder (the new folder; empty keeps nothing).
+    void dropReadAhead(const std::string &keepFolder = {}) { m_channel.dropReadAhead(keepFolder); }
     std::string readAheadFile() const { return m_channel.cachedFile(); }
     // After this long without a hand-over, spare image buffers are given back and, unless
     // kept, the cached image is dropped.

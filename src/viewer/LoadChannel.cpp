@@ -77,13 +77,41 @@ void LoadChannel::setReadAhead(const std::string &path)
     m_wake.notify_all();
 }
 
-void LoadChannel::dropReadAhead()
+void LoadChannel::readAheadNow(const std::string &path)
+{
+    {
+        std::lock_guard lock(m_nameLock);
+        m_readAheadTarget = path;
+        m_readAheadNow = !path.empty();
+    }
+    m_wake.notify_all();
+}
+
+namespace {
+
+bool directlyIn(const std::string &path, std::string folder)
+{
+    if (folder.empty())
+        return false;
+    if (folder.back() != '/')
+        folder += '/';
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find('/', folder.size()) == std::string::npos;
+}
+
+} // namespace
+
+void LoadChannel::dropReadAhead(const std::string &keepFolder)
 {
     std::optional<Cached> dropped; // freed outside the lock
     std::lock_guard lock(m_nameLock);
-    m_readAheadTarget.clear();
-    dropped = std::exchange(m_cache, std::nullopt);
-    if (m_readingAhead)
+    if (!directlyIn(m_readAheadTarget, keepFolder)) {
+        m_readAheadTarget.clear();
+        m_readAheadNow = false;
+    }
+    if (m_cache && !directlyIn(m_cache->path, keepFolder))
+        dropped = std::exchange(m_cache, std::nullopt);
+    if (m_readingAhead && !directlyIn(m_workerFile, keepFolder))
         m_readAheadCancelled = true;
 }
 
@@ -126,7 +154,8 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     const bool satisfied = shown && m_requestedFile == done.path;
     const std::uint64_t seen = satisfied ? m_requestSerial : done.serial;
     const auto ready = [&] {
-        return m_requestSerial != seen || m_stopping || (satisfied && !m_readAheadTarget.empty());
+        return m_requestSerial != seen || m_stopping ||
+               ((satisfied || m_readAheadNow) && !m_readAheadTarget.empty());
     };
     if (!ready()) {
         m_parked = true;
@@ -148,6 +177,7 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     // makes room for the next.
     m_parked = true;
     m_readingAhead = true;
+    m_readAheadNow = false;
     m_readAheadCancelled = false;
     m_workerFile = std::exchange(m_readAheadTarget, std::string());
     Request job{m_workerFile, m_requestSerial, true, std::exchange(m_cache, std::nullopt)};

@@ -75,8 +75,12 @@ public:
     void postForeground(const std::string &path);
     // The file to read ahead once the request is on screen (empty: none).
     void setReadAhead(const std::string &path);
-    // Forgets the read-ahead target and the cached image and cancels a read-ahead.
-    void dropReadAhead();
+    // Reads path ahead now, before any request was shown (the file named at start-up, so
+    // that its decode runs beside the window's own start).
+    void readAheadNow(const std::string &path);
+    // Forgets the read-ahead target and the cached image and cancels a read-ahead, except
+    // for a file directly in keepFolder (the folder now listed; empty keeps nothing).
+    void dropReadAhead(const std::string &keepFolder = {});
     // Readable when the worker offers a hand-over (for a socket notifier).
     int handOverFd() const { return m_bell.get(); }
     // Clears the event and gives what is offered, if a hand-over is still waiting.
@@ -141,6 +145,7 @@ private:
     HandOver m_handOver;
     std::string m_readAheadTarget;
     bool m_readingAhead = false; // the worker's job is a read-ahead of m_workerFile
+    bool m_readAheadNow = false; // the target need not wait for a request on screen
     std::optional<Cached> m_cache;
 
     std::atomic<bool> m_parked{true};

@@ -41,6 +41,7 @@ class TestLoadChannel : public QObject {
 private slots:
     void workerRestsOnlyWhenItsImageIsTheRequest_data();
     void workerRestsOnlyWhenItsImageIsTheRequest();
+    void readAheadWaitsForTheImageOnScreen();
     void handOverIsAnsweredOrGivenUp_data();
     void handOverIsAnsweredOrGivenUp();
 };
@@ -89,6 +90,22 @@ void TestLoadChannel::workerRestsOnlyWhenItsImageIsTheRequest()
 
     channel.stop();
     QVERIFY(!channel.nextRequest(*after, false)); // stopped: no wait at all
+}
+
+// Reading ahead never delays the request: it starts once the request is on screen, or at
+// once when asked to (the file named at start-up).
+void TestLoadChannel::readAheadWaitsForTheImageOnScreen()
+{
+    LoadChannel channel;
+    std::future<std::optional<LoadChannel::Request>> job;
+    const StopAtExit guard{channel};
+    channel.setReadAhead("b.jpg");
+    job = onWorker([&] { return channel.nextRequest({}, false); });
+    QVERIFY(waits(job)); // nothing on screen yet
+    channel.readAheadNow("b.jpg");
+    const std::optional<LoadChannel::Request> taken = job.get();
+    QVERIFY(taken && taken->readAhead && taken->path == "b.jpg");
+    QVERIFY(channel.isWorkerParked()); // only reading ahead
 }
 
 void TestLoadChannel::handOverIsAnsweredOrGivenUp_data()

@@ -218,7 +218,7 @@ void TestWorker::readAheadNeverShowsAStaleImage()
         // Rewrite a file, often the one read ahead, while it may be cached or decoding;
         // often step down onto it then.
         if (random.bounded(2u))
-            QTest::qWaitFor([&] { return !rig.loader->readAheadFile().empty(); }, 200);
+            (void)QTest::qWaitFor([&] { return !rig.loader->readAheadFile().empty(); }, 200);
         const int changed = random.bounded(2u) ? std::min(last + 1, kFiles - 1)
                                                : int(random.bounded(quint32(kFiles)));
         if (random.bounded(3u)) {
