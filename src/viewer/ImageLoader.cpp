@@ -200,7 +200,10 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     // ShowImage runs on this thread too, so nothing newer can be asked for between this
     // check and the move. A silenced load may have stopped early, so even if its file is
     // asked for again its result cannot be trusted: it is loaded afresh. A preview is of an
-    // image passed while a key is held: shown whatever is asked now.
+    // image passed while a key is held: shown whatever is asked now, but never over an image
+    // loaded on this thread after the setting changed.
+    if (preview && !m_options.UseWorkThread)
+        return false;
     if (!preview &&
         (!m_channel.isCurrent(loadedPath, offer.serial) || !DecoderImager.EnableProgressEvent()))
         return false;
