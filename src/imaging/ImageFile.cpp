@@ -2,6 +2,7 @@
 
 #include "imaging/Limits.h"
 #include "imaging/decoders/Decoders.h"
+#include "imaging/decoders/Jpeg.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -210,6 +211,31 @@ Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
     if (!decoder)
         return decoder.error();
     return decodeWith(*decoder.value(), path, data.value(), observer);
+}
+
+Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
+                               DecodeObserver &observer)
+{
+    TrimOnExit trim;
+    Result<Bytes> data = readWholeFile(path);
+    if (!data)
+        return data.error();
+    Result<ImageInfo> info = sniffJpeg(data.value()) ? readJpegInfo(data.value())
+                                                     : Result<ImageInfo>(makeError("no JPEG"));
+    const int64_t pixels = info ? int64_t(info->width) * info->height : 0;
+    if (pixels < minPixels || pixels <= 0)
+        return fileError(path, "no quick preview for this image");
+    JpegOptions options;
+    options.scaleDenom = 8;
+    while (options.scaleDenom > 2 &&
+           pixels / (int64_t(options.scaleDenom) * options.scaleDenom) < previewPixels)
+        options.scaleDenom /= 2;
+    Result<QImage> decoded = guarded<QImage>(path, [&]() -> Result<QImage> {
+        return decodeJpegWith(data.value(), observer, options);
+    });
+    if (!decoded)
+        return decoderError(path, decoded.error());
+    return decoded;
 }
 
 Result<ImageInfo> readImageFileInfo(const std::string &path)

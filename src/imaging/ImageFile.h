@@ -17,6 +17,13 @@ namespace oxlume::imaging {
 // the decoder refuses it; a cancelled load fails too.
 Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer);
 
+// A quick preview of a JPEG of at least minPixels: decoded through DCT scaling at the
+// smallest of 1/8, 1/4, 1/2 of its size that keeps at least previewPixels, turned upright.
+// Fails with "<path>: no quick preview for this image" for other formats and smaller
+// images, else as loadImageFile.
+Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
+                               DecodeObserver &observer);
+
 // Format, size and stored bit depth from the file's header, with the same failures.
 Result<ImageInfo> readImageFileInfo(const std::string &path);
 

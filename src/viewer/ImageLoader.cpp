@@ -1,5 +1,6 @@
 #include "viewer/ImageLoader.h"
 
+#include "imaging/ImageBuffer.h"
 #include "imaging/decoders/Jpeg.h"
 #include "platform/Errors.h"
 #include "viewer/Busy.h"
@@ -9,8 +10,9 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <exception>
+
+Q_LOGGING_CATEGORY(lcLoad, "oxlume.load", QtWarningMsg)
 
 namespace oxlume {
 
@@ -77,9 +79,6 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
       m_options(options),
       m_hooks(std::move(hooks))
 {
-    m_handOverBell = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_handOverBell < 0)
-        throw ProgramError("Cannot create the decoder's hand-over event");
     const auto progress = [this](imaging::TImager *sender, int16_t percent) {
         Imager1ProgressStatus(sender, percent);
     };
@@ -89,25 +88,27 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     timUpdates.setInterval(kUpdateInterval);
     connect(&timUpdates, &QTimer::timeout, this, &ImageLoader::timUpdatesTimer);
 
-    m_handOverNotifier = std::make_unique<QSocketNotifier>(m_handOverBell, QSocketNotifier::Read);
+    m_handOverNotifier =
+        std::make_unique<QSocketNotifier>(m_channel.handOverFd(), QSocketNotifier::Read);
     connect(m_handOverNotifier.get(), &QSocketNotifier::activated, this,
             &ImageLoader::handOverRequested);
 
-    m_worker = std::make_unique<TViewerThread>(*this);
+    m_idleRelease.setSingleShot(true);
+    m_idleRelease.setInterval(kIdleReleaseMs);
+    connect(&m_idleRelease, &QTimer::timeout, this, &ImageLoader::releaseWhenIdle);
+
+    m_worker = std::make_unique<TViewerThread>(
+        m_channel, DecoderImager, m_decodeLock,
+        [this](int16_t percent) { Imager1ProgressStatus(&DecoderImager, percent); });
 }
 
 ImageLoader::~ImageLoader()
 {
     m_stopping = true;
     DecoderImager.setEnableProgressEvent(false);
-    {
-        // Orders the flag with a worker about to wait, so the wake-up is not missed.
-        std::lock_guard lock(m_nameLock);
-    }
-    m_wake.notify_all();
+    m_channel.stop();
     m_worker.reset();
     m_handOverNotifier.reset();
-    ::close(m_handOverBell);
     Imager1.setOnProgressStatus(nullptr);
     DecoderImager.setOnProgressStatus(nullptr);
 }
@@ -117,10 +118,7 @@ void ImageLoader::prepareForExit()
     s_exiting = true;
     timUpdates.stop();
     DecoderImager.setEnableProgressEvent(false);
-    {
-        std::lock_guard lock(m_nameLock); // as in the destructor
-    }
-    m_wake.notify_all();
+    m_channel.stop();
 }
 
 void ImageLoader::startUpdates()
@@ -129,29 +127,38 @@ void ImageLoader::startUpdates()
     timUpdates.start();
 }
 
+void ImageLoader::setNextFileProvider(std::function<std::string()> provider)
+{
+    m_nextFile = std::move(provider);
+}
+
+void ImageLoader::readAheadNow(const std::string &path)
+{
+    if (m_options.UseWorkThread && !exiting())
+        m_channel.readAheadNow(path);
+}
+
+void ImageLoader::releaseWhenIdle()
+{
+    if (!m_channel.isWorkerParked()) {
+        m_idleRelease.start();
+        return;
+    }
+    if (!m_keepReadAheadWhenIdle)
+        m_channel.dropReadAhead();
+    imaging::trimImagePool();
+}
+
 void ImageLoader::ShowImage(const std::string &path)
 {
-    if (exiting())
+    if (exiting() || m_channel.isRequested(path))
         return;
-    {
-        std::lock_guard lock(m_nameLock);
-        if (path == m_requestedFile)
-            return;
-    }
     if (path.empty()) {
         setCaptionAndTitle(programName(), programName());
-        std::lock_guard lock(m_nameLock);
-        m_pendingCaption = programName();
-        m_pendingTitle = programName();
+        m_channel.setTexts({programName(), programName()});
     }
     if (m_options.UseWorkThread) {
-        {
-            std::lock_guard lock(m_nameLock);
-            m_requestedFile = path;
-            ++m_requestSerial;
-            m_parked = false; // busy from now on, before the worker even runs
-        }
-        m_wake.notify_all();
+        m_channel.post(path);
         if (m_updatesWanted)
             timUpdates.start(); // runs while a load is in progress only
         return;
@@ -161,11 +168,7 @@ void ImageLoader::ShowImage(const std::string &path)
 
 void ImageLoader::showInForeground(const std::string &path)
 {
-    {
-        std::lock_guard lock(m_nameLock);
-        m_requestedFile = path;
-        m_loadingFile = path;
-    }
+    m_channel.postForeground(path);
     Imager1.setEnableProgressEvent(true);
     BusyGuard busy;
     try {
@@ -176,55 +179,44 @@ void ImageLoader::showInForeground(const std::string &path)
         UnadjustedImager.setBitmapList(nullptr);
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
-    } catch (...) {
+    } catch (const std::exception &error) {
         // A file that does not decode shows no message; the caption keeps its progress.
+        qCDebug(lcLoad, "%s", error.what());
+    } catch (...) {
+        qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
     }
-}
-
-bool ImageLoader::stillWanted(const std::string &loadedPath) const
-{
-    // A silenced load may have stopped early, so even if its file is asked for again its
-    // result cannot be trusted: it is loaded afresh.
-    return loadedPath == m_requestedFile && DecoderImager.EnableProgressEvent();
 }
 
 void ImageLoader::handOverRequested()
 {
-    std::uint64_t rings = 0;
-    while (::read(m_handOverBell, &rings, sizeof rings) > 0) {
-    }
-    std::string path;
-    {
-        std::lock_guard lock(m_nameLock);
-        if (!m_handOverPending)
-            return;
-        path = m_handOverPath;
-    }
+    const std::optional<LoadChannel::HandOver> offer = m_channel.takeHandOver();
+    if (!offer)
+        return;
     bool moved = false;
     try {
-        moved = HandOverImage(path);
+        moved = HandOverImage(*offer);
     } catch (...) {
         // Nothing of the hand-over reaches the worker; it must be released either way.
     }
-    {
-        std::lock_guard lock(m_nameLock);
-        m_handOverPending = false;
-        m_handedOver = moved;
-    }
-    m_wake.notify_all();
+    m_channel.finishHandOver(moved);
 }
 
-bool ImageLoader::HandOverImage(const std::string &loadedPath)
+bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
 {
+    const std::string &loadedPath = offer.path;
+    const bool preview = offer.preview;
     if (m_stopping || exiting())
         return false;
-    {
-        // ShowImage runs on this thread too, so nothing newer can be asked for between
-        // this check and the move.
-        std::lock_guard lock(m_nameLock);
-        if (!stillWanted(loadedPath))
-            return false;
-    }
+    // ShowImage runs on this thread too, so nothing newer can be asked for between this
+    // check and the move. A silenced load may have stopped early, so even if its file is
+    // asked for again its result cannot be trusted: it is loaded afresh. A preview is of an
+    // image passed while a key is held: shown whatever is asked now, but never over an image
+    // loaded on this thread after the setting changed.
+    if (preview && !m_options.UseWorkThread)
+        return false;
+    if (!preview &&
+        (!m_channel.isCurrent(loadedPath, offer.serial) || !DecoderImager.EnableProgressEvent()))
+        return false;
     BusyGuard busy;
     try {
         {
@@ -238,7 +230,14 @@ bool ImageLoader::HandOverImage(const std::string &loadedPath)
     } catch (...) {
         // Failures stay on this thread; the worker goes on either way.
     }
+    m_idleRelease.start();
+    if (preview) {
+        ++m_previews;
+        return true;
+    }
     ++m_handOvers;
+    if (m_nextFile && m_options.UseWorkThread)
+        m_channel.setReadAhead(m_nextFile());
     emit imageHandedOver(displayPath(loadedPath));
     return true;
 }
@@ -248,55 +247,38 @@ void ImageLoader::Imager1ProgressStatus(imaging::TImager *sender, int16_t iPerce
     // Decided by the instance, not by the setting: the setting may change while the
     // worker loads, and the window must never be touched from the worker.
     if (sender == &DecoderImager) {
-        std::lock_guard lock(m_nameLock);
-        if (m_workerFile != m_requestedFile) {
+        const bool current = m_channel.setWorkerTexts([iPercent, sender](const std::string &file) {
+            if (iPercent == 100)
+                return LoadChannel::Texts{loadedCaption(file, sender->BitmapList()),
+                                          loadedTitle(file)};
+            return LoadChannel::Texts{progressCaption(iPercent), programName()};
+        });
+        if (!current)
             sender->setEnableProgressEvent(false); // superseded: no more reports
-            return;
-        }
-        if (iPercent == 100) {
-            m_pendingCaption = loadedCaption(m_requestedFile, sender->BitmapList());
-            m_pendingTitle = loadedTitle(m_requestedFile);
-        } else {
-            m_pendingCaption = progressCaption(iPercent);
-            m_pendingTitle = programName();
-        }
         return;
     }
 
-    QString caption;
-    QString title;
+    LoadChannel::Texts texts{progressCaption(iPercent), programName()};
     if (iPercent == 100) {
-        std::lock_guard lock(m_nameLock);
-        caption = loadedCaption(m_requestedFile, sender->BitmapList());
-        title = loadedTitle(m_requestedFile);
-    } else {
-        caption = progressCaption(iPercent);
-        title = programName();
+        const std::string file = m_channel.requestedFile();
+        texts = {loadedCaption(file, sender->BitmapList()), loadedTitle(file)};
     }
-    setCaptionAndTitle(caption, title);
-    std::lock_guard lock(m_nameLock);
-    m_pendingCaption = caption;
-    m_pendingTitle = title;
+    setCaptionAndTitle(texts.caption, texts.title);
+    m_channel.setTexts(texts);
 }
 
 void ImageLoader::timUpdatesTimer()
 {
     if (!m_options.UseWorkThread)
         return;
-    QString caption;
-    QString title;
-    {
-        std::lock_guard lock(m_nameLock);
-        caption = m_pendingCaption;
-        title = m_pendingTitle;
-    }
-    if (m_hooks.caption && m_hooks.caption() != caption && m_hooks.setCaption)
-        m_hooks.setCaption(caption);
-    if (m_hooks.title && m_hooks.title() != title && m_hooks.setTitle)
-        m_hooks.setTitle(title);
+    const LoadChannel::Texts texts = m_channel.texts();
+    if (m_hooks.caption && m_hooks.caption() != texts.caption && m_hooks.setCaption)
+        m_hooks.setCaption(texts.caption);
+    if (m_hooks.title && m_hooks.title() != texts.title && m_hooks.setTitle)
+        m_hooks.setTitle(texts.title);
     // The worker parks after leaving its last texts, which are shown now: an idle viewer
     // gets no wake-ups until the next load.
-    if (m_parked.load())
+    if (m_channel.isWorkerParked())
         timUpdates.stop();
 }
 
@@ -308,28 +290,12 @@ void ImageLoader::setCaptionAndTitle(const QString &caption, const QString &titl
         m_hooks.setTitle(title);
 }
 
-std::string ImageLoader::RequestedFile() const
-{
-    std::lock_guard lock(m_nameLock);
-    return m_requestedFile;
-}
+std::string ImageLoader::RequestedFile() const { return m_channel.requestedFile(); }
 
-std::string ImageLoader::LoadingFile() const
-{
-    std::lock_guard lock(m_nameLock);
-    return m_loadingFile;
-}
+std::string ImageLoader::LoadingFile() const { return m_channel.loadingFile(); }
 
-QString ImageLoader::PendingCaption() const
-{
-    std::lock_guard lock(m_nameLock);
-    return m_pendingCaption;
-}
+QString ImageLoader::PendingCaption() const { return m_channel.texts().caption; }
 
-QString ImageLoader::PendingTitle() const
-{
-    std::lock_guard lock(m_nameLock);
-    return m_pendingTitle;
-}
+QString ImageLoader::PendingTitle() const { return m_channel.texts().title; }
 
 } // namespace oxlume

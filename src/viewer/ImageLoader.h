@@ -6,23 +6,28 @@
 // ever shown.
 //
 // Locks: DecodeLock (DecoderImager in use) is always taken before NameLock (the request
-// and progress strings); nobody takes DecodeLock while holding NameLock.
+// and progress strings, owned by LoadChannel); nobody takes DecodeLock while holding
+// NameLock.
 
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
+#include "viewer/LoadChannel.h"
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
+#include <QLoggingCategory>
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLoad) // oxlume.load: why a file did not open
 
 namespace oxlume {
 
@@ -63,11 +68,10 @@ public:
     bool updatesRunning() const { return timUpdates.isActive(); }
 
     // True while the worker waits for a request.
-    bool isWorkerParked() const { return m_parked.load(); }
+    bool isWorkerParked() const { return m_channel.isWorkerParked(); }
 
     // For the Options dialog: take and release DecodeLock to wait for a running decode.
     std::mutex &DecodeLock() { return m_decodeLock; }
-    std::mutex &NameLock() { return m_nameLock; }
 
     // Call once the event loop has returned and the settings are saved, right before the
     // process ends with _exit (or std::quick_exit) without destroying the window: sets the
@@ -87,19 +91,36 @@ public:
     QString PendingCaption() const;
     QString PendingTitle() const;
 
-    // Number of images moved from DecoderImager into Imager1 so far.
+    // Number of images moved from DecoderImager into Imager1 so far, and of quick
+    // previews among them (not counted as hand-overs).
     int handOverCount() const { return m_handOvers; }
+    int previewCount() const { return m_previews; }
+
+    // Read-ahead, background mode only: once an image is on screen the worker decodes the
+    // file this returns (empty: none) into a one-image cache, which ShowImage of that file
+    // takes. The window sets it: the image entry below the selection, or the next slide.
+    void setNextFileProvider(std::function<std::string()> provider);
+    // Starts decoding path at once, before anything is shown (the file named on the command
+    // line, while the window and the listing are still being made); ShowImage of it then
+    // takes the result. Background mode only.
+    void readAheadNow(const std::string &path);
+    // The folder changed: forgets the cached image and cancels a read-ahead, unless its
+    // file is directly in keepFolder (the new folder; empty keeps nothing).
+    void dropReadAhead(const std::string &keepFolder = {}) { m_channel.dropReadAhead(keepFolder); }
+    std::string readAheadFile() const { return m_channel.cachedFile(); }
+    // After this long without a hand-over, spare image buffers are given back and, unless
+    // kept, the cached image is dropped.
+    static constexpr int kIdleReleaseMs = 10'000;
+    void setKeepReadAheadWhenIdle(bool keep) { m_keepReadAheadWhenIdle = keep; }
 
 signals:
     // After a background image has been moved into Imager1 and adjusted.
     void imageHandedOver(const QString &path);
 
 private:
-    friend class TViewerThread;
-
     void showInForeground(const std::string &path);
-    bool stillWanted(const std::string &loadedPath) const; // NameLock held
-    bool HandOverImage(const std::string &loadedPath);
+    bool HandOverImage(const LoadChannel::HandOver &offer);
+    void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
 
@@ -110,30 +131,16 @@ private:
     WindowHooks m_hooks;
 
     std::mutex m_decodeLock;
-    mutable std::mutex m_nameLock;
-    std::condition_variable m_wake; // with m_nameLock: parking and hand-over waits
-
-    // Guarded by m_nameLock.
-    std::string m_requestedFile;
-    std::string m_loadingFile;
-    QString m_pendingCaption;
-    QString m_pendingTitle;
-    std::string m_workerFile;      // the worker's current load (LoadingFile is also
-                                   // written by foreground loads)
-    std::uint64_t m_requestSerial = 0; // counts background requests; wakes the worker
-    bool m_handOverPending = false;
-    bool m_handedOver = false; // what the last hand-over did
-    std::string m_handOverPath;
-
-    std::atomic<bool> m_parked{true};
-    std::atomic<bool> m_stopping{false};
+    LoadChannel m_channel;
+    bool m_stopping = false;
     int m_handOvers = 0;
+    int m_previews = 0;
+    std::function<std::string()> m_nextFile;
+    bool m_keepReadAheadWhenIdle = false;
+    QTimer m_idleRelease;
 
     QTimer timUpdates;
     bool m_updatesWanted = false; // startUpdates was called
-    // The worker rings this eventfd to have the user-interface thread run the hand-over:
-    // no Qt object is made or posted on the worker.
-    int m_handOverBell = -1;
     std::unique_ptr<QSocketNotifier> m_handOverNotifier;
     std::unique_ptr<TViewerThread> m_worker;
 

@@ -119,6 +119,16 @@ void TfrmMain::FormCreate()
     };
     m_loader = std::make_unique<ImageLoader>(*Imager1, *DecoderImager, *UnadjustedImager,
                                              m_options, std::move(hooks), this);
+    // The file named on the command line decodes while the window and the listing are made.
+    if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
+        const std::string longForm = NormalisePath(m_firstArgument);
+        m_loader->readAheadNow(longForm.empty() ? m_firstArgument : longForm);
+    }
+    // Read ahead the image entry below the selection.
+    m_loader->setNextFileProvider([this] {
+        const int next = lstFiles->selectedRow() + 1;
+        return next > 0 && next < m_model.count() ? EntryPath(next) : std::string();
+    });
     // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 
@@ -259,6 +269,7 @@ bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::s
     m_parentPIDL = PIDL();
     m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
     m_imageCount = 0;
+    m_loader->dropReadAhead(m_currentDirectory);
     FolderCacheClear();
     FolderCacheInit();
 

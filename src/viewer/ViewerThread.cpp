@@ -1,9 +1,14 @@
 #include "viewer/ViewerThread.h"
 
 #include "viewer/ImageLoader.h"
+#include "imaging/ImageFile.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,7 +29,46 @@ void lowerOwnPriority()
 
 } // namespace
 
-TViewerThread::TViewerThread(ImageLoader &loader) : m_loader(loader)
+namespace {
+
+constexpr std::chrono::milliseconds kPreviewSpacing{80};
+
+// Large JPEGs only: smaller images decode whole about as fast as a preview. A 24 MP photo
+// gets 1/8 of its size (750 x 500), enough to recognise it while it flies past.
+constexpr int64_t kPreviewFromPixels = 4'000'000;
+constexpr int64_t kPreviewPixels = 350'000;
+
+// Stops a read-ahead as soon as it is no longer wanted.
+class ReadAheadObserver : public imaging::DecodeObserver {
+public:
+    explicit ReadAheadObserver(const LoadChannel &channel) : m_channel(channel) {}
+    bool cancelled() const override { return m_channel.readAheadCancelled(); }
+
+private:
+    const LoadChannel &m_channel;
+};
+
+// Reading ahead doubles the images held; it waits when the system has little to spare.
+bool memoryIsShort()
+{
+    constexpr long long kReserveKb = 384LL << 10;
+    FILE *f = std::fopen("/proc/meminfo", "re");
+    if (!f)
+        return false;
+    long long availableKb = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "MemAvailable: %lld kB", &availableKb) == 1)
+            break;
+    std::fclose(f);
+    return availableKb >= 0 && availableKb < kReserveKb;
+}
+
+} // namespace
+
+TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
+                             std::mutex &decodeLock, Report report)
+    : m_channel(channel), m_decoder(decoder), m_decodeLock(decodeLock), m_report(std::move(report))
 {
     m_thread = std::thread([this] { Execute(); });
 }
@@ -35,108 +79,135 @@ TViewerThread::~TViewerThread()
         m_thread.join();
 }
 
-bool TViewerThread::stopRequested() const
-{
-    return m_loader.m_stopping.load() || ImageLoader::exiting();
-}
-
 void TViewerThread::Execute()
 {
     lowerOwnPriority();
-    {
-        std::unique_lock lock(m_loader.m_nameLock);
-        if (!park(lock, 0)) // created parked: any request wakes it, also one made already
-            return;
-    }
-    for (;;) {
-        std::string path;
-        std::uint64_t taken = 0;
-        {
-            std::lock_guard lock(m_loader.m_nameLock);
-            if (stopRequested())
-                return;
-            taken = m_loader.m_requestSerial;
-            m_loader.m_loadingFile = m_loader.m_requestedFile;
-            m_loader.m_workerFile = m_loader.m_requestedFile;
-            path = m_loader.m_requestedFile;
+    LoadChannel::Request done; // the last request served
+    bool shown = false;
+    // Created parked: any request wakes it, also one made already.
+    while (std::optional<LoadChannel::Request> job = m_channel.nextRequest(done, shown)) {
+        if (job->readAhead) {
+            job->cached.reset(); // the image it replaces goes before the next is decoded
+            std::optional<LoadChannel::Request> adopted = readAhead(job->path);
+            if (!adopted)
+                continue;
+            job = std::move(adopted);
         }
-        loadRequest(path);
-
-        bool wanted;
-        {
-            std::lock_guard lock(m_loader.m_nameLock);
-            wanted = m_loader.stillWanted(path);
-        }
-        // No lock is held while the user-interface thread works.
-        const bool shown = wanted && handOver(path);
-
-        // Checking and parking are one step under NameLock, so a request recorded after
-        // the check still wakes the worker. The worker rests once its image is on screen
-        // and still the one asked for; a file asked for again after it was passed over is
-        // not on screen, so it goes round again. Only a newer background request counts:
-        // one made in foreground mode after the setting changed is not its business.
-        std::unique_lock lock(m_loader.m_nameLock);
-        const bool satisfied = shown && m_loader.stillWanted(path);
-        if (!satisfied && m_loader.m_requestSerial != taken)
-            continue;
-        if (!park(lock, m_loader.m_requestSerial))
-            return;
+        // A request passed over for a newer one means requests outrun whole decodes.
+        const bool hurry = !shown && done.serial != 0;
+        shown = serve(*job, hurry);
+        done = std::move(*job);
     }
 }
 
-bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen)
+bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
 {
-    m_loader.m_parked = true;
-    m_loader.m_wake.wait(nameLock, [this, seen] {
-        return m_loader.m_requestSerial != seen || stopRequested();
-    });
-    m_loader.m_parked = false;
-    return !stopRequested();
+    const std::string &path = request.path;
+    if (request.cached && !request.cached->image.isNull() &&
+        request.cached->stamp == LoadChannel::FileStamp::of(path)) {
+        if (!offerImage(path, request.cached->image))
+            return false;
+    } else {
+        request.cached.reset(); // the file changed since it was read ahead
+        // A preview costs about half a decode, so they are spaced out: enough of them to
+        // follow the images passed, and the last request then mostly starts its whole
+        // decode at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (hurry && !path.empty() && now - m_lastPreview >= kPreviewSpacing) {
+            if (offerPreview(path, request.serial)) {
+                m_lastPreview = now;
+                if (!m_channel.isCurrent(path, request.serial))
+                    return false;
+            }
+        }
+        loadRequest(path);
+    }
+    // A silenced load may have stopped early, so its result is never offered. No lock is
+    // held while the user-interface thread works.
+    const bool wanted =
+        m_decoder.EnableProgressEvent() && m_channel.isCurrent(path, request.serial);
+    return wanted && m_channel.offerHandOver({path, request.serial, false});
+}
+
+// Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
+// the worker is to stop.
+bool TViewerThread::offerImage(const std::string &path, const QImage &image)
+{
+    {
+        std::lock_guard decode(m_decodeLock);
+        m_decoder.setEnableProgressEvent(true);
+        if (m_channel.stopRequested()) {
+            m_decoder.setEnableProgressEvent(false);
+            return false;
+        }
+        m_decoder.setBitmapList(image);
+    }
+    if (m_report)
+        m_report(100);
+    (void)path;
+    return true;
+}
+
+// The quick preview of a large JPEG, shown whatever is asked meanwhile, because it is one of
+// the images passed. Not cancelled: it is short.
+bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
+{
+    imaging::DecodeObserver quiet;
+    Result<QImage> preview =
+        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet);
+    if (!preview)
+        return false;
+    {
+        std::lock_guard decode(m_decodeLock);
+        if (m_channel.stopRequested())
+            return false;
+        m_decoder.setBitmapList(preview.value());
+    }
+    return m_channel.offerHandOver({path, serial, true});
+}
+
+std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
+{
+    LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
+    if (memoryIsShort()) {
+        qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());
+    } else {
+        ReadAheadObserver observer(m_channel);
+        Result<QImage> loaded = imaging::loadImageFile(path, observer);
+        if (loaded)
+            result.image = std::move(loaded).value();
+        else if (!m_channel.readAheadCancelled())
+            qCDebug(lcLoad, "read ahead: %s", loaded.error().message.c_str());
+    }
+    const std::optional<std::uint64_t> adopted = m_channel.finishReadAhead(result);
+    if (!adopted)
+        return std::nullopt;
+    // Asked for while it was read: served as a request with the image it already has,
+    // which is checked against the file like any cached image.
+    return LoadChannel::Request{path, *adopted, false, std::move(result)};
 }
 
 void TViewerThread::loadRequest(const std::string &path)
 {
-    imaging::TImager &decoder = m_loader.DecoderImager;
     try {
-        std::lock_guard decode(m_loader.m_decodeLock);
-        decoder.setEnableProgressEvent(true);
-        // The exit may have silenced the decoder just before the line above.
-        if (stopRequested()) {
-            decoder.setEnableProgressEvent(false);
+        std::lock_guard decode(m_decodeLock);
+        m_decoder.setEnableProgressEvent(true);
+        // A stop may have silenced the decoder just before the line above.
+        if (m_channel.stopRequested()) {
+            m_decoder.setEnableProgressEvent(false);
             return;
         }
         if (!path.empty())
-            decoder.LoadFile(path, 0, 0, 1);
+            m_decoder.LoadFile(path, 0, 0, 1);
         else
-            decoder.setBitmapList(nullptr);
+            m_decoder.setBitmapList(nullptr);
+    } catch (const std::exception &error) {
+        // A file that does not decode is silent; the hand-over shows what the decoder
+        // holds. Why it failed is for those who ask.
+        qCDebug(lcLoad, "%s", error.what());
     } catch (...) {
-        // A file that does not decode is silent; the hand-over shows what the decoder holds.
+        qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
     }
-}
-
-bool TViewerThread::handOver(const std::string &path)
-{
-    ImageLoader &loader = m_loader;
-    {
-        std::lock_guard lock(loader.m_nameLock);
-        loader.m_handOverPending = true;
-        loader.m_handOverPath = path;
-    }
-    const std::uint64_t ring = 1;
-    if (::write(loader.m_handOverBell, &ring, sizeof ring) != sizeof ring) {
-        std::lock_guard lock(loader.m_nameLock); // only on a counter overflow
-        loader.m_handOverPending = false;
-        return false;
-    }
-
-    // The user-interface thread may never get to it at exit; the exit flag releases us.
-    std::unique_lock lock(loader.m_nameLock);
-    loader.m_wake.wait(lock, [&] { return !loader.m_handOverPending || stopRequested(); });
-    if (loader.m_handOverPending) {
-        loader.m_handOverPending = false;
-        return false;
-    }
-    return loader.m_handedOver;
 }
 
 } // namespace oxlume

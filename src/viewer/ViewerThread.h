@@ -1,37 +1,51 @@
 #pragma once
 // TViewerThread: the background decoder. It loads the latest request into DecoderImager,
-// has the user-interface thread take the result over, and parks while nothing is asked.
+// offers the result for the hand-over through the LoadChannel, reads the next file ahead
+// and parks while nothing is asked. While requests come faster than whole decodes (a key
+// held down), each request first gets a quick reduced decode that is shown at once.
 
-#include <cstdint>
+#include "imaging/Imager.h"
+
+#include "viewer/LoadChannel.h"
+
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 namespace oxlume {
 
-class ImageLoader;
-
 class TViewerThread {
 public:
-    // Starts the thread, parked, one step below normal priority.
-    explicit TViewerThread(ImageLoader &loader);
-    // Joins; the loader must have asked the worker to stop first.
+    // Called on the worker with the decoder's progress in percent, for an image that came
+    // from the cache or a read-ahead (the decoder reports its own loads itself).
+    using Report = std::function<void(int16_t percent)>;
+
+    // Starts the thread, parked, one step below normal priority. decodeLock guards
+    // decoder; all three must outlive the thread.
+    TViewerThread(LoadChannel &channel, imaging::TImager &decoder, std::mutex &decodeLock,
+                  Report report);
+    // Joins; the channel must have been stopped first.
     ~TViewerThread();
     TViewerThread(const TViewerThread &) = delete;
     TViewerThread &operator=(const TViewerThread &) = delete;
 
 private:
     void Execute();
-    // Waits under NameLock for a request later than the one counted `seen`; false when
-    // the worker is to end.
-    bool park(std::unique_lock<std::mutex> &nameLock, std::uint64_t seen);
-    bool stopRequested() const;
+    // One request; true when its image went on screen.
+    bool serve(LoadChannel::Request &request, bool hurry);
     void loadRequest(const std::string &path);
-    // Has the user-interface thread run the hand-over and waits for it; true when the image
-    // was moved into the image area, false when it was passed over or the wait given up.
-    bool handOver(const std::string &path);
+    bool offerPreview(const std::string &path, std::uint64_t serial);
+    bool offerImage(const std::string &path, const QImage &image);
+    // A read-ahead job; the request that adopted it, if one did, with the image read.
+    std::optional<LoadChannel::Request> readAhead(const std::string &path);
 
-    ImageLoader &m_loader;
+    LoadChannel &m_channel;
+    imaging::TImager &m_decoder;
+    std::mutex &m_decodeLock;
+    Report m_report;
+    std::chrono::steady_clock::time_point m_lastPreview;
     std::thread m_thread;
 };
 

@@ -8,7 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QLoggingCategory>
+
 #include <memory>
+#include <mutex>
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
@@ -82,6 +85,41 @@ struct Rig {
             return loader->handOverCount() == handOvers && loader->isWorkerParked();
         }, 5000);
     }
+};
+
+// What reaches the oxlume.load category while it lives (from any thread).
+class LoadLog {
+public:
+    LoadLog()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("oxlume.load.debug=true"));
+        s_log = this;
+        m_previous = qInstallMessageHandler(&LoadLog::handle);
+    }
+    ~LoadLog()
+    {
+        qInstallMessageHandler(m_previous);
+        s_log = nullptr;
+        QLoggingCategory::setFilterRules(QString());
+    }
+    QStringList lines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &context, const QString &text)
+    {
+        if (s_log && qstrcmp(context.category, "oxlume.load") == 0) {
+            std::lock_guard lock(s_log->m_mutex);
+            s_log->m_lines << text;
+        }
+    }
+    static inline LoadLog *s_log = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable std::mutex m_mutex;
+    QStringList m_lines;
 };
 
 } // namespace
@@ -240,6 +278,7 @@ void TestLoader::failureKeepsLastProgressCaption()
     const std::string missing = m_dir.filePath(QStringLiteral("missing.bmp")).toStdString();
     int handOvers = 1;
     for (const std::string &path : {m_damaged, missing}) {
+        const LoadLog log;
         rig.loader->ShowImage(path); // no message box, nothing thrown
         QVERIFY(!background || rig.settle(++handOvers));
         QCOMPARE(rig.loader->PendingCaption(), before);
@@ -250,6 +289,10 @@ void TestLoader::failureKeepsLastProgressCaption()
         // decoder holds after the failure, which is nothing.
         QCOMPARE(rig.window.adjustments, background ? handOvers - 1 : 0);
         QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+        // Silent on screen, but the reason is there for those who turn the category on.
+        const QStringList lines = log.lines();
+        QVERIFY2(lines.size() == 1 && lines[0].startsWith(shown(path) + QStringLiteral(": ")),
+                 qPrintable(lines.join(QLatin1Char('|'))));
     }
 }
 

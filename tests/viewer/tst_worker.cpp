@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
@@ -77,6 +78,9 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void lastRequestAlwaysWins();
+    void readAheadNeverShowsAStaleImage();
+    void readAheadGivesWayAtOnce_data();
+    void readAheadGivesWayAtOnce();
     void reselectingASilencedLoadLoadsItAgain();
     void decodeLockWaitsForTheRunningDecode();
     void destroyingStopsALargeDecodeEarly();
@@ -170,6 +174,107 @@ void TestWorker::lastRequestAlwaysWins()
     }
     QCOMPARE(staleHandOvers, 0);
     QVERIFY(rig.loader->handOverCount() > 0);
+}
+
+// With read-ahead of "the file after the request", a storm of requests among files that are
+// rewritten meanwhile: the last request wins and what is shown is the file as it is now.
+void TestWorker::readAheadNeverShowsAStaleImage()
+{
+    QTemporaryDir dir;
+    constexpr int kFiles = 5;
+    std::vector<std::string> files;
+    std::vector<int> version(kFiles, 0);
+    const auto width = [](int k, int v) { return 40 + 37 * k + 200 * v; };
+    const auto write = [&](int k) {
+        return save(dir.filePath(QStringLiteral("f%1.bmp").arg(k)),
+                    pattern(width(k, version[std::size_t(k)]), 60), "BMP");
+    };
+    for (int k = 0; k < kFiles; ++k)
+        files.push_back(write(k));
+
+    Rig rig;
+    int staleHandOvers = 0;
+    connect(rig.loader.get(), &ImageLoader::imageHandedOver, this, [&](const QString &path) {
+        if (QFile::encodeName(path).toStdString() != rig.loader->RequestedFile())
+            ++staleHandOvers;
+    });
+    rig.loader->setNextFileProvider([&] {
+        const auto at = std::find(files.begin(), files.end(), rig.loader->RequestedFile());
+        return at != files.end() && at + 1 != files.end() ? *(at + 1) : std::string();
+    });
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("seed %u", seed);
+
+    int last = 0;
+    for (int round = 0; round < 40; ++round) {
+        for (int k = int(random.bounded(6u)); k > 0; --k) {
+            // Mostly steps down, the case read-ahead serves; sometimes a jump.
+            last = random.bounded(3u) ? std::min(last + 1, kFiles - 1) : int(random.bounded(quint32(kFiles)));
+            rig.loader->ShowImage(files[std::size_t(last)]);
+            if (random.bounded(2u))
+                QTest::qWait(int(random.bounded(5u)));
+        }
+        // Rewrite a file, often the one read ahead, while it may be cached or decoding;
+        // often step down onto it then.
+        if (random.bounded(2u))
+            (void)QTest::qWaitFor([&] { return !rig.loader->readAheadFile().empty(); }, 200);
+        const int changed = random.bounded(2u) ? std::min(last + 1, kFiles - 1)
+                                               : int(random.bounded(quint32(kFiles)));
+        if (random.bounded(3u)) {
+            ++version[std::size_t(changed)];
+            QVERIFY(!write(changed).empty());
+        }
+        if (random.bounded(2u))
+            last = changed;
+        // The same request again does nothing, so a file changed under it is asked for anew.
+        if (rig.loader->RequestedFile() == files[std::size_t(last)] || random.bounded(4u) == 0)
+            rig.loader->ShowImage({});
+
+        rig.loader->ShowImage(files[std::size_t(last)]);
+        QVERIFY2(QTest::qWaitFor([&] {
+            return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0;
+        }, 10000), "worker did not settle");
+        QCOMPARE(rig.imager1.BitmapList().width(), width(last, version[std::size_t(last)]));
+    }
+    QCOMPARE(staleHandOvers, 0);
+}
+
+void TestWorker::readAheadGivesWayAtOnce_data()
+{
+    QTest::addColumn<bool>("askForIt"); // request the very file being read ahead
+    QTest::newRow("another file") << false;
+    QTest::newRow("the file read ahead") << true;
+}
+
+// A request never waits behind a read-ahead: another file cancels it, the same file takes
+// it over without starting again.
+void TestWorker::readAheadGivesWayAtOnce()
+{
+    QFETCH(bool, askForIt);
+    Rig rig;
+    int asked = 0; // read ahead once only
+    rig.loader->setNextFileProvider([&] { return ++asked == 1 ? m_large : std::string(); });
+    rig.loader->ShowImage(m_images[0]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
+    QTest::qWait(int(std::min<qint64>(30, m_largeDecodeMs / 4))); // well into the read-ahead
+    QVERIFY(rig.loader->isWorkerParked()); // reading ahead counts as resting
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.loader->ShowImage(askForIt ? m_large : m_images[1]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
+    const qint64 ms = clock.elapsed();
+    qInfo("shown after %lld ms (whole decode %lld ms)", ms, m_largeDecodeMs);
+    if (askForIt) {
+        QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+    } else {
+        QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37);
+        QVERIFY2(ms < std::max<qint64>(100, m_largeDecodeMs / 2), "waited for the read-ahead");
+        // Cancelled, not finished in the background: nothing lands in the cache.
+        QTest::qWait(int(m_largeDecodeMs) + 100);
+        QCOMPARE(rig.loader->readAheadFile(), std::string());
+    }
 }
 
 void TestWorker::reselectingASilencedLoadLoadsItAgain()

@@ -158,13 +158,15 @@ bool openAndReadHeader(DecodeState *s, Bytes data, bool keepExif)
 // Past the pixel budget libjpeg scales while it decodes: the largest of 1/2, 1/4 and 1/8
 // that fits, so that any JPEG the format allows can be shown. Sets the output size.
 // Returns the denominator (1 when the picture fits as it is), 0 when libjpeg fails.
-int chooseScale(DecodeState *s, int64_t maxPixels)
+// The smallest reduction, at least minDenom (a quick preview asks for one), that fits.
+int chooseScale(DecodeState *s, int64_t maxPixels, int minDenom)
 {
     if (setjmp(s->jump))
         return 0;
     jpeg_decompress_struct &c = s->cinfo;
     c.scale_num = 1;
-    for (unsigned denom = 1;; denom *= 2) {
+    const unsigned first = (minDenom == 2 || minDenom == 4 || minDenom == 8) ? unsigned(minDenom) : 1;
+    for (unsigned denom = first;; denom *= 2) {
         c.scale_denom = denom;
         jpeg_calc_output_dimensions(&c);
         if (int64_t(c.output_width) * c.output_height <= maxPixels || denom == 8)
@@ -483,7 +485,7 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.progress.progress_monitor = progressMonitor;
 
-    const int denom = chooseScale(&s, options.maxPixels);
+    const int denom = chooseScale(&s, options.maxPixels, options.scaleDenom);
     if (denom == 0)
         return d.error();
     const int64_t w = c.output_width;
@@ -511,7 +513,7 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
         return d.error();
     }
     observer.progress(1000, 1000);
-    if (denom > 1)
+    if (denom > 1 && options.scaleDenom <= 1) // a preview is not the shown image
         image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));
     return image;
 }

@@ -12,6 +12,9 @@ struct JpegOptions {
     bool applyOrientation = true;
     // A picture of more pixels is decoded at the largest scale that fits (1/2, 1/4, 1/8).
     int64_t maxPixels = kMaxImagePixels;
+    // 1, 2, 4 or 8: decode at that fraction of the size through libjpeg's DCT scaling,
+    // which skips most of the work (a quick preview).
+    int scaleDenom = 1;
 };
 
 // An image decoded smaller than stored says so in this text ("1/2", "1/4" or "1/8").
