@@ -7,6 +7,7 @@
 #include "SplitterLayout.h"
 #include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
+#include "platform/Errors.h"
 #include "shell/PIDLFunctions.h"
 
 #include <QComboBox>
@@ -150,107 +151,70 @@ void TfrmMain::connectCommands()
 // The visibility tests below read each panel's own flag (isHidden), not isVisible(), which
 // is false for everything inside a hidden left side.
 
-void TfrmMain::ToggleListVisibleExecute()
+TfrmMain::PanelSwitch TfrmMain::panelSwitch(Panel which) const
 {
-    if (!panTools->isHidden()) {
-        panTools->hide();
-        Splitter1->handle(1)->hide();
-        ShowList->setVisible(true);
-        HideList->setVisible(false);
-        ToggleListVisible->setText(QStringLiteral("Show List"));
-    } else {
-        ShowList->setVisible(false);
-        HideList->setVisible(true);
-        Splitter1->handle(1)->show();
-        panTools->show();
+    switch (which) {
+    case Panel::List:
+        return {panTools, nullptr, ShowList, HideList, ToggleListVisible, nullptr, "Show List",
+                "Hide List"};
+    case Panel::Controls:
+        return {panControls, panControlsHidden, ShowControls, HideControls,
+                ToggleControlsVisible, &TOptions::ShowControls, "Show Controls",
+                "Hide Controls"};
+    case Panel::Buttons:
+        return {panButtons, panButtonsHidden, ShowButtons, HideButtons, ToggleButtonsVisible,
+                &TOptions::ShowButtons, "Show Buttons", "Hide Buttons"};
+    }
+    raiseAssertion("Commands", __LINE__);
+}
+
+void TfrmMain::togglePanel(Panel which)
+{
+    const PanelSwitch p = panelSwitch(which);
+    const bool show = p.panel->isHidden();
+    // A panel of the left side comes into sight together with the side.
+    if (show && which != Panel::List)
+        setPanelShown(Panel::List, true);
+    p.show->setVisible(!show);
+    p.hide->setVisible(show);
+    if (which == Panel::List)
+        Splitter1->handle(1)->setHidden(!show);
+    if (p.strip)
+        p.strip->setHidden(show);
+    p.panel->setHidden(!show);
+    if (p.setting)
+        m_options.*p.setting = show;
+    p.toggle->setText(QString::fromLatin1(show ? p.hideCaption : p.showCaption));
+    if (show && which == Panel::List)
         lstFiles->setFocus();
-        ToggleListVisible->setText(QStringLiteral("Hide List"));
-    }
-}
-
-void TfrmMain::HideListExecute()
-{
-    if (!panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ShowListExecute()
-{
-    if (panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ToggleControlsVisibleExecute()
-{
-    if (!panControls->isHidden()) {
-        // The shown image keeps its adjustments; later loads are shown as they are.
-        panControls->hide();
-        panControlsHidden->show();
-        ShowControls->setVisible(true);
-        HideControls->setVisible(false);
-        m_options.ShowControls = false;
-        ToggleControlsVisible->setText(QStringLiteral("Show Controls"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panControls->isHidden()) {
-        panControls->show();
-        panControlsHidden->hide();
-        ShowControls->setVisible(false);
-        HideControls->setVisible(true);
+    // The shown image keeps its adjustments when the controls go; later loads are shown as
+    // they are.
+    if (show && which == Panel::Controls)
         applyImageAdjustments();
-    }
-    m_options.ShowControls = true;
-    ToggleControlsVisible->setText(QStringLiteral("Hide Controls"));
+    updateMinimumHeight();
 }
 
-void TfrmMain::ShowControlsExecute()
+void TfrmMain::setPanelShown(Panel which, bool shown)
 {
-    if (panControls->isHidden())
-        ToggleControlsVisibleExecute();
+    if (panelSwitch(which).panel->isHidden() == shown)
+        togglePanel(which);
 }
 
-void TfrmMain::HideControlsExecute()
+void TfrmMain::updateMinimumHeight()
 {
-    if (!panControls->isHidden())
-        ToggleControlsVisibleExecute();
+    setMinimumHeight(MinimumWindowHeight(!panTools->isHidden(), !panControls->isHidden(),
+                                         !panButtons->isHidden()));
 }
 
-void TfrmMain::ToggleButtonsVisibleExecute()
-{
-    if (!panButtons->isHidden()) {
-        panButtons->hide();
-        panButtonsHidden->show();
-        ShowButtons->setVisible(true);
-        HideButtons->setVisible(false);
-        m_options.ShowButtons = false;
-        ToggleButtonsVisible->setText(QStringLiteral("Show Buttons"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panButtons->isHidden()) {
-        panButtons->show();
-        panButtonsHidden->hide();
-        ShowButtons->setVisible(false);
-        HideButtons->setVisible(true);
-    }
-    m_options.ShowButtons = true;
-    ToggleButtonsVisible->setText(QStringLiteral("Hide Buttons"));
-}
-
-void TfrmMain::ShowButtonsExecute()
-{
-    if (panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
-
-void TfrmMain::HideButtonsExecute()
-{
-    if (!panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
+void TfrmMain::ToggleListVisibleExecute() { togglePanel(Panel::List); }
+void TfrmMain::HideListExecute() { setPanelShown(Panel::List, false); }
+void TfrmMain::ShowListExecute() { setPanelShown(Panel::List, true); }
+void TfrmMain::ToggleControlsVisibleExecute() { togglePanel(Panel::Controls); }
+void TfrmMain::ShowControlsExecute() { setPanelShown(Panel::Controls, true); }
+void TfrmMain::HideControlsExecute() { setPanelShown(Panel::Controls, false); }
+void TfrmMain::ToggleButtonsVisibleExecute() { togglePanel(Panel::Buttons); }
+void TfrmMain::ShowButtonsExecute() { setPanelShown(Panel::Buttons, true); }
+void TfrmMain::HideButtonsExecute() { setPanelShown(Panel::Buttons, false); }
 
 void TfrmMain::btnHideListClick()
 {

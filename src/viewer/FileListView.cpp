@@ -137,6 +137,10 @@ void FileListView::keyPressEvent(QKeyEvent *event)
         return;
     }
     const int before = selectedRow();
+    // With nothing selected, the cursor a reset or the focus left on row 0 would make Home
+    // a move to where it already is, which selects nothing: start from no cursor instead.
+    if (before < 0 && currentIndex().isValid())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     QListView::keyPressEvent(event);
     if (!m_silent && selectedRow() != before)
         emit selectionMoved();

@@ -1,6 +1,8 @@
 #include "viewer/ImageControls.h"
 
+#include "dialogs/Placed.h"
 #include "imaging/Imager.h"
+#include "viewer/SplitterLayout.h"
 #include "viewer/ZoomSteps.h"
 #include "viewer/resources/glyphs/Glyphs.h"
 
@@ -18,14 +20,6 @@ namespace {
 constexpr std::int16_t kPaintActualSize = 0;
 constexpr std::int16_t kPaintStretch = 3;
 constexpr std::int16_t kPaintZoom = 4;
-
-template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
 
 QToolButton *speedButton(QWidget *parent, const char *name, QRect geometry, Glyph glyph,
                          const char *hint)
@@ -103,7 +97,7 @@ void ImageControls::build(QWidget *parent)
 {
     panControls = new QWidget(parent);
     panControls->setObjectName(QStringLiteral("panControls"));
-    panControls->setFixedHeight(117);
+    panControls->setFixedHeight(kControlsPanelHeight);
     panControls->setVisible(false);
     QWidget *pan = panControls;
 

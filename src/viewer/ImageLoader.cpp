@@ -1,6 +1,7 @@
 #include "viewer/ImageLoader.h"
 
 #include "platform/Errors.h"
+#include "shell/FileNameFunctions.h"
 #include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
 
@@ -25,12 +26,6 @@ QString programName() { return QStringLiteral("Oxlume"); }
 QString displayPath(const std::string &path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-std::string fileNamePart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 QString loadedCaption(const std::string &path)

@@ -1,8 +1,10 @@
 #include "MainForm.h"
 
 #include "Busy.h"
-#include "resources/glyphs/Glyphs.h"
+#include "SplitterLayout.h"
+#include "dialogs/Placed.h"
 #include "platform/Errors.h"
+#include "resources/glyphs/Glyphs.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/ImageTypes.h"
 #include "shell/PIDLFunctions.h"
@@ -33,22 +35,6 @@ namespace oxlume {
 
 namespace {
 
-constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |
-                                        SHCONTF_INCLUDEHIDDEN;
-
-// Up to and including the last '/'; empty when there is none.
-std::string folderPart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string fileNamePart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A 13 x 13 bitmap whose white pixels let the row's fill show through.
 QPixmap loadFolderBitmap(const QString &resource)
 {
@@ -57,12 +43,6 @@ QPixmap loadFolderBitmap(const QString &resource)
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
 }
-
-// Closes an open enumeration however the listing ends.
-struct EnumerationCloser {
-    TPIDLFileFind &record;
-    ~EnumerationCloser() { PIDLFindClose(record); }
-};
 
 } // namespace
 
@@ -151,6 +131,12 @@ void TfrmMain::FormShow()
     if (!m_options.ShowButtons)
         HideButtonsExecute();
 
+    // Rows get their height before anything is selected, so that scrolling to the selection
+    // measures the rows as they are drawn.
+    const int fontHeight = std::abs(QFontInfo(lstFiles->font()).pixelSize());
+    m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
+    lstFiles->doItemsLayout();
+
     if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
         std::string longForm = NormalisePath(m_firstArgument);
         if (longForm.empty())
@@ -163,10 +149,9 @@ void TfrmMain::FormShow()
     }
 
     m_loader->startUpdates();
-
-    const int fontHeight = std::abs(QFontInfo(lstFiles->font()).pixelSize());
-    m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
-    lstFiles->doItemsLayout();
+    // The list takes the keys from the start; the filter box would turn arrows and typed
+    // letters into filter changes.
+    lstFiles->setFocus();
 }
 
 bool TfrmMain::event(QEvent *event)
@@ -250,40 +235,15 @@ void TfrmMain::OpenFolder(PIDL list, const std::string &path, bool force, std::s
 
 bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target)
 {
-    TPIDLFileFind record;
-    if (PIDLFindFirst(folder, kListingFlags, record) != kStatusOk)
-        return false;
-    EnumerationCloser closer{record};
-
-    m_currentPIDL = std::move(folder);
-    m_parentPIDL = PIDL();
-    m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
-    m_imageCount = 0;
-    FolderCacheClear();
-    FolderCacheInit();
-
     const MaskFilter filter(ImageTypeAt(cmbImageTypes->currentIndex()).Masks);
-    // Where the folder has no path, each image keeps the path of its own item-ID list.
-    const bool keepPaths = m_currentDirectory.empty();
-    std::vector<FileEntry> entries;
-    while (PIDLFindNext(record)) {
-        if (record.Attributes & SFGAO_FOLDER) {
-            if (!(record.Attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)))
-                continue;
-            if (record.ParsingName == "..")
-                m_parentPIDL = PIDLCopy(record.IDList);
-            entries.push_back(MakeFolderEntry(record.DisplayName, record.ParsingName));
-            FolderCacheAdd(record);
-        } else if (filter.matches(record.ParsingName)) {
-            FileEntry entry = MakeImageEntry(record.DisplayName, record.ParsingName);
-            if (keepPaths)
-                entry.path = PIDLToPath(PIDLConcat(m_currentPIDL, record.IDList));
-            entries.push_back(std::move(entry));
-            ++m_imageCount;
-        }
-    }
-    SortEntries(entries, m_collator);
-    m_model.setEntries(std::move(entries));
+    std::optional<FolderListing> listing = ListFolder(folder, filter, m_collator);
+    if (!listing)
+        return false;
+    m_currentPIDL = std::move(folder);
+    m_parentPIDL = std::move(listing->parent);
+    m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
+    m_imageCount = listing->imageCount;
+    m_model.setEntries(std::move(listing->entries));
     return true;
 }
 
@@ -400,14 +360,6 @@ void TfrmMain::applyImageAdjustments()
 
 namespace {
 
-template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
 {
     auto *widget = new QWidget(parent);
@@ -431,7 +383,7 @@ QLabel *strip(QWidget *parent, const char *name, QRect geometry, Glyph glyph, co
 void TfrmMain::buildLayout()
 {
     resize(600, 450);
-    setMinimumSize(400, 240);
+    setMinimumSize(kWindowMinimumWidth, kWindowMinimumHeight);
 
     Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -451,17 +403,18 @@ void TfrmMain::buildLayout()
     Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
     m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
     panControls = m_controls->panControls;
-    panControlsHidden = panel(panTools, "panControlsHidden", 8, true);
+    panControlsHidden = panel(panTools, "panControlsHidden", kPanelStripHeight, true);
     imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
                             Glyph::ShowDown, "Show image controls");
     lstFiles = new FileListView;
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    lstFiles->setMinimumHeight(kListMinimumHeight); // gives way first when the window is short
     lstFiles->setModel(&m_model);
     m_delegate = new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
                                       loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")),
                                       lstFiles);
     lstFiles->setItemDelegate(m_delegate);
-    panButtonsHidden = panel(panTools, "panButtonsHidden", 8, false);
+    panButtonsHidden = panel(panTools, "panButtonsHidden", kPanelStripHeight, false);
     imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp,
                            "Show buttons");
     panButtons = buildButtonsPanel();
@@ -492,7 +445,7 @@ void TfrmMain::buildLayout()
 
 QWidget *TfrmMain::buildButtonsPanel()
 {
-    QWidget *pan = panel(panTools, "panButtons", 112, true);
+    QWidget *pan = panel(panTools, "panButtons", kButtonsPanelHeight, true);
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));

@@ -135,6 +135,21 @@ private:
     void buildPopupMenu();       // Commands.cpp
     void connectCommands();      // Commands.cpp
     void openPopupMenu(QWidget *opener, const QPoint &globalPosition);
+
+    // The left side and its two optional panels, shown and hidden by one routine (Commands.cpp).
+    enum class Panel { List, Controls, Buttons };
+    struct PanelSwitch {
+        QWidget *panel;
+        QWidget *strip; // the thin bar that stands in for a hidden panel; none for the list
+        QAction *show, *hide, *toggle;
+        LongBool TOptions::*setting; // where the choice is remembered; none for the list
+        const char *showCaption, *hideCaption;
+    };
+    PanelSwitch panelSwitch(Panel which) const;
+    void togglePanel(Panel which);
+    void setPanelShown(Panel which, bool shown);
+    // The window may not get shorter than its visible panels and a few rows of the list.
+    void updateMinimumHeight();
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();

@@ -7,6 +7,7 @@
 #include "viewer/Busy.h"
 #include "viewer/MainForm.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -48,6 +49,11 @@ private slots:
     void desktopEntriesBuildPathsFromTheirLists();
     void closeSavesLastDirectoryOnlyWhenKnown();
     void panelsAtStart();
+    void listHasTheKeysAtStart();
+    void startFileIsScrolledIntoView_data();
+    void startFileIsScrolledIntoView();
+    void homeSelectsParentWithNothingSelected();
+    void shortWindowKeepsPanelsApart();
     void busyNestsAndSurvivesErrors();
 
 private:
@@ -378,6 +384,75 @@ void TestMainForm::busyNestsAndSurvivesErrors()
     QCOMPARE(BusyDepth(), 0);
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY_THROWS_EXCEPTION(AssertionFailure, EndBusy());
+}
+
+void TestMainForm::listHasTheKeysAtStart()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QCOMPARE(QApplication::focusWidget(), &window->fileListView());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(window->imageTypes().currentIndex(), 1); // the filter stays
+    QCOMPARE(selectedKey(*window), std::string(" .."));
+}
+
+void TestMainForm::startFileIsScrolledIntoView_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("a screenful and more") << 60;
+    QTest::newRow("20,000 files") << 20000;
+}
+
+void TestMainForm::startFileIsScrolledIntoView()
+{
+    // Also run at twice the scale (QT_SCALE_FACTOR=2) by CTest.
+    QFETCH(int, count);
+    const fs::path folder = m_root / "many";
+    fs::create_directories(folder);
+    for (int k = 0; k < count; ++k)
+        touch(folder / ("img" + std::to_string(100000 + k) + ".jpg"));
+    const std::string wanted = "img" + std::to_string(100000 + count * 3 / 4) + ".jpg";
+    auto window = openWindow((folder / wanted).string());
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const FileListView &list = window->fileListView();
+    QCOMPARE(selectedKey(*window), wanted);
+    const QRect row = list.visualRect(list.currentIndex());
+    QVERIFY2(list.viewport()->rect().contains(row),
+             qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of height %5")
+                            .arg(row.x()).arg(row.y()).arg(row.width()).arg(row.height())
+                            .arg(list.viewport()->height())));
+}
+
+void TestMainForm::homeSelectsParentWithNothingSelected()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->imageTypes().setFocus();
+    window->imageTypes().setCurrentIndex(2); // BMP Files; nothing was selected
+    window->fileListView().setFocus();       // the cursor comes to row 0, unselected
+    QCOMPARE(window->selectedIndex(), -1);
+    QCOMPARE(window->fileListView().currentIndex().row(), 0);
+    QTest::keyClick(&window->fileListView(), Qt::Key_Home);
+    QCOMPARE(selectedKey(*window), std::string(" .."));
+}
+
+void TestMainForm::shortWindowKeepsPanelsApart()
+{
+    // The least window size with the image controls shown: the list gives way, and the
+    // window grows rather than let the panels overlap or leave its edge.
+    Options.ShowControls = true;
+    auto window = openWindow();
+    window->resize(400, 240);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_VERIFY(window->height() > 240);
+    const auto box = [&](const char *name) {
+        const auto *child = window->findChild<QWidget *>(QString::fromLatin1(name));
+        return QRect(child->mapTo(window.get(), QPoint(0, 0)), child->size());
+    };
+    QTRY_VERIFY(box("panControls").bottom() < box("lstFiles").top());
+    QVERIFY(box("lstFiles").bottom() < box("panButtons").top());
+    QVERIFY(box("panButtons").bottom() < window->height());
+    QVERIFY(box("lstFiles").height() > 0);
 }
 
 QTEST_MAIN(TestMainForm)
