@@ -360,6 +360,17 @@ long LocateKey(const std::vector<FileEntry> &entries, const QCollator &collator,
     return -1;
 }
 
+int nextImageRow(const std::vector<FileEntry> &entries, int from, int step)
+{
+    const int count = static_cast<int>(entries.size());
+    const int direction = step < 0 ? -1 : 1;
+    int row = from < 0 ? (direction > 0 ? -1 : count) : from;
+    for (row += direction; row >= 0 && row < count; row += direction)
+        if (!entries[static_cast<std::size_t>(row)].isFolderOrParent())
+            return row;
+    return -1;
+}
+
 namespace {
 
 constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |

@@ -88,6 +88,10 @@ std::size_t FindEntry(const std::vector<FileEntry> &entries, const QCollator &co
 long LocateKey(const std::vector<FileEntry> &entries, const QCollator &collator,
                std::string_view name);
 
+// The row of the next (step > 0) or previous (step < 0) image entry from row from, or -1
+// when there is none that way. From -1 (nothing selected) the first or the last image.
+int nextImageRow(const std::vector<FileEntry> &entries, int from, int step);
+
 // One folder's listing as the list shows it.
 struct FolderListing {
     std::vector<FileEntry> entries; // sorted: the parent entry, folders, then images

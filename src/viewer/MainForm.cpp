@@ -2,6 +2,7 @@
 
 #include "Busy.h"
 #include "SplitterLayout.h"
+#include "WindowPlacement.h"
 #include "dialogs/Placed.h"
 #include "platform/Errors.h"
 #include "resources/glyphs/Glyphs.h"
@@ -10,20 +11,28 @@
 #include "shell/PIDLFunctions.h"
 #include "slideshow/RandomNumbers.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 static void initViewerResources()
 {
@@ -60,6 +69,10 @@ TfrmMain::TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent
     buildPopupMenu();
     connectCommands();
     FormCreate();
+    m_fullScreen = std::make_unique<FullScreenPresentation>(*this, *Imager1);
+    setAcceptDrops(true);
+    nameControls();
+    restorePlacement();
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -176,7 +189,38 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
+    rememberPlacement();
     SaveOptions(m_currentDirectory);
+}
+
+// --- Placement -------------------------------------------------------------------------
+
+void TfrmMain::restorePlacement()
+{
+    QList<QRect> screens;
+    if (const QScreen *primary = QGuiApplication::primaryScreen())
+        screens << primary->availableGeometry();
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen())
+            screens << screen->availableGeometry();
+    if (screens.isEmpty())
+        return;
+    const std::optional<SavedPlacement> saved = parsePlacement(m_options.WindowPlacement);
+    if (!saved) {
+        setGeometry(firstStartGeometry(screens.front(), minimumSize()));
+        return;
+    }
+    setGeometry(pulledOnScreen(saved->geometry, screens));
+    if (saved->maximised)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TfrmMain::rememberPlacement()
+{
+    // Full screen is not a place to come back to: the state before it is.
+    const bool maximised = m_fullScreen->isActive() ? m_fullScreen->wasMaximised()
+                                                    : isMaximized();
+    m_options.WindowPlacement = formatPlacement({normalGeometry(), maximised});
 }
 
 void TfrmMain::prepareForExit()
@@ -334,12 +378,25 @@ void TfrmMain::ReceiveHandOff(const std::string &path)
         showNormal();
     raise();
     activateWindow();
-    if (path.empty() || !FileExists(path))
+    openHandedPath(path);
+}
+
+void TfrmMain::openHandedPath(const std::string &path)
+{
+    const bool folder = FolderExists(path);
+    if (path.empty() || (!folder && !FileExists(path)))
         return;
     std::string longForm = NormalisePath(path);
     if (longForm.empty())
         longForm = path;
     // FIXME: stop a running slide show here once it exists.
+    if (folder) {
+        OpenFolder(PIDL(), longForm, false, std::string());
+        const int row = nextImageRow(m_model.entries(), -1, 1);
+        lstFiles->setSelectedRow(row);
+        lstFilesClick();
+        return;
+    }
     OpenFolder(PIDL(), folderPart(longForm), false, fileNamePart(longForm));
     ShowImage(longForm);
 }
@@ -372,7 +429,7 @@ QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
 QLabel *strip(QWidget *parent, const char *name, QRect geometry, Glyph glyph, const char *hint)
 {
     auto *label = placed<QLabel>(parent, name, geometry);
-    label->setPixmap(glyphIcon(glyph).pixmap(QSize(37, 6)));
+    setGlyph(label, glyph, QSize(37, 6));
     label->setToolTip(QString::fromLatin1(hint));
     label->setCursor(Qt::PointingHandCursor);
     return label;
@@ -432,7 +489,8 @@ void TfrmMain::buildLayout()
     Splitter1->setSizes({169, 600 - 169 - 3});
 
     for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
-                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden})
+                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden,
+                            static_cast<QWidget *>(Imager1), Imager1->viewport()})
         widget->installEventFilter(this);
 
     connect(lstFiles, &FileListView::selectionMoved, this, [this] { lstFilesClick(); });
@@ -449,7 +507,7 @@ QWidget *TfrmMain::buildButtonsPanel()
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));
-    btnHideButtons->setIcon(glyphIcon(Glyph::HideDown));
+    setGlyph(btnHideButtons, Glyph::HideDown);
     btnHideButtons->setIconSize(QSize(11, 10));
     btnHideButtons->setAutoRaise(true);
     btnHideButtons->setFocusPolicy(Qt::NoFocus);
@@ -467,6 +525,12 @@ QWidget *TfrmMain::buildButtonsPanel()
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == Imager1 && event->type() == QEvent::KeyPress &&
+        imageAreaKey(static_cast<const QKeyEvent &>(*event)))
+        return true;
+    if (watched == Imager1->viewport() && event->type() == QEvent::Wheel &&
+        imageAreaWheel(static_cast<const QWheelEvent &>(*event)))
+        return true;
     const bool click = event->type() == QEvent::MouseButtonPress;
     const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
     if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
@@ -475,6 +539,48 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
              (doubleClick && watched == panButtonsHidden))
         ShowButtonsExecute();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // A new theme: the glyphs take its colours.
+    if (event->type() == QEvent::PaletteChange)
+        retintGlyphs(this);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    // Several files: the first one, as a second start with several arguments does.
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    openHandedPath(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TfrmMain::nameControls()
+{
+    // Screen readers say what a control is for: its hint, else its caption.
+    lstFiles->setAccessibleName(QStringLiteral("Folders and images"));
+    cmbImageTypes->setAccessibleName(QStringLiteral("Show files of type"));
+    Imager1->setAccessibleName(QStringLiteral("Image"));
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        if (!widget->accessibleName().isEmpty())
+            continue;
+        QString name = widget->toolTip();
+        if (const auto *button = qobject_cast<QAbstractButton *>(widget); button && name.isEmpty())
+            name = button->text().remove(QLatin1Char('&'));
+        if (!name.isEmpty())
+            widget->setAccessibleName(name);
+    }
 }
 
 } // namespace oxlume

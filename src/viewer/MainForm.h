@@ -7,6 +7,7 @@
 #include "Adjustments.h"
 #include "FileList.h"
 #include "FileListView.h"
+#include "FullScreen.h"
 #include "ImageControls.h"
 #include "ImageLoader.h"
 #include "imaging/Imager.h"
@@ -22,6 +23,10 @@
 #include <string_view>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QKeyEvent;
+class QWheelEvent;
 class QMenu;
 class QSplitter;
 class QToolButton;
@@ -57,9 +62,13 @@ public:
     void lstFilesKeyPress(const QByteArray &character);
     void cmbImageTypesChange();
 
-    // A path handed over by a second start: the window comes to the front and, when the
-    // path names an existing file, lists its folder with the file selected and shows it.
+    // A path handed over by a second start: the window comes to the front and opens the
+    // path as openHandedPath does.
     void ReceiveHandOff(const std::string &path);
+    // Opens a path handed to the window (a second start, a drop): an existing file is shown
+    // with its folder listed and the file selected; a folder is listed with its first image
+    // selected and shown. Anything else changes nothing.
+    void openHandedPath(const std::string &path);
 
     void ShowImage(const std::string &path);
 
@@ -80,6 +89,18 @@ public:
     void ShowControlsExecute();
     void HideControlsExecute();
     void ToggleButtonsVisibleExecute();
+    // F11 and Esc: the window covers the screen with the image alone, and comes back.
+    void ToggleFullScreenExecute();
+    void LeaveFullScreenExecute();
+    // Delete: after a confirmation that names it, the selected image file goes to the
+    // Trash and the entry that takes its place is selected. Without a Trash for the file
+    // nothing is deleted and a message says so.
+    void DeleteExecute();
+    // Menu key, Shift+F10: the popup menu on the control with the focus.
+    void PopupKeyExecute();
+    // The image area's keys: the next (step 1) or previous (-1) image entry is selected
+    // and shown, as moving through the list does; nothing at either end.
+    void stepImage(int step);
     void ShowButtonsExecute();
     void HideButtonsExecute();
     // Hides the list side, then offers the one-time hint on how to bring it back.
@@ -113,6 +134,7 @@ public:
     ImageControls &imageControls() const { return *m_controls; }
     imaging::TImager &imager() const { return *Imager1; }
     QMenu &popupMenu() const { return *mnuPopup; }
+    const FullScreenPresentation &fullScreen() const { return *m_fullScreen; }
     int selectedIndex() const;
     // The full path of the image entry at row; empty for a folder entry.
     std::string EntryPath(int row) const;
@@ -122,6 +144,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void FormCreate();
@@ -153,6 +178,12 @@ private:
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();
+    // Keys and Ctrl+wheel in the image area; true when used.
+    bool imageAreaKey(const QKeyEvent &event);
+    bool imageAreaWheel(const QWheelEvent &event);
+    void nameControls();       // accessible names from hints and captions
+    void restorePlacement();   // before the first show
+    void rememberPlacement();  // at close
 
     TOptions &m_options;
     const std::string m_firstArgument;
@@ -170,6 +201,9 @@ private:
     std::unique_ptr<imaging::TImager> UnadjustedImager;
     std::unique_ptr<imaging::TImager> DecoderImager;
     std::unique_ptr<ImageLoader> m_loader;
+    std::unique_ptr<FullScreenPresentation> m_fullScreen;
+    bool m_listBeforeFullScreen = true;
+    int m_wheelRest = 0; // Ctrl+wheel angle not yet turned into a zoom step
 
     QSplitter *Splitter1 = nullptr;
     QWidget *panTools = nullptr;
@@ -194,7 +228,9 @@ private:
             *MakeListActive = nullptr, *StopSlideShow = nullptr, *HideControls = nullptr,
             *Properties = nullptr, *HideButtons = nullptr, *ShowButtons = nullptr,
             *ToggleListVisible = nullptr, *ToggleControlsVisible = nullptr,
-            *ToggleButtonsVisible = nullptr;
+            *ToggleButtonsVisible = nullptr, *FullScreen = nullptr, *LeaveFullScreen = nullptr,
+            *DeleteFile = nullptr, *ZoomInKey = nullptr, *ZoomOutKey = nullptr,
+            *Zoom100Key = nullptr, *PopupKey = nullptr;
     QMenu *mnuPopup = nullptr;
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };
