@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -161,9 +162,21 @@ void ImageLoader::showInForeground(const std::string &path)
         UnadjustedImager.setBitmapList(nullptr);
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
+    } catch (const std::exception &error) {
+        // No message box for a file that does not decode; the caption keeps its progress.
+        reportFailure(path, error.what());
     } catch (...) {
-        // A file that does not decode shows no message; the caption keeps its progress.
     }
+}
+
+void ImageLoader::reportFailure(const std::string &path, const char *message)
+{
+    // Decoding messages begin with the path; the window names the file itself.
+    std::string_view reason(message);
+    const std::string prefix = path + ": ";
+    if (reason.starts_with(prefix))
+        reason.remove_prefix(prefix.size());
+    emit loadFailed(path, QString::fromUtf8(reason.data(), qsizetype(reason.size())));
 }
 
 bool ImageLoader::stillWanted(const std::string &loadedPath) const
@@ -203,12 +216,15 @@ bool ImageLoader::HandOverImage(const std::string &loadedPath)
 {
     if (m_stopping || exiting())
         return false;
+    std::string failure;
     {
         // ShowImage runs on this thread too, so nothing newer can be asked for between
         // this check and the move.
         std::lock_guard lock(m_nameLock);
         if (!stillWanted(loadedPath))
             return false;
+        failure = std::move(m_failure);
+        m_failure.clear();
     }
     BusyGuard busy;
     try {
@@ -225,6 +241,8 @@ bool ImageLoader::HandOverImage(const std::string &loadedPath)
     }
     ++m_handOvers;
     emit imageHandedOver(displayPath(loadedPath));
+    if (!failure.empty())
+        reportFailure(loadedPath, failure.c_str());
     return true;
 }
 

@@ -92,6 +92,9 @@ public:
 signals:
     // After a background image has been moved into Imager1 and adjusted.
     void imageHandedOver(const QString &path);
+    // The file at path, still the one asked for, could not be shown; reason says why
+    // without repeating the path. User-interface thread, after the area was emptied.
+    void loadFailed(const std::string &path, const QString &reason);
 
 private:
     friend class TViewerThread;
@@ -101,6 +104,7 @@ private:
     bool HandOverImage(const std::string &loadedPath);
     void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
+    void reportFailure(const std::string &path, const char *message);
 
     imaging::TImager &Imager1;
     imaging::TImager &DecoderImager;
@@ -123,6 +127,7 @@ private:
     bool m_handOverPending = false;
     bool m_handedOver = false; // what the last hand-over did
     std::string m_handOverPath;
+    std::string m_failure; // why the worker's last load failed; empty when it did not
 
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};

@@ -112,6 +112,18 @@ void TfrmMain::FormCreate()
     };
     m_loader = std::make_unique<ImageLoader>(*Imager1, *DecoderImager, *UnadjustedImager,
                                              m_options, std::move(hooks), this);
+    // A file that cannot be shown is named in the image area, with the reason; no message
+    // box, as loads stay silent.
+    connect(m_loader.get(), &ImageLoader::loadFailed, this,
+            [this](const std::string &path, const QString &reason) {
+                if (path != m_loader->RequestedFile())
+                    return;
+                lblFailure->setText(
+                    QStringLiteral("Cannot show %1: %2")
+                        .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))),
+                             reason));
+                lblFailure->show();
+            });
     // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 
@@ -403,7 +415,14 @@ void TfrmMain::openHandedPath(const std::string &path)
 
 void TfrmMain::ShowImage(const std::string &path)
 {
+    if (path != m_loader->RequestedFile())
+        lblFailure->hide();
     m_loader->ShowImage(path);
+}
+
+QString TfrmMain::failureText() const
+{
+    return lblFailure->isHidden() ? QString() : lblFailure->text();
 }
 
 // --- Image adjustments -----------------------------------------------------------------
@@ -458,6 +477,13 @@ void TfrmMain::buildLayout()
     Imager1 = new imaging::TImager;
     Imager1->setObjectName(QStringLiteral("Imager1"));
     Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
+    lblFailure = new QLabel(Imager1->viewport());
+    lblFailure->setObjectName(QStringLiteral("lblFailure"));
+    lblFailure->setTextFormat(Qt::PlainText);
+    lblFailure->setAlignment(Qt::AlignCenter);
+    lblFailure->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblFailure->hide();
+    (new QVBoxLayout(Imager1->viewport()))->addWidget(lblFailure);
     m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
     panControls = m_controls->panControls;
     panControlsHidden = panel(panTools, "panControlsHidden", kPanelStripHeight, true);

@@ -134,6 +134,8 @@ public:
     ImageControls &imageControls() const { return *m_controls; }
     imaging::TImager &imager() const { return *Imager1; }
     QMenu &popupMenu() const { return *mnuPopup; }
+    // The line the image area shows for a file that failed to load; empty otherwise.
+    QString failureText() const;
     const FullScreenPresentation &fullScreen() const { return *m_fullScreen; }
     int selectedIndex() const;
     // The full path of the image entry at row; empty for a folder entry.
@@ -217,6 +219,7 @@ private:
     imaging::TImager *Imager1 = nullptr;
 
     ImageControls *m_controls = nullptr; // builds and owns panControls' behaviour
+    QLabel *lblFailure = nullptr;        // why the requested file is not shown, in the area
     QToolButton *btnHideButtons = nullptr;
     QLabel *imgShowControls = nullptr, *imgShowButtons = nullptr;
     QPushButton *btnOpen = nullptr, *btnOptions = nullptr, *btnRefresh = nullptr,

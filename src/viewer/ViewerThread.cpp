@@ -97,6 +97,10 @@ bool TViewerThread::park(std::unique_lock<std::mutex> &nameLock, std::uint64_t s
 void TViewerThread::loadRequest(const std::string &path)
 {
     imaging::TImager &decoder = m_loader.DecoderImager;
+    {
+        std::lock_guard lock(m_loader.m_nameLock);
+        m_loader.m_failure.clear(); // it spoke of an earlier load
+    }
     try {
         std::lock_guard decode(m_loader.m_decodeLock);
         decoder.setEnableProgressEvent(true);
@@ -109,8 +113,12 @@ void TViewerThread::loadRequest(const std::string &path)
             decoder.LoadFile(path, 0, 0, 1);
         else
             decoder.setBitmapList(nullptr);
+    } catch (const std::exception &error) {
+        // A file that does not decode is silent; the hand-over shows what the decoder holds
+        // and the window says why in the image area.
+        std::lock_guard lock(m_loader.m_nameLock);
+        m_loader.m_failure = error.what();
     } catch (...) {
-        // A file that does not decode is silent; the hand-over shows what the decoder holds.
     }
 }
 

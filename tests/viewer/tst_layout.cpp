@@ -1,7 +1,8 @@
-// The left side's layout rules: where its fixed-position controls go for a width, and how
-// short the window may get with the panels shown.
+// The window's layout rules: where the left side's fixed-position controls go for a width,
+// how short the window may get with the panels shown, and where the window opens.
 
 #include "viewer/SplitterLayout.h"
+#include "viewer/WindowPlacement.h"
 
 #include <QtTest>
 
@@ -14,6 +15,10 @@ private slots:
     void toolsWidth();
     void minimumHeight_data();
     void minimumHeight();
+    void savedPlacement_data();
+    void savedPlacement();
+    void placementOnScreen_data();
+    void placementOnScreen();
 };
 
 void TestLayout::toolsWidth_data()
@@ -62,6 +67,63 @@ void TestLayout::minimumHeight()
     QFETCH(bool, controls);
     QFETCH(bool, buttons);
     QTEST(MinimumWindowHeight(list, controls, buttons), "expected");
+}
+
+void TestLayout::savedPlacement_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("geometry"); // null: the text is refused
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("normal") << QStringLiteral("40,50,500,350,0") << QRect(40, 50, 500, 350) << false;
+    QTest::newRow("maximised, negative place") << QStringLiteral("-1920,0,800,600,1")
+                                               << QRect(-1920, 0, 800, 600) << true;
+    QTest::newRow("empty") << QString() << QRect() << false;
+    QTest::newRow("four numbers") << QStringLiteral("1,2,3,4") << QRect() << false;
+    QTest::newRow("zero width") << QStringLiteral("1,2,0,4,0") << QRect() << false;
+    QTest::newRow("trailing text") << QStringLiteral("1,2,3,4,0x") << QRect() << false;
+    QTest::newRow("state not 0 or 1") << QStringLiteral("1,2,3,4,2") << QRect() << false;
+    QTest::newRow("number too large") << QStringLiteral("1,2,99999999999,4,0") << QRect() << false;
+}
+
+void TestLayout::savedPlacement()
+{
+    QFETCH(QString, text);
+    QFETCH(QRect, geometry);
+    QFETCH(bool, maximised);
+    const std::optional<SavedPlacement> parsed = parsePlacement(text.toStdString());
+    QCOMPARE(parsed.has_value(), !geometry.isNull());
+    if (!parsed)
+        return;
+    QCOMPARE(parsed->geometry, geometry);
+    QCOMPARE(parsed->maximised, maximised);
+    QCOMPARE(QString::fromStdString(formatPlacement(*parsed)), text); // and back
+}
+
+void TestLayout::placementOnScreen_data()
+{
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QRect>("expected");
+    // Two screens side by side: 1920 x 1050 available, then 1280 x 1024 on the right.
+    QTest::newRow("on the first screen") << QRect(100, 100, 800, 600) << QRect(100, 100, 800, 600);
+    QTest::newRow("on the second screen") << QRect(2000, 100, 800, 600)
+                                          << QRect(2000, 100, 800, 600);
+    QTest::newRow("mostly off, a corner on") << QRect(-700, -500, 800, 600)
+                                             << QRect(-700, -500, 800, 600);
+    QTest::newRow("a sliver on: pulled back") << QRect(-790, 100, 800, 600)
+                                              << QRect(560, 225, 800, 600);
+    QTest::newRow("on no screen") << QRect(5000, 3000, 800, 600) << QRect(560, 225, 800, 600);
+    QTest::newRow("too large as well") << QRect(5000, 3000, 3000, 2000)
+                                       << QRect(0, 0, 1920, 1050);
+}
+
+void TestLayout::placementOnScreen()
+{
+    QFETCH(QRect, geometry);
+    const QList<QRect> screens{QRect(0, 0, 1920, 1050), QRect(1920, 0, 1280, 1024)};
+    QTEST(pulledOnScreen(geometry, screens), "expected");
+    // A first start: two thirds of the screen, centred.
+    QCOMPARE(firstStartGeometry(screens.front(), QSize(400, 240)), QRect(320, 175, 1280, 700));
+    QCOMPARE(firstStartGeometry(QRect(0, 0, 500, 300), QSize(400, 240)).size(), QSize(400, 240));
 }
 
 QTEST_APPLESS_MAIN(TestLayout)

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSet>
 #include <QToolButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -76,6 +77,9 @@ private slots:
     void glyphsFollowThePalette_data();
     void glyphsFollowThePalette();
     void placementRememberedAndPulledBack();
+    void fitEnlargesSmoothlyActualSizeStaysExact();
+    void failedLoadIsNamedInTheImageArea_data();
+    void failedLoadIsNamedInTheImageArea();
     void busyNestsAndSurvivesErrors();
 
 private:
@@ -790,6 +794,56 @@ void TestMainForm::placementRememberedAndPulledBack()
     auto window = openWindow();
     QVERIFY(available.contains(window->geometry()));
     QCOMPARE(window->geometry().size(), QSize(500, 350));
+}
+
+void TestMainForm::fitEnlargesSmoothlyActualSizeStaysExact()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    imaging::TImager &imager = window->imager();
+    QImage picture(4, 4, QImage::Format_RGB32); // black and white squares
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            picture.setPixel(x, y, (x + y) % 2 ? 0xffffffffu : 0xff000000u);
+    imager.setBitmapList(picture);
+    const auto greys = [&] {
+        const QImage shown = imager.viewport()->grab().toImage();
+        const QRect target = imager.viewGeometry().targetDeviceRect(QPoint(0, 0));
+        QSet<int> values;
+        for (int y = target.top(); y <= target.bottom(); y += 3)
+            for (int x = target.left(); x <= target.right(); x += 3)
+                values.insert(qGray(shown.pixel(x, y)));
+        return values;
+    };
+    QVERIFY2(greys().size() > 10, "fit: blocks instead of a smooth enlargement");
+    window->imageControls().btnZoom100Click();
+    QCOMPARE(greys(), (QSet<int>{0, 255})); // 100 %: the pixels as they are
+}
+
+void TestMainForm::failedLoadIsNamedInTheImageArea_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("foreground decoding") << false;
+    QTest::newRow("background decoding") << true;
+}
+
+void TestMainForm::failedLoadIsNamedInTheImageArea()
+{
+    QFETCH(bool, background);
+    Options.UseWorkThread = background;
+    std::ofstream(m_root / "broken.jpg") << "\xff\xd8\xff\xe0 not really a JPEG";
+    auto window = openWindow();
+    window->SelectFile("broken.jpg", -1);
+    QTRY_VERIFY(!window->failureText().isEmpty());
+    const QString text = window->failureText();
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot show broken.jpg: ")) &&
+                 !text.contains(QString::fromStdString(m_root.string())) &&
+                 text.size() > int(sizeof "Cannot show broken.jpg: "),
+             qPrintable(text));
+    QCOMPARE(window->imager().BitmapListCount(), std::int16_t(0));
+    // The next file clears the line, whether it loads or not.
+    window->SelectFile("A.jpg", -1);
+    QTRY_VERIFY(window->failureText() != text);
 }
 
 QTEST_MAIN(TestMainForm)
