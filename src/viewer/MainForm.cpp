@@ -481,6 +481,9 @@ void TfrmMain::buildLayout()
     lblFailure->setObjectName(QStringLiteral("lblFailure"));
     lblFailure->setTextFormat(Qt::PlainText);
     lblFailure->setAlignment(Qt::AlignCenter);
+    // A long reason wraps inside the area instead of running past both of its edges.
+    lblFailure->setWordWrap(true);
+    lblFailure->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lblFailure->setAttribute(Qt::WA_TransparentForMouseEvents);
     lblFailure->hide();
     (new QVBoxLayout(Imager1->viewport()))->addWidget(lblFailure);
