@@ -1,5 +1,6 @@
 #include "dialogs/AboutForm.h"
 
+#include "dialogs/Placed.h"
 #include "platform/Errors.h"
 
 #include <QCoreApplication>
@@ -30,14 +31,6 @@ std::vector<std::string> g_processArguments;
 bool g_processArgumentsSet = false;
 
 constexpr int kRevealingClick = 3;
-
-template <typename W> W *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(geometry);
-    return w;
-}
 
 QLabel *textLabel(QWidget *parent, const char *name, QRect geometry, const char *text)
 {

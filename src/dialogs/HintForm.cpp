@@ -1,6 +1,7 @@
 #include "dialogs/HintForm.h"
 
 #include "dialogs/HintSettings.h"
+#include "dialogs/Placed.h"
 #include "platform/Errors.h"
 
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -24,14 +26,6 @@ namespace oxlume {
 namespace {
 
 TfrmHint *g_hintDialog = nullptr;
-
-template <typename W> W *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(geometry);
-    return w;
-}
 
 QLabel *textLabel(QWidget *parent, const char *name, QRect geometry, int pixelSize, bool bold)
 {
@@ -157,7 +151,12 @@ void ShowOneTimeHint(const THintInfo &hint, QWidget *centreOn)
         g_hintDialog = new TfrmHint; // no owner: it stays for the rest of the process
         g_hintDialog->winId(); // a native window knows its frame, which the centring needs
     }
-    g_hintDialog->move(g_hintDialog->placementFor(centreOn));
+    const QPoint place = g_hintDialog->placementFor(centreOn);
+    g_hintDialog->move(place);
+    // A move to where the dialog already is ((0, 0) for a new one) sends nothing to the
+    // window system, which then places the dialog itself; state the position outright.
+    if (QWindow *window = g_hintDialog->windowHandle())
+        window->setFramePosition(place);
     g_hintDialog->prepare(hint);
     g_hintDialog->exec();
 }

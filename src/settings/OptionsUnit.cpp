@@ -91,6 +91,7 @@ void LoadOptions()
             QueryDwordValue(key, "Slide Show Loop", Options.SlideShowLoop);
             QueryDwordValue(key, "Show Controls", Options.ShowControls);
             QueryDwordValue(key, "Show Buttons", Options.ShowButtons);
+            QueryStringValue(key, "Window Placement", kStringBufferSize, Options.WindowPlacement);
             g_firstRun = takeRequest(key, "First Run");
             g_setFileAssociations = takeRequest(key, "Set File Associations");
         }
@@ -126,6 +127,8 @@ void SaveOptions(const std::string &currentDirectory)
         SetDwordValue(key, "Slide Show Loop", static_cast<std::uint32_t>(Options.SlideShowLoop.raw()));
         SetDwordValue(key, "Show Controls", static_cast<std::uint32_t>(Options.ShowControls.raw()));
         SetDwordValue(key, "Show Buttons", static_cast<std::uint32_t>(Options.ShowButtons.raw()));
+        if (!Options.WindowPlacement.empty())
+            SetStringValue(key, "Window Placement", Options.WindowPlacement);
         RegCloseKey(key);
     }
     SaveTipSettings(OptionsKeyPath);

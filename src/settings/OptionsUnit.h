@@ -47,6 +47,9 @@ struct TOptions {
     LongBool SlideShowLoop = false;                        // "Slide Show Loop"
     LongBool ShowControls = false;                         // "Show Controls"
     LongBool ShowButtons = true;                           // "Show Buttons"
+    // Our own, beside the values above: the main window's place at the last close,
+    // "x,y,width,height,maximised"; empty before the first close.
+    std::string WindowPlacement;                           // "Window Placement"
 };
 
 extern TOptions Options;

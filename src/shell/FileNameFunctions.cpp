@@ -30,6 +30,18 @@ std::string LastPathComponent(std::string_view path)
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
+std::string folderPart(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+std::string fileNamePart(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 bool FolderExists(const std::string &path)
 {
     struct stat st {};

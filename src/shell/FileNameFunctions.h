@@ -18,6 +18,13 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // "b", the root "/" and "" give "".
 std::string LastPathComponent(std::string_view path);
 
+// The path up to and including its last '/': "/a/b.jpg" gives "/a/"; "" when it has none.
+std::string folderPart(std::string_view path);
+
+// The path after its last '/': "/a/b.jpg" gives "b.jpg"; the whole path when it has none,
+// "" when it ends in '/'.
+std::string fileNamePart(std::string_view path);
+
 // True when the path names an existing folder (a symbolic link to one counts). Any failure
 // to read the path (missing, no access, empty) gives false.
 bool FolderExists(const std::string &path);

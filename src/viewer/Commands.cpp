@@ -7,9 +7,19 @@
 #include "SplitterLayout.h"
 #include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
+#include "platform/Errors.h"
+#include "shell/FileNameFunctions.h"
 #include "shell/PIDLFunctions.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QWheelEvent>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -20,6 +30,33 @@
 #include <QToolButton>
 
 namespace oxlume {
+
+namespace {
+
+// QFile::moveToTrash, guarded: where the home Trash cannot be made, Qt moves the file into
+// a "files" folder below the current directory and reports success. The home Trash is made
+// first, and a file that did not land in a Trash is put back.
+bool moveToTrash(const QString &path)
+{
+    const QString homeTrash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/Trash");
+    const bool onHome = QStorageInfo(path).rootPath() == QStorageInfo(QDir::home()).rootPath();
+    if (onHome && !(QDir::isAbsolutePath(homeTrash) &&
+                    QDir().mkpath(homeTrash + QStringLiteral("/files")) &&
+                    QDir().mkpath(homeTrash + QStringLiteral("/info"))))
+        return false;
+    QString inTrash;
+    if (!QFile::moveToTrash(path, &inTrash))
+        return false;
+    const QFileInfo landed(inTrash);
+    if (landed.isAbsolute() && landed.dir().dirName() == QStringLiteral("files"))
+        return true;
+    QFile::rename(inTrash, path);
+    return false;
+}
+
+} // namespace
 
 // --- Actions and menu ------------------------------------------------------------------
 
@@ -54,6 +91,29 @@ void TfrmMain::buildActions()
            Qt::CTRL | Qt::Key_C, true);
     action(ToggleButtonsVisible, "ToggleButtonsVisible", "Hide Buttons", Qt::CTRL | Qt::Key_B,
            true);
+    // Desktop conventions beyond the menu's own keys; none is in the popup menu.
+    action(FullScreen, "FullScreen", "Full Screen", Qt::Key_F11, true);
+    action(LeaveFullScreen, "LeaveFullScreen", "Leave Full Screen", Qt::Key_Escape, true);
+    LeaveFullScreen->setEnabled(false); // Esc is free for others while not full screen
+    action(DeleteFile, "DeleteFile", "Move to Trash", Qt::Key_Delete, true);
+    // Plus comes as Ctrl+= on many layouts; the keypad keys carry their own modifier.
+    const auto keys = [](std::initializer_list<QKeyCombination> combinations) {
+        QList<QKeySequence> sequences;
+        for (QKeyCombination combination : combinations) {
+            sequences << QKeySequence(combination);
+            sequences << QKeySequence(QKeyCombination(
+                combination.keyboardModifiers() | Qt::KeypadModifier, combination.key()));
+        }
+        return sequences;
+    };
+    action(ZoomInKey, "ZoomInKey", "Zoom In", {}, true);
+    ZoomInKey->setShortcuts(keys({Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal}));
+    action(ZoomOutKey, "ZoomOutKey", "Zoom Out", {}, true);
+    ZoomOutKey->setShortcuts(keys({Qt::CTRL | Qt::Key_Minus}));
+    action(Zoom100Key, "Zoom100Key", "Actual Size", {}, true);
+    Zoom100Key->setShortcuts(keys({Qt::CTRL | Qt::Key_0}));
+    action(PopupKey, "PopupKey", "Menu", Qt::Key_Menu, true);
+    PopupKey->setShortcuts({QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)});
 
     const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
@@ -76,6 +136,14 @@ void TfrmMain::buildActions()
     wire(ToggleListVisible, &TfrmMain::ToggleListVisibleExecute);
     wire(ToggleControlsVisible, &TfrmMain::ToggleControlsVisibleExecute);
     wire(ToggleButtonsVisible, &TfrmMain::ToggleButtonsVisibleExecute);
+    wire(FullScreen, &TfrmMain::ToggleFullScreenExecute);
+    wire(LeaveFullScreen, &TfrmMain::LeaveFullScreenExecute);
+    wire(DeleteFile, &TfrmMain::DeleteExecute);
+    wire(PopupKey, &TfrmMain::PopupKeyExecute);
+    // Through the buttons' own handlers, so that their pressed states stay right.
+    connect(ZoomInKey, &QAction::triggered, this, [this] { m_controls->btnZoomInClick(); });
+    connect(ZoomOutKey, &QAction::triggered, this, [this] { m_controls->btnZoomOutClick(); });
+    connect(Zoom100Key, &QAction::triggered, this, [this] { m_controls->btnZoom100Click(); });
 
     const auto bind = [](QPushButton *button, QAction *a) {
         button->setText(a->text());
@@ -150,107 +218,70 @@ void TfrmMain::connectCommands()
 // The visibility tests below read each panel's own flag (isHidden), not isVisible(), which
 // is false for everything inside a hidden left side.
 
-void TfrmMain::ToggleListVisibleExecute()
+TfrmMain::PanelSwitch TfrmMain::panelSwitch(Panel which) const
 {
-    if (!panTools->isHidden()) {
-        panTools->hide();
-        Splitter1->handle(1)->hide();
-        ShowList->setVisible(true);
-        HideList->setVisible(false);
-        ToggleListVisible->setText(QStringLiteral("Show List"));
-    } else {
-        ShowList->setVisible(false);
-        HideList->setVisible(true);
-        Splitter1->handle(1)->show();
-        panTools->show();
+    switch (which) {
+    case Panel::List:
+        return {panTools, nullptr, ShowList, HideList, ToggleListVisible, nullptr, "Show List",
+                "Hide List"};
+    case Panel::Controls:
+        return {panControls, panControlsHidden, ShowControls, HideControls,
+                ToggleControlsVisible, &TOptions::ShowControls, "Show Controls",
+                "Hide Controls"};
+    case Panel::Buttons:
+        return {panButtons, panButtonsHidden, ShowButtons, HideButtons, ToggleButtonsVisible,
+                &TOptions::ShowButtons, "Show Buttons", "Hide Buttons"};
+    }
+    raiseAssertion("Commands", __LINE__);
+}
+
+void TfrmMain::togglePanel(Panel which)
+{
+    const PanelSwitch p = panelSwitch(which);
+    const bool show = p.panel->isHidden();
+    // A panel of the left side comes into sight together with the side.
+    if (show && which != Panel::List)
+        setPanelShown(Panel::List, true);
+    p.show->setVisible(!show);
+    p.hide->setVisible(show);
+    if (which == Panel::List)
+        Splitter1->handle(1)->setHidden(!show);
+    if (p.strip)
+        p.strip->setHidden(show);
+    p.panel->setHidden(!show);
+    if (p.setting)
+        m_options.*p.setting = show;
+    p.toggle->setText(QString::fromLatin1(show ? p.hideCaption : p.showCaption));
+    if (show && which == Panel::List)
         lstFiles->setFocus();
-        ToggleListVisible->setText(QStringLiteral("Hide List"));
-    }
-}
-
-void TfrmMain::HideListExecute()
-{
-    if (!panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ShowListExecute()
-{
-    if (panTools->isHidden())
-        ToggleListVisibleExecute();
-}
-
-void TfrmMain::ToggleControlsVisibleExecute()
-{
-    if (!panControls->isHidden()) {
-        // The shown image keeps its adjustments; later loads are shown as they are.
-        panControls->hide();
-        panControlsHidden->show();
-        ShowControls->setVisible(true);
-        HideControls->setVisible(false);
-        m_options.ShowControls = false;
-        ToggleControlsVisible->setText(QStringLiteral("Show Controls"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panControls->isHidden()) {
-        panControls->show();
-        panControlsHidden->hide();
-        ShowControls->setVisible(false);
-        HideControls->setVisible(true);
+    // The shown image keeps its adjustments when the controls go; later loads are shown as
+    // they are.
+    if (show && which == Panel::Controls)
         applyImageAdjustments();
-    }
-    m_options.ShowControls = true;
-    ToggleControlsVisible->setText(QStringLiteral("Hide Controls"));
+    updateMinimumHeight();
 }
 
-void TfrmMain::ShowControlsExecute()
+void TfrmMain::setPanelShown(Panel which, bool shown)
 {
-    if (panControls->isHidden())
-        ToggleControlsVisibleExecute();
+    if (panelSwitch(which).panel->isHidden() == shown)
+        togglePanel(which);
 }
 
-void TfrmMain::HideControlsExecute()
+void TfrmMain::updateMinimumHeight()
 {
-    if (!panControls->isHidden())
-        ToggleControlsVisibleExecute();
+    setMinimumHeight(MinimumWindowHeight(!panTools->isHidden(), !panControls->isHidden(),
+                                         !panButtons->isHidden()));
 }
 
-void TfrmMain::ToggleButtonsVisibleExecute()
-{
-    if (!panButtons->isHidden()) {
-        panButtons->hide();
-        panButtonsHidden->show();
-        ShowButtons->setVisible(true);
-        HideButtons->setVisible(false);
-        m_options.ShowButtons = false;
-        ToggleButtonsVisible->setText(QStringLiteral("Show Buttons"));
-        return;
-    }
-    if (panTools->isHidden())
-        ShowListExecute();
-    if (panButtons->isHidden()) {
-        panButtons->show();
-        panButtonsHidden->hide();
-        ShowButtons->setVisible(false);
-        HideButtons->setVisible(true);
-    }
-    m_options.ShowButtons = true;
-    ToggleButtonsVisible->setText(QStringLiteral("Hide Buttons"));
-}
-
-void TfrmMain::ShowButtonsExecute()
-{
-    if (panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
-
-void TfrmMain::HideButtonsExecute()
-{
-    if (!panButtons->isHidden())
-        ToggleButtonsVisibleExecute();
-}
+void TfrmMain::ToggleListVisibleExecute() { togglePanel(Panel::List); }
+void TfrmMain::HideListExecute() { setPanelShown(Panel::List, false); }
+void TfrmMain::ShowListExecute() { setPanelShown(Panel::List, true); }
+void TfrmMain::ToggleControlsVisibleExecute() { togglePanel(Panel::Controls); }
+void TfrmMain::ShowControlsExecute() { setPanelShown(Panel::Controls, true); }
+void TfrmMain::HideControlsExecute() { setPanelShown(Panel::Controls, false); }
+void TfrmMain::ToggleButtonsVisibleExecute() { togglePanel(Panel::Buttons); }
+void TfrmMain::ShowButtonsExecute() { setPanelShown(Panel::Buttons, true); }
+void TfrmMain::HideButtonsExecute() { setPanelShown(Panel::Buttons, false); }
 
 void TfrmMain::btnHideListClick()
 {
@@ -308,6 +339,112 @@ void TfrmMain::Imager1Enter()
     // The image area keeps the focus only while the list side is hidden.
     if (!panTools->isHidden() && !lstFiles->isHidden())
         lstFiles->setFocus();
+}
+
+void TfrmMain::stepImage(int step)
+{
+    const int row = nextImageRow(m_model.entries(), lstFiles->selectedRow(), step);
+    if (row < 0)
+        return;
+    lstFiles->setSelectedRow(row);
+    lstFilesClick();
+}
+
+bool TfrmMain::imageAreaKey(const QKeyEvent &event)
+{
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    static constexpr struct {
+        int key;
+        int step;
+    } kSteps[] = {
+        {Qt::Key_Right, 1},    {Qt::Key_Space, 1},     {Qt::Key_PageDown, 1},
+        {Qt::Key_Left, -1},    {Qt::Key_Backspace, -1}, {Qt::Key_PageUp, -1},
+    };
+    for (const auto &entry : kSteps) {
+        if (entry.key == event.key()) {
+            stepImage(entry.step);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TfrmMain::imageAreaWheel(const QWheelEvent &event)
+{
+    if (!(event.modifiers() & Qt::ControlModifier))
+        return false;
+    // One step per notch (120); touchpads send the same angle in smaller parts.
+    m_wheelRest += event.angleDelta().y();
+    while (std::abs(m_wheelRest) >= 120) {
+        const bool in = m_wheelRest > 0;
+        m_wheelRest += in ? -120 : 120;
+        m_controls->zoomStep(in, event.position());
+    }
+    return true;
+}
+
+void TfrmMain::ToggleFullScreenExecute()
+{
+    if (m_fullScreen->isActive()) {
+        LeaveFullScreenExecute();
+        return;
+    }
+    m_listBeforeFullScreen = !panTools->isHidden();
+    HideListExecute();
+    m_fullScreen->enter();
+    LeaveFullScreen->setEnabled(true);
+    Imager1->setFocus();
+}
+
+void TfrmMain::LeaveFullScreenExecute()
+{
+    if (!m_fullScreen->isActive())
+        return;
+    m_fullScreen->leave();
+    LeaveFullScreen->setEnabled(false);
+    if (m_listBeforeFullScreen)
+        ShowListExecute();
+}
+
+void TfrmMain::DeleteExecute()
+{
+    const int row = lstFiles->selectedRow();
+    if (row < 0 || m_model.entry(row).isFolderOrParent())
+        return;
+    const std::string path = EntryPath(row);
+    const QString name = QFile::decodeName(QByteArray::fromStdString(fileNamePart(path)));
+    const auto answer = QMessageBox::question(
+        this, QStringLiteral("Oxlume"),
+        QStringLiteral("Move \"%1\" to the Trash?").arg(name),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes)
+        return;
+    if (!moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)))) {
+        QMessageBox::warning(this, QStringLiteral("Oxlume"),
+                             QStringLiteral("Cannot move \"%1\" to the Trash: there is no Trash "
+                                            "for it, or it cannot be moved there. The file "
+                                            "was not deleted.")
+                                 .arg(name));
+        return;
+    }
+    // As after a deletion outside: the row keeps its place, now with the next entry.
+    RefreshExecute();
+}
+
+void TfrmMain::PopupKeyExecute()
+{
+    QWidget *focus = QApplication::focusWidget();
+    if (focus == lstFiles || focus == lstFiles->viewport()) {
+        const int row = lstFiles->selectedRow();
+        const QRect rect = row < 0 ? lstFiles->viewport()->rect()
+                                   : lstFiles->visualRect(m_model.index(row, 0));
+        openPopupMenu(lstFiles, lstFiles->viewport()->mapToGlobal(rect.center()));
+    } else if (focus == Imager1 || focus == Imager1->viewport()) {
+        openPopupMenu(Imager1, Imager1->viewport()->mapToGlobal(Imager1->viewport()->rect().center()));
+    } else {
+        openPopupMenu(this, mapToGlobal(rect().center()));
+    }
 }
 
 // --- Other commands --------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/TrelvinImport.h"
 #include "shell/MaskMatch.h"
+#include "shell/PIDLFunctions.h"
 
 #include <QCollatorSortKey>
 #include <QLocale>
@@ -338,12 +339,81 @@ long LocateKey(const std::vector<FileEntry> &entries, const QCollator &collator,
     if (entries.empty())
         return -1;
     const std::size_t found = FindEntry(entries, collator, name, 0, entries.size() - 1);
-    if (CompareKeys(collator, entries[found].key(), name) == 0)
-        return static_cast<long>(found);
+    if (CompareKeys(collator, entries[found].key(), name) == 0) {
+        if (entries[found].key() == name)
+            return static_cast<long>(found);
+        // A tie under the collation (names differing only in case): the exact bytes decide,
+        // else the entry found stands.
+        for (std::size_t k = found; k-- > 0 && CompareKeys(collator, entries[k].key(), name) == 0;)
+            if (entries[k].key() == name)
+                return static_cast<long>(k);
+        for (std::size_t k = found + 1;
+             k < entries.size() && CompareKeys(collator, entries[k].key(), name) == 0; ++k)
+            if (entries[k].key() == name)
+                return static_cast<long>(k);
+    }
     for (std::size_t k = 0; k < entries.size(); ++k)
         if (entries[k].key() == name)
             return static_cast<long>(k);
+    if (CompareKeys(collator, entries[found].key(), name) == 0)
+        return static_cast<long>(found);
     return -1;
+}
+
+int nextImageRow(const std::vector<FileEntry> &entries, int from, int step)
+{
+    const int count = static_cast<int>(entries.size());
+    const int direction = step < 0 ? -1 : 1;
+    int row = from < 0 ? (direction > 0 ? -1 : count) : from;
+    for (row += direction; row >= 0 && row < count; row += direction)
+        if (!entries[static_cast<std::size_t>(row)].isFolderOrParent())
+            return row;
+    return -1;
+}
+
+namespace {
+
+constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |
+                                        SHCONTF_INCLUDEHIDDEN;
+
+// Closes an open enumeration however the listing ends.
+struct EnumerationCloser {
+    TPIDLFileFind &record;
+    ~EnumerationCloser() { PIDLFindClose(record); }
+};
+
+} // namespace
+
+std::optional<FolderListing> ListFolder(const PIDL &folder, const MaskFilter &filter,
+                                        const QCollator &collator)
+{
+    TPIDLFileFind record;
+    if (PIDLFindFirst(folder, kListingFlags, record) != kStatusOk)
+        return std::nullopt;
+    EnumerationCloser closer{record};
+    FolderCacheClear();
+    FolderCacheInit();
+
+    FolderListing listing;
+    const bool keepPaths = PIDLToPath(folder).empty();
+    while (PIDLFindNext(record)) {
+        if (record.Attributes & SFGAO_FOLDER) {
+            if (!(record.Attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)))
+                continue;
+            if (record.ParsingName == "..")
+                listing.parent = PIDLCopy(record.IDList);
+            listing.entries.push_back(MakeFolderEntry(record.DisplayName, record.ParsingName));
+            FolderCacheAdd(record);
+        } else if (filter.matches(record.ParsingName)) {
+            FileEntry entry = MakeImageEntry(record.DisplayName, record.ParsingName);
+            if (keepPaths)
+                entry.path = PIDLToPath(PIDLConcat(folder, record.IDList));
+            listing.entries.push_back(std::move(entry));
+            ++listing.imageCount;
+        }
+    }
+    SortEntries(listing.entries, collator);
+    return listing;
 }
 
 } // namespace oxlume

@@ -4,10 +4,13 @@
 // parent entry's key " ..", a file's key its name. Keys are the file system's bytes; the drawn part is
 // turned into text only for painting.
 
+#include "platform/Namespace.h"
+
 #include <QCollator>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,8 +83,28 @@ std::size_t FindEntry(const std::vector<FileEntry> &entries, const QCollator &co
 // The index of the entry whose key equals name under the collation, or -1. Tries the
 // halving search first; because the list is ordered by whole entry strings and not by keys
 // (a name that is a prefix of another can order differently), it falls back to a scan for
-// the exact bytes so that an existing entry is always found.
+// the exact bytes so that an existing entry is always found. Among keys that collate equal
+// (a.jpg and A.jpg) the one with exactly name's bytes wins.
 long LocateKey(const std::vector<FileEntry> &entries, const QCollator &collator,
                std::string_view name);
+
+// The row of the next (step > 0) or previous (step < 0) image entry from row from, or -1
+// when there is none that way. From -1 (nothing selected) the first or the last image.
+int nextImageRow(const std::vector<FileEntry> &entries, int from, int step);
+
+// One folder's listing as the list shows it.
+struct FolderListing {
+    std::vector<FileEntry> entries; // sorted: the parent entry, folders, then images
+    int imageCount = 0;
+    PIDL parent; // the parent entry's list; absent where there is none (the desktop)
+};
+
+// Enumerates folder, hidden entries included: the parent entry, sub-folders that are or
+// hold file-system folders, and the files that filter passes, sorted by collator. Where
+// the folder has no path, each image carries the path of its own item-ID list. The folder
+// cache is refilled with the listed folders' records. nullopt when the folder cannot be
+// enumerated; the cache is then left as it was.
+std::optional<FolderListing> ListFolder(const PIDL &folder, const MaskFilter &filter,
+                                        const QCollator &collator);
 
 } // namespace oxlume

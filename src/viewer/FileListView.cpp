@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 namespace oxlume {
 
 // --- Model ----------------------------------------------------------------------------
@@ -137,6 +139,23 @@ void FileListView::keyPressEvent(QKeyEvent *event)
         return;
     }
     const int before = selectedRow();
+    // With nothing selected, the cursor that a reset or the focus left on a row makes a move
+    // onto that same row (Home onto row 0) no move at all, and so no selection: select it.
+    static constexpr std::pair<int, CursorAction> kMoves[] = {
+        {Qt::Key_Home, MoveHome}, {Qt::Key_End, MoveEnd},           {Qt::Key_Up, MoveUp},
+        {Qt::Key_Down, MoveDown}, {Qt::Key_PageUp, MovePageUp}, {Qt::Key_PageDown, MovePageDown},
+    };
+    if (before < 0 && currentIndex().isValid()) {
+        for (const auto &[moveKey, action] : kMoves) {
+            if (moveKey == key && moveCursor(action, event->modifiers()) == currentIndex()) {
+                selectionModel()->setCurrentIndex(currentIndex(),
+                                                  QItemSelectionModel::ClearAndSelect);
+                if (!m_silent)
+                    emit selectionMoved();
+                return;
+            }
+        }
+    }
     QListView::keyPressEvent(event);
     if (!m_silent && selectedRow() != before)
         emit selectionMoved();

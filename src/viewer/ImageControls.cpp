@@ -1,10 +1,14 @@
 #include "viewer/ImageControls.h"
 
+#include "dialogs/Placed.h"
 #include "imaging/control/Imager.h"
+#include "viewer/SplitterLayout.h"
 #include "viewer/ZoomSteps.h"
 #include "viewer/resources/glyphs/Glyphs.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSlider>
 #include <QToolButton>
 
@@ -19,19 +23,11 @@ constexpr std::int16_t kPaintActualSize = 0;
 constexpr std::int16_t kPaintStretch = 3;
 constexpr std::int16_t kPaintZoom = 4;
 
-template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QToolButton *speedButton(QWidget *parent, const char *name, QRect geometry, Glyph glyph,
                          const char *hint)
 {
     auto *button = placed<QToolButton>(parent, name, geometry);
-    button->setIcon(glyphIcon(glyph));
+    setGlyph(button, glyph);
     // Leave the button's frame visible around the picture.
     const int side = std::min(geometry.width(), geometry.height()) - 4;
     button->setIconSize(geometry.width() < 16 ? geometry.size() : QSize(side, side));
@@ -103,7 +99,7 @@ void ImageControls::build(QWidget *parent)
 {
     panControls = new QWidget(parent);
     panControls->setObjectName(QStringLiteral("panControls"));
-    panControls->setFixedHeight(117);
+    panControls->setFixedHeight(kControlsPanelHeight);
     panControls->setVisible(false);
     QWidget *pan = panControls;
 
@@ -118,9 +114,9 @@ void ImageControls::build(QWidget *parent)
                                   "Hide image controls");
 
     imgBrightness = placed<QLabel>(pan, "imgBrightness", {1, 36, 17, 17});
-    imgBrightness->setPixmap(glyphIcon(Glyph::Brightness).pixmap(QSize(17, 17)));
+    setGlyph(imgBrightness, Glyph::Brightness, QSize(17, 17));
     imgContrast = placed<QLabel>(pan, "imgContrast", {1, 64, 17, 17});
-    imgContrast->setPixmap(glyphIcon(Glyph::Contrast).pixmap(QSize(17, 17)));
+    setGlyph(imgContrast, Glyph::Contrast, QSize(17, 17));
     const auto trackBar = [pan](const char *name, QRect geometry, const char *hint) {
         auto *slider = placed<QSlider>(pan, name, geometry);
         slider->setOrientation(Qt::Horizontal);
@@ -171,27 +167,48 @@ void ImageControls::btnStretchClick()
 
 void ImageControls::btnZoom100Click()
 {
-    Imager1.setPaintSizeMode(kPaintActualSize);
+    keepingPoint(std::nullopt, [this] { Imager1.setPaintSizeMode(kPaintActualSize); });
     btnZoom100->setChecked(true);
 }
 
 void ImageControls::btnZoomInClick()
 {
-    // Steps go from the stored factor, not from the scale a fitted image happens to have.
-    const float factor = ZoomInFactor(Imager1.PaintZoomFactor());
-    Imager1.setPaintSizeMode(kPaintZoom);
-    Imager1.setPaintZoomFactor(factor);
-    btnStretch->setChecked(false);
-    btnZoom100->setChecked(false);
+    zoomStep(true);
 }
 
 void ImageControls::btnZoomOutClick()
 {
-    const float factor = ZoomOutFactor(Imager1.PaintZoomFactor());
-    Imager1.setPaintSizeMode(kPaintZoom);
-    Imager1.setPaintZoomFactor(factor);
+    zoomStep(false);
+}
+
+void ImageControls::zoomStep(bool in, std::optional<QPointF> anchor)
+{
+    // Steps go from the stored factor, not from the scale a fitted image happens to have.
+    const float current = Imager1.PaintZoomFactor();
+    const float factor = in ? ZoomInFactor(current) : ZoomOutFactor(current);
+    keepingPoint(anchor, [this, factor] {
+        Imager1.setPaintSizeMode(kPaintZoom);
+        Imager1.setPaintZoomFactor(factor);
+    });
     btnStretch->setChecked(false);
     btnZoom100->setChecked(false);
+}
+
+void ImageControls::keepingPoint(std::optional<QPointF> anchor,
+                                 const std::function<void()> &change)
+{
+    QWidget *area = Imager1.viewport();
+    const QPointF at = anchor.value_or(QPointF(area->width() / 2.0, area->height() / 2.0));
+    const imaging::ViewGeometry before = Imager1.viewGeometry();
+    const QPoint scroll(Imager1.horizontalScrollBar()->value(),
+                        Imager1.verticalScrollBar()->value());
+    change();
+    // Scroll bars come and go through a queued call, and the area they leave or take is
+    // part of the geometry: let them settle before measuring.
+    QCoreApplication::sendPostedEvents(&Imager1, QEvent::MetaCall);
+    const QPoint kept = scrollKeepingPoint(before, scroll, Imager1.viewGeometry(), at);
+    Imager1.horizontalScrollBar()->setValue(kept.x());
+    Imager1.verticalScrollBar()->setValue(kept.y());
 }
 
 void ImageControls::AdjustButtonClick()

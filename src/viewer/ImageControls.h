@@ -8,7 +8,10 @@
 
 #include <QObject>
 
+#include <QPointF>
+
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -58,6 +61,9 @@ public:
     void btnZoom100Click();
     void btnZoomInClick();
     void btnZoomOutClick();
+    // One zoom step in or out that keeps the image point under anchor (image-area viewport
+    // coordinates) where it is; the buttons and keys zoom about the centre.
+    void zoomStep(bool in, std::optional<QPointF> anchor = std::nullopt);
     void AdjustButtonClick();
     void traBrightnessChange();
     void traContrastChange();
@@ -77,6 +83,8 @@ public:
 private:
     void build(QWidget *parent);
     void trackBarChange(QSlider *trackBar, int &lastPosition);
+    // Runs change, then scrolls so that the image point at anchor stays put.
+    void keepingPoint(std::optional<QPointF> anchor, const std::function<void()> &change);
 
     imaging::TImager &Imager1;
     std::function<void()> m_applyAdjustments;

@@ -3,6 +3,7 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/decoders/Jpeg.h"
 #include "platform/Errors.h"
+#include "shell/FileNameFunctions.h"
 #include "viewer/Busy.h"
 #include "viewer/ViewerThread.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <string_view>
 
 Q_LOGGING_CATEGORY(lcLoad, "oxlume.load", QtWarningMsg)
 
@@ -28,12 +30,6 @@ QString programName() { return QStringLiteral("Oxlume"); }
 QString displayPath(const std::string &path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-std::string fileNamePart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // An image decoded smaller than stored (a JPEG past the pixel limit) says so after the name.
@@ -180,11 +176,22 @@ void ImageLoader::showInForeground(const std::string &path)
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
     } catch (const std::exception &error) {
-        // A file that does not decode shows no message; the caption keeps its progress.
+        // No message box for a file that does not decode; the caption keeps its progress.
         qCDebug(lcLoad, "%s", error.what());
+        reportFailure(path, error.what());
     } catch (...) {
         qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
     }
+}
+
+void ImageLoader::reportFailure(const std::string &path, const char *message)
+{
+    // Decoding messages begin with the path; the window names the file itself.
+    std::string_view reason(message);
+    const std::string prefix = path + ": ";
+    if (reason.starts_with(prefix))
+        reason.remove_prefix(prefix.size());
+    emit loadFailed(path, QString::fromUtf8(reason.data(), qsizetype(reason.size())));
 }
 
 void ImageLoader::handOverRequested()
@@ -239,6 +246,8 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     if (m_nextFile && m_options.UseWorkThread)
         m_channel.setReadAhead(m_nextFile());
     emit imageHandedOver(displayPath(loadedPath));
+    if (!offer.failure.empty())
+        reportFailure(loadedPath, offer.failure.c_str());
     return true;
 }
 

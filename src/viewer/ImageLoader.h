@@ -116,6 +116,9 @@ public:
 signals:
     // After a background image has been moved into Imager1 and adjusted.
     void imageHandedOver(const QString &path);
+    // The file at path, still the one asked for, could not be shown; reason says why
+    // without repeating the path. User-interface thread, after the area was emptied.
+    void loadFailed(const std::string &path, const QString &reason);
 
 private:
     void showInForeground(const std::string &path);
@@ -123,6 +126,7 @@ private:
     void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
     void setCaptionAndTitle(const QString &caption, const QString &title);
+    void reportFailure(const std::string &path, const char *message);
 
     imaging::TImager &Imager1;
     imaging::TImager &DecoderImager;

@@ -54,6 +54,7 @@ public:
         std::string path;
         std::uint64_t serial = 0; // of the request it answers
         bool preview = false; // a quick reduced decode while requests outrun decodes
+        std::string failure;  // why the load failed; empty when it did not
     };
     struct Texts {
         QString caption;

@@ -1,27 +1,38 @@
 #include "MainForm.h"
 
 #include "Busy.h"
-#include "resources/glyphs/Glyphs.h"
+#include "SplitterLayout.h"
+#include "WindowPlacement.h"
+#include "dialogs/Placed.h"
 #include "platform/Errors.h"
+#include "resources/glyphs/Glyphs.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/ImageTypes.h"
 #include "shell/PIDLFunctions.h"
 #include "slideshow/RandomNumbers.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 static void initViewerResources()
 {
@@ -33,22 +44,6 @@ namespace oxlume {
 
 namespace {
 
-constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |
-                                        SHCONTF_INCLUDEHIDDEN;
-
-// Up to and including the last '/'; empty when there is none.
-std::string folderPart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string fileNamePart(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A 13 x 13 bitmap whose white pixels let the row's fill show through.
 QPixmap loadFolderBitmap(const QString &resource)
 {
@@ -57,12 +52,6 @@ QPixmap loadFolderBitmap(const QString &resource)
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
 }
-
-// Closes an open enumeration however the listing ends.
-struct EnumerationCloser {
-    TPIDLFileFind &record;
-    ~EnumerationCloser() { PIDLFindClose(record); }
-};
 
 } // namespace
 
@@ -80,6 +69,10 @@ TfrmMain::TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent
     buildPopupMenu();
     connectCommands();
     FormCreate();
+    m_fullScreen = std::make_unique<FullScreenPresentation>(*this, *Imager1);
+    setAcceptDrops(true);
+    nameControls();
+    restorePlacement();
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -129,6 +122,18 @@ void TfrmMain::FormCreate()
         const int next = lstFiles->selectedRow() + 1;
         return next > 0 && next < m_model.count() ? EntryPath(next) : std::string();
     });
+    // A file that cannot be shown is named in the image area, with the reason; no message
+    // box, as loads stay silent.
+    connect(m_loader.get(), &ImageLoader::loadFailed, this,
+            [this](const std::string &path, const QString &reason) {
+                if (path != m_loader->RequestedFile())
+                    return;
+                lblFailure->setText(
+                    QStringLiteral("Cannot show %1: %2")
+                        .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))),
+                             reason));
+                lblFailure->show();
+            });
     // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 
@@ -161,6 +166,12 @@ void TfrmMain::FormShow()
     if (!m_options.ShowButtons)
         HideButtonsExecute();
 
+    // Rows get their height before anything is selected, so that scrolling to the selection
+    // measures the rows as they are drawn.
+    const int fontHeight = std::abs(QFontInfo(lstFiles->font()).pixelSize());
+    m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
+    lstFiles->doItemsLayout();
+
     if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
         std::string longForm = NormalisePath(m_firstArgument);
         if (longForm.empty())
@@ -173,10 +184,9 @@ void TfrmMain::FormShow()
     }
 
     m_loader->startUpdates();
-
-    const int fontHeight = std::abs(QFontInfo(lstFiles->font()).pixelSize());
-    m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
-    lstFiles->doItemsLayout();
+    // The list takes the keys from the start; the filter box would turn arrows and typed
+    // letters into filter changes.
+    lstFiles->setFocus();
 }
 
 bool TfrmMain::event(QEvent *event)
@@ -201,7 +211,38 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
+    rememberPlacement();
     SaveOptions(m_currentDirectory);
+}
+
+// --- Placement -------------------------------------------------------------------------
+
+void TfrmMain::restorePlacement()
+{
+    QList<QRect> screens;
+    if (const QScreen *primary = QGuiApplication::primaryScreen())
+        screens << primary->availableGeometry();
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen())
+            screens << screen->availableGeometry();
+    if (screens.isEmpty())
+        return;
+    const std::optional<SavedPlacement> saved = parsePlacement(m_options.WindowPlacement);
+    if (!saved) {
+        setGeometry(firstStartGeometry(screens.front(), minimumSize()));
+        return;
+    }
+    setGeometry(pulledOnScreen(saved->geometry, screens));
+    if (saved->maximised)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TfrmMain::rememberPlacement()
+{
+    // Full screen is not a place to come back to: the state before it is.
+    const bool maximised = m_fullScreen->isActive() ? m_fullScreen->wasMaximised()
+                                                    : isMaximized();
+    m_options.WindowPlacement = formatPlacement({normalGeometry(), maximised});
 }
 
 void TfrmMain::prepareForExit()
@@ -260,41 +301,16 @@ void TfrmMain::OpenFolder(PIDL list, const std::string &path, bool force, std::s
 
 bool TfrmMain::enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target)
 {
-    TPIDLFileFind record;
-    if (PIDLFindFirst(folder, kListingFlags, record) != kStatusOk)
-        return false;
-    EnumerationCloser closer{record};
-
-    m_currentPIDL = std::move(folder);
-    m_parentPIDL = PIDL();
-    m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
-    m_imageCount = 0;
-    m_loader->dropReadAhead(m_currentDirectory);
-    FolderCacheClear();
-    FolderCacheInit();
-
     const MaskFilter filter(ImageTypeAt(cmbImageTypes->currentIndex()).Masks);
-    // Where the folder has no path, each image keeps the path of its own item-ID list.
-    const bool keepPaths = m_currentDirectory.empty();
-    std::vector<FileEntry> entries;
-    while (PIDLFindNext(record)) {
-        if (record.Attributes & SFGAO_FOLDER) {
-            if (!(record.Attributes & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR)))
-                continue;
-            if (record.ParsingName == "..")
-                m_parentPIDL = PIDLCopy(record.IDList);
-            entries.push_back(MakeFolderEntry(record.DisplayName, record.ParsingName));
-            FolderCacheAdd(record);
-        } else if (filter.matches(record.ParsingName)) {
-            FileEntry entry = MakeImageEntry(record.DisplayName, record.ParsingName);
-            if (keepPaths)
-                entry.path = PIDLToPath(PIDLConcat(m_currentPIDL, record.IDList));
-            entries.push_back(std::move(entry));
-            ++m_imageCount;
-        }
-    }
-    SortEntries(entries, m_collator);
-    m_model.setEntries(std::move(entries));
+    std::optional<FolderListing> listing = ListFolder(folder, filter, m_collator);
+    if (!listing)
+        return false;
+    m_currentPIDL = std::move(folder);
+    m_parentPIDL = std::move(listing->parent);
+    m_currentDirectory = directoryFromList ? PIDLToPath(m_currentPIDL) : target;
+    m_loader->dropReadAhead(m_currentDirectory);
+    m_imageCount = listing->imageCount;
+    m_model.setEntries(std::move(listing->entries));
     return true;
 }
 
@@ -385,19 +401,39 @@ void TfrmMain::ReceiveHandOff(const std::string &path)
         showNormal();
     raise();
     activateWindow();
-    if (path.empty() || !FileExists(path))
+    openHandedPath(path);
+}
+
+void TfrmMain::openHandedPath(const std::string &path)
+{
+    const bool folder = FolderExists(path);
+    if (path.empty() || (!folder && !FileExists(path)))
         return;
     std::string longForm = NormalisePath(path);
     if (longForm.empty())
         longForm = path;
     // FIXME: stop a running slide show here once it exists.
+    if (folder) {
+        OpenFolder(PIDL(), longForm, false, std::string());
+        const int row = nextImageRow(m_model.entries(), -1, 1);
+        lstFiles->setSelectedRow(row);
+        lstFilesClick();
+        return;
+    }
     OpenFolder(PIDL(), folderPart(longForm), false, fileNamePart(longForm));
     ShowImage(longForm);
 }
 
 void TfrmMain::ShowImage(const std::string &path)
 {
+    if (path != m_loader->RequestedFile())
+        lblFailure->hide();
     m_loader->ShowImage(path);
+}
+
+QString TfrmMain::failureText() const
+{
+    return lblFailure->isHidden() ? QString() : lblFailure->text();
 }
 
 // --- Image adjustments -----------------------------------------------------------------
@@ -411,14 +447,6 @@ void TfrmMain::applyImageAdjustments()
 
 namespace {
 
-template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
 {
     auto *widget = new QWidget(parent);
@@ -431,7 +459,7 @@ QWidget *panel(QWidget *parent, const char *name, int height, bool visible)
 QLabel *strip(QWidget *parent, const char *name, QRect geometry, Glyph glyph, const char *hint)
 {
     auto *label = placed<QLabel>(parent, name, geometry);
-    label->setPixmap(glyphIcon(glyph).pixmap(QSize(37, 6)));
+    setGlyph(label, glyph, QSize(37, 6));
     label->setToolTip(QString::fromLatin1(hint));
     label->setCursor(Qt::PointingHandCursor);
     return label;
@@ -442,7 +470,7 @@ QLabel *strip(QWidget *parent, const char *name, QRect geometry, Glyph glyph, co
 void TfrmMain::buildLayout()
 {
     resize(600, 450);
-    setMinimumSize(400, 240);
+    setMinimumSize(kWindowMinimumWidth, kWindowMinimumHeight);
 
     Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -460,19 +488,30 @@ void TfrmMain::buildLayout()
     Imager1 = new imaging::TImager;
     Imager1->setObjectName(QStringLiteral("Imager1"));
     Imager1->setFocusPolicy(Qt::ClickFocus); // no focus by Tab
+    lblFailure = new QLabel(Imager1->viewport());
+    lblFailure->setObjectName(QStringLiteral("lblFailure"));
+    lblFailure->setTextFormat(Qt::PlainText);
+    lblFailure->setAlignment(Qt::AlignCenter);
+    // A long reason wraps inside the area instead of running past both of its edges.
+    lblFailure->setWordWrap(true);
+    lblFailure->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblFailure->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblFailure->hide();
+    (new QVBoxLayout(Imager1->viewport()))->addWidget(lblFailure);
     m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
     panControls = m_controls->panControls;
-    panControlsHidden = panel(panTools, "panControlsHidden", 8, true);
+    panControlsHidden = panel(panTools, "panControlsHidden", kPanelStripHeight, true);
     imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
                             Glyph::ShowDown, "Show image controls");
     lstFiles = new FileListView;
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    lstFiles->setMinimumHeight(kListMinimumHeight); // gives way first when the window is short
     lstFiles->setModel(&m_model);
     m_delegate = new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
                                       loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")),
                                       lstFiles);
     lstFiles->setItemDelegate(m_delegate);
-    panButtonsHidden = panel(panTools, "panButtonsHidden", 8, false);
+    panButtonsHidden = panel(panTools, "panButtonsHidden", kPanelStripHeight, false);
     imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp,
                            "Show buttons");
     panButtons = buildButtonsPanel();
@@ -490,7 +529,8 @@ void TfrmMain::buildLayout()
     Splitter1->setSizes({169, 600 - 169 - 3});
 
     for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
-                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden})
+                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden,
+                            static_cast<QWidget *>(Imager1), Imager1->viewport()})
         widget->installEventFilter(this);
 
     connect(lstFiles, &FileListView::selectionMoved, this, [this] { lstFilesClick(); });
@@ -503,11 +543,11 @@ void TfrmMain::buildLayout()
 
 QWidget *TfrmMain::buildButtonsPanel()
 {
-    QWidget *pan = panel(panTools, "panButtons", 112, true);
+    QWidget *pan = panel(panTools, "panButtons", kButtonsPanelHeight, true);
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));
-    btnHideButtons->setIcon(glyphIcon(Glyph::HideDown));
+    setGlyph(btnHideButtons, Glyph::HideDown);
     btnHideButtons->setIconSize(QSize(11, 10));
     btnHideButtons->setAutoRaise(true);
     btnHideButtons->setFocusPolicy(Qt::NoFocus);
@@ -525,6 +565,12 @@ QWidget *TfrmMain::buildButtonsPanel()
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == Imager1 && event->type() == QEvent::KeyPress &&
+        imageAreaKey(static_cast<const QKeyEvent &>(*event)))
+        return true;
+    if (watched == Imager1->viewport() && event->type() == QEvent::Wheel &&
+        imageAreaWheel(static_cast<const QWheelEvent &>(*event)))
+        return true;
     const bool click = event->type() == QEvent::MouseButtonPress;
     const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
     if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
@@ -533,6 +579,48 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
              (doubleClick && watched == panButtonsHidden))
         ShowButtonsExecute();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // A new theme: the glyphs take its colours.
+    if (event->type() == QEvent::PaletteChange)
+        retintGlyphs(this);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    // Several files: the first one, as a second start with several arguments does.
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    openHandedPath(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TfrmMain::nameControls()
+{
+    // Screen readers say what a control is for: its hint, else its caption.
+    lstFiles->setAccessibleName(QStringLiteral("Folders and images"));
+    cmbImageTypes->setAccessibleName(QStringLiteral("Show files of type"));
+    Imager1->setAccessibleName(QStringLiteral("Image"));
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        if (!widget->accessibleName().isEmpty())
+            continue;
+        QString name = widget->toolTip();
+        if (const auto *button = qobject_cast<QAbstractButton *>(widget); button && name.isEmpty())
+            name = button->text().remove(QLatin1Char('&'));
+        if (!name.isEmpty())
+            widget->setAccessibleName(name);
+    }
 }
 
 } // namespace oxlume

@@ -7,6 +7,7 @@
 #include "Adjustments.h"
 #include "FileList.h"
 #include "FileListView.h"
+#include "FullScreen.h"
 #include "ImageControls.h"
 #include "ImageLoader.h"
 #include "imaging/control/Imager.h"
@@ -22,6 +23,10 @@
 #include <string_view>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QKeyEvent;
+class QWheelEvent;
 class QMenu;
 class QSplitter;
 class QToolButton;
@@ -57,9 +62,13 @@ public:
     void lstFilesKeyPress(const QByteArray &character);
     void cmbImageTypesChange();
 
-    // A path handed over by a second start: the window comes to the front and, when the
-    // path names an existing file, lists its folder with the file selected and shows it.
+    // A path handed over by a second start: the window comes to the front and opens the
+    // path as openHandedPath does.
     void ReceiveHandOff(const std::string &path);
+    // Opens a path handed to the window (a second start, a drop): an existing file is shown
+    // with its folder listed and the file selected; a folder is listed with its first image
+    // selected and shown. Anything else changes nothing.
+    void openHandedPath(const std::string &path);
 
     void ShowImage(const std::string &path);
 
@@ -80,6 +89,18 @@ public:
     void ShowControlsExecute();
     void HideControlsExecute();
     void ToggleButtonsVisibleExecute();
+    // F11 and Esc: the window covers the screen with the image alone, and comes back.
+    void ToggleFullScreenExecute();
+    void LeaveFullScreenExecute();
+    // Delete: after a confirmation that names it, the selected image file goes to the
+    // Trash and the entry that takes its place is selected. Without a Trash for the file
+    // nothing is deleted and a message says so.
+    void DeleteExecute();
+    // Menu key, Shift+F10: the popup menu on the control with the focus.
+    void PopupKeyExecute();
+    // The image area's keys: the next (step 1) or previous (-1) image entry is selected
+    // and shown, as moving through the list does; nothing at either end.
+    void stepImage(int step);
     void ShowButtonsExecute();
     void HideButtonsExecute();
     // Hides the list side, then offers the one-time hint on how to bring it back.
@@ -113,6 +134,9 @@ public:
     ImageControls &imageControls() const { return *m_controls; }
     imaging::TImager &imager() const { return *Imager1; }
     QMenu &popupMenu() const { return *mnuPopup; }
+    // The line the image area shows for a file that failed to load; empty otherwise.
+    QString failureText() const;
+    const FullScreenPresentation &fullScreen() const { return *m_fullScreen; }
     int selectedIndex() const;
     // The full path of the image entry at row; empty for a folder entry.
     std::string EntryPath(int row) const;
@@ -122,6 +146,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void FormCreate();
@@ -135,9 +162,30 @@ private:
     void buildPopupMenu();       // Commands.cpp
     void connectCommands();      // Commands.cpp
     void openPopupMenu(QWidget *opener, const QPoint &globalPosition);
+
+    // The left side and its two optional panels, shown and hidden by one routine (Commands.cpp).
+    enum class Panel { List, Controls, Buttons };
+    struct PanelSwitch {
+        QWidget *panel;
+        QWidget *strip; // the thin bar that stands in for a hidden panel; none for the list
+        QAction *show, *hide, *toggle;
+        LongBool TOptions::*setting; // where the choice is remembered; none for the list
+        const char *showCaption, *hideCaption;
+    };
+    PanelSwitch panelSwitch(Panel which) const;
+    void togglePanel(Panel which);
+    void setPanelShown(Panel which, bool shown);
+    // The window may not get shorter than its visible panels and a few rows of the list.
+    void updateMinimumHeight();
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();
+    // Keys and Ctrl+wheel in the image area; true when used.
+    bool imageAreaKey(const QKeyEvent &event);
+    bool imageAreaWheel(const QWheelEvent &event);
+    void nameControls();       // accessible names from hints and captions
+    void restorePlacement();   // before the first show
+    void rememberPlacement();  // at close
 
     TOptions &m_options;
     const std::string m_firstArgument;
@@ -155,6 +203,9 @@ private:
     std::unique_ptr<imaging::TImager> UnadjustedImager;
     std::unique_ptr<imaging::TImager> DecoderImager;
     std::unique_ptr<ImageLoader> m_loader;
+    std::unique_ptr<FullScreenPresentation> m_fullScreen;
+    bool m_listBeforeFullScreen = true;
+    int m_wheelRest = 0; // Ctrl+wheel angle not yet turned into a zoom step
 
     QSplitter *Splitter1 = nullptr;
     QWidget *panTools = nullptr;
@@ -168,6 +219,7 @@ private:
     imaging::TImager *Imager1 = nullptr;
 
     ImageControls *m_controls = nullptr; // builds and owns panControls' behaviour
+    QLabel *lblFailure = nullptr;        // why the requested file is not shown, in the area
     QToolButton *btnHideButtons = nullptr;
     QLabel *imgShowControls = nullptr, *imgShowButtons = nullptr;
     QPushButton *btnOpen = nullptr, *btnOptions = nullptr, *btnRefresh = nullptr,
@@ -179,7 +231,9 @@ private:
             *MakeListActive = nullptr, *StopSlideShow = nullptr, *HideControls = nullptr,
             *Properties = nullptr, *HideButtons = nullptr, *ShowButtons = nullptr,
             *ToggleListVisible = nullptr, *ToggleControlsVisible = nullptr,
-            *ToggleButtonsVisible = nullptr;
+            *ToggleButtonsVisible = nullptr, *FullScreen = nullptr, *LeaveFullScreen = nullptr,
+            *DeleteFile = nullptr, *ZoomInKey = nullptr, *ZoomOutKey = nullptr,
+            *Zoom100Key = nullptr, *PopupKey = nullptr;
     QMenu *mnuPopup = nullptr;
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };

@@ -17,4 +17,14 @@ ToolsLayout LayoutForToolsWidth(int width)
     return layout;
 }
 
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown)
+{
+    if (!listShown)
+        return kWindowMinimumHeight;
+    const int tools = (controlsShown ? kControlsPanelHeight : kPanelStripHeight) +
+                      kListMinimumHeight +
+                      (buttonsShown ? kButtonsPanelHeight : kPanelStripHeight);
+    return std::max(kWindowMinimumHeight, tools);
+}
+
 } // namespace oxlume

@@ -19,4 +19,17 @@ inline constexpr int kToolsLayoutMinWidth = 150;
 // The layout for a left side of the given width in pixels.
 ToolsLayout LayoutForToolsWidth(int width);
 
+// Heights of the left side's parts, top to bottom: the image controls or the strip standing
+// in for them, the list, the filter and buttons or their strip.
+inline constexpr int kControlsPanelHeight = 117;
+inline constexpr int kButtonsPanelHeight = 112;
+inline constexpr int kPanelStripHeight = 8;
+inline constexpr int kListMinimumHeight = 40; // about three rows
+inline constexpr int kWindowMinimumWidth = 400;
+inline constexpr int kWindowMinimumHeight = 240;
+
+// The least window height at which every visible part of the left side fits: the list
+// gives way first, down to its minimum, and the fixed panels never overlap it.
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown);
+
 } // namespace oxlume

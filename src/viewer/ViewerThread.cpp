@@ -103,6 +103,7 @@ void TViewerThread::Execute()
 bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
 {
     const std::string &path = request.path;
+    std::string failure;
     if (request.cached && !request.cached->image.isNull() &&
         request.cached->stamp == LoadChannel::FileStamp::of(path)) {
         if (!offerImage(path, request.cached->image))
@@ -120,13 +121,13 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
                     return false;
             }
         }
-        loadRequest(path);
+        failure = loadRequest(path);
     }
     // A silenced load may have stopped early, so its result is never offered. No lock is
     // held while the user-interface thread works.
     const bool wanted =
         m_decoder.EnableProgressEvent() && m_channel.isCurrent(path, request.serial);
-    return wanted && m_channel.offerHandOver({path, request.serial, false});
+    return wanted && m_channel.offerHandOver({path, request.serial, false, std::move(failure)});
 }
 
 // Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
@@ -187,7 +188,8 @@ std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &
     return LoadChannel::Request{path, *adopted, false, std::move(result)};
 }
 
-void TViewerThread::loadRequest(const std::string &path)
+// Returns why the load failed, or nothing when it did not.
+std::string TViewerThread::loadRequest(const std::string &path)
 {
     try {
         std::lock_guard decode(m_decodeLock);
@@ -195,19 +197,22 @@ void TViewerThread::loadRequest(const std::string &path)
         // A stop may have silenced the decoder just before the line above.
         if (m_channel.stopRequested()) {
             m_decoder.setEnableProgressEvent(false);
-            return;
+            return {};
         }
         if (!path.empty())
             m_decoder.LoadFile(path, 0, 0, 1);
         else
             m_decoder.setBitmapList(nullptr);
     } catch (const std::exception &error) {
-        // A file that does not decode is silent; the hand-over shows what the decoder
-        // holds. Why it failed is for those who ask.
+        // A file that does not decode is silent; the hand-over shows what the decoder holds
+        // and the window says why in the image area. The log is for those who ask.
         qCDebug(lcLoad, "%s", error.what());
+        return error.what();
     } catch (...) {
         qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
+        return path + ": failed for an unknown reason";
     }
+    return {};
 }
 
 } // namespace oxlume

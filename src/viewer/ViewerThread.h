@@ -35,7 +35,7 @@ private:
     void Execute();
     // One request; true when its image went on screen.
     bool serve(LoadChannel::Request &request, bool hurry);
-    void loadRequest(const std::string &path);
+    std::string loadRequest(const std::string &path);
     bool offerPreview(const std::string &path, std::uint64_t serial);
     bool offerImage(const std::string &path, const QImage &image);
     // A read-ahead job; the request that adopted it, if one did, with the image read.

@@ -92,6 +92,8 @@ private slots:
         QTest::newRow("window smaller than dialog") << QRect(200, 150, 100, 100);
         QTest::newRow("window off the left") << QRect(-300, 120, 500, 300);
         QTest::newRow("window off the top") << QRect(150, -200, 500, 300);
+        // (0, 0) is where a new dialog already is: the move must not be lost.
+        QTest::newRow("window off the top-left") << QRect(-300, -200, 500, 300);
         QTest::newRow("no window") << QRect();
     }
     void placement()

@@ -5,9 +5,12 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace oxlume;
 
@@ -135,13 +138,21 @@ void TestPaths::stripAndJoin()
 
 void TestPaths::lastPathComponent_data()
 {
+    // The last component ignores trailing slashes; folderPart and fileNamePart split a path
+    // at its last '/' as it stands.
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("trailing slash") << QByteArray("/home/Pictures/Holiday/") << QByteArray("Holiday");
-    QTest::newRow("root") << QByteArray("/") << QByteArray();
-    QTest::newRow("bare name") << QByteArray("b") << QByteArray("b");
-    QTest::newRow("colon is a letter") << QByteArray("/a/C:Holiday") << QByteArray("C:Holiday");
-    QTest::newRow("non-UTF-8 bytes") << QByteArray("/a/\xff\xfe") << QByteArray("\xff\xfe");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("trailing slash") << QByteArray("/home/Pictures/Holiday/") << QByteArray("Holiday")
+                                    << QByteArray("/home/Pictures/Holiday/") << QByteArray();
+    QTest::newRow("root") << QByteArray("/") << QByteArray() << QByteArray("/") << QByteArray();
+    QTest::newRow("bare name") << QByteArray("b") << QByteArray("b") << QByteArray()
+                               << QByteArray("b");
+    QTest::newRow("colon is a letter") << QByteArray("/a/C:Holiday") << QByteArray("C:Holiday")
+                                       << QByteArray("/a/") << QByteArray("C:Holiday");
+    QTest::newRow("non-UTF-8 bytes") << QByteArray("/a/\xff\xfe") << QByteArray("\xff\xfe")
+                                     << QByteArray("/a/") << QByteArray("\xff\xfe");
 }
 
 void TestPaths::lastPathComponent()
@@ -149,6 +160,8 @@ void TestPaths::lastPathComponent()
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, expected);
     QCOMPARE(QByteArray::fromStdString(LastPathComponent(s(path))), expected);
+    QTEST(QByteArray::fromStdString(folderPart(s(path))), "folder");
+    QTEST(QByteArray::fromStdString(fileNamePart(s(path))), "file");
 }
 
 void TestPaths::folderAndFileExist()
@@ -230,14 +243,17 @@ void TestPaths::specialFoldersFallBackToHome()
     QCOMPARE(DesktopPath(), HomePath());
     QCOMPARE(DocumentsPath(), HomePath());
 
-    std::string home;
+    std::string home, desktop;
     {
         test::ScopedEnv env;
         env.unset("HOME");
         home = HomePath(); // from the password database
+        desktop = DesktopPath();
     }
-    QVERIFY(!home.empty());
-    QVERIFY(!DesktopPath().empty());
+    const passwd *entry = ::getpwuid(::getuid());
+    QCOMPARE(home, entry && entry->pw_dir && *entry->pw_dir ? std::string(entry->pw_dir)
+                                                            : std::string("/"));
+    QVERIFY2(desktop.starts_with(home), desktop.c_str()); // the desktop follows that home
 }
 
 QTEST_APPLESS_MAIN(TestPaths)

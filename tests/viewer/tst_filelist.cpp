@@ -2,9 +2,15 @@
 // halving search by key.
 
 #include "platform/Errors.h"
+#include "shell/PIDLFunctions.h"
 #include "viewer/FileList.h"
 
+#include "common/Files.h"
+#include "common/TestEnv.h"
+
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace oxlume;
 
@@ -49,6 +55,9 @@ private slots:
     void findEntry_data();
     void findEntry();
     void locateKeyFindsNamesTheSearchMisses();
+    void locateKeyPrefersExactBytes_data();
+    void locateKeyPrefersExactBytes();
+    void listFolder();
 };
 
 void TestFileList::entryStrings()
@@ -207,6 +216,79 @@ void TestFileList::locateKeyFindsNamesTheSearchMisses()
     }
     QCOMPARE(LocateKey(entries, collator, "gone.jpg"), -1L);
     QCOMPARE(LocateKey({}, collator, "a.jpg"), -1L);
+}
+
+void TestFileList::locateKeyPrefersExactBytes_data()
+{
+    QTest::addColumn<QByteArrayList>("names");
+    QTest::addColumn<QByteArray>("wanted");
+    QTest::addColumn<QByteArray>("expected"); // the key found; empty: none
+    QTest::newRow("lower case wanted") << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"}
+                                       << QByteArray("a.jpg") << QByteArray("a.jpg");
+    QTest::newRow("upper case wanted") << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"}
+                                       << QByteArray("A.jpg") << QByteArray("A.jpg");
+    QTest::newRow("three spellings") << QByteArrayList{"x.JPG", "X.jpg", "x.jpg", "[x.jpg]"}
+                                     << QByteArray("x.jpg") << QByteArray("x.jpg");
+    QTest::newRow("no exact spelling: a tie still counts")
+        << QByteArrayList{"B.jpg", "c.jpg"} << QByteArray("b.JPG") << QByteArray("B.jpg");
+    QTest::newRow("not listed") << QByteArrayList{"a.jpg"} << QByteArray("b.jpg") << QByteArray();
+}
+
+void TestFileList::locateKeyPrefersExactBytes()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QByteArray, wanted);
+    QFETCH(QByteArray, expected);
+    // Both read orders: the search must not depend on which spelling the sort put first.
+    for (bool reversed : {false, true}) {
+        if (reversed)
+            std::reverse(names.begin(), names.end());
+        std::vector<FileEntry> entries = entriesOf(names);
+        const QCollator collator = EntryCollator();
+        SortEntries(entries, collator);
+        const long at = LocateKey(entries, collator, wanted.toStdString());
+        QCOMPARE(at < 0 ? QByteArray() : keysOf(entries)[at], expected);
+    }
+}
+
+void TestFileList::listFolder()
+{
+    test::ScopedXdgHome home;
+    QVERIFY(home.isValid());
+    const std::string root = QFile::encodeName(home.path()).toStdString();
+    for (const char *folder : {"/Desktop", "/config", "/pics", "/pics/Sub", "/pics/.hidden"})
+        QVERIFY(::mkdir((root + folder).c_str(), 0755) == 0);
+    test::writeText(root + "/config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    for (const char *file : {"/pics/b.jpg", "/pics/A.BMP", "/pics/.c.pcx", "/pics/notes.txt",
+                             "/Desktop/wallpaper.jpg"})
+        test::touch(root + file);
+
+    const QCollator collator = EntryCollator();
+    const MaskFilter pictures("*.jpg;*.bmp;*.pcx");
+    const PIDL folder = FolderPathToPIDL(root + "/pics");
+    std::optional<FolderListing> listing = ListFolder(folder, pictures, collator);
+    QVERIFY(listing);
+    QCOMPARE(keysOf(listing->entries), (QByteArrayList{" ..", " .hidden", " Sub", ".c.pcx",
+                                                       "A.BMP", "b.jpg"}));
+    QCOMPARE(listing->imageCount, 3);
+    QCOMPARE(PIDLToPath(listing->parent), root);
+    QVERIFY(listing->entries.back().path.empty()); // built from the folder's path
+    TPIDLFileFind record;
+    QVERIFY(FolderCacheFind(".hidden", record));
+    QVERIFY(FolderCacheFind("Sub", record));
+    QCOMPARE(FolderCacheCount(), std::size_t(3)); // with the parent entry
+
+    // A folder gone since it was listed gives nothing and leaves the cache as it was.
+    QVERIFY(::rmdir((root + "/pics/Sub").c_str()) == 0);
+    QVERIFY(!ListFolder(PIDLConcat(folder, record.IDList), pictures, collator));
+    QCOMPARE(FolderCacheCount(), std::size_t(3));
+
+    // The desktop has no path and no parent: its files carry their own paths.
+    listing = ListFolder(DesktopPIDL(), pictures, collator);
+    QVERIFY(listing);
+    QVERIFY(listing->parent.isAbsent());
+    QCOMPARE(listing->imageCount, 1);
+    QCOMPARE(listing->entries.back().path, root + "/Desktop/wallpaper.jpg");
 }
 
 QTEST_GUILESS_MAIN(TestFileList)

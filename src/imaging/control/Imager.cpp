@@ -22,8 +22,8 @@ namespace oxlume::imaging {
 
 namespace {
 
-// Enlargements by less than this use bilinear smoothing; from here on each image pixel
-// becomes a visible block, which is what one zooms in for.
+// Zoomed enlargements by less than this use bilinear smoothing; from here on each image
+// pixel becomes a visible block, which is what one zooms in for. Fit always smooths.
 constexpr double kNearestFromScale = 2.0;
 constexpr int kScrollStep = 20;
 
@@ -269,7 +269,9 @@ void TImager::paintEvent(QPaintEvent *event)
     } else if (target.size() == m_shown.size()) {
         painter.drawImage(target.topLeft(), m_shown);
     } else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, g.scale() < kNearestFromScale);
+        // Fitting a small image to the area is not zooming in to see its pixels: smooth.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                              m_mode == imaging::PaintSizeMode::Fit || g.scale() < kNearestFromScale);
         painter.drawImage(target, m_shown);
     }
     emit imagePainted();

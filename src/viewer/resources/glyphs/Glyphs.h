@@ -3,6 +3,11 @@
 // any screen pixel ratio.
 
 #include <QIcon>
+#include <QSize>
+
+class QAbstractButton;
+class QLabel;
+class QWidget;
 
 namespace oxlume {
 
@@ -29,5 +34,17 @@ QString glyphPath(Glyph glyph);
 
 // The glyph as an icon; the first call registers the resources of this static library.
 QIcon glyphIcon(Glyph glyph);
+
+// The glyph drawn in colour (its shape's coverage kept), so that it reads on any theme;
+// disabled in disabledColour.
+QIcon glyphIcon(Glyph glyph, const QColor &colour, const QColor &disabledColour);
+
+// Gives the button or label the glyph in the colour of its palette's button text (labels:
+// window text), and remembers the glyph so that retintGlyphs can draw it again.
+void setGlyph(QAbstractButton *button, Glyph glyph);
+void setGlyph(QLabel *label, Glyph glyph, QSize size);
+// Draws every glyph set with setGlyph below root again from the current palettes; for a
+// change of theme.
+void retintGlyphs(QWidget *root);
 
 } // namespace oxlume
