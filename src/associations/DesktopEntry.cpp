@@ -1,5 +1,7 @@
 #include "associations/DesktopEntry.h"
 
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -54,21 +56,21 @@ bool makeFolders(const std::string &folder)
 bool saveAtomically(const std::string &path, const std::string &text)
 {
     std::string tmpl = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0)
+    platform::UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd)
         return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
+    bool ok = ::fchmod(fd.get(), 0644) == 0;
     std::size_t done = 0;
     while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         ok = n > 0;
         if (ok)
             done += static_cast<std::size_t>(n);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::fsync(fd.get()) == 0;
+    ok = (fd.close() == 0) && ok;
     ok = ok && ::rename(tmpl.c_str(), path.c_str()) == 0;
     if (!ok)
         ::unlink(tmpl.c_str());

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -191,7 +192,10 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
-    SaveOptions(m_currentDirectory);
+    // The window closes either way; the user learns that the settings were not kept.
+    if (const Result<void> saved = SaveOptions(m_currentDirectory); !saved)
+        QMessageBox::warning(this, QStringLiteral("Oxlume"),
+                             QString::fromStdString(saved.error().message));
 }
 
 void TfrmMain::prepareForExit()

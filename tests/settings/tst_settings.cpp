@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, &key), ERROR_SUCCESS);
         RegCloseKey(key);
 
-        SaveOptions(DesktopPath());
+        QVERIFY(SaveOptions(DesktopPath()).ok());
         QCOMPARE(stored("Last Directory")->data, DesktopPath() + '\0');
         QCOMPARE(stored("Last Directory")->type, REG_SZ);
         QCOMPARE(stored("Custom Directory")->data, DesktopPath() + '\0');
@@ -134,7 +134,7 @@ private slots:
         LoadOptions();
         QCOMPARE(static_cast<int>(Options.StartDirectory), 7); // passes through unchanged
         QCOMPARE(static_cast<int>(Options.SlideMethod), 5);
-        SaveOptions("");
+        QVERIFY(SaveOptions("").ok());
         QCOMPARE(stored("Start Directory")->data, dwordBytes(7));
         QCOMPARE(stored("Slide Method")->data, dwordBytes(5)); // written zero-extended
     }
@@ -146,7 +146,7 @@ private slots:
         QVERIFY(Options.ShowControls);
         QVERIFY(Options.SlideShowLoop);
         Options.SlideShowLoop = true; // the Options dialog assigns it
-        SaveOptions("/x");
+        QVERIFY(SaveOptions("/x").ok());
         QCOMPARE(stored("Show Controls")->data, dwordBytes(1));
         QCOMPARE(stored("Slide Show Loop")->data, dwordBytes(0xffffffff));
     }
@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(RegOpenKeyEx(HKEY_CLASSES_ROOT, "Marzel JPG\\shell\\Oxlume\\command", &command),
                  ERROR_SUCCESS);
         RegCloseKey(command);
-        SaveOptions("/x");
+        QVERIFY(SaveOptions("/x").ok());
         QCOMPARE(stored("File Associations")->data, dwordBytes(0xffffffff));
         QVERIFY(!stored("First Run"));
 
@@ -215,10 +215,10 @@ private slots:
         storeSettings("\"Last Directory\"=\"/kept\"\n");
         LoadOptions();
         Options.CustomDirectory.clear();
-        SaveOptions("");
+        QVERIFY(SaveOptions("").ok());
         QCOMPARE(stored("Last Directory")->data, std::string("/kept") + '\0');
         QCOMPARE(stored("Custom Directory")->data, std::string(1, '\0')); // a single zero byte
-        SaveOptions("/new");
+        QVERIFY(SaveOptions("/new").ok());
         QCOMPARE(stored("Last Directory")->data, std::string("/new") + '\0');
     }
 
