@@ -19,16 +19,22 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// The whole file in one read, as the registry reads a hive.
 std::string readAll(const std::string &path)
 {
-    const std::vector<unsigned char> bytes = bench::readFile(path);
-    return std::string(bytes.begin(), bytes.end());
+    std::string bytes(fs::file_size(path), '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+    ::close(fd);
+    bytes.resize(n > 0 ? std::size_t(n) : 0);
+    return bytes;
 }
 
 // One atomic replacement of a file, the way any careful program saves: temporary file,
@@ -128,6 +134,24 @@ std::string bigHive(double megabytes)
     return text;
 }
 
+// Best CPU time of the calling thread over `runs` calls, in ms: steadier than wall time
+// on a machine that other jobs share, and fair to both sides of a ratio.
+double bestCpuMs(int runs, const std::function<void()> &work)
+{
+    auto cpuMs = [] {
+        timespec ts {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+    };
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        const double start = cpuMs();
+        work();
+        best = std::min(best, cpuMs() - start);
+    }
+    return best;
+}
+
 void benchParse(const fs::path &home, double megabytes, int runs)
 {
     const std::string path = (home / "big.reg").string();
@@ -138,7 +162,7 @@ void benchParse(const fs::path &home, double megabytes, int runs)
         std::fclose(f);
     }
     std::size_t lineCount = 0;
-    const double reference = bench::bestMs(runs, [&] {
+    const double reference = bestCpuMs(runs, [&] {
         const std::string text = readAll(path);
         std::vector<std::string> lines;
         std::size_t pos = 0;
@@ -152,12 +176,12 @@ void benchParse(const fs::path &home, double megabytes, int runs)
         lineCount = lines.size();
     });
     bool ok = false;
-    const double parse = bench::bestMs(runs, [&] {
+    const double parse = bestCpuMs(runs, [&] {
         const std::string text = readAll(path);
         ok = oxlume::reg::parseRegFile(text, "HKEY_CURRENT_USER").ok();
     });
     std::printf("reading a %.1f MB hive of %zu lines: %.1f ms; reading and splitting its lines:"
-                " %.1f ms; ratio %.2f (wanted <= 2)%s\n",
+                " %.1f ms (CPU time); ratio %.2f (wanted <= 2)%s\n",
                 double(fs::file_size(path)) / 1048576.0, lineCount, parse, reference,
                 parse / reference, ok ? "" : " PARSE FAILED");
 }
@@ -173,7 +197,7 @@ int main(int argc, char **argv)
                           / ("oxlume-bench-settings-" + std::to_string(::getpid()));
     fs::create_directories(home);
     benchSaves(home, runs);
-    benchParse(home, megabytes, 3);
+    benchParse(home, megabytes, 5);
     fs::remove_all(home);
     return 0;
 }
