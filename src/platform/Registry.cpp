@@ -499,10 +499,11 @@ LONG modifyHive(const std::string &file, Hive hive, const Change &change)
 SaveFailure commitBatch()
 {
     SaveFailure first = g_batch.failure;
-    for (auto &[file, pending] : g_batch.hives) {
+    for (auto &entry : g_batch.hives) {
+        PendingHive &pending = entry.second;
         if (pending.changes.empty())
             continue;
-        SaveFailure f = saveHive(file, pending.hive, [&](reg::RegKey &tree, const Snapshot &now) {
+        SaveFailure f = saveHive(entry.first, pending.hive, [&](reg::RegKey &tree, const Snapshot &now) {
             if (now.state == pending.base.state && now.bytes == pending.base.bytes) {
                 tree = std::move(pending.tree);
             } else {

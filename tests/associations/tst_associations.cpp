@@ -157,6 +157,21 @@ private slots:
         RemoveAssociations();
         QVERIFY(!QDir(m_dir->path() + QStringLiteral("/data")).exists());
         QCOMPARE(RemoveVerb("jpg", "Marzel JPG", "Oxlume"), ERROR_FILE_NOT_FOUND);
+
+        // With others' entries present: install and remove give back the hive byte for byte,
+        // each in one save, and a further removal does not even rewrite it.
+        setValue(".png", "", "pngfile");
+        setValue("jpegfile\\shell\\open\\command", "", "other \"%1\"");
+        setValue(".jpeg", "", "jpegfile");
+        const std::string hive = RegistryHivePath(HKEY_CLASSES_ROOT);
+        const std::string folder = hive.substr(0, hive.rfind('/'));
+        const std::string before = readText(hive);
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { InstallAssociations(kExe); }), 1);
+        QVERIFY(keyExists("jpegfile\\shell\\Oxlume\\command"));
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { RemoveAssociations(); }), 1);
+        QCOMPARE(readText(hive), before);
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { RemoveAssociations(); }), 0);
+        QCOMPARE(readText(hive), before);
     }
 
     void overlongClassNameIsSkipped()
