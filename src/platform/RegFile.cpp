@@ -66,15 +66,23 @@ bool parseHexNumber(std::string_view s, std::size_t maxDigits, DWORD &out)
 }
 
 // Reads a quoted string at the start of s (s[0] == '"'); sets rest to what follows it.
+// One more byte is reserved, for the terminator that string values get.
 bool parseQuoted(std::string_view s, std::string &out, std::string_view &rest)
 {
     out.clear();
     std::size_t i = 1;
     while (true) {
-        const std::size_t special = s.find_first_of("\"\\", i);
-        if (special == std::string_view::npos)
+        std::size_t special = i;
+        while (special < s.size() && s[special] != '"' && s[special] != '\\')
+            ++special;
+        if (special == s.size())
             return false; // no closing quote: a cut-off line
-        out.append(s.data() + i, special - i);
+        if (out.empty() && s[special] == '"') {
+            out.reserve(special - i + 1);
+            out.assign(s.data() + i, special - i);
+        } else {
+            out.append(s.data() + i, special - i);
+        }
         if (s[special] == '"') {
             rest = s.substr(special + 1);
             return true;
@@ -340,6 +348,14 @@ public:
         }
     }
 
+    // Starts loading the slot where a look-up of hash begins, so that the parse can do other
+    // work while it arrives.
+    void prefetch(std::uint64_t hash) const
+    {
+        if (!m_slots.empty())
+            __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+    }
+
     // Adds the item that was just appended to the table.
     void add()
     {
@@ -409,7 +425,7 @@ private:
     std::uint32_t child(std::uint32_t parent, std::string_view name, bool create);
     void sortChildren(const std::vector<std::uint32_t> &start,
                       std::vector<std::uint32_t> &children) const;
-    void setValue(std::string name, DWORD type, std::string data);
+    void setValue(std::string name, std::uint64_t hash, DWORD type, std::string data);
     void build(RegKey &out, std::uint32_t key, const std::vector<std::uint32_t> &childStart,
                const std::vector<std::uint32_t> &children,
                const std::vector<std::uint32_t> &valueStart,
@@ -437,9 +453,8 @@ std::uint32_t HiveParser::child(std::uint32_t parent, std::string_view name, boo
     return static_cast<std::uint32_t>(m_keys.size() - 1);
 }
 
-void HiveParser::setValue(std::string name, DWORD type, std::string data)
+void HiveParser::setValue(std::string name, std::uint64_t hash, DWORD type, std::string data)
 {
-    const std::uint64_t hash = nameHash(m_current, name);
     const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
     if (found != kNone) {
         m_values[found].type = type;
@@ -524,9 +539,11 @@ bool HiveParser::value(std::size_t number, std::string_view text)
     if (rest.empty() || rest.front() != '=')
         return fail(number, "no '=' after the value name");
     rest = trim(rest.substr(1));
+    const std::uint64_t hash = nameHash(m_current, name);
+    m_valueIndex.prefetch(hash);
 
     if (rest == "-") {
-        const std::uint32_t found = m_valueIndex.find(m_current, name, nameHash(m_current, name));
+        const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
         if (found != kNone)
             m_values[found].removed = true;
         return true;
@@ -539,7 +556,7 @@ bool HiveParser::value(std::size_t number, std::string_view text)
         if (!trim(after).empty())
             return fail(number, "text after a string value");
         data += '\0';
-        setValue(std::move(name), REG_SZ, std::move(data));
+        setValue(std::move(name), hash, REG_SZ, std::move(data));
         return true;
     }
     if (rest.substr(0, 6) == "dword:") {
@@ -549,7 +566,7 @@ bool HiveParser::value(std::size_t number, std::string_view text)
         std::string data(4, '\0');
         for (std::size_t b = 0; b < 4; ++b)
             data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
-        setValue(std::move(name), REG_DWORD, std::move(data));
+        setValue(std::move(name), hash, REG_DWORD, std::move(data));
         return true;
     }
     if (rest.substr(0, 3) == "hex") {
@@ -569,7 +586,7 @@ bool HiveParser::value(std::size_t number, std::string_view text)
         std::string data;
         if (!parseHexList(list, data))
             return fail(number, "a hex list with an item that is not a byte");
-        setValue(std::move(name), type, std::move(data));
+        setValue(std::move(name), hash, type, std::move(data));
         return true;
     }
     return fail(number, "a value of unknown form");
