@@ -110,6 +110,8 @@ private slots:
         QTest::newRow("unknown type") << "Odd" << uint(0x2b) << QByteArray("xy") << QByteArray("\"Odd\"=hex(2b):78,79");
         QTest::newRow("long binary wraps") << "Long" << uint(REG_BINARY) << QByteArray(3000, '\x5a') << QByteArray(",\\\n  5a");
         QTest::newRow("default value") << "" << uint(REG_SZ) << sz("Marzel JPG") << QByteArray("@=\"Marzel JPG\"");
+        // A line that ends in a backslash continues only when its data is a hex list.
+        QTest::newRow("=hex in name, backslash at end") << "x=hex" << uint(REG_SZ) << sz("ends in \\") << QByteArray("\"x=hex\"=\"ends in \\\\\"\n");
     }
 
     void valuesRoundTripThroughTheFile()
