@@ -2,6 +2,7 @@
 
 #include "associations/DesktopEntry.h"
 #include "associations/RegistryFunctions.h"
+#include "platform/Registry.h"
 #include "shell/ImageTypes.h"
 
 #include <climits>
@@ -68,21 +69,27 @@ void InstallAssociations()
 void InstallAssociations(const std::string &executable)
 {
     const std::string command = AssociationCommandLine(executable);
+    // The steps read back what earlier ones wrote; the batch keeps that in memory and saves
+    // the hive once at the end.
+    RegistryBatch batch;
     for (const FileTypes &row : ImageTypeTable) {
         if (row.Associate)
             AddVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb,
                             command);
     }
+    batch.commit();
     if (!executable.empty())
         WriteDesktopEntry(executable, associatedMimeTypes());
 }
 
 void RemoveAssociations()
 {
+    RegistryBatch batch;
     for (const FileTypes &row : ImageTypeTable) {
         if (row.Associate)
             RemoveVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb);
     }
+    batch.commit();
     RemoveDesktopEntry();
 }
 

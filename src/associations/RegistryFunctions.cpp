@@ -11,23 +11,6 @@ namespace {
 // A class name is read into a buffer of this size: 200 bytes and the terminating zero.
 constexpr std::size_t kClassBufferSize = 201;
 
-// Closes the key on every path out of a scope.
-class KeyCloser {
-public:
-    explicit KeyCloser(HKEY &key) : m_key(key) {}
-    ~KeyCloser()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-        m_key = nullptr;
-    }
-    KeyCloser(const KeyCloser &) = delete;
-    KeyCloser &operator=(const KeyCloser &) = delete;
-
-private:
-    HKEY &m_key;
-};
-
 std::string normalisedExtension(std::string extension)
 {
     OX_ASSERT(!extension.empty(), "RegistryFunctions");
@@ -41,23 +24,18 @@ LONG takeOver(HKEY extKey, const std::string &className)
 {
     if (const LONG rc = SetStringValue(extKey, "", className); rc != ERROR_SUCCESS)
         return rc;
-    HKEY classKey = nullptr;
-    const LONG rc = RegCreateKeyEx(HKEY_CLASSES_ROOT, className, &classKey);
-    if (rc == ERROR_SUCCESS)
-        RegCloseKey(classKey);
-    return rc;
+    ScopedRegKey classKey;
+    return RegCreateKeyEx(HKEY_CLASSES_ROOT, className, classKey.receive());
 }
 
 // Opens a key below HKEY_CLASSES_ROOT and deletes it when empty; the result is the code of
 // the open.
 LONG deleteIfEmptyAt(const std::string &path, bool deleteDefaultFirst)
 {
-    HKEY key = nullptr;
-    const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, path, &key);
-    if (rc == ERROR_SUCCESS) {
+    ScopedRegKey key;
+    const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, path, key.receive());
+    if (rc == ERROR_SUCCESS)
         DeleteKeyIfEmpty(key, deleteDefaultFirst);
-        RegCloseKey(key);
-    }
     return rc;
 }
 
@@ -82,14 +60,14 @@ LONG AddVerb(std::string extension, const std::string &className, const std::str
              const std::string &command)
 {
     extension = normalisedExtension(std::move(extension));
-    HKEY extKey = nullptr;
-    DWORD disposition = 0;
-    if (const LONG rc = RegCreateKeyEx(HKEY_CLASSES_ROOT, extension, &extKey, &disposition);
-        rc != ERROR_SUCCESS)
-        return rc;
     std::string owner;
     {
-        KeyCloser closer(extKey);
+        ScopedRegKey extKey;
+        DWORD disposition = 0;
+        if (const LONG rc =
+                RegCreateKeyEx(HKEY_CLASSES_ROOT, extension, extKey.receive(), &disposition);
+            rc != ERROR_SUCCESS)
+            return rc;
         if (disposition == REG_CREATED_NEW_KEY) {
             if (const LONG rc = takeOver(extKey, className); rc != ERROR_SUCCESS)
                 return rc;
@@ -109,24 +87,23 @@ LONG AddVerb(std::string extension, const std::string &className, const std::str
             }
         }
     }
-    HKEY commandKey = nullptr;
+    ScopedRegKey commandKey;
     if (const LONG rc = RegCreateKeyEx(HKEY_CLASSES_ROOT, owner + "\\shell\\" + verb + "\\command",
-                                       &commandKey);
+                                       commandKey.receive());
         rc != ERROR_SUCCESS)
         return rc;
-    KeyCloser closer(commandKey);
     return SetStringValue(commandKey, "", command);
 }
 
 LONG RemoveVerb(std::string extension, const std::string &className, const std::string &verb)
 {
     extension = normalisedExtension(std::move(extension));
-    HKEY extKey = nullptr;
-    if (const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, extension, &extKey); rc != ERROR_SUCCESS)
-        return rc;
     std::string owner;
     {
-        KeyCloser closer(extKey);
+        ScopedRegKey extKey;
+        if (const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, extension, extKey.receive());
+            rc != ERROR_SUCCESS)
+            return rc;
         std::string current;
         const LONG rc = QueryStringValue(extKey, "", kClassBufferSize, current);
         if (rc == ERROR_SUCCESS && !current.empty())

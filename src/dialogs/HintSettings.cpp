@@ -21,25 +21,23 @@ void LoadHintSettings(const std::string &keyPath)
 {
     DisableAllHintsSetting = false;
     HintDisabledMask = 0;
-    HKEY key = nullptr;
+    ScopedRegKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, key.receive(), &disposition) != ERROR_SUCCESS)
         return;
     if (disposition == REG_OPENED_EXISTING_KEY) {
         QueryDwordValue(key, "Disable All Hints", DisableAllHintsSetting);
         QueryDwordValue(key, "Hint Disabled", HintDisabledMask);
     }
-    RegCloseKey(key);
 }
 
 void SaveHintSettings(const std::string &keyPath)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, &key) != ERROR_SUCCESS)
+    ScopedRegKey key;
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, key.receive()) != ERROR_SUCCESS)
         return;
     SetDwordValue(key, "Disable All Hints", static_cast<std::uint32_t>(DisableAllHintsSetting.raw()));
     SetDwordValue(key, "Hint Disabled", HintDisabledMask);
-    RegCloseKey(key);
 }
 
 bool HintSuppressed(const THintInfo &hint)

@@ -9,25 +9,23 @@ void LoadTipSettings(const std::string &keyPath)
 {
     ShowTipsSetting = true;
     NextTipIndex = 0;
-    HKEY key = nullptr;
+    ScopedRegKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, key.receive(), &disposition) != ERROR_SUCCESS)
         return;
     if (disposition == REG_OPENED_EXISTING_KEY) {
         QueryDwordValue(key, "Show Tips", ShowTipsSetting);
         QueryDwordValue(key, "Next Tip", NextTipIndex);
     }
-    RegCloseKey(key);
 }
 
 void SaveTipSettings(const std::string &keyPath)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, &key) != ERROR_SUCCESS)
+    ScopedRegKey key;
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, key.receive()) != ERROR_SUCCESS)
         return;
     SetDwordValue(key, "Show Tips", static_cast<std::uint32_t>(ShowTipsSetting.raw()));
     SetDwordValue(key, "Next Tip", static_cast<std::uint32_t>(NextTipIndex));
-    RegCloseKey(key);
 }
 
 } // namespace oxlume

@@ -1,6 +1,7 @@
 #include "platform/RegFile.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace oxlume::reg {
@@ -65,24 +66,32 @@ bool parseHexNumber(std::string_view s, std::size_t maxDigits, DWORD &out)
 }
 
 // Reads a quoted string at the start of s (s[0] == '"'); sets rest to what follows it.
+// One more byte is reserved, for the terminator that string values get.
 bool parseQuoted(std::string_view s, std::string &out, std::string_view &rest)
 {
     out.clear();
-    for (std::size_t i = 1; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '"') {
-            rest = s.substr(i + 1);
+    std::size_t i = 1;
+    while (true) {
+        std::size_t special = i;
+        while (special < s.size() && s[special] != '"' && s[special] != '\\')
+            ++special;
+        if (special == s.size())
+            return false; // no closing quote: a cut-off line
+        if (out.empty() && s[special] == '"') {
+            out.reserve(special - i + 1);
+            out.assign(s.data() + i, special - i);
+        } else {
+            out.append(s.data() + i, special - i);
+        }
+        if (s[special] == '"') {
+            rest = s.substr(special + 1);
             return true;
         }
-        if (c == '\\') {
-            if (i + 1 >= s.size())
-                return false;
-            out += s[++i]; // \\ and \" ; any other escaped byte stands for itself
-        } else {
-            out += c;
-        }
+        if (special + 1 >= s.size())
+            return false;
+        out += s[special + 1]; // \\ and \" ; any other escaped byte stands for itself
+        i = special + 2;
     }
-    return false; // no closing quote: a cut-off line
 }
 
 bool parseHexList(std::string_view s, std::string &out)
@@ -172,36 +181,6 @@ void appendValue(std::string &out, const RegValue &v)
         }
     }
     out += '\n';
-}
-
-void writeKey(std::string &out, const RegKey &key, const std::string &fullName, bool isRoot)
-{
-    if (!isRoot || !key.values.empty()) {
-        out += '[';
-        out += fullName;
-        out += "]\n";
-        for (const RegValue &v : key.values)
-            appendValue(out, v);
-        out += '\n';
-    }
-    for (const RegKey &sub : key.subKeys)
-        writeKey(out, sub, fullName + '\\' + sub.name, false);
-}
-
-std::vector<std::string> splitPath(std::string_view path)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t slash = path.find('\\', start);
-        if (slash == std::string_view::npos) {
-            parts.emplace_back(path.substr(start));
-            break;
-        }
-        parts.emplace_back(path.substr(start, slash - start));
-        start = slash + 1;
-    }
-    return parts;
 }
 
 Error lineError(std::size_t line, const char *what)
@@ -312,163 +291,517 @@ bool RegKey::operator==(const RegKey &other) const
     return true;
 }
 
+namespace {
+
+// The parse builds flat tables first and the tree once at the end, so that neither many
+// siblings nor many values in one key make it quadratic: names are found through a hash
+// of (owner, case-folded name), children are sorted once.
+constexpr std::uint32_t kNone = 0xffffffffu;
+
+struct ParsedKey {
+    std::uint32_t owner; // the parent key
+    std::uint64_t hash;
+    std::string name;
+    bool removed = false;
+};
+
+struct ParsedValue {
+    std::uint32_t owner; // the key
+    std::uint64_t hash;
+    std::string name;
+    DWORD type;
+    std::string data;
+    bool removed = false;
+};
+
+std::uint64_t nameHash(std::uint32_t owner, std::string_view name)
+{
+    std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t(owner) * 0x9e3779b97f4a7c15ull);
+    for (char c : name)
+        h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 0x100000001b3ull;
+    return h ^ (h >> 29);
+}
+
+// Open addressing over indices of items that carry owner, hash, name and removed. Each
+// slot keeps part of the hash, so a probe looks at an item only when that part matches.
+// Removed items stay in their slots until the next growth, so probing stays correct.
+template <typename Item> class NameIndex {
+public:
+    explicit NameIndex(const std::vector<Item> &items) : m_items(items) {}
+
+    std::uint32_t find(std::uint32_t owner, std::string_view name, std::uint64_t hash) const
+    {
+        if (m_slots.empty())
+            return kNone;
+        const std::size_t mask = m_slots.size() - 1;
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot slot = m_slots[i];
+            if (slot.index == 0)
+                return kNone;
+            if (slot.tag != tag)
+                continue;
+            const Item &item = m_items[slot.index - 1];
+            if (!item.removed && item.hash == hash && item.owner == owner
+                && sameName(item.name, name))
+                return slot.index - 1;
+        }
+    }
+
+    // Starts loading the slot where a look-up of hash begins, so that the parse can do other
+    // work while it arrives.
+    void prefetch(std::uint64_t hash) const
+    {
+        if (!m_slots.empty())
+            __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+    }
+
+    // Adds the item that was just appended to the table.
+    void add()
+    {
+        if ((m_used + 1) * 2 > m_slots.size())
+            grow();
+        place(static_cast<std::uint32_t>(m_items.size() - 1));
+    }
+
+private:
+    struct Slot {
+        std::uint32_t index = 0; // item index + 1; 0 is an empty slot
+        std::uint32_t tag = 0;
+    };
+
+    void place(std::uint32_t index)
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        const std::uint64_t hash = m_items[index].hash;
+        std::size_t i = hash & mask;
+        while (m_slots[i].index != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = Slot{index + 1, static_cast<std::uint32_t>(hash >> 32)};
+        ++m_used;
+    }
+
+    void grow()
+    {
+        std::size_t size = 64;
+        while (size < m_items.size() * 3)
+            size *= 2;
+        m_slots.assign(size, Slot{});
+        m_used = 0;
+        for (std::uint32_t i = 0; i + 1 < m_items.size(); ++i)
+            if (!m_items[i].removed)
+                place(i);
+    }
+
+    const std::vector<Item> &m_items;
+    std::vector<Slot> m_slots;
+    std::size_t m_used = 0;
+};
+
+class HiveParser {
+public:
+    HiveParser(std::string_view rootName, std::size_t lines) : m_rootName(rootName)
+    {
+        // Reserving for one item a line spares the moves of growing; untouched pages of the
+        // reserve cost nothing.
+        m_keys.reserve(lines + 1);
+        m_values.reserve(lines);
+        m_keys.push_back(ParsedKey{kNone, 0, std::string(rootName)});
+    }
+
+    // One logical line (continuations joined, ends trimmed); false with m_error set.
+    bool line(std::size_t number, std::string_view text);
+    Result<RegKey> finish();
+    Error error() const { return m_error; }
+
+private:
+    bool section(std::size_t number, std::string_view text);
+    bool value(std::size_t number, std::string_view text);
+    bool fail(std::size_t number, const char *what)
+    {
+        m_error = lineError(number, what);
+        return false;
+    }
+    std::uint32_t child(std::uint32_t parent, std::string_view name, bool create);
+    void sortChildren(const std::vector<std::uint32_t> &start,
+                      std::vector<std::uint32_t> &children) const;
+    void setValue(std::string name, std::uint64_t hash, DWORD type, std::string data);
+    void build(RegKey &out, std::uint32_t key, const std::vector<std::uint32_t> &childStart,
+               const std::vector<std::uint32_t> &children,
+               const std::vector<std::uint32_t> &valueStart,
+               const std::vector<std::uint32_t> &values);
+
+    std::string_view m_rootName;
+    std::vector<ParsedKey> m_keys;
+    std::vector<ParsedValue> m_values;
+    NameIndex<ParsedKey> m_keyIndex{m_keys};
+    NameIndex<ParsedValue> m_valueIndex{m_values};
+    std::uint32_t m_current = kNone; // the key of the section being read
+    bool m_skipping = false;         // inside a [-key] deletion section
+    std::vector<std::string_view> m_parts; // of the section being read
+    Error m_error;
+};
+
+std::uint32_t HiveParser::child(std::uint32_t parent, std::string_view name, bool create)
+{
+    const std::uint64_t hash = nameHash(parent, name);
+    const std::uint32_t found = m_keyIndex.find(parent, name, hash);
+    if (found != kNone || !create)
+        return found;
+    m_keys.push_back(ParsedKey{parent, hash, std::string(name)});
+    m_keyIndex.add();
+    return static_cast<std::uint32_t>(m_keys.size() - 1);
+}
+
+void HiveParser::setValue(std::string name, std::uint64_t hash, DWORD type, std::string data)
+{
+    const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
+    if (found != kNone) {
+        m_values[found].type = type;
+        m_values[found].data = std::move(data);
+        return;
+    }
+    m_values.push_back(ParsedValue{m_current, hash, std::move(name), type, std::move(data)});
+    m_valueIndex.add();
+}
+
+bool HiveParser::line(std::size_t number, std::string_view text)
+{
+    if (text.empty() || text.front() == ';')
+        return true;
+    if (text.front() == '[')
+        return section(number, text);
+    if (m_skipping)
+        return true;
+    if (m_current == kNone)
+        return fail(number, "a value before the first section");
+    return value(number, text);
+}
+
+bool HiveParser::section(std::size_t number, std::string_view text)
+{
+    if (text.back() != ']')
+        return fail(number, "a section name without its closing ]");
+    std::string_view name = text.substr(1, text.size() - 2);
+    const bool deletion = !name.empty() && name.front() == '-';
+    if (deletion)
+        name.remove_prefix(1);
+    std::size_t slash = name.find('\\');
+    if (!sameName(name.substr(0, slash), m_rootName))
+        return fail(number, "a section outside this hive's root");
+    std::vector<std::string_view> &parts = m_parts;
+    parts.clear();
+    while (slash != std::string_view::npos) {
+        const std::size_t start = slash + 1;
+        slash = name.find('\\', start);
+        const std::string_view part = name.substr(start, slash == std::string_view::npos
+                                                              ? std::string_view::npos
+                                                              : slash - start);
+        if (part.empty() || part.size() > kMaxKeyNameLength)
+            return fail(number, "an empty or too long key name");
+        parts.push_back(part);
+    }
+    // A limit on the depth bounds the stack the tree's walks need, and the length of the
+    // section names that saving writes for every level.
+    if (parts.size() > kMaxKeyDepth)
+        return fail(number, "a key nested deeper than 512 levels");
+    if (deletion && parts.empty())
+        return fail(number, "the root key cannot be deleted");
+    std::uint32_t key = 0;
+    for (std::size_t i = 0; i < parts.size() && key != kNone; ++i)
+        key = child(key, parts[i], !deletion);
+    if (deletion) {
+        // Its sub-keys and values can no longer be reached, so they are left out at the end.
+        if (key != kNone)
+            m_keys[key].removed = true;
+        m_current = kNone;
+        m_skipping = true;
+        return true;
+    }
+    m_current = key;
+    m_skipping = false;
+    return true;
+}
+
+bool HiveParser::value(std::size_t number, std::string_view text)
+{
+    std::string name;
+    std::string_view rest;
+    if (text.front() == '@') {
+        rest = text.substr(1);
+    } else if (text.front() == '"') {
+        if (!parseQuoted(text, name, rest))
+            return fail(number, "a value name without its closing quote");
+    } else {
+        return fail(number, "neither a section, a value nor a comment");
+    }
+    rest = trim(rest);
+    if (rest.empty() || rest.front() != '=')
+        return fail(number, "no '=' after the value name");
+    rest = trim(rest.substr(1));
+    const std::uint64_t hash = nameHash(m_current, name);
+    m_valueIndex.prefetch(hash);
+
+    if (rest == "-") {
+        const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
+        if (found != kNone)
+            m_values[found].removed = true;
+        return true;
+    }
+    if (!rest.empty() && rest.front() == '"') {
+        std::string data;
+        std::string_view after;
+        if (!parseQuoted(rest, data, after))
+            return fail(number, "a string value without its closing quote");
+        if (!trim(after).empty())
+            return fail(number, "text after a string value");
+        data += '\0';
+        setValue(std::move(name), hash, REG_SZ, std::move(data));
+        return true;
+    }
+    if (rest.substr(0, 6) == "dword:") {
+        DWORD d = 0;
+        if (!parseHexNumber(trim(rest.substr(6)), 8, d))
+            return fail(number, "a dword that is not 1 to 8 hex digits");
+        std::string data(4, '\0');
+        for (std::size_t b = 0; b < 4; ++b)
+            data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
+        setValue(std::move(name), hash, REG_DWORD, std::move(data));
+        return true;
+    }
+    if (rest.substr(0, 3) == "hex") {
+        DWORD type = REG_BINARY;
+        std::string_view list;
+        if (rest.substr(0, 4) == "hex:") {
+            list = rest.substr(4);
+        } else if (rest.substr(0, 4) == "hex(") {
+            const std::size_t close = rest.find("):");
+            if (close == std::string_view::npos
+                || !parseHexNumber(rest.substr(4, close - 4), 8, type))
+                return fail(number, "a bad hex(type) prefix");
+            list = rest.substr(close + 2);
+        } else {
+            return fail(number, "a bad hex value");
+        }
+        std::string data;
+        if (!parseHexList(list, data))
+            return fail(number, "a hex list with an item that is not a byte");
+        setValue(std::move(name), hash, type, std::move(data));
+        return true;
+    }
+    return fail(number, "a value of unknown form");
+}
+
+void HiveParser::build(RegKey &out, std::uint32_t key, const std::vector<std::uint32_t> &childStart,
+                       const std::vector<std::uint32_t> &children,
+                       const std::vector<std::uint32_t> &valueStart,
+                       const std::vector<std::uint32_t> &values)
+{
+    // Recursion is bounded: sections deeper than kMaxKeyDepth are refused.
+    out.values.reserve(valueStart[key + 1] - valueStart[key]);
+    for (std::uint32_t i = valueStart[key]; i < valueStart[key + 1]; ++i) {
+        ParsedValue &v = m_values[values[i]];
+        out.values.push_back(RegValue{std::move(v.name), v.type, std::move(v.data)});
+    }
+    out.subKeys.resize(childStart[key + 1] - childStart[key]);
+    for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
+        RegKey &sub = out.subKeys[i - childStart[key]];
+        sub.name = std::move(m_keys[children[i]].name);
+        build(sub, children[i], childStart, children, valueStart, values);
+    }
+}
+
+// Bucket positions of items by owner: start[k]..start[k+1] index the items of key k, in
+// the order the items were added.
+template <typename Item>
+void groupByOwner(const std::vector<Item> &items, std::size_t owners,
+                  std::vector<std::uint32_t> &start, std::vector<std::uint32_t> &order)
+{
+    start.assign(owners + 1, 0);
+    for (const Item &item : items)
+        if (!item.removed && item.owner != kNone)
+            ++start[item.owner + 1];
+    for (std::size_t k = 0; k < owners; ++k)
+        start[k + 1] += start[k];
+    order.assign(start[owners], 0);
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (std::uint32_t i = 0; i < items.size(); ++i)
+        if (!items[i].removed && items[i].owner != kNone)
+            order[next[items[i].owner]++] = i;
+}
+
+// Sorts each key's children by name. The first eight folded bytes, in an integer, decide
+// most comparisons without a look at the names themselves.
+void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
+                              std::vector<std::uint32_t> &children) const
+{
+    struct Item {
+        std::uint64_t prefix;
+        std::uint32_t key;
+    };
+    std::vector<Item> items;
+    for (std::size_t k = 0; k + 1 < start.size(); ++k) {
+        if (start[k + 1] - start[k] < 2)
+            continue;
+        items.clear();
+        for (std::uint32_t i = start[k]; i < start[k + 1]; ++i) {
+            const std::string &name = m_keys[children[i]].name;
+            std::uint64_t prefix = 0;
+            for (std::size_t b = 0; b < 8; ++b) {
+                const auto c = b < name.size() ? static_cast<unsigned char>(foldAscii(name[b])) : 0u;
+                prefix = (prefix << 8) | c;
+            }
+            items.push_back(Item{prefix, children[i]});
+        }
+        std::sort(items.begin(), items.end(), [&](const Item &a, const Item &b) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+            return nameLess(m_keys[a.key].name, m_keys[b.key].name);
+        });
+        for (std::uint32_t i = start[k]; i < start[k + 1]; ++i)
+            children[i] = items[i - start[k]].key;
+    }
+}
+
+Result<RegKey> HiveParser::finish()
+{
+    std::vector<std::uint32_t> childStart, children, valueStart, values;
+    groupByOwner(m_keys, m_keys.size(), childStart, children);
+    groupByOwner(m_values, m_keys.size(), valueStart, values);
+    sortChildren(childStart, children);
+
+    // Saving writes every key's full name in its section header. Keys whose names add up
+    // past what a hive may hold would give a file that the next start sets aside, so such
+    // a file is refused now, while the user's own bytes are still there to keep.
+    std::vector<std::uint64_t> pathLength(m_keys.size(), 0);
+    std::vector<std::uint32_t> stack{0};
+    pathLength[0] = m_rootName.size();
+    std::uint64_t written = 0;
+    while (!stack.empty()) {
+        const std::uint32_t key = stack.back();
+        stack.pop_back();
+        written += pathLength[key] + 4;
+        for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
+            pathLength[children[i]] = pathLength[key] + 1 + m_keys[children[i]].name.size();
+            stack.push_back(children[i]);
+        }
+    }
+    if (written > kMaxHiveSize)
+        return makeError("the key names would make the saved file larger than 16 MB");
+
+    RegKey root;
+    root.name = std::string(m_rootName);
+    build(root, 0, childStart, children, valueStart, values);
+    return root;
+}
+
+// Whether a line is a value whose data is a hex list, the only form that continues on the
+// next line. The name is skipped as a whole, so "=hex" inside a name or a string is not
+// taken for one.
+bool isHexValueLine(std::string_view text)
+{
+    std::string_view rest;
+    if (!text.empty() && text.front() == '@') {
+        rest = text.substr(1);
+    } else {
+        std::string name;
+        if (text.empty() || text.front() != '"' || !parseQuoted(text, name, rest))
+            return false;
+    }
+    rest = trim(rest);
+    if (rest.empty() || rest.front() != '=')
+        return false;
+    return trim(rest.substr(1)).substr(0, 3) == "hex";
+}
+
+} // namespace
+
 Result<RegKey> parseRegFile(std::string_view text, std::string_view rootName)
 {
-    RegKey root;
-    root.name = std::string(rootName);
-
-    // Join continued lines first; remember where each logical line started for messages.
-    struct Line {
-        std::size_t number;
-        std::string text;
-    };
-    std::vector<Line> lines;
-    {
-        std::size_t number = 0;
-        std::size_t pos = 0;
-        bool continuing = false;
-        if (text.substr(0, 3) == "\xEF\xBB\xBF")
-            pos = 3;
-        while (pos < text.size()) {
-            std::size_t end = text.find('\n', pos);
-            if (end == std::string_view::npos)
-                end = text.size();
-            std::string_view raw = text.substr(pos, end - pos);
-            pos = end + 1;
-            ++number;
-            if (!raw.empty() && raw.back() == '\r')
-                raw.remove_suffix(1);
-            if (continuing)
-                lines.back().text += trim(raw);
-            else
-                lines.push_back(Line{number, std::string(raw)});
-            std::string &last = lines.back().text;
-            // A hex list continues on the next line when its line ends in a backslash.
-            const std::string_view t = trim(last);
-            continuing = !t.empty() && t.back() == '\\' && t.find("=hex") != std::string_view::npos;
-            if (continuing)
-                last = std::string(t.substr(0, t.size() - 1));
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    HiveParser parser(rootName,
+                      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    std::string joined; // a hex list continued over several lines
+    std::size_t number = 0;
+    std::size_t startNumber = 0;
+    bool continuing = false;
+    bool first = true;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view raw = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++number;
+        std::string_view line = trim(raw);
+        if (continuing) {
+            joined += line;
+        } else {
+            startNumber = number;
+            if (!line.empty() && line.back() == '\\' && isHexValueLine(line)) {
+                joined.assign(line);
+                continuing = true;
+            }
         }
-        if (continuing)
-            return lineError(number, "hex list continued past the end of the file");
-    }
-
-    if (lines.empty() || trim(lines.front().text) != "REGEDIT4")
-        return makeError("line 1: the file does not start with REGEDIT4");
-
-    RegKey *current = nullptr;
-    bool skipping = false; // inside a [-key] deletion section
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::size_t number = lines[i].number;
-        std::string_view line = trim(lines[i].text);
-        if (line.empty() || line.front() == ';')
-            continue;
-        if (line.front() == '[') {
-            if (line.back() != ']')
-                return lineError(number, "a section name without its closing ]");
-            std::string_view name = line.substr(1, line.size() - 2);
-            const bool deletion = !name.empty() && name.front() == '-';
-            if (deletion)
-                name.remove_prefix(1);
-            std::vector<std::string> parts = splitPath(name);
-            if (!sameName(parts.front(), rootName))
-                return lineError(number, "a section outside this hive's root");
-            parts.erase(parts.begin());
-            for (const std::string &p : parts)
-                if (p.empty() || p.size() > kMaxKeyNameLength)
-                    return lineError(number, "an empty or too long key name");
-            if (deletion) {
-                if (parts.empty())
-                    return lineError(number, "the root key cannot be deleted");
-                const std::string last = parts.back();
-                parts.pop_back();
-                if (RegKey *parent = root.find(parts))
-                    parent->removeSubKey(last);
-                current = nullptr;
-                skipping = true;
+        if (continuing) {
+            if (!joined.empty() && joined.back() == '\\') {
+                joined.pop_back();
                 continue;
             }
-            current = &root;
-            for (const std::string &p : parts)
-                current = &current->addSubKey(p);
-            // Keep the root itself named after the hive, whatever the spelling was.
-            skipping = false;
+            continuing = false;
+            line = joined;
+        }
+        if (first) {
+            if (line != "REGEDIT4")
+                return makeError("line 1: the file does not start with REGEDIT4");
+            first = false;
             continue;
         }
-        if (skipping)
-            continue;
-        if (!current)
-            return lineError(number, "a value before the first section");
-
-        std::string name;
-        std::string_view rest;
-        if (line.front() == '@') {
-            rest = line.substr(1);
-        } else if (line.front() == '"') {
-            if (!parseQuoted(line, name, rest))
-                return lineError(number, "a value name without its closing quote");
-        } else {
-            return lineError(number, "neither a section, a value nor a comment");
-        }
-        rest = trim(rest);
-        if (rest.empty() || rest.front() != '=')
-            return lineError(number, "no '=' after the value name");
-        rest = trim(rest.substr(1));
-
-        if (rest == "-") {
-            current->removeValue(name);
-            continue;
-        }
-        if (!rest.empty() && rest.front() == '"') {
-            std::string data;
-            std::string_view after;
-            if (!parseQuoted(rest, data, after))
-                return lineError(number, "a string value without its closing quote");
-            if (!trim(after).empty())
-                return lineError(number, "text after a string value");
-            data += '\0';
-            current->setValue(name, REG_SZ, std::move(data));
-            continue;
-        }
-        if (rest.substr(0, 6) == "dword:") {
-            DWORD d = 0;
-            if (!parseHexNumber(trim(rest.substr(6)), 8, d))
-                return lineError(number, "a dword that is not 1 to 8 hex digits");
-            std::string data(4, '\0');
-            for (std::size_t b = 0; b < 4; ++b)
-                data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
-            current->setValue(name, REG_DWORD, std::move(data));
-            continue;
-        }
-        if (rest.substr(0, 3) == "hex") {
-            DWORD type = REG_BINARY;
-            std::string_view list;
-            if (rest.substr(0, 4) == "hex:") {
-                list = rest.substr(4);
-            } else if (rest.substr(0, 4) == "hex(") {
-                const std::size_t close = rest.find("):");
-                if (close == std::string_view::npos
-                    || !parseHexNumber(rest.substr(4, close - 4), 8, type))
-                    return lineError(number, "a bad hex(type) prefix");
-                list = rest.substr(close + 2);
-            } else {
-                return lineError(number, "a bad hex value");
-            }
-            std::string data;
-            if (!parseHexList(list, data))
-                return lineError(number, "a hex list with an item that is not a byte");
-            current->setValue(name, type, std::move(data));
-            continue;
-        }
-        return lineError(number, "a value of unknown form");
+        if (!parser.line(startNumber, line))
+            return parser.error();
     }
-    return root;
+    if (continuing)
+        return lineError(number, "hex list continued past the end of the file");
+    if (first)
+        return makeError("line 1: the file does not start with REGEDIT4");
+    return parser.finish();
 }
 
 std::string writeRegFile(const RegKey &root, std::string_view rootName)
 {
     std::string out = "REGEDIT4\n\n";
-    writeKey(out, root, std::string(rootName), true);
+    // Depth first without recursion; path holds the full name of the key being written.
+    struct Frame {
+        const RegKey *key;
+        std::size_t pathLength; // of the parent's full name
+    };
+    std::string path(rootName);
+    std::vector<Frame> stack;
+    if (!root.values.empty()) {
+        out += '[' + path + "]\n";
+        for (const RegValue &v : root.values)
+            appendValue(out, v);
+        out += '\n';
+    }
+    for (auto it = root.subKeys.rbegin(); it != root.subKeys.rend(); ++it)
+        stack.push_back(Frame{&*it, path.size()});
+    while (!stack.empty()) {
+        const Frame frame = stack.back();
+        stack.pop_back();
+        path.resize(frame.pathLength);
+        path += '\\';
+        path += frame.key->name;
+        out += '[';
+        out += path;
+        out += "]\n";
+        for (const RegValue &v : frame.key->values)
+            appendValue(out, v);
+        out += '\n';
+        for (auto it = frame.key->subKeys.rbegin(); it != frame.key->subKeys.rend(); ++it)
+            stack.push_back(Frame{&*it, path.size()});
+    }
     return out;
 }
 

@@ -27,6 +27,9 @@
 
 namespace oxlume::reg {
 
+// The largest hive file that is read; a larger one is taken as damaged.
+inline constexpr std::size_t kMaxHiveSize = 16 * 1024 * 1024;
+
 // ASCII case-insensitive equality, the rule for key and value names.
 bool sameName(std::string_view a, std::string_view b);
 
@@ -58,10 +61,12 @@ struct RegKey {
 };
 
 // Parses a hive whose sections must all start with rootName ("HKEY_CURRENT_USER"). The
-// error names the line and what is wrong with it.
+// error names the line and what is wrong with it (a section nested deeper than
+// kMaxKeyDepth included), or says that the saved form would exceed kMaxHiveSize.
 Result<RegKey> parseRegFile(std::string_view text, std::string_view rootName);
 
-// The text of a hive, parseable by parseRegFile back into an equal tree.
+// The text of a hive, parseable by parseRegFile back into an equal tree (as long as it
+// stays within kMaxHiveSize; the registry never saves a larger one).
 std::string writeRegFile(const RegKey &root, std::string_view rootName);
 
 } // namespace oxlume::reg

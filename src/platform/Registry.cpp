@@ -1,19 +1,25 @@
 #include "platform/Registry.h"
 
 #include "platform/RegFile.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -38,8 +44,10 @@ const char *rootName(Hive hive)
     return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_CLASSES_ROOT";
 }
 
+using platform::UniqueFd;
+
 // A hive file larger than this is not one of ours: it is treated as damaged.
-constexpr off_t kMaxHiveFileSize = 16 * 1024 * 1024;
+constexpr off_t kMaxHiveFileSize = static_cast<off_t>(reg::kMaxHiveSize);
 
 std::string homeFolder()
 {
@@ -80,6 +88,24 @@ LONG errnoToError(int err)
     }
 }
 
+// Why a hive was not saved: the Win32 code, and for people the file and the reason.
+// A change that fails for what it finds in the tree (a missing key, say) has no file.
+struct SaveFailure {
+    LONG code = ERROR_SUCCESS;
+    std::string file;
+    std::string reason;
+};
+
+SaveFailure saveFailure(LONG code, const std::string &file, std::string reason)
+{
+    return SaveFailure{code, file, std::move(reason)};
+}
+
+SaveFailure systemFailure(int err, const std::string &file)
+{
+    return saveFailure(errnoToError(err), file, std::generic_category().message(err));
+}
+
 enum class FileState { Missing, Ok, Damaged, Unreadable };
 
 struct Snapshot {
@@ -92,42 +118,38 @@ struct Snapshot {
 Snapshot readHiveFile(const std::string &file)
 {
     Snapshot snap;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
         snap.state = (errno == ENOENT) ? FileState::Missing : FileState::Unreadable;
         return snap;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         snap.state = FileState::Unreadable;
         return snap;
     }
     if (st.st_size > kMaxHiveFileSize) {
-        ::close(fd);
         snap.state = FileState::Damaged;
         return snap;
     }
-    char buf[16384];
+    snap.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
     while (true) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            ::close(fd);
             snap.state = FileState::Unreadable;
             return snap;
         }
         if (n == 0)
             break;
         snap.bytes.append(buf, static_cast<std::size_t>(n));
-        if (snap.bytes.size() > static_cast<std::size_t>(kMaxHiveFileSize)) {
-            ::close(fd);
+        if (snap.bytes.size() > reg::kMaxHiveSize) {
             snap.state = FileState::Damaged;
             return snap;
         }
     }
-    ::close(fd);
     snap.state = FileState::Ok;
     return snap;
 }
@@ -217,28 +239,6 @@ bool validValueName(const std::string &name)
     return true;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 std::string parentFolder(const std::string &file)
 {
     const std::size_t slash = file.rfind('/');
@@ -277,30 +277,27 @@ bool writeAll(int fd, const std::string &bytes)
 
 // Replaces the file atomically: temporary file in the same folder, fsync, rename, fsync
 // of the folder. A crash at any point leaves either the old or the new file.
-LONG saveAtomically(const std::string &file, const std::string &bytes)
+SaveFailure saveAtomically(const std::string &file, const std::string &bytes)
 {
     std::string tmpl = file + ".tmp-XXXXXX";
-    FileDescriptor fd(::mkostemp(tmpl.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        return errnoToError(errno);
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
-        const int err = errno;
+    UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd)
+        return systemFailure(errno, file);
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || fd.close() != 0
+        || ::rename(tmpl.c_str(), file.c_str()) != 0) {
+        // A full disk shows here as a short write without errno; say so.
+        const int err = errno != 0 ? errno : ENOSPC;
         ::unlink(tmpl.c_str());
-        return errnoToError(err);
+        return systemFailure(err, file);
     }
-    if (::close(fd.release()) != 0 || ::rename(tmpl.c_str(), file.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        return errnoToError(err);
-    }
-    FileDescriptor dir(::open(parentFolder(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
+    const UniqueFd dir(::open(parentFolder(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir)
         ::fsync(dir.get());
-    return ERROR_SUCCESS;
+    return {};
 }
 
 // Moves a damaged hive out of the way, keeping it for the user: "<file>.bad-<time>".
-LONG keepDamagedFile(const std::string &file)
+SaveFailure keepDamagedFile(const std::string &file)
 {
     char stamp[32];
     const std::time_t now = std::time(nullptr);
@@ -311,8 +308,8 @@ LONG keepDamagedFile(const std::string &file)
     for (int n = 1; ::access(target.c_str(), F_OK) == 0; ++n)
         target = file + ".bad-" + stamp + "-" + std::to_string(n);
     if (::rename(file.c_str(), target.c_str()) != 0)
-        return errnoToError(errno);
-    return ERROR_SUCCESS;
+        return systemFailure(errno, file);
+    return {};
 }
 
 // Deletes temporary files that a save killed half-way left behind. Only called with the
@@ -321,80 +318,215 @@ void removeStaleTemporaries(const std::string &file)
 {
     const std::string folder = parentFolder(file);
     const std::string prefix = file.substr(folder.size() + 1) + ".tmp-";
-    DIR *dir = ::opendir(folder.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir)
         return;
-    while (const dirent *entry = ::readdir(dir)) {
+    while (const dirent *entry = ::readdir(dir.get())) {
         if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
     }
-    ::closedir(dir);
 }
 
-// A hive that is a symbolic link (kept with the user's other dotfiles, say) is saved where
-// the link points, so that the link stays a link.
-std::string saveTarget(const std::string &file)
+std::set<std::string> g_warnedFolders;
+
+// A folder that others may write to lets them plant a link at the hive, and a save would
+// then write over whatever it points to; so such a folder is read but never written. A
+// missing folder is fine: we create it private. The reason is told once on stderr.
+std::string unsafeFolderReason(const std::string &folder)
 {
     struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return file;
-    char *resolved = ::realpath(file.c_str(), nullptr);
-    if (!resolved)
-        return file;
-    std::string target = resolved;
-    std::free(resolved);
-    return target;
+    if (::stat(folder.c_str(), &st) != 0)
+        return {};
+    std::string reason;
+    if (st.st_uid != ::geteuid())
+        reason = "the folder " + folder + " belongs to another user";
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+        reason = "the folder " + folder + " is writable by other users";
+    if (!reason.empty() && g_warnedFolders.insert(folder).second)
+        std::fprintf(stderr, "oxlume: settings are not saved: %s\n", reason.c_str());
+    return reason;
 }
 
-// One locked read-modify-write of a hive. change() edits the tree and returns its result;
-// the file is written only when change() succeeds and the text differs.
-template <typename Change>
-LONG modifyHive(const std::string &hiveFile, Hive hive, Change change)
+// Where a save of the hive goes. A hive that is a symbolic link (kept with the user's other
+// dotfiles, say) is saved where the link points, so that the link stays a link; but only
+// when that is a regular file of this user, never a file of someone else or a device.
+SaveFailure saveTarget(const std::string &file, std::string &target)
 {
-    const std::string file = saveTarget(hiveFile);
-    if (const int err = makeFolders(parentFolder(file)))
-        return errnoToError(err);
-    const std::string lockFile = file + ".lock";
-    FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (lock.get() < 0)
-        return errnoToError(errno);
+    target = file;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return {};
+    const std::unique_ptr<char, void (*)(void *)> resolved(::realpath(file.c_str(), nullptr),
+                                                           std::free);
+    struct stat targetSt {};
+    if (!resolved || ::stat(resolved.get(), &targetSt) != 0 || !S_ISREG(targetSt.st_mode)
+        || targetSt.st_uid != ::geteuid())
+        return saveFailure(ERROR_ACCESS_DENIED, file,
+                           "it is a symbolic link to something other than a file of yours");
+    target = resolved.get();
+    return {};
+}
+
+// One locked read-modify-write of a hive. apply(tree, snapshot) edits the tree read under
+// the lock and returns its result; the file is written only when that succeeds and the
+// text differs. The lock file stays beside the hive, also when the hive is a link.
+template <typename Apply>
+SaveFailure saveHive(const std::string &hiveFile, Hive hive, Apply apply)
+{
+    const std::string folder = parentFolder(hiveFile);
+    if (std::string reason = unsafeFolderReason(folder); !reason.empty())
+        return saveFailure(ERROR_ACCESS_DENIED, hiveFile, std::move(reason));
+    if (const int err = makeFolders(folder))
+        return systemFailure(err, hiveFile);
+    std::string file;
+    if (SaveFailure f = saveTarget(hiveFile, file); f.code != ERROR_SUCCESS)
+        return f;
+    const std::string lockFile = hiveFile + ".lock";
+    const UniqueFd lock(
+        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock)
+        return systemFailure(errno, lockFile);
     while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR)
-            return errnoToError(errno);
+            return systemFailure(errno, lockFile);
     }
 
     const Snapshot snap = readHiveFile(file);
-    if (snap.state == FileState::Unreadable)
-        return ERROR_ACCESS_DENIED; // never write over what we cannot read
+    if (snap.state == FileState::Unreadable) // never write over what we cannot read
+        return saveFailure(ERROR_ACCESS_DENIED, hiveFile, "it is not a file that can be read");
     bool damaged = false;
     reg::RegKey tree = treeFor(hiveFile, hive, snap, &damaged);
-    if (const LONG result = change(tree); result != ERROR_SUCCESS)
-        return result;
+    if (const LONG result = apply(tree, snap); result != ERROR_SUCCESS)
+        return SaveFailure{result, {}, {}};
 
-    const std::string bytes = reg::writeRegFile(tree, rootName(hive));
+    std::string bytes = reg::writeRegFile(tree, rootName(hive));
     if (!damaged && snap.state == FileState::Ok && bytes == snap.bytes)
-        return ERROR_SUCCESS;
+        return {};
+    // The reader sets a larger file aside as damaged, so it is never written.
+    if (bytes.size() > reg::kMaxHiveSize)
+        return saveFailure(ERROR_CANTWRITE, hiveFile, "the settings would not fit in 16 MB");
     removeStaleTemporaries(file);
     if (damaged) {
-        if (const LONG result = keepDamagedFile(file); result != ERROR_SUCCESS)
-            return result;
+        if (SaveFailure f = keepDamagedFile(file); f.code != ERROR_SUCCESS)
+            return f;
     }
-    if (const LONG result = saveAtomically(file, bytes); result != ERROR_SUCCESS) {
+    if (SaveFailure f = saveAtomically(file, bytes); f.code != ERROR_SUCCESS) {
         g_cache.erase(hiveFile);
-        return result;
+        f.file = hiveFile;
+        return f;
     }
     CachedHive &cache = g_cache[hiveFile];
-    cache.bytes = bytes;
+    cache.bytes = std::move(bytes);
     cache.parsed = true;
     cache.tree = std::move(tree);
+    return {};
+}
+
+using Change = std::function<LONG(reg::RegKey &)>;
+
+// The changes that a batch holds back for one hive: the file as the batch first read it,
+// the tree with the changes applied, and the changes themselves, to apply again at commit
+// when another program saved the hive meanwhile.
+struct PendingHive {
+    Hive hive;
+    Snapshot base;
+    reg::RegKey tree;
+    std::vector<Change> changes;
+};
+
+struct BatchState {
+    int depth = 0; // 0: no batch open
+    std::thread::id owner;
+    std::map<std::string, PendingHive> hives;
+    SaveFailure failure; // the first storage failure met
+};
+
+BatchState g_batch;
+
+bool batching()
+{
+    return g_batch.depth > 0 && g_batch.owner == std::this_thread::get_id();
+}
+
+// The tree that the calls of this thread see: the batch's own while one is open.
+const reg::RegKey &liveTree(const std::string &file, Hive hive)
+{
+    if (batching()) {
+        if (auto it = g_batch.hives.find(file); it != g_batch.hives.end())
+            return it->second.tree;
+    }
+    return treeFor(file, hive, readHiveFile(file));
+}
+
+void noteBatchFailure(const SaveFailure &f)
+{
+    if (g_batch.failure.code == ERROR_SUCCESS)
+        g_batch.failure = f;
+}
+
+// Applies a change to a hive: at once in its own locked rewrite, or inside a batch to the
+// batch's tree, saved at commit. What cannot be saved at all is refused in both cases.
+LONG modifyHive(const std::string &file, Hive hive, const Change &change)
+{
+    if (!batching()) {
+        return saveHive(file, hive,
+                        [&](reg::RegKey &tree, const Snapshot &) { return change(tree); })
+            .code;
+    }
+    auto it = g_batch.hives.find(file);
+    if (it == g_batch.hives.end()) {
+        SaveFailure refused;
+        const Snapshot snap = readHiveFile(file);
+        if (std::string reason = unsafeFolderReason(parentFolder(file)); !reason.empty())
+            refused = saveFailure(ERROR_ACCESS_DENIED, file, std::move(reason));
+        else if (snap.state == FileState::Unreadable)
+            refused = saveFailure(ERROR_ACCESS_DENIED, file, "it is not a file that can be read");
+        if (refused.code != ERROR_SUCCESS) {
+            noteBatchFailure(refused);
+            return refused.code;
+        }
+        reg::RegKey tree = treeFor(file, hive, snap);
+        it = g_batch.hives.emplace(file, PendingHive{hive, snap, std::move(tree), {}}).first;
+    }
+    PendingHive &pending = it->second;
+    if (const LONG rc = change(pending.tree); rc != ERROR_SUCCESS)
+        return rc;
+    pending.changes.push_back(change);
     return ERROR_SUCCESS;
+}
+
+// Saves what the open batch holds, one locked rewrite per hive, and empties it.
+SaveFailure commitBatch()
+{
+    SaveFailure first = g_batch.failure;
+    for (auto &entry : g_batch.hives) {
+        PendingHive &pending = entry.second;
+        if (pending.changes.empty())
+            continue;
+        SaveFailure f = saveHive(entry.first, pending.hive, [&](reg::RegKey &tree, const Snapshot &now) {
+            if (now.state == pending.base.state && now.bytes == pending.base.bytes) {
+                tree = std::move(pending.tree);
+            } else {
+                // Another program saved meanwhile: make our changes again on its text, so
+                // that neither loses the other's values. A change whose key went is dropped,
+                // as it would have failed had it come after.
+                for (const Change &change : pending.changes)
+                    change(tree);
+            }
+            return ERROR_SUCCESS;
+        });
+        if (first.code == ERROR_SUCCESS)
+            first = std::move(f);
+    }
+    g_batch.hives.clear();
+    g_batch.failure = {};
+    return first;
 }
 
 // The key of a handle in the current state of its hive; null when it has been deleted.
 const reg::RegKey *currentKey(HKEY key)
 {
-    const std::string file = fileOf(key);
-    return treeFor(file, key->hive, readHiveFile(file)).find(key->path);
+    return liveTree(fileOf(key), key->hive).find(key->path);
 }
 
 // Copies data into a caller's buffer by the RegQueryValueEx contract.
@@ -443,7 +575,7 @@ LONG pathBelow(HKEY key, const std::string &subKey, std::vector<std::string> &pa
 {
     if (!isValid(key))
         return ERROR_INVALID_HANDLE;
-    if (!splitKeyPath(subKey, parts))
+    if (!splitKeyPath(subKey, parts) || key->path.size() + parts.size() > kMaxKeyDepth)
         return ERROR_INVALID_PARAMETER;
     path = key->path;
     path.insert(path.end(), parts.begin(), parts.end());
@@ -452,11 +584,10 @@ LONG pathBelow(HKEY key, const std::string &subKey, std::vector<std::string> &pa
 
 // Applies change to the handle's key in one save of its hive; ERROR_KEY_DELETED when the key
 // is gone by then.
-template <typename Change>
-LONG modifyKey(HKEY key, Change change)
+LONG modifyKey(HKEY key, const Change &change)
 {
-    return modifyHive(fileOf(key), key->hive, [&](reg::RegKey &t) -> LONG {
-        reg::RegKey *k = t.find(key->path);
+    return modifyHive(fileOf(key), key->hive, [path = key->path, change](reg::RegKey &t) {
+        reg::RegKey *k = t.find(path);
         return k ? change(*k) : ERROR_KEY_DELETED;
     });
 }
@@ -465,6 +596,40 @@ LONG modifyKey(HKEY key, Change change)
 
 const HKEY HKEY_CURRENT_USER = &g_currentUser;
 const HKEY HKEY_CLASSES_ROOT = &g_classesRoot;
+
+RegistryBatch::RegistryBatch()
+{
+    std::lock_guard guard(g_mutex);
+    if (g_batch.depth == 0) {
+        g_batch.owner = std::this_thread::get_id();
+        g_batch.depth = 1;
+        m_state = State::Outer;
+    } else if (batching()) {
+        ++g_batch.depth;
+        m_state = State::Inner;
+    }
+}
+
+RegistryBatch::~RegistryBatch()
+{
+    commit();
+}
+
+LONG RegistryBatch::commit()
+{
+    std::lock_guard guard(g_mutex);
+    if (m_state == State::Done || m_state == State::Passing)
+        return ERROR_SUCCESS;
+    const bool outer = m_state == State::Outer;
+    m_state = State::Done;
+    --g_batch.depth;
+    if (!outer)
+        return ERROR_SUCCESS;
+    SaveFailure f = commitBatch();
+    m_failedFile = std::move(f.file);
+    m_failureReason = std::move(f.reason);
+    return f.code;
+}
 
 std::string RegistryHivePath(HKEY root)
 {
@@ -484,13 +649,15 @@ LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *d
     const std::string file = fileOf(root);
 
     // Opening an existing key needs no write.
-    const reg::RegKey &tree = treeFor(file, root->hive, readHiveFile(file));
+    const reg::RegKey &tree = liveTree(file, root->hive);
     DWORD how = REG_OPENED_EXISTING_KEY;
     if (!tree.find(path)) {
         if (!tree.find(root->path))
             return ERROR_KEY_DELETED;
-        const LONG rc = modifyKey(root, [&](reg::RegKey &parent) {
-            how = parent.find(parts) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        // Another program may create the key between the look above and the locked save.
+        const auto created = std::make_shared<DWORD>(REG_OPENED_EXISTING_KEY);
+        const LONG rc = modifyKey(root, [parts, created](reg::RegKey &parent) {
+            *created = parent.find(parts) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
             reg::RegKey *key = &parent;
             for (const std::string &p : parts)
                 key = &key->addSubKey(p);
@@ -498,6 +665,7 @@ LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *d
         });
         if (rc != ERROR_SUCCESS)
             return rc;
+        how = *created;
     }
     if (disposition)
         *disposition = how;
@@ -515,7 +683,7 @@ LONG RegOpenKeyEx(HKEY root, const std::string &subKey, HKEY *result)
     if (const LONG rc = pathBelow(root, subKey, path, parts); rc != ERROR_SUCCESS)
         return rc;
     const std::string file = fileOf(root);
-    const reg::RegKey &tree = treeFor(file, root->hive, readHiveFile(file));
+    const reg::RegKey &tree = liveTree(file, root->hive);
     if (!tree.find(path))
         return tree.find(root->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     *result = newHandle(root->hive, file, std::move(path));
@@ -560,9 +728,9 @@ LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const voi
         return ERROR_INVALID_HANDLE;
     if (!validValueName(valueName) || (size && !data) || size > kMaxValueDataSize)
         return ERROR_INVALID_PARAMETER;
-    std::string bytes(static_cast<const char *>(data), size);
-    return modifyKey(key, [&](reg::RegKey &k) {
-        k.setValue(valueName, type, std::move(bytes));
+    return modifyKey(key, [valueName, type, bytes = std::string(static_cast<const char *>(data),
+                                                                  size)](reg::RegKey &k) {
+        k.setValue(valueName, type, bytes);
         return ERROR_SUCCESS;
     });
 }
@@ -577,7 +745,7 @@ LONG RegDeleteValue(HKEY key, const std::string &valueName)
         return ERROR_KEY_DELETED;
     if (!current->findValue(valueName))
         return ERROR_FILE_NOT_FOUND;
-    return modifyKey(key, [&](reg::RegKey &k) {
+    return modifyKey(key, [valueName](reg::RegKey &k) {
         return k.removeValue(valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
@@ -592,13 +760,13 @@ LONG RegDeleteKey(HKEY key, const std::string &subKey)
         return ERROR_ACCESS_DENIED; // a root
     const std::string file = fileOf(key);
     {
-        const reg::RegKey &tree = treeFor(file, key->hive, readHiveFile(file));
+        const reg::RegKey &tree = liveTree(file, key->hive);
         if (!tree.find(key->path))
             return ERROR_KEY_DELETED;
         if (!tree.find(target))
             return ERROR_FILE_NOT_FOUND;
     }
-    return modifyHive(file, key->hive, [&](reg::RegKey &t) {
+    return modifyHive(file, key->hive, [target](reg::RegKey &t) {
         const reg::RegKey *victim = t.find(target);
         if (!victim)
             return ERROR_FILE_NOT_FOUND;

@@ -10,6 +10,11 @@
 // only when the file's bytes changed since the last parse). Every modifying call is a
 // locked read-modify-write of the whole file, saved by temporary file + fsync + rename, so
 // a crash leaves the old or the new file and two processes never lose each other's change.
+// A RegistryBatch groups the changes of one operation into one such rewrite per hive.
+//
+// Saving refuses a folder that belongs to another user or that others may write to (said
+// once on stderr; reading still works), and follows a hive that is a symbolic link only to
+// a regular file of this user.
 //
 // Key names are compared without regard to ASCII case and keep the spelling they were
 // created with. All functions return Win32 error numbers and never throw on bad input.
@@ -17,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace oxlume {
 
@@ -53,13 +59,19 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // Limits as in Win32: a key name component up to 255 bytes, a value name up to 16383.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
+// Keys nest at most this deep below a root, as in Win32; a deeper path is refused
+// (ERROR_INVALID_PARAMETER), and a hive file with a deeper section is taken as damaged.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 // Larger values are refused (ERROR_INVALID_PARAMETER); the hive is a small text file.
 inline constexpr std::size_t kMaxValueDataSize = 1024 * 1024;
 
 // Opens subKey below root, creating it (and missing parents) when absent. disposition
 // (optional) receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY. subKey uses '\' as
 // separator; "" opens root itself. A malformed name (empty component, control bytes, too
-// long) gives ERROR_INVALID_PARAMETER; a hive that cannot be saved ERROR_ACCESS_DENIED.
+// long, deeper than kMaxKeyDepth) gives ERROR_INVALID_PARAMETER. A hive that may not be
+// saved (no permission, a read-only file system, an unsafe folder, a path that is not a
+// file) gives ERROR_ACCESS_DENIED, one that fails while saving (a full disk, a result
+// larger than the reader accepts) ERROR_CANTWRITE; the file is then left as it was.
 LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result,
                     DWORD *disposition = nullptr);
 
@@ -79,7 +91,8 @@ LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *
                      DWORD *size);
 
 // Stores a value of any type and size up to kMaxValueDataSize; creates or replaces. A
-// value name with control bytes gives ERROR_INVALID_PARAMETER.
+// value name with control bytes gives ERROR_INVALID_PARAMETER; a hive that cannot be saved
+// gives the codes of RegCreateKeyEx.
 LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const void *data,
                    DWORD size);
 
@@ -104,6 +117,69 @@ LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *typ
 
 // Sub-keys in case-insensitive name order; the name contract of RegEnumValue.
 LONG RegEnumKeyEx(HKEY key, DWORD index, char *name, DWORD *nameSize);
+
+// An open key that is closed when its owner goes, on every path out of a scope. Pass
+// receive() to the call that opens it; it converts to the HKEY for the other calls.
+class ScopedRegKey {
+public:
+    ScopedRegKey() = default;
+    explicit ScopedRegKey(HKEY key) : m_key(key) {}
+    ~ScopedRegKey() { reset(); }
+    ScopedRegKey(ScopedRegKey &&other) noexcept : m_key(std::exchange(other.m_key, nullptr)) {}
+    ScopedRegKey &operator=(ScopedRegKey &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_key = std::exchange(other.m_key, nullptr);
+        }
+        return *this;
+    }
+    ScopedRegKey(const ScopedRegKey &) = delete;
+    ScopedRegKey &operator=(const ScopedRegKey &) = delete;
+
+    HKEY get() const { return m_key; }
+    operator HKEY() const { return m_key; }
+    // Closes what is held and gives the place for an opening call to store the new key.
+    HKEY *receive()
+    {
+        reset();
+        return &m_key;
+    }
+    void reset()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+        m_key = nullptr;
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+// Groups every change that this thread makes while the batch is open into one locked
+// read-modify-write per hive at commit (one temporary file, one fsync, one rename). Calls
+// inside see their own changes; a hive that cannot be saved at all is refused at the
+// call. A batch opened inside another one joins it; other threads are not affected.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    ~RegistryBatch(); // commits what is still held; its result is then lost
+    RegistryBatch(const RegistryBatch &) = delete;
+    RegistryBatch &operator=(const RegistryBatch &) = delete;
+
+    // Saves the changes. ERROR_SUCCESS, or the first failure met by a call inside the batch
+    // or by the save (the codes of RegCreateKeyEx); failedFile() and failureReason() then
+    // name the file and say why. An inner batch's commit does nothing and succeeds.
+    LONG commit();
+    const std::string &failedFile() const { return m_failedFile; }
+    const std::string &failureReason() const { return m_failureReason; }
+
+private:
+    enum class State { Outer, Inner, Passing, Done };
+    State m_state = State::Passing; // Passing: another thread's batch is open
+    std::string m_failedFile;
+    std::string m_failureReason;
+};
 
 // The file that holds a root's hive, from the environment as it is now.
 std::string RegistryHivePath(HKEY root);

@@ -42,9 +42,11 @@ LONG SetDwordValue(HKEY key, const std::string &name, std::uint32_t value);
 // Writes a REG_SZ with its terminating zero (length + 1 bytes).
 LONG SetStringValue(HKEY key, const std::string &name, const std::string &text);
 
-// Reads a REG_SZ into a buffer of bufferSize bytes with the first byte cleared, and gives
-// the text up to the first zero byte. An absent value, one that does not fit the buffer
-// or one of another type gives a non-zero code; text is then untouched.
+// Reads a REG_SZ or a REG_EXPAND_SZ (taken as it is, nothing expanded) into a buffer of
+// bufferSize bytes with the first byte cleared, and gives the text up to the first zero
+// byte. An absent value (ERROR_FILE_NOT_FOUND), one that does not fit the buffer
+// (ERROR_MORE_DATA) or one of any other type (ERROR_INVALID_PARAMETER) leaves text
+// untouched.
 LONG QueryStringValue(HKEY key, const std::string &name, std::size_t bufferSize,
                       std::string &text);
 

@@ -72,9 +72,10 @@ void LoadOptions()
     g_firstRun = false;
     g_setFileAssociations = false;
 
-    HKEY key = nullptr;
+    ScopedRegKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, &key, &disposition) == ERROR_SUCCESS) {
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, key.receive(), &disposition)
+        == ERROR_SUCCESS) {
         if (disposition == REG_OPENED_EXISTING_KEY) {
             QueryStringValue(key, "Last Directory", kStringBufferSize, Options.LastDirectory);
             std::string custom;
@@ -95,7 +96,7 @@ void LoadOptions()
             g_firstRun = takeRequest(key, "First Run");
             g_setFileAssociations = takeRequest(key, "Set File Associations");
         }
-        RegCloseKey(key);
+        key.reset();
     }
 
     LoadTipSettings(OptionsKeyPath);
@@ -107,10 +108,12 @@ void LoadOptions()
     }
 }
 
-void SaveOptions(const std::string &currentDirectory)
+Result<void> SaveOptions(const std::string &currentDirectory)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, &key) == ERROR_SUCCESS) {
+    // One rewrite of the file for all the values, the tip's and the hints' included.
+    RegistryBatch batch;
+    ScopedRegKey key;
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, key.receive()) == ERROR_SUCCESS) {
         if (!currentDirectory.empty())
             SetStringValue(key, "Last Directory", currentDirectory);
         SetStringValue(key, "Custom Directory", Options.CustomDirectory);
@@ -129,10 +132,15 @@ void SaveOptions(const std::string &currentDirectory)
         SetDwordValue(key, "Show Buttons", static_cast<std::uint32_t>(Options.ShowButtons.raw()));
         if (!Options.WindowPlacement.empty())
             SetStringValue(key, "Window Placement", Options.WindowPlacement);
-        RegCloseKey(key);
+        key.reset();
     }
     SaveTipSettings(OptionsKeyPath);
     SaveHintSettings(OptionsKeyPath);
+    if (const LONG rc = batch.commit(); rc != ERROR_SUCCESS)
+        return makeError("The settings could not be saved to " + batch.failedFile() + ": "
+                             + batch.failureReason() + ".",
+                         rc);
+    return {};
 }
 
 } // namespace oxlume

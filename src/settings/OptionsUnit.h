@@ -5,6 +5,7 @@
 
 #include "platform/Errors.h"
 #include "platform/RegistryValues.h"
+#include "platform/Result.h"
 
 #include <array>
 #include <cstdint>
@@ -81,8 +82,9 @@ std::string SlideSpeedText(std::int32_t position);
 void LoadOptions();
 
 // Writes Options, "Last Directory" from currentDirectory (left as stored when it is
-// empty), and the tip and hint values. Failures are silent.
-void SaveOptions(const std::string &currentDirectory);
+// empty), and the tip and hint values, in one save of the file. When that save fails the
+// file stays as it was and the error says which file and why, for the window to show.
+Result<void> SaveOptions(const std::string &currentDirectory);
 
 // Whether the last LoadOptions found the one-shot "First Run" request.
 bool FirstRunRequested();

@@ -25,6 +25,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -212,7 +213,10 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 void TfrmMain::FormClose()
 {
     rememberPlacement();
-    SaveOptions(m_currentDirectory);
+    // The window closes either way; the user learns that the settings were not kept.
+    if (const Result<void> saved = SaveOptions(m_currentDirectory); !saved)
+        QMessageBox::warning(this, QStringLiteral("Oxlume"),
+                             QString::fromStdString(saved.error().message));
 }
 
 // --- Placement -------------------------------------------------------------------------

@@ -11,9 +11,12 @@
 #include "common/TestEnv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace oxlume;
 using oxlume::test::readText;
@@ -157,6 +160,21 @@ private slots:
         RemoveAssociations();
         QVERIFY(!QDir(m_dir->path() + QStringLiteral("/data")).exists());
         QCOMPARE(RemoveVerb("jpg", "Marzel JPG", "Oxlume"), ERROR_FILE_NOT_FOUND);
+
+        // With others' entries present: install and remove give back the hive byte for byte,
+        // each in one save, and a further removal does not even rewrite it.
+        setValue(".png", "", "pngfile");
+        setValue("jpegfile\\shell\\open\\command", "", "other \"%1\"");
+        setValue(".jpeg", "", "jpegfile");
+        const std::string hive = RegistryHivePath(HKEY_CLASSES_ROOT);
+        const std::string folder = hive.substr(0, hive.rfind('/'));
+        const std::string before = readText(hive);
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { InstallAssociations(kExe); }), 1);
+        QVERIFY(keyExists("jpegfile\\shell\\Oxlume\\command"));
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { RemoveAssociations(); }), 1);
+        QCOMPARE(readText(hive), before);
+        QCOMPARE(test::savesDuring(folder, "classes.reg", [] { RemoveAssociations(); }), 0);
+        QCOMPARE(readText(hive), before);
     }
 
     void overlongClassNameIsSkipped()
@@ -230,10 +248,13 @@ private slots:
         QTest::addColumn<QString>("exe");
         QTest::addColumn<QString>("exec");
         QTest::newRow("plain") << "/usr/bin/oxlume" << "/usr/bin/oxlume %f";
-        QTest::newRow("percent") << "/opt/100%/ox" << "/opt/100%%/ox %f";
+        QTest::newRow("percent") << "/opt/100%/ox" << "env /opt/100%%/ox %f";
         QTest::newRow("dollar") << "/opt/$x/ox" << "\"/opt/\\\\$x/ox\" %f";
         QTest::newRow("quote") << "/opt/a\"b/ox" << "\"/opt/a\\\\\"b/ox\" %f";
         QTest::newRow("backslash") << "/opt/a\\b/ox" << "\"/opt/a\\\\\\\\b/ox\" %f";
+        QTest::newRow("tab") << "/opt/a\tb/ox" << "\"/opt/a\\tb/ox\" %f";
+        QTest::newRow("carriage return") << "/opt/a\rb/ox" << "\"/opt/a\\rb/ox\" %f";
+        QTest::newRow("percent in quotes") << "/opt/50% off/ox" << "env \"/opt/50%% off/ox\" %f";
     }
 
     void desktopExecEscaping()
@@ -241,6 +262,65 @@ private slots:
         QFETCH(QString, exe);
         QFETCH(QString, exec);
         QCOMPARE(QString::fromStdString(DesktopExecValue(exe.toStdString())), exec);
+    }
+
+    void desktopEntryForOddPaths_data()
+    {
+        QTest::addColumn<QByteArray>("exe");
+        QTest::addColumn<QByteArray>("tryExec"); // empty: no entry is written
+        QTest::newRow("tab") << QByteArray("/opt/a\tb/ox") << QByteArray("/opt/a\\tb/ox");
+        QTest::newRow("utf-8") << QByteArray("/opt/caf\xc3\xa9/ox") << QByteArray("/opt/caf\xc3\xa9/ox");
+        QTest::newRow("percent") << QByteArray("/opt/100%/ox") << QByteArray("/opt/100%/ox");
+        QTest::newRow("latin-1 byte") << QByteArray("/opt/caf\xe9/ox") << QByteArray();
+        QTest::newRow("overlong slash") << QByteArray("/opt/\xc0\xaf/ox") << QByteArray();
+        QTest::newRow("control byte") << QByteArray("/opt/a\x01/ox") << QByteArray();
+    }
+
+    void desktopEntryForOddPaths()
+    {
+        QFETCH(QByteArray, exe);
+        QFETCH(QByteArray, tryExec);
+        InstallAssociations(exe.toStdString());
+        const std::string entry = readText(DesktopEntryPath());
+        QVERIFY(keyExists("Marzel JPG\\shell\\Oxlume\\command")); // the hive either way
+        if (tryExec.isEmpty()) {
+            QVERIFY(entry.empty());
+            return;
+        }
+        QVERIFY2(entry.find("\nTryExec=" + tryExec.toStdString() + "\n") != std::string::npos,
+                 entry.c_str());
+        QVERIFY(entry.find("\nIcon=oxlume\n") != std::string::npos);
+    }
+
+    void desktopDatabaseIsRefreshedWhenTheToolIsThere_data()
+    {
+        QTest::addColumn<QByteArray>("tool"); // the script found on PATH; empty: none
+        QTest::newRow("present") << QByteArray("echo \"$1\" >> \"$0.log\"");
+        QTest::newRow("hanging") << QByteArray("sleep 60");
+        QTest::newRow("absent") << QByteArray();
+    }
+
+    void desktopDatabaseIsRefreshedWhenTheToolIsThere()
+    {
+        QFETCH(QByteArray, tool);
+        const std::string bin = m_dir->path().toStdString() + "/bin";
+        QVERIFY(QDir().mkpath(QString::fromStdString(bin)));
+        const std::string script = bin + "/update-desktop-database";
+        if (!tool.isEmpty()) {
+            test::writeText(script, "#!/bin/sh\n" + tool.toStdString() + "\n");
+            QVERIFY(::chmod(script.c_str(), 0755) == 0);
+        }
+        m_dir->env().set("PATH", QByteArray::fromStdString(bin));
+        QElapsedTimer timer;
+        timer.start();
+        InstallAssociations(kExe);
+        RemoveAssociations();
+        QVERIFY2(timer.elapsed() < 15000, "waited too long for the tool");
+        QVERIFY(!keyExists(".jpg"));
+        if (tool.startsWith("echo")) {
+            const std::string folder = DesktopEntryPath().substr(0, DesktopEntryPath().rfind('/'));
+            QCOMPARE(readText(script + ".log"), folder + "\n" + folder + "\n");
+        }
     }
 
     void desktopEntryOfOthersIsLeftAlone()

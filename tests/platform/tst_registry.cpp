@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -109,6 +110,8 @@ private slots:
         QTest::newRow("unknown type") << "Odd" << uint(0x2b) << QByteArray("xy") << QByteArray("\"Odd\"=hex(2b):78,79");
         QTest::newRow("long binary wraps") << "Long" << uint(REG_BINARY) << QByteArray(3000, '\x5a') << QByteArray(",\\\n  5a");
         QTest::newRow("default value") << "" << uint(REG_SZ) << sz("Marzel JPG") << QByteArray("@=\"Marzel JPG\"");
+        // A line that ends in a backslash continues only when its data is a hex list.
+        QTest::newRow("=hex in name, backslash at end") << "x=hex" << uint(REG_SZ) << sz("ends in \\") << QByteArray("\"x=hex\"=\"ends in \\\\\"\n");
     }
 
     void valuesRoundTripThroughTheFile()
@@ -178,6 +181,96 @@ private slots:
         QCOMPARE(b->findValue("hex")->data, std::string("\x01\x02\x03"));
         QCOMPARE(b->findValue("d")->data, std::string("\x1f\0\0\0", 4));
         QVERIFY(!parsed.value().find({"A", "C"}));
+    }
+
+    void parseMergesRepeatsAndDeletions()
+    {
+        const std::string text = "REGEDIT4\n"
+                                 "[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n\"b\"=\"2\"\n"
+                                 "[HKEY_CURRENT_USER\\k\\Sub]\n\"s\"=\"x\"\n"
+                                 "[hkey_current_user\\k]\n\"A\"=\"3\"\n\"b\"=-\n\"B\"=\"4\"\n"
+                                 "[-HKEY_CURRENT_USER\\K\\sub]\n"
+                                 "[HKEY_CURRENT_USER\\K\\SUB]\n"
+                                 "[HKEY_CURRENT_USER\\Z]\n[HKEY_CURRENT_USER\\a]\n";
+        Result<reg::RegKey> parsed = reg::parseRegFile(text, "HKEY_CURRENT_USER");
+        QVERIFY(parsed.ok());
+        const reg::RegKey &root = parsed.value();
+        QCOMPARE(root.subKeys.size(), std::size_t(3));
+        QCOMPARE(root.subKeys[0].name + root.subKeys[1].name + root.subKeys[2].name,
+                 std::string("aKZ")); // sorted without case, first spelling kept
+        const reg::RegKey &k = root.subKeys[1];
+        QCOMPARE(k.values.size(), std::size_t(2));
+        QCOMPARE(k.values[0].name + k.values[0].data, std::string("a3") + '\0'); // kept its place
+        QCOMPARE(k.values[1].name + k.values[1].data, std::string("B4") + '\0'); // set anew: last
+        QCOMPARE(k.subKeys.size(), std::size_t(1));
+        QCOMPARE(k.subKeys[0].name, std::string("SUB")); // deleted, then made again: empty
+        QVERIFY(k.subKeys[0].values.empty());
+    }
+
+    void readingIsLinearInSiblingsAndValues()
+    {
+        // Reading was quadratic: 100,000 siblings took 20 s and 200,000 values 46 s.
+        std::string text = "REGEDIT4\n";
+        for (int i = 100000; i > 0; --i)
+            text += "[HKEY_CURRENT_USER\\Many\\K" + std::to_string(i) + "]\n";
+        text += "[HKEY_CURRENT_USER\\Values]\n";
+        for (int i = 0; i < 100000; ++i)
+            text += "\"V" + std::to_string(i) + "\"=dword:1\n";
+        QElapsedTimer timer;
+        timer.start();
+        Result<reg::RegKey> parsed = reg::parseRegFile(text, "HKEY_CURRENT_USER");
+        QVERIFY(parsed.ok());
+        QCOMPARE(parsed.value().find({"Many"})->subKeys.size(), std::size_t(100000));
+        QCOMPARE(parsed.value().find({"Values"})->values.size(), std::size_t(100000));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void keysNestAtMost512Deep()
+    {
+        std::string path = "D";
+        for (int i = 1; i < 512; ++i)
+            path += "\\D";
+        HKEY key = create(path);
+        QVERIFY(key);
+        HKEY deeper = nullptr;
+        QCOMPARE(RegCreateKeyEx(key, "D", &deeper), ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, path + "\\D", &deeper), ERROR_INVALID_PARAMETER);
+        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS); // the file saved at 512 reads back
+        std::uint32_t v = 0;
+        QCOMPARE(QueryDwordValue(key, "V", v), ERROR_SUCCESS);
+        QCOMPARE(v, 1u);
+        RegCloseKey(key);
+    }
+
+    void batchSavesOnceAndSeesItsOwnChanges()
+    {
+        HKEY key = create("Batch");
+        QCOMPARE(SetDwordValue(key, "Old", 1), ERROR_SUCCESS);
+        const std::string before = readText(userHive());
+        int saves = test::savesDuring(m_configFolder.toStdString(), "user.reg", [&] {
+            RegistryBatch batch;
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(SetDwordValue(key, "V" + std::to_string(i), DWORD(i)), ERROR_SUCCESS);
+            QCOMPARE(RegDeleteValue(key, "V0"), ERROR_SUCCESS);
+            HKEY sub = nullptr;
+            QCOMPARE(RegCreateKeyEx(key, "Sub", &sub), ERROR_SUCCESS);
+            DWORD values = 0;
+            QCOMPARE(RegQueryInfoKey(key, nullptr, nullptr, &values, nullptr, nullptr), ERROR_SUCCESS);
+            QCOMPARE(values, 5u); // its own changes, before they are saved
+            RegCloseKey(sub);
+            QCOMPARE(readText(userHive()), before);
+            // Another program saves meanwhile: its value must survive the commit.
+            writeText(userHive(), before + "[HKEY_CURRENT_USER\\Other]\n\"X\"=dword:00000007\n");
+            QCOMPARE(batch.commit(), ERROR_SUCCESS);
+        });
+        QCOMPARE(saves, 1);
+        Result<reg::RegKey> tree = reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER");
+        QVERIFY(tree.ok());
+        const reg::RegKey *batch = tree.value().find({"Batch"});
+        QVERIFY(batch && batch->findValue("Old") && batch->findValue("V4") && !batch->findValue("V0"));
+        QVERIFY(batch->findSubKey("Sub"));
+        QVERIFY(tree.value().find({"Other"}));
+        RegCloseKey(key);
     }
 
     void namesIgnoreCaseAndKeepSpelling()
@@ -323,6 +416,15 @@ private slots:
         QTest::newRow("other root") << QByteArray("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Keep]\n");
         QTest::newRow("bad dword") << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:123456789\n");
         QTest::newRow("value before section") << QByteArray("REGEDIT4\n\"V\"=\"x\"\n");
+        QByteArray deep = "REGEDIT4\n[HKEY_CURRENT_USER";
+        for (int i = 0; i < 513; ++i)
+            deep += "\\k";
+        QTest::newRow("nested deeper than 512") << deep + "]\n";
+        // 512 levels of 255-byte names: each section would repeat up to 130 KB of path.
+        QByteArray wide = "REGEDIT4\n[HKEY_CURRENT_USER";
+        for (int i = 0; i < 512; ++i)
+            wide += "\\" + QByteArray(255, 'n');
+        QTest::newRow("saved form past 16 MB") << wide + "]\n";
     }
 
     void damagedFilesAreKeptAsideAndGiveDefaults()
@@ -367,6 +469,55 @@ private slots:
         RegCloseKey(key);
         QVERIFY(QFileInfo(QString::fromStdString(userHive())).isSymLink());
         QVERIFY(readText(real.toStdString()).find("\"V\"=dword:00000001") != std::string::npos);
+        QVERIFY(!QFile::exists(real + QStringLiteral(".lock"))); // the lock stays in our folder
+    }
+
+    void unsafePlacesAreReadButNotWritten_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::newRow("folder writable by others") << "open folder";
+        QTest::newRow("folder of another user") << "foreign folder";
+        QTest::newRow("link to another user's file") << "foreign target";
+        QTest::newRow("link to a folder") << "folder target";
+    }
+
+    void unsafePlacesAreReadButNotWritten()
+    {
+        QFETCH(QString, place);
+        const std::string content = "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n";
+        const std::string folder = m_configFolder.toStdString();
+        const std::string target = m_dir->path().toStdString() + "/elsewhere/user.reg";
+        if (place.endsWith(QLatin1String("target"))) {
+            QVERIFY(QDir().mkpath(m_configFolder));
+            if (place.startsWith(QLatin1String("folder")))
+                QVERIFY(QDir().mkpath(QString::fromStdString(target)));
+            else
+                writeText(target, content);
+            QVERIFY(::symlink(target.c_str(), userHive().c_str()) == 0);
+            if (place.startsWith(QLatin1String("foreign")) && ::chown(target.c_str(), 65534, 65534) != 0)
+                QSKIP("giving a file to another user needs root");
+        } else {
+            writeText(userHive(), content);
+            if (place.startsWith(QLatin1String("open")))
+                QVERIFY(::chmod(folder.c_str(), 0777) == 0);
+            else if (::chown(folder.c_str(), 65534, 65534) != 0)
+                QSKIP("giving a folder to another user needs root");
+        }
+        const std::string before = readText(userHive());
+        HKEY key = nullptr;
+        if (place != QLatin1String("folder target")) {
+            QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Existing", &key), ERROR_SUCCESS);
+            std::uint32_t v = 0;
+            QCOMPARE(QueryDwordValue(key, "Value", v), ERROR_SUCCESS);
+            QCOMPARE(v, 7u);
+            QCOMPARE(SetDwordValue(key, "Value", 8), ERROR_ACCESS_DENIED);
+            RegCloseKey(key);
+        }
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "New", &key), ERROR_ACCESS_DENIED);
+        QCOMPARE(readText(userHive()), before);
+        QVERIFY(!QFile::exists(QString::fromStdString(target + ".lock")));
+        ::chown(folder.c_str(), 0, 0);
+        ::chmod(folder.c_str(), 0700);
     }
 
     void readOnlyConfigFolderRefusesWrites()

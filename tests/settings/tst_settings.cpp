@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace oxlume;
 using oxlume::test::readText;
 
@@ -82,7 +84,7 @@ private slots:
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, &key), ERROR_SUCCESS);
         RegCloseKey(key);
 
-        SaveOptions(DesktopPath());
+        QVERIFY(SaveOptions(DesktopPath()).ok());
         QCOMPARE(stored("Last Directory")->data, DesktopPath() + '\0');
         QCOMPARE(stored("Last Directory")->type, REG_SZ);
         QCOMPARE(stored("Custom Directory")->data, DesktopPath() + '\0');
@@ -128,13 +130,75 @@ private slots:
         QVERIFY(!Options.ShowButtons);
     }
 
+    void trueIsStoredAsAllBitsSet()
+    {
+        LoadOptions();
+        LongBool *const fields[] = {&Options.UseWorkThread,    &Options.FileAssociations,
+                                    &Options.SlideStopOnMouse, &Options.SlideFullScreen,
+                                    &Options.SlideShowLoop,    &Options.ShowControls,
+                                    &Options.ShowButtons};
+        for (LongBool *field : fields)
+            *field = true;
+        QVERIFY(SaveOptions("/x").ok());
+        for (const char *name : {"Use Work Thread", "File Associations", "Slide Stop On Mouse",
+                                 "Slide Full Screen", "Slide Show Loop", "Show Controls",
+                                 "Show Buttons"}) {
+            const auto v = stored(name);
+            QVERIFY2(v && v->data == dwordBytes(0xffffffff), name);
+        }
+    }
+
+    void saveIsOneRewriteOfTheFile()
+    {
+        LoadOptions();
+        QVERIFY(SaveOptions("/first").ok());
+        const std::string hive = RegistryHivePath(HKEY_CURRENT_USER);
+        Options.ShowControls = true;
+        Options.SlideShowSpeed = 110;
+        const int saves = test::savesDuring(hive.substr(0, hive.rfind('/')), "user.reg", [] {
+            QVERIFY(SaveOptions("/second").ok());
+        });
+        QCOMPARE(saves, 1);
+        QCOMPARE(stored("Last Directory")->data, std::string("/second") + '\0');
+        QCOMPARE(stored("Slide Show Speed")->data, dwordBytes(110));
+    }
+
+    void failedSaveSaysWhichFileAndWhy_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("hive is a folder") << "folder" << "not a file that can be read";
+        QTest::newRow("folder open to others") << "open" << "writable by other users";
+    }
+
+    void failedSaveSaysWhichFileAndWhy()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, reason);
+        LoadOptions();
+        const std::string hive = RegistryHivePath(HKEY_CURRENT_USER);
+        const std::string folder = hive.substr(0, hive.rfind('/'));
+        if (place == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(QString::fromStdString(hive)));
+            QVERIFY(QDir().mkpath(QString::fromStdString(hive)));
+        } else {
+            QVERIFY(::chmod(folder.c_str(), 0777) == 0);
+        }
+        const Result<void> saved = SaveOptions("/x");
+        QVERIFY(!saved.ok());
+        const QString message = QString::fromStdString(saved.error().message);
+        QVERIFY2(message.contains(QString::fromStdString(hive)), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        ::chmod(folder.c_str(), 0700);
+    }
+
     void enumerationsKeepOnlyTheLowByte()
     {
         storeSettings("\"Start Directory\"=dword:00000007\n\"Slide Method\"=dword:0000ff05\n");
         LoadOptions();
         QCOMPARE(static_cast<int>(Options.StartDirectory), 7); // passes through unchanged
         QCOMPARE(static_cast<int>(Options.SlideMethod), 5);
-        SaveOptions("");
+        QVERIFY(SaveOptions("").ok());
         QCOMPARE(stored("Start Directory")->data, dwordBytes(7));
         QCOMPARE(stored("Slide Method")->data, dwordBytes(5)); // written zero-extended
     }
@@ -146,7 +210,7 @@ private slots:
         QVERIFY(Options.ShowControls);
         QVERIFY(Options.SlideShowLoop);
         Options.SlideShowLoop = true; // the Options dialog assigns it
-        SaveOptions("/x");
+        QVERIFY(SaveOptions("/x").ok());
         QCOMPARE(stored("Show Controls")->data, dwordBytes(1));
         QCOMPARE(stored("Slide Show Loop")->data, dwordBytes(0xffffffff));
     }
@@ -163,7 +227,7 @@ private slots:
         QCOMPARE(RegOpenKeyEx(HKEY_CLASSES_ROOT, "Marzel JPG\\shell\\Oxlume\\command", &command),
                  ERROR_SUCCESS);
         RegCloseKey(command);
-        SaveOptions("/x");
+        QVERIFY(SaveOptions("/x").ok());
         QCOMPARE(stored("File Associations")->data, dwordBytes(0xffffffff));
         QVERIFY(!stored("First Run"));
 
@@ -215,10 +279,10 @@ private slots:
         storeSettings("\"Last Directory\"=\"/kept\"\n");
         LoadOptions();
         Options.CustomDirectory.clear();
-        SaveOptions("");
+        QVERIFY(SaveOptions("").ok());
         QCOMPARE(stored("Last Directory")->data, std::string("/kept") + '\0');
         QCOMPARE(stored("Custom Directory")->data, std::string(1, '\0')); // a single zero byte
-        SaveOptions("/new");
+        QVERIFY(SaveOptions("/new").ok());
         QCOMPARE(stored("Last Directory")->data, std::string("/new") + '\0');
     }
 
