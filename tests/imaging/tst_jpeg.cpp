@@ -635,9 +635,10 @@ void TestJpeg::corpus_data()
     QTest::addColumn<QString>("reference");
     QTest::addColumn<int>("tolerance");
     const auto entries = test::readManifest({QStringLiteral("jpeg")});
+    // Without rows QtTest aborts at the first fetch: one empty row that skips instead.
     if (!entries)
-        return;
-    for (const test::ManifestEntry &e : *entries) {
+        QTest::newRow("corpus absent") << QString() << QString() << QString() << 0;
+    for (const test::ManifestEntry &e : entries.value_or(QList<test::ManifestEntry>())) {
         // References by another decoder (image-rs) have their own IDCT and upsampling; they
         // land a level or two further from libjpeg-turbo than its own output does.
         const int tolerance = e.note.contains(QLatin1String("ref: imagemagick")) ? 3 : 5;
@@ -653,9 +654,10 @@ void TestJpeg::corpus()
     QFETCH(QString, expectation);
     QFETCH(QString, reference);
     QFETCH(int, tolerance);
-    QFile f(test::corpusFile(path));
-    if (!f.open(QIODevice::ReadOnly))
+    if (path.isEmpty())
         QSKIP("shared corpus not available");
+    QFile f(test::corpusFile(path));
+    QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
     const QByteArray data = f.readAll();
     DecodeObserver none;
     QElapsedTimer t;
