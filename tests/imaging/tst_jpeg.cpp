@@ -270,6 +270,7 @@ private slots:
     void progressIncreasesAcrossScans();
     void cancelAndThrowingObserverStop_data();
     void cancelAndThrowingObserverStop();
+    void endlessScansRefused_data();
     void endlessScansRefused();
     void corpus_data();
     void corpus();
@@ -600,14 +601,36 @@ void TestJpeg::cancelAndThrowingObserverStop()
     QVERIFY(r.values.size() <= 4);
 }
 
+void TestJpeg::endlessScansRefused_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::addColumn<bool>("arithmetic");
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<int>("cancelAtMs"); // -1: never
+    QTest::addColumn<QString>("message");
+    QTest::newRow("2000 scans, 64 x 64") << 64 << false << 2000 << -1 << QStringLiteral("scans");
+    // Fewer scans than the scan limit, each one a pass over 147,456 blocks.
+    QTest::newRow("300 scans, 3072 x 3072") << 3072 << false << 300 << -1 << QStringLiteral("blocks");
+    // Within both limits but slow (arithmetic decoding visits every block of every scan):
+    // a cancel must be seen at the next scan, not at the first row out (the estimate of the
+    // passes stops moving after a few scans, and with it the progress reports).
+    QTest::newRow("cancelled between scans") << 2048 << true << 400 << 200 << QStringLiteral("cancelled");
+}
+
 // Copies of one scan repeated: libjpeg only warns about the bogus progression, so without a
-// scan limit each copy would be another full pass.
+// bound on the scans and on their blocks each copy would be another full pass.
 void TestJpeg::endlessScansRefused()
 {
+    QFETCH(int, side);
+    QFETCH(bool, arithmetic);
+    QFETCH(int, copies);
+    QFETCH(int, cancelAtMs);
+    QFETCH(QString, message);
     Enc e;
     e.progressive = true;
+    e.arithmetic = arithmetic;
     e.colour = Colour::Grey;
-    const QByteArray file = encode(quadrants(64, 64), e);
+    const QByteArray file = encode(QImage(side, side, QImage::Format_RGB32), e);
     const qsizetype sos = file.indexOf(QByteArray("\xFF\xDA", 2));
     qsizetype next = sos + 2;
     while (next + 1 < file.size() && !(uchar(file[next]) == 0xFF && uchar(file[next + 1]) >= 0xC0 &&
@@ -615,17 +638,21 @@ void TestJpeg::endlessScansRefused()
         ++next;
     const QByteArray scan = file.mid(sos, next - sos);
     QByteArray hostile = file.left(next);
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < copies; ++i)
         hostile += scan;
     hostile += QByteArray("\xFF\xD9", 2);
-    DecodeObserver none;
-    QElapsedTimer t;
-    t.start();
-    auto img = decodeJpeg(bytesOf(hostile), none);
+    struct : DecodeObserver {
+        bool cancelled() const override { return at >= 0 && clock.elapsed() >= at; }
+        QElapsedTimer clock;
+        int at = -1;
+    } observer;
+    observer.at = cancelAtMs;
+    observer.clock.start();
+    auto img = decodeJpeg(bytesOf(hostile), observer);
+    const qint64 elapsed = observer.clock.elapsed();
     QVERIFY(!img.ok());
-    QVERIFY2(QString::fromStdString(img.error().message).contains(QLatin1String("scans")),
-             img.error().message.c_str());
-    QVERIFY(t.elapsed() < 5000);
+    QVERIFY2(QString::fromStdString(img.error().message).contains(message), img.error().message.c_str());
+    QVERIFY2(elapsed < (cancelAtMs >= 0 ? cancelAtMs + 250 : 5000), qPrintable(QString::number(elapsed)));
 }
 
 void TestJpeg::corpus_data()
