@@ -74,6 +74,7 @@ struct Psd {
     int mode = 3, depth = 8, width = 2, height = 1, version = 1, compression = 0;
     std::vector<QByteArray> planes; // one per channel: all rows as stored
     QByteArray layers, colourData, resources;
+    QByteArray zipTail; // compressed after the planes, as if the stream went on
 
     QByteArray build() const
     {
@@ -91,7 +92,7 @@ struct Psd {
                 putBe(counts, uint64_t(packRow(row).size()), version == 2 ? 4 : 2);
             }
         if (compression >= 2)
-            return out + qCompress(data).mid(4); // a plain zlib stream without Qt's prefix
+            return out + qCompress(data + zipTail).mid(4); // a plain zlib stream without Qt's prefix
         return out + (compression == 1 ? counts : QByteArray()) + data;
     }
 };
@@ -410,6 +411,14 @@ void TestPsd::zipWithPrediction()
     image = decode(p.build());
     QVERIFY(image.ok());
     QCOMPARE(pixels(image.value()), (Pixels{qRgb(64, 64, 64), qRgb(255, 255, 255)}));
+    // A stream that goes on past the planes (a small file inflating gigabytes) is read up
+    // to their size and no further.
+    p = kRgb;
+    p.compression = 2;
+    p.zipTail = QByteArray(64 << 20, '\0');
+    image = decode(p.build());
+    QVERIFY2(image.ok(), image ? "" : image.error().message.c_str());
+    QCOMPARE(pixels(image.value()), (Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)}));
 }
 
 void TestPsd::progressAndCancel()
