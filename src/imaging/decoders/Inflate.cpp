@@ -18,7 +18,7 @@ Result<Inflated> inflateAtMost(Bytes in, Wrapping wrapping, size_t cap)
     z_stream z{};
     // 15 window bits; +16 reads the gzip wrapper instead of zlib's.
     if (inflateInit2(&z, wrapping == Wrapping::Gzip ? 15 + 16 : 15) != Z_OK)
-        return makeError("inflate: out of memory");
+        return makeError("out of memory while inflating");
     Inflated out;
     // Grows as output comes, so a cut-short stream does not cost the whole cap up front.
     out.bytes.resize(qsizetype(std::min<size_t>(cap, std::max<size_t>(in.size() * 4, 4096))));
@@ -45,9 +45,9 @@ Result<Inflated> inflateAtMost(Bytes in, Wrapping wrapping, size_t cap)
     }
     inflateEnd(&z);
     if (status == Z_NEED_DICT || status == Z_DATA_ERROR)
-        return makeError("inflate: the compressed data is damaged");
+        return makeError("the compressed data is damaged");
     if (status == Z_MEM_ERROR)
-        return makeError("inflate: out of memory");
+        return makeError("out of memory while inflating");
     out.ended = status == Z_STREAM_END;
     out.bytes.resize(qsizetype(done));
     return out;
