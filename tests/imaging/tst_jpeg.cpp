@@ -607,14 +607,18 @@ void TestJpeg::endlessScansRefused_data()
     QTest::addColumn<bool>("arithmetic");
     QTest::addColumn<int>("copies");
     QTest::addColumn<int>("cancelAtMs"); // -1: never
+    QTest::addColumn<int>("claimedSide"); // 0: as encoded
     QTest::addColumn<QString>("message");
-    QTest::newRow("2000 scans, 64 x 64") << 64 << false << 2000 << -1 << QStringLiteral("scans");
+    QTest::newRow("2000 scans, 64 x 64") << 64 << false << 2000 << -1 << 0 << QStringLiteral("scans");
     // Fewer scans than the scan limit, each one a pass over 147,456 blocks.
-    QTest::newRow("300 scans, 3072 x 3072") << 3072 << false << 300 << -1 << QStringLiteral("blocks");
+    QTest::newRow("300 scans, 3072 x 3072") << 3072 << false << 300 << -1 << 0 << QStringLiteral("blocks");
+    // Every coefficient of 16384 x 16384 kept (512 MiB) beside the 1 GiB image: past the bound.
+    QTest::newRow("coefficients past the memory bound") << 64 << false << 1 << -1 << 16384
+                                                        << QStringLiteral("working memory");
     // Within both limits but slow (arithmetic decoding visits every block of every scan):
     // a cancel must be seen at the next scan, not at the first row out (the estimate of the
     // passes stops moving after a few scans, and with it the progress reports).
-    QTest::newRow("cancelled between scans") << 2048 << true << 400 << 200 << QStringLiteral("cancelled");
+    QTest::newRow("cancelled between scans") << 2048 << true << 400 << 200 << 0 << QStringLiteral("cancelled");
 }
 
 // Copies of one scan repeated: libjpeg only warns about the bogus progression, so without a
@@ -625,6 +629,7 @@ void TestJpeg::endlessScansRefused()
     QFETCH(bool, arithmetic);
     QFETCH(int, copies);
     QFETCH(int, cancelAtMs);
+    QFETCH(int, claimedSide);
     QFETCH(QString, message);
     Enc e;
     e.progressive = true;
@@ -641,6 +646,8 @@ void TestJpeg::endlessScansRefused()
     for (int i = 0; i < copies; ++i)
         hostile += scan;
     hostile += QByteArray("\xFF\xD9", 2);
+    if (claimedSide > 0)
+        patchSize(hostile, claimedSide, claimedSide);
     struct : DecodeObserver {
         bool cancelled() const override { return at >= 0 && clock.elapsed() >= at; }
         QElapsedTimer clock;

@@ -373,8 +373,9 @@ Error Decompressor::error() const
                          std::to_string(c.image_height) +
                          " pixels exceeds the JPEG limit of 65500 pixels per side");
     if (m_s.msgCode == JERR_NO_BACKING_STORE)
-        return makeError("JPEG: decoding needs more than " + std::to_string(kMaxImageBytes) +
-                         " bytes of working memory");
+        return makeError("JPEG: decoding needs more than the " +
+                         std::to_string(c.mem ? c.mem->max_memory_to_use : 0) +
+                         " bytes of working memory left beside the image");
     return makeError(std::string("JPEG: ") + m_s.message);
 }
 
