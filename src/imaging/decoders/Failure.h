@@ -27,13 +27,15 @@ inline Error failure(const char *format, const std::string &what)
 // The side and pixel-count limits, for sides already known to be positive.
 inline Result<void> checkImageSize(const char *format, int64_t width, int64_t height)
 {
+    const std::string side = " exceeds the limit of " + num(kMaxImageSide);
     if (width > kMaxImageSide)
-        return failure(format, "width " + num(width) + " exceeds the limit of " + num(kMaxImageSide));
+        return failure(format, "width " + num(width) + side);
     if (height > kMaxImageSide)
-        return failure(format, "height " + num(height) + " exceeds the limit of " + num(kMaxImageSide));
+        return failure(format, "height " + num(height) + side);
     if (width * height > kMaxImagePixels)
         return failure(format, "image of " + num(width) + " x " + num(height) +
-                                   " pixels exceeds the limit of " + num(kMaxImagePixels) + " pixels");
+                                   " pixels exceeds the limit of " + num(kMaxImagePixels) +
+                                   " pixels");
     return {};
 }
 

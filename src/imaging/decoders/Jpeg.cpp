@@ -29,7 +29,8 @@ constexpr int kBatchRows = 16;
 // Real encoders write about a dozen; hostile files write thousands to burn time.
 constexpr int kMaxScans = 500;
 // What the scans cost is the blocks they visit: a few dozen scans over a huge image take as
-// long as thousands over a small one. The scan scripts of common encoders fit at any size the memory bound allows.
+// long as thousands over a small one. Common encoders' scan scripts fit at any size that the
+// memory bound below allows.
 constexpr int64_t kMaxScanBlocks = int64_t(1) << 25;
 
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN

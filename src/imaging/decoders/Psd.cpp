@@ -195,7 +195,8 @@ Result<Header> parseHeader(Bytes data)
     if (compression > 3)
         return fail("compression " + num(compression) + " is not 0 (raw), 1 (RLE) or 2/3 (ZIP)");
     h.compression = Compression(compression);
-    const bool zip = h.compression == Compression::Zip || h.compression == Compression::ZipPredicted;
+    const bool zip =
+        h.compression == Compression::Zip || h.compression == Compression::ZipPredicted;
     if (zip && zipPlaneBytes(h) > uint64_t(kMaxImageBytes))
         return fail("ZIP planes of " + num(zipPlaneBytes(h)) + " bytes exceed the limit of " +
                     num(kMaxImageBytes));
@@ -210,7 +211,10 @@ uint64_t rowBytes(const Header &h)
     return h.depth == 1 ? (uint64_t(h.width) + 7) / 8 : uint64_t(h.width) * uint64_t(h.depth / 8);
 }
 
-uint64_t zipPlaneBytes(const Header &h) { return rowBytes(h) * uint64_t(h.height) * uint64_t(h.channels); }
+uint64_t zipPlaneBytes(const Header &h)
+{
+    return rowBytes(h) * uint64_t(h.height) * uint64_t(h.channels);
+}
 
 // PackBits: a header byte n < 128 copies n + 1 literal bytes, n > 128 repeats the next byte
 // 257 - n times, 128 is a no-op. Output never passes outLength, input never passes in.size();

@@ -88,8 +88,8 @@ Result<void> inflateSvgz(Bytes &data, QByteArray &store)
     if (!inflated)
         return makeError("SVGZ: " + inflated.error().message);
     if (size_t(inflated->bytes.size()) > kMaxSvgBytes)
-        return makeError("SVGZ: the drawing inflates past the limit of " + std::to_string(kMaxSvgBytes) +
-                         " bytes");
+        return makeError("SVGZ: the drawing inflates past the limit of " +
+                         std::to_string(kMaxSvgBytes) + " bytes");
     store = std::move(inflated->bytes);
     data = bytesOf(store);
     return {};

@@ -285,7 +285,8 @@ constexpr int kRunPoints = 512;
 class DrawBudget {
 public:
     enum class State { Going, TimeUp, Cancelled };
-    DrawBudget(DecodeObserver *observer, std::atomic<bool> &stop) : m_observer(observer), m_stop(stop)
+    DrawBudget(DecodeObserver *observer, std::atomic<bool> &stop)
+        : m_observer(observer), m_stop(stop)
     {
         m_clock.start();
     }
@@ -666,7 +667,8 @@ void Player::polyPolygon(ByteReader &r)
     if (!r.has(total * 4))
         return;
     // One path: the fill mode decides between the polygons, as GDI fills them as one region.
-    const Qt::FillRule rule = m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
+    const Qt::FillRule rule =
+        m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
     QPainterPath path;
     path.setFillRule(rule);
     std::vector<QPainterPath> shapes;
