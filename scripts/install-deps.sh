@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
-  libjpeg62-turbo-dev libjpeg-turbo-progs
+  libjpeg62-turbo-dev libjpeg-turbo-progs zlib1g-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
   dbus-daemon

@@ -1,6 +1,9 @@
 #pragma once
 // The shared corpus of real image files and its manifest (tab-separated: path, format,
 // source, expectation, reference, note). Tests skip when the corpus is not there.
+//
+// OXLUME_CORPUS_DIR, when set, names the corpus folder for this run (an empty folder makes
+// every corpus test skip); otherwise the build's shared folder is used.
 
 #include <QFile>
 #include <QList>
@@ -19,9 +22,12 @@ struct ManifestEntry {
     QString note;
 };
 
-// The corpus folder, empty when the build does not say where it is.
+// The corpus folder, empty when neither the environment nor the build says where it is.
 inline QString corpusDir()
 {
+    const QByteArray chosen = qgetenv("OXLUME_CORPUS_DIR");
+    if (!chosen.isEmpty())
+        return QFile::decodeName(chosen);
 #ifdef OXLUME_SHARED_DIR
     return QString::fromUtf8(OXLUME_SHARED_DIR) + QStringLiteral("/corpus");
 #else

@@ -301,6 +301,10 @@ void TestBmp::runLengthCodings_data()
     s.bits = raw({2, 0, 0, 3, 1, 2, 3, 0, 0, 0,   0, 2, 1, 1,   9, 3, 0, 1});
     QTest::newRow("RLE8 runs, delta, overlong run")
         << bmp(s) << QList<QRgb>{0, kWhite, kWhite, kWhite, 0, 0, 0, 0, kRed, kRed, kGreen, kBlue};
+    // A delta taken mid-row moves from the current column: 2 reds, delta (1, 1) to column 3.
+    s.bits = raw({2, 0, 0, 2, 1, 1, 1, 1, 0, 0, 4, 2, 0, 1});
+    QTest::newRow("RLE8 delta in mid-row")
+        << bmp(s) << QList<QRgb>{kBlue, kBlue, kBlue, kBlue, 0, 0, 0, kGreen, kRed, kRed, 0, 0};
     s.bits = raw({4, 2, 0, 0, 4, 1, 0, 0, 4, 3, 0, 1});
     QTest::newRow("RLE8 complete") << bmp(s) << QList<QRgb>{kWhite, kWhite, kWhite, kWhite, kGreen, kGreen, kGreen, kGreen, kBlue, kBlue, kBlue, kBlue};
     s.bits = raw({2, 1, 0, 1});

@@ -2,6 +2,7 @@
 // match their reference, broken ones fail cleanly (or partially) in bounded time and
 // memory, questionable ones at least do not crash. Plus oxlume-convert end to end.
 
+#include "common/Corpus.h"
 #include "imaging/ImageFile.h"
 
 #include <QDirIterator>
@@ -24,7 +25,7 @@ using namespace oxlume::imaging;
 
 namespace {
 
-const QString kCorpus = QStringLiteral(OXLUME_SHARED_DIR "/corpus");
+const QString kCorpus = oxlume::test::corpusDir();
 const QString kConvert = QStringLiteral(OXLUME_BINARY_DIR "/tools/oxlume-convert");
 constexpr qint64 kTimeLimitMs = 5000;
 // An invalid file may legally ask for one image at the size limit, not for more.

@@ -204,6 +204,13 @@ void TestPcx::runsCrossLinesAndPaddingIsSkipped()
     t.encoding = 0, t.width = 1, t.height = 1, t.planes = 3, t.bytesPerLine = 3;
     t.data = raw({1, 99, 99, 2, 99, 99, 3, 99, 99});
     QCOMPARE(decodeOk(pcx(t)).pixel(0, 0), QRgb(0xFF010203));
+    // The count takes all six low bits: 0xFF is a run of 63.
+    PcxLayout u;
+    u.width = 64, u.height = 1;
+    u.data = raw({0xFF, 7, 0xC1, 9});
+    QList<QRgb> line(63, 0xFF070707);
+    line << 0xFF090909;
+    QCOMPARE(pixels(decodeOk(pcx(u))), line);
 }
 
 void TestPcx::truncatedDataIsTransparent_data()

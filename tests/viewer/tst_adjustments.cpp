@@ -112,6 +112,18 @@ void TestAdjustments::pipelineRunsInFixedOrder()
     });
     QVERIFY(f.shown() != reordered);
     QCOMPARE(rgb(f.unadjusted.BitmapList()), sample());
+
+    // Both flips make a half turn, which commutes with any turn: with one flip only, the
+    // flip must come before the quarter turn.
+    for (const bool upDown : {true, false}) {
+        TAdjustmentState one;
+        one.panelVisible = true;
+        one.flipUD = upDown;
+        one.flipRL = !upDown;
+        one.rotation = TRotation::Rotate90;
+        ApplyImageAdjustments(one, f.imager1, f.unadjusted);
+        QCOMPARE(f.shown(), rgb(turned(sample().mirrored(!upDown, upDown), 90)));
+    }
 }
 
 void TestAdjustments::rebuildsFromCopyWithoutAccumulating()

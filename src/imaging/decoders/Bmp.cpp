@@ -2,6 +2,7 @@
 
 #include "imaging/Limits.h"
 #include "imaging/decoders/BmpInternal.h"
+#include "imaging/decoders/Failure.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,8 +14,6 @@ namespace bmp {
 
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kArrayHeaderSize = 14; // OS/2 bitmap array: "BA" entry before the "BM"
-
-static std::string num(int64_t v) { return std::to_string(v); }
 
 static bool hasMagic(Bytes data, size_t at, char a, char b)
 {

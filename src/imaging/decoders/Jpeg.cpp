@@ -28,6 +28,10 @@ constexpr int kBatchRows = 16;
 // A progressive file may carry any number of scans, each one a pass over the whole image.
 // Real encoders write about a dozen; hostile files write thousands to burn time.
 constexpr int kMaxScans = 500;
+// What the scans cost is the blocks they visit: a few dozen scans over a huge image take as
+// long as thousands over a small one. Common encoders' scan scripts fit at any size that the
+// memory bound below allows.
+constexpr int64_t kMaxScanBlocks = int64_t(1) << 25;
 
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
 constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_BGRA; // 0xAARRGGBB in memory order
@@ -35,7 +39,7 @@ constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_BGRA; // 0xAARRGGBB in memory orde
 constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_ARGB;
 #endif
 
-enum class Stop { None, Failed, Cancelled, ObserverThrew, TooManyScans };
+enum class Stop { None, Failed, Cancelled, ObserverThrew, TooManyScans, TooMuchWork };
 
 // Everything libjpeg's callbacks and the setjmp functions touch. It lives in the frame of
 // the C++ caller, which longjmp never crosses; the frames it does cross (the setjmp functions
@@ -54,6 +58,8 @@ struct DecodeState {
     int lastPermille = -1;
     int eofRow = -1;  // the iMCU row being decoded when the data ran out
     int eofScan = 0;  // and the scan it belonged to
+    int scansSeen = 0;
+    int64_t scanBlocks = 0; // blocks the scans so far visit, each once per scan
 
     // Output: rows are written into dest, turned as orientation says.
     uchar *dest = nullptr;
@@ -91,10 +97,12 @@ void emitMessage(j_common_ptr c, int level)
 }
 
 // False when the observer cancelled or threw; never lets an exception into libjpeg's frames.
+// A negative permille only asks about cancelling.
 bool notifyObserver(DecodeState &s, int permille)
 {
     try {
-        s.observer->progress(permille, 1000);
+        if (permille >= 0)
+            s.observer->progress(permille, 1000);
         if (s.observer->cancelled()) {
             s.stop = Stop::Cancelled;
             return false;
@@ -111,9 +119,19 @@ bool notifyObserver(DecodeState &s, int permille)
 void progressMonitor(j_common_ptr c)
 {
     DecodeState &s = stateOf(c);
-    if (s.cinfo.input_scan_number > kMaxScans) {
-        s.stop = Stop::TooManyScans;
-        std::longjmp(s.jump, 1);
+    if (s.cinfo.input_scan_number != s.scansSeen) {
+        // A new scan, none of it decoded yet: refuse it when it would pass the bounds, and
+        // ask about cancelling, which the ratcheting pass estimate may not trigger for long.
+        s.scansSeen = s.cinfo.input_scan_number;
+        for (int i = 0; i < s.cinfo.comps_in_scan; ++i)
+            s.scanBlocks += int64_t(s.cinfo.cur_comp_info[i]->width_in_blocks) *
+                            int64_t(s.cinfo.cur_comp_info[i]->height_in_blocks);
+        if (s.scansSeen > kMaxScans)
+            s.stop = Stop::TooManyScans;
+        else if (s.scanBlocks > kMaxScanBlocks)
+            s.stop = Stop::TooMuchWork;
+        if (s.stop != Stop::None || !notifyObserver(s, -1))
+            std::longjmp(s.jump, 1);
     }
     const jpeg_progress_mgr &p = *c->progress;
     const double pass = p.pass_limit > 0 ? double(p.pass_counter) / double(p.pass_limit) : 0.0;
@@ -360,6 +378,10 @@ Error Decompressor::error() const
     case Stop::TooManyScans:
         return makeError("JPEG: more than " + std::to_string(kMaxScans) +
                          " scans; the file is damaged or hostile");
+    case Stop::TooMuchWork:
+        return makeError("JPEG: its scans visit more than " + std::to_string(kMaxScanBlocks) +
+                         " blocks (scan " + std::to_string(m_s.scansSeen) +
+                         "); the file is damaged or hostile");
     default:
         break;
     }
@@ -371,8 +393,9 @@ Error Decompressor::error() const
                          std::to_string(c.image_height) +
                          " pixels exceeds the JPEG limit of 65500 pixels per side");
     if (m_s.msgCode == JERR_NO_BACKING_STORE)
-        return makeError("JPEG: decoding needs more than " + std::to_string(kMaxImageBytes) +
-                         " bytes of working memory");
+        return makeError("JPEG: decoding needs more than the " +
+                         std::to_string(c.mem ? c.mem->max_memory_to_use : 0) +
+                         " bytes of working memory left beside the image");
     return makeError(std::string("JPEG: ") + m_s.message);
 }
 
@@ -507,6 +530,9 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.dest = image->bits();
     s.destBytesPerLine = image->bytesPerLine();
+    // A progressive file keeps every coefficient while its scans arrive: with the image, that
+    // stays within the largest image plus a tenth.
+    c.mem->max_memory_to_use = long(kMaxImageBytes + kMaxImageBytes / 10 - image->sizeInBytes());
     if (!decodeRows(&s)) {
         if (s.thrown)
             std::rethrow_exception(s.thrown);

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
+#include "imaging/decoders/Failure.h"
 
 #include <algorithm>
 #include <array>
@@ -18,7 +19,6 @@ constexpr size_t kVgaPaletteSize = 769; // 0x0C, then 256 RGB triples, at the en
 constexpr uint32_t kDcxMagic = 0x3ADE68B1;
 constexpr uint32_t kUndefined = 0x00000000; // transparent black: data the file does not hold
 
-std::string num(int64_t v) { return std::to_string(v); }
 
 struct Header {
     int version = 0;

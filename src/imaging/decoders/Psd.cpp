@@ -21,11 +21,6 @@ namespace psd {
 
 namespace {
 
-std::string num(int64_t v) { return std::to_string(v); }
-std::string unum(uint64_t v) { return std::to_string(v); }
-
-Error fail(const std::string &what) { return makeError("PSD: " + what); }
-
 bool knownMode(uint16_t m)
 {
     return m == 0 || m == 1 || m == 2 || m == 3 || m == 4 || m == 7 || m == 8 || m == 9;
@@ -51,7 +46,7 @@ int colourChannels(ColorMode mode, int channels)
 Result<Header> parseFixedHeader(Bytes data)
 {
     if (data.size() < 26)
-        return fail("file of " + unum(data.size()) + " bytes ends inside the 26-byte header");
+        return fail("file of " + num(data.size()) + " bytes ends inside the 26-byte header");
     ByteReader r(data);
     Header h;
     if (r.u32be() != 0x38425053u) // "8BPS"
@@ -74,6 +69,8 @@ Result<Header> parseFixedHeader(Bytes data)
         return fail("width " + num(h.width) + " is outside 1.." + num(maxSide));
     if (h.height < 1 || h.height > maxSide)
         return fail("height " + num(h.height) + " is outside 1.." + num(maxSide));
+    // Within the format's limits but past ours: refused before --info reports a size.
+    OX_TRY(checkImageSize("PSD", h.width, h.height));
     if (h.depth != 1 && h.depth != 8 && h.depth != 16 && h.depth != 32)
         return fail("depth " + num(h.depth) + " is not 1, 8, 16 or 32");
     if (!knownMode(mode))
@@ -97,8 +94,8 @@ Result<Bytes> section(ByteReader &r, int lengthBytes, const char *name)
         return fail(std::string("file ends before the ") + name + " length");
     const uint64_t length = lengthBytes == 8 ? r.u64be() : r.u32be();
     if (length > r.remaining())
-        return fail(std::string(name) + " of " + unum(length) + " bytes runs past the end of the file (" +
-                    unum(r.remaining()) + " bytes left)");
+        return fail(std::string(name) + " of " + num(length) + " bytes runs past the end of the file (" +
+                    num(r.remaining()) + " bytes left)");
     return r.take(length);
 }
 
@@ -176,7 +173,7 @@ Result<Header> parseHeader(Bytes data)
     OX_TRY(colourData);
     h.colourData = colourData.value();
     if (h.mode == ColorMode::Indexed && h.colourData.size() < 768)
-        return fail("indexed colour palette of " + unum(h.colourData.size()) + " bytes is shorter than 768");
+        return fail("indexed colour palette of " + num(h.colourData.size()) + " bytes is shorter than 768");
 
     auto resources = section(r, 4, "image resources section");
     OX_TRY(resources);
@@ -198,6 +195,11 @@ Result<Header> parseHeader(Bytes data)
     if (compression > 3)
         return fail("compression " + num(compression) + " is not 0 (raw), 1 (RLE) or 2/3 (ZIP)");
     h.compression = Compression(compression);
+    const bool zip =
+        h.compression == Compression::Zip || h.compression == Compression::ZipPredicted;
+    if (zip && zipPlaneBytes(h) > uint64_t(kMaxImageBytes))
+        return fail("ZIP planes of " + num(zipPlaneBytes(h)) + " bytes exceed the limit of " +
+                    num(kMaxImageBytes));
     h.dataOffset = r.position();
     return h;
 }
@@ -207,6 +209,11 @@ int usedChannels(const Header &h) { return colourChannels(h.mode, h.channels) + 
 uint64_t rowBytes(const Header &h)
 {
     return h.depth == 1 ? (uint64_t(h.width) + 7) / 8 : uint64_t(h.width) * uint64_t(h.depth / 8);
+}
+
+uint64_t zipPlaneBytes(const Header &h)
+{
+    return rowBytes(h) * uint64_t(h.height) * uint64_t(h.channels);
 }
 
 // PackBits: a header byte n < 128 copies n + 1 literal bytes, n > 128 repeats the next byte

@@ -3,10 +3,13 @@
 // pixel data in PsdPixels.cpp). Not for use outside the decoder and its tests.
 
 #include "imaging/decoders/Decoder.h"
+#include "imaging/decoders/Failure.h"
 
 #include <cstdint>
 
 namespace oxlume::imaging::psd {
+
+inline Error fail(const std::string &what) { return failure("PSD", what); }
 
 enum class ColorMode : uint16_t {
     Bitmap = 0,
@@ -41,6 +44,8 @@ Result<Header> parseHeader(Bytes data);
 int usedChannels(const Header &h);
 // Bytes of one stored row of one channel.
 uint64_t rowBytes(const Header &h);
+// Bytes of all channels' planes, which ZIP data inflates to in one piece.
+uint64_t zipPlaneBytes(const Header &h);
 // Unpacks PackBits from in into at most outLength bytes; returns the bytes written.
 size_t unpackBits(Bytes in, uint8_t *out, size_t outLength);
 // Decodes the composite described by h from the whole file data.

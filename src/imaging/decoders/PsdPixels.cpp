@@ -3,6 +3,7 @@
 
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
+#include "imaging/decoders/Inflate.h"
 #include "imaging/decoders/PsdInternal.h"
 
 #include <QByteArray>
@@ -19,8 +20,6 @@ namespace oxlume::imaging::psd {
 namespace {
 
 constexpr QRgb kMissing = 0xFF000000u; // rows the file does not hold: opaque black
-
-Error fail(const std::string &what) { return makeError("PSD: " + what); }
 
 // Where each used channel's stored rows are, whatever the compression.
 class RowSource {
@@ -93,18 +92,12 @@ Result<void> RowSource::prepareRle(int used)
 
 Result<void> RowSource::prepareZip()
 {
-    const uint64_t expected = m_rowBytes * uint64_t(m_h.height) * uint64_t(m_h.channels);
-    if (expected > uint64_t(kMaxImageBytes))
-        return fail("ZIP planes of " + std::to_string(expected) + " bytes exceed the limit of " +
-                    std::to_string(kMaxImageBytes));
-    Bytes packed = m_data.subspan(m_h.dataOffset);
-    // qUncompress wants the expected size as a 4-byte big-endian prefix before the zlib stream.
-    QByteArray input;
-    input.reserve(qsizetype(packed.size() + 4));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        input.append(char(uint8_t(expected >> shift)));
-    input.append(reinterpret_cast<const char *>(packed.data()), qsizetype(packed.size()));
-    m_unzipped = qUncompress(input);
+    // The header check keeps this within the memory limit.
+    const uint64_t expected = zipPlaneBytes(m_h);
+    // Inflating stops at the planes' size: a stream that goes on costs no more than that.
+    auto inflated = inflateAtMost(m_data.subspan(m_h.dataOffset), Wrapping::Zlib, size_t(expected));
+    if (inflated.ok())
+        m_unzipped = std::move(inflated->bytes);
     if (uint64_t(m_unzipped.size()) != expected)
         return fail("ZIP data is damaged or cut short (" + std::to_string(m_unzipped.size()) + " of " +
                     std::to_string(expected) + " bytes unpacked)");
@@ -263,10 +256,7 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
 {
     const bool alpha = h.mergedAlpha ||
                        (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 && h.transparentIndex < 256);
-    // Size limits first: a header asking for too much is refused before its data is looked at.
-    if (h.width > kMaxImageSide || h.height > kMaxImageSide || h.width * h.height > kMaxImagePixels)
-        return fail("image of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
-                    " pixels exceeds the limit of " + std::to_string(kMaxImagePixels) + " pixels");
+    // The header's size was checked against the limits when it was read.
     const int used = usedChannels(h);
     RowSource source(h, data);
     OX_TRY(source.prepare(used));

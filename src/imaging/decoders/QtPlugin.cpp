@@ -1,6 +1,7 @@
 #include "imaging/decoders/QtPlugin.h"
 
 #include "imaging/Limits.h"
+#include "imaging/decoders/Inflate.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -61,12 +62,37 @@ std::string_view head(Bytes data, size_t n)
 }
 
 // The SVG reader claims anything that looks like XML or gzip. Accept it only for data that
-// really holds an <svg element near the start (or is compressed, as .svgz is).
+// really holds an <svg element near the start. Compressed SVG never reaches the reader: Qt
+// would inflate any gzip stream up to 2 GB, so we inflate it first (see inflateSvgz).
 bool plausibleSvg(Bytes data)
 {
-    if (data.size() >= 2 && data[0] == std::byte{0x1f} && data[1] == std::byte{0x8b})
-        return true;
     return head(data, 4096).find("<svg") != std::string_view::npos;
+}
+
+// The text of a compressed SVG: the parsed document takes several times its size, so the
+// bound is a fraction of the image limit.
+constexpr size_t kMaxSvgBytes = size_t(kMaxImageBytes / 32);
+
+Bytes bytesOf(const QByteArray &b)
+{
+    return Bytes(reinterpret_cast<const std::byte *>(b.constData()), size_t(b.size()));
+}
+
+// When data is a gzip stream, points it at its inflated text (kept in store) for the plain
+// SVG reader to take; fails when the text runs past the bound or the stream is damaged.
+Result<void> inflateSvgz(Bytes &data, QByteArray &store)
+{
+    if (!isGzip(data))
+        return {};
+    auto inflated = inflateAtMost(data, Wrapping::Gzip, kMaxSvgBytes + 1);
+    if (!inflated)
+        return makeError("SVGZ: " + inflated.error().message);
+    if (size_t(inflated->bytes.size()) > kMaxSvgBytes)
+        return makeError("SVGZ: the drawing inflates past the limit of " +
+                         std::to_string(kMaxSvgBytes) + " bytes");
+    store = std::move(inflated->bytes);
+    data = bytesOf(store);
+    return {};
 }
 
 // The ICO reader claims anything that starts with 00 00 01 00 or 00 00 02 00, which
@@ -214,10 +240,19 @@ Result<void> checkSize(const std::string &label, QSize size)
 
 } // namespace
 
-bool sniffQtPlugin(Bytes data) { return detectFormat(data).has_value(); }
+bool sniffQtPlugin(Bytes data)
+{
+    if (isGzip(data)) { // compressed SVG: enough of the text to find the <svg element
+        auto head = inflateAtMost(data, Wrapping::Gzip, 4096);
+        return head.ok() && detectFormat(bytesOf(head->bytes)) == QByteArray("svg");
+    }
+    return detectFormat(data).has_value();
+}
 
 Result<ImageInfo> readQtPluginInfo(Bytes data)
 {
+    QByteArray inflated;
+    OX_TRY(inflateSvgz(data, inflated));
     const std::optional<QByteArray> format = detectFormat(data);
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");
@@ -241,6 +276,8 @@ Result<ImageInfo> readQtPluginInfo(Bytes data)
 
 Result<QImage> decodeQtPlugin(Bytes data, DecodeObserver &observer)
 {
+    QByteArray inflated;
+    OX_TRY(inflateSvgz(data, inflated));
     const std::optional<QByteArray> format = detectFormat(data);
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");

@@ -1,6 +1,7 @@
 #include "imaging/decoders/Wmf.h"
 
 #include "imaging/ImageBuffer.h"
+#include "imaging/decoders/Failure.h"
 #include "imaging/decoders/WmfPlayer.h"
 #include "imaging/decoders/WmfRecords.h"
 
@@ -16,8 +17,6 @@ namespace {
 
 constexpr size_t kPlaceableSize = 22;
 constexpr size_t kMetaHeaderSize = 18;
-
-std::string str(int64_t v) { return std::to_string(v); }
 
 bool plausibleMetaHeader(ByteReader r)
 {
@@ -170,7 +169,7 @@ void capSize(double &w, double &h, double maxSide)
 Result<Layout> finishLayout(Layout layout, double w, double h)
 {
     if (!(w > 0 && h > 0) || !std::isfinite(w) || !std::isfinite(h))
-        return makeError("WMF: drawing size " + str(int64_t(w)) + " x " + str(int64_t(h)) +
+        return makeError("WMF: drawing size " + num(int64_t(w)) + " x " + num(int64_t(h)) +
                          " is empty");
     layout.width = std::max(1, int(std::lround(w)));
     layout.height = std::max(1, int(std::lround(h)));
@@ -192,8 +191,8 @@ Result<Header> parseHeader(Bytes data)
         h.unitsPerInch = r.u16le();
         r.skip(6); // reserved, checksum: not checked, writers often get the checksum wrong
         if (r.failed())
-            return makeError("WMF: placeable header cut short at " + str(int64_t(data.size())) +
-                             " of " + str(kPlaceableSize) + " bytes");
+            return makeError("WMF: placeable header cut short at " + num(int64_t(data.size())) +
+                             " of " + num(kPlaceableSize) + " bytes");
         h.placeable = true;
     } else {
         r.seek(0);
@@ -207,12 +206,12 @@ Result<Header> parseHeader(Bytes data)
     r.skip(6); // largest record, parameter count
     if (r.failed())
         return makeError("WMF: metafile header cut short at " +
-                         str(int64_t(data.size() - metaStart)) + " of " + str(kMetaHeaderSize) +
+                         num(int64_t(data.size() - metaStart)) + " of " + num(kMetaHeaderSize) +
                          " bytes");
     if (type != 1 && type != 2)
-        return makeError("WMF: header type " + str(type) + " is neither 1 (memory) nor 2 (disk)");
+        return makeError("WMF: header type " + num(type) + " is neither 1 (memory) nor 2 (disk)");
     if (headerWords != 9)
-        return makeError("WMF: header size " + str(headerWords) + " words is not 9");
+        return makeError("WMF: header size " + num(headerWords) + " words is not 9");
     h.firstRecord = metaStart + kMetaHeaderSize;
     return h;
 }
@@ -225,18 +224,18 @@ RecordWalker::Step RecordWalker::next(RecordView &view)
     if (remaining == 0)
         return Step::End; // no end-of-file record: play what there is
     if (remaining < 6) {
-        m_problem = "WMF: record " + str(m_count + 1) + " at offset " + str(int64_t(m_pos)) +
-                    " is cut short (" + str(int64_t(remaining)) + " bytes left)";
+        m_problem = "WMF: record " + num(m_count + 1) + " at offset " + num(int64_t(m_pos)) +
+                    " is cut short (" + num(int64_t(remaining)) + " bytes left)";
         return Step::Broken;
     }
     ByteReader r(m_data, m_pos);
     const uint32_t words = r.u32le();
     const uint16_t function = r.u16le();
     if (words < 3 || uint64_t(words) * 2 > remaining) {
-        m_problem = "WMF: record " + str(m_count + 1) + " at offset " + str(int64_t(m_pos)) +
-                    " has size " + str(words) + " words; " +
+        m_problem = "WMF: record " + num(m_count + 1) + " at offset " + num(int64_t(m_pos)) +
+                    " has size " + num(words) + " words; " +
                     (words < 3 ? std::string("the least is 3")
-                               : "only " + str(int64_t(remaining / 2)) + " remain");
+                               : "only " + num(int64_t(remaining / 2)) + " remain");
         return Step::Broken;
     }
     if (function == kEof)

@@ -273,12 +273,53 @@ GdiObject parseObject(uint16_t function, ByteReader &r)
     }
 }
 
+// A single shape whose edges cross the rows more than this (the measure of crossingCost)
+// is drawn without antialiasing in one piece no faster than in seconds: a record of many
+// such edges is drawn polygon by polygon, and a lone polygon past it is left out.
+constexpr double kMaxShapeCost = 2e9;
+// Long polylines are drawn in runs of this many points, the budget asked between runs.
+constexpr int kRunPoints = 512;
+
+// The time a drawing may take and the wish to stop it, asked after every record and between
+// the pieces of long ones (polygons of a record, runs of points, characters).
+class DrawBudget {
+public:
+    enum class State { Going, TimeUp, Cancelled };
+    DrawBudget(DecodeObserver *observer, std::atomic<bool> &stop)
+        : m_observer(observer), m_stop(stop)
+    {
+        m_clock.start();
+    }
+    // True once drawing must end; state() says why. Band 0 asks the observer and tells the
+    // other bands through stop.
+    bool over()
+    {
+        if (m_state != State::Going)
+            return true;
+        if (m_stop.load(std::memory_order_relaxed) || (m_observer && m_observer->cancelled())) {
+            m_stop = true;
+            m_state = State::Cancelled;
+        } else if (m_clock.elapsed() > kPlaybackBudgetMs) {
+            // A drawing that takes this long is hostile or broken: show what is there.
+            m_state = State::TimeUp;
+        }
+        return m_state != State::Going;
+    }
+    State state() const { return m_state; }
+
+private:
+    DecodeObserver *m_observer;
+    std::atomic<bool> &m_stop;
+    QElapsedTimer m_clock;
+    State m_state = State::Going;
+};
+
 class Player {
 public:
     // Paints the rows [top, top + band.height()) of a picture of layout.width x height.
-    Player(const Layout &layout, QImage &band, int top)
+    Player(const Layout &layout, QImage &band, int top, DrawBudget &budget)
         : m_layout(layout), m_width(layout.width), m_height(layout.height), m_top(top),
-          m_painter(&band)
+          m_painter(&band), m_budget(budget)
     {
         m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
         if (layout.windowAtStart) {
@@ -336,6 +377,7 @@ private:
     int m_width, m_height; // the whole picture
     int m_top;             // first row of the band this player paints
     QPainter m_painter;
+    DrawBudget &m_budget;
     bool m_canDrawText = false;
     double m_sx = 1, m_sy = 1, m_tx = 0, m_ty = 0;
     DcState m_dc;
@@ -592,12 +634,23 @@ void Player::polygon(ByteReader &r, bool closed)
         closed ? m_painter.drawPolygon(points, rule) : m_painter.drawPolyline(points);
         return;
     }
+    if (!closed) {
+        // Runs that share their end points, so the line stays joined; dashes restart at each.
+        for (qsizetype from = 0; from + 1 < points.size(); from += kRunPoints) {
+            if (from > 0 && m_budget.over())
+                return;
+            QPainterPath path;
+            path.addPolygon(points.mid(from, kRunPoints + 1));
+            strokeAndFill(path, false);
+        }
+        return;
+    }
     QPainterPath path;
-    path.setFillRule(m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill);
+    path.setFillRule(rule);
     path.addPolygon(points);
-    if (closed)
-        path.closeSubpath();
-    strokeAndFill(path, closed);
+    path.closeSubpath();
+    if (crossingCost(path) <= kMaxShapeCost)
+        strokeAndFill(path, true);
 }
 
 void Player::polyPolygon(ByteReader &r)
@@ -614,8 +667,12 @@ void Player::polyPolygon(ByteReader &r)
     if (!r.has(total * 4))
         return;
     // One path: the fill mode decides between the polygons, as GDI fills them as one region.
+    const Qt::FillRule rule =
+        m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
     QPainterPath path;
-    path.setFillRule(m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill);
+    path.setFillRule(rule);
+    std::vector<QPainterPath> shapes;
+    shapes.reserve(counts.size());
     for (int c : counts) {
         QPolygonF points;
         points.reserve(c);
@@ -624,11 +681,24 @@ void Player::polyPolygon(ByteReader &r)
             points.append(map(x, y));
         }
         if (c >= 2) {
-            path.addPolygon(points);
-            path.closeSubpath();
+            shapes.emplace_back().setFillRule(rule);
+            shapes.back().addPolygon(points);
+            shapes.back().closeSubpath();
+            path.addPath(shapes.back());
         }
     }
-    strokeAndFill(path, true);
+    if (crossingCost(path) <= kMaxShapeCost) {
+        strokeAndFill(path, true);
+        return;
+    }
+    // Too many edges on the same rows to fill at once in bounded time: one polygon at a
+    // time, which differs only where they overlap.
+    for (const QPainterPath &shape : shapes) {
+        if (m_budget.over())
+            return;
+        if (crossingCost(shape) <= kMaxShapeCost)
+            strokeAndFill(shape, true);
+    }
 }
 
 void Player::rectangle(ByteReader &r, int kind)
@@ -779,7 +849,7 @@ void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int opti
     m_painter.setBackgroundMode(Qt::TransparentMode);
     if (useDx || m_dc.charExtra != 0) {
         double x = x0;
-        for (qsizetype i = 0; i < s.size(); ++i) {
+        for (qsizetype i = 0; i < s.size() && !m_budget.over(); ++i) {
             m_painter.drawText(QPointF(x, baseline), QString(s[i]));
             x += useDx ? advances[size_t(i)]
                        : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
@@ -1120,26 +1190,21 @@ Result<void> playBand(Bytes data, const Header &header, const Layout &layout, QI
                       DecodeObserver *observer, std::atomic<bool> &stop)
 {
     try {
-        Player player(layout, band, top);
+        DrawBudget budget(observer, stop);
+        Player player(layout, band, top, budget);
         RecordWalker walker(data, header.firstRecord);
         NullObserver quiet;
         RowProgress progress(observer ? *observer : quiet, std::max<int64_t>(layout.recordCount, 1));
-        QElapsedTimer clock;
-        clock.start();
         RecordView rec;
         RecordWalker::Step step;
         while ((step = walker.next(rec)) == RecordWalker::Step::Record) {
             player.record(rec);
-            if (observer && !progress.row(std::min(walker.count(), layout.recordCount))) {
+            if (observer && !progress.row(std::min(walker.count(), layout.recordCount)))
                 stop = true;
-                return makeError("WMF: cancelled");
-            }
-            if (walker.count() % 64 == 0) {
-                if (stop)
+            if (budget.over()) {
+                if (budget.state() == DrawBudget::State::Cancelled)
                     return makeError("WMF: cancelled");
-                // A drawing that takes this long is hostile or broken: show what is there.
-                if (clock.elapsed() > kPlaybackBudgetMs)
-                    break;
+                break;
             }
         }
         if (step == RecordWalker::Step::Broken && walker.count() == 0)
