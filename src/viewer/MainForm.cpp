@@ -1,6 +1,8 @@
 #include "MainForm.h"
 
 #include "Busy.h"
+#include "dialogs/AboutForm.h"
+#include "dialogs/HintForm.h"
 #include "resources/glyphs/Glyphs.h"
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
@@ -56,6 +58,18 @@ QPixmap loadFolderBitmap(const QString &resource)
     if (!pixmap.isNull())
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
+}
+
+// Raise and activate. Wayland compositors let a window take the focus with the token of
+// the launch that asked for it; Qt's Wayland plugin reads it from the environment when it
+// activates a window.
+void bringToFront(QWidget &window, const std::string &activationToken)
+{
+    if (!activationToken.empty() &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    window.raise();
+    window.activateWindow();
 }
 
 // Closes an open enumeration however the listing ends.
@@ -151,16 +165,8 @@ void TfrmMain::FormShow()
     if (!m_options.ShowButtons)
         HideButtonsExecute();
 
-    if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
-        std::string longForm = NormalisePath(m_firstArgument);
-        if (longForm.empty())
-            longForm = m_firstArgument;
-        m_currentDirectory = folderPart(longForm);
-        OpenFolder(PIDL(), m_currentDirectory, true, fileNamePart(longForm));
-        ShowImage(longForm);
-    } else {
+    if (m_firstArgument.empty() || !openPath(m_firstArgument, true))
         OpenFolder(PIDL(), m_currentDirectory, true, std::string());
-    }
 
     m_loader->startUpdates();
 
@@ -368,20 +374,48 @@ void TfrmMain::cmbImageTypesChange()
     OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
 }
 
-void TfrmMain::ReceiveHandOff(const std::string &path)
+void TfrmMain::ReceiveHandOff(const std::string &path, const std::string &activationToken)
 {
     if (isMinimized())
         showNormal();
-    raise();
-    activateWindow();
-    if (path.empty() || !FileExists(path))
+    if (!hasSecondaryDialog())
+        bringToFront(*this, activationToken);
+    if (path.empty() || !(FileExists(path) || FolderExists(path)))
         return;
+    StopSlideShow->trigger();
+    openPath(path, false);
+}
+
+bool TfrmMain::openPath(const std::string &path, bool force)
+{
     std::string longForm = NormalisePath(path);
     if (longForm.empty())
         longForm = path;
-    // FIXME: stop a running slide show here once it exists.
-    OpenFolder(PIDL(), folderPart(longForm), false, fileNamePart(longForm));
+    if (FolderExists(longForm)) {
+        OpenFolder(PIDL(), longForm, force, std::string());
+        const std::vector<FileEntry> &entries = m_model.entries();
+        for (std::size_t row = 0; row < entries.size(); ++row) {
+            if (!entries[row].isFolderOrParent()) {
+                lstFiles->setSelectedRow(static_cast<int>(row));
+                lstFilesClick();
+                break;
+            }
+        }
+        return true;
+    }
+    if (!FileExists(longForm))
+        return false;
+    if (force)
+        m_currentDirectory = folderPart(longForm);
+    OpenFolder(PIDL(), folderPart(longForm), force, fileNamePart(longForm));
     ShowImage(longForm);
+    return true;
+}
+
+bool TfrmMain::hasSecondaryDialog() const
+{
+    // FIXME: the Tip of the Day and Options dialogs answer here too once they exist.
+    return AboutBox() != nullptr || HintDialog() != nullptr;
 }
 
 void TfrmMain::ShowImage(const std::string &path)

@@ -57,9 +57,18 @@ public:
     void lstFilesKeyPress(const QByteArray &character);
     void cmbImageTypesChange();
 
-    // A path handed over by a second start: the window comes to the front and, when the
-    // path names an existing file, lists its folder with the file selected and shows it.
-    void ReceiveHandOff(const std::string &path);
+    // A path handed over by a second start (empty: none), with the activation token that
+    // came with it: the window is restored when minimised and comes to the front while no
+    // secondary dialog has been created; a running slide show stops, and an existing file
+    // or folder opens as openPath does. Anything else only brings the window forward.
+    void ReceiveHandOff(const std::string &path, const std::string &activationToken = {});
+    // Opens a file (its folder listed, the file selected and shown) or a folder (listed, its
+    // first image selected and shown). force lists again even when the folder is listed.
+    // False when the path names neither. Shared by the hand-off, the start and a drop.
+    bool openPath(const std::string &path, bool force);
+    // True once any secondary dialog (Tip of the Day, Options, About, a hint) has been
+    // created: they live on, hidden, so a hand-off no longer takes the foreground.
+    bool hasSecondaryDialog() const;
 
     void ShowImage(const std::string &path);
 
