@@ -3,6 +3,7 @@
 #include "AppApplication.h"
 #include "ParamsFunctions.h"
 #include "associations/FileAssociations.h"
+#include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/MainForm.h"
@@ -290,6 +291,11 @@ int RunOxlume(int argc, char **argv)
         }
 
         TfrmMain window(Options, FirstPositional(ParamSettings));
+        // Later starts hand their path over through the marker's socket (none with
+        // "newinst", which holds no marker).
+        HandOffServer handOff(TakeInstanceListener(), [&window](const HandOff &message) {
+            window.ReceiveHandOff(message.path, message.activationToken);
+        });
         window.show();
         app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else
