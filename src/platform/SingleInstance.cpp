@@ -163,6 +163,7 @@ InstanceFolder PrepareInstanceFolder()
     std::string runtime;
     if (const char *dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir == '/') {
         runtime = dir;
+        ::mkdir(runtime.c_str(), 0700); // normally there already; the user's, unchecked
     } else {
         runtime = "/tmp/oxlume-" + std::to_string(::geteuid());
         folder.error = ensurePrivateFolder(runtime);
