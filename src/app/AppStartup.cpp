@@ -284,8 +284,11 @@ int RunOxlume(int argc, char **argv)
         steps.loadOptions = LoadOptions;
         steps.warn = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
         switch (RunStartupSteps(args, steps)) {
-        case StartupPath::Uninstalled:
-        case StartupPath::HandedOver: return 0;
+        case StartupPath::Uninstalled: return 0;
+        case StartupPath::HandedOver:
+            // Gone at once: the libraries' exit handlers have nothing to do for us.
+            std::fflush(nullptr);
+            std::_Exit(0);
         case StartupPath::NoDisplay: return 1;
         case StartupPath::Viewer: break;
         }
