@@ -117,6 +117,17 @@ int main(int argc, char **argv)
     const std::string displayName = ":" + std::to_string(display);
     const pid_t xvfb = spawn({"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24",
                               "-nolisten", "tcp"});
+    // The display goes with us on every way out (the last one ends with _Exit: see there).
+    struct Reap {
+        pid_t pid;
+        ~Reap()
+        {
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reapXvfb{xvfb};
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
     for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -2,7 +2,9 @@
 #include "app/AppApplication.h"
 #include "app/AppStartup.h"
 #include "platform/Errors.h"
+#include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
+#include "platform/SingleInstance.h"
 #endif
 
 #include <QDirIterator>
@@ -195,6 +197,9 @@ void TestStartup::runsWithoutDisplay_data()
     QTest::newRow("viewer, no display variables")
         << QStringList{QStringLiteral("-newinst")} << none << 1 << none
         << noDisplay + QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set\n");
+    // "running": a first instance holds the marker; the path reaches it, no display needed.
+    QTest::newRow("second start hands over") << QStringList{QStringLiteral("/p/a.jpg")}
+                                             << QStringLiteral("running") << 0 << none << none;
     QTest::newRow("viewer, the X server does not answer")
         << QStringList{QStringLiteral("-newinst")} << QStringLiteral("xcb, :97") << 1 << none
         << noDisplay + QStringLiteral("could not connect to display :97\n");
@@ -220,6 +225,20 @@ void TestStartup::runsWithoutDisplay()
         QDir().mkpath(dir);
         env.insert(QString::fromLatin1(name), dir);
     }
+    std::vector<HandOff> received;
+    std::unique_ptr<HandOffServer> server;
+    platform::UniqueFd lock; // held, as the first instance holds it
+    if (platform == QLatin1String("running")) {
+        const std::string folder =
+            QFile::encodeName(temp.filePath(QStringLiteral("XDG_RUNTIME_DIR/oxlume"))).toStdString();
+        QDir().mkpath(QFile::decodeName(folder.c_str()));
+        InstanceMarker marker = TakeInstanceMarker(folder, kInstanceName);
+        QCOMPARE(marker.state, MarkerState::First);
+        lock = std::move(marker.lock);
+        server = std::make_unique<HandOffServer>(
+            std::move(marker.listener), [&](const HandOff &m) { received.push_back(m); });
+        platform.clear();
+    }
     if (!platform.isEmpty()) {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform.section(QLatin1String(", "), 0, 0));
         env.insert(QStringLiteral("DISPLAY"), platform.section(QLatin1String(", "), 1, 1));
@@ -230,6 +249,10 @@ void TestStartup::runsWithoutDisplay()
     timer.start();
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(10000));
+    if (server) {
+        QTRY_COMPARE(received.size(), std::size_t(1));
+        QCOMPARE(received[0].path, std::string("/p/a.jpg"));
+    }
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
