@@ -35,10 +35,15 @@ bool DetectRunningInstance(const std::string &instanceName, const std::string &a
         instanceMarker() = std::move(marker);
         return false;
     case MarkerState::Running:
-        // Ends either way: the running instance holds the marker, even when it cannot be
-        // reached in time.
-        SendHandOff(marker.socketPath, HandOffFor(argument), kHandOffRetry);
-        return true;
+        if (SendHandOff(marker.socketPath, HandOffFor(argument), kHandOffRetry))
+            return true;
+        // Not reached in time. When the holder has ended meanwhile, this start takes its
+        // place rather than lose the file; otherwise it ends all the same.
+        marker = TakeInstanceMarker(folder.path, instanceName);
+        if (marker.state != MarkerState::First)
+            return true;
+        instanceMarker() = std::move(marker);
+        return false;
     case MarkerState::Unavailable:
         startWithoutHandOff(marker.error);
         return false;

@@ -16,8 +16,9 @@ inline constexpr std::chrono::milliseconds kHandOffRetry{2000};
 
 // True when another instance is running and the argument (a path, may be empty) has been
 // handed to it, or could not be although it holds the marker; false when this process is
-// the first instance, or no marker can be used here (one line on stderr says why). Needs no
-// application object and no display.
+// the first instance (also when the holder ended while the hand-off was tried), or no
+// marker can be used here (one line on stderr says why). Needs no application object and
+// no display.
 bool DetectRunningInstance(const std::string &instanceName, const std::string &argument);
 
 // The first instance's listening socket, for the hand-off receiver; invalid when this

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -69,6 +70,7 @@ private slots:
     void init();
     void markerRace();
     void staleMarkerAfterKill();
+    void holderEndsDuringHandOff();
     void transport_data();
     void transport();
     void badClients_data();
@@ -158,6 +160,35 @@ void TestInstance::staleMarkerAfterKill()
     QVERIFY(SendHandOff(socketPath, {"/a.jpg", {}}, std::chrono::milliseconds(0)));
     QTRY_COMPARE(received.size(), std::size_t(1));
     QCOMPARE(received[0].path, std::string("/a.jpg"));
+}
+
+void TestInstance::holderEndsDuringHandOff()
+{
+    // A holder of the lock that never listens and ends while a second start retries: that
+    // start becomes the first instance instead of ending with its file lost.
+    const InstanceFolder folder = PrepareInstanceFolder();
+    QCOMPARE(folder.error, std::string());
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const pid_t holder = forkChild([&] {
+        const std::string lock = folder.path + "/" + kInstanceName + ".lock";
+        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            return 1;
+        (void)::write(ready[1], "L", 1);
+        ::usleep(300 * 1000);
+        return 0;
+    });
+    QCOMPARE(readByte(ready[0], 10000), int('L'));
+    const pid_t second =
+        forkChild([] { return DetectRunningInstance(kInstanceName, "/x.jpg") ? 0 : 7; });
+    int status = 0;
+    ::waitpid(second, &status, 0);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 7);
 }
 
 void TestInstance::transport_data()
