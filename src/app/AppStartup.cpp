@@ -4,6 +4,7 @@
 #include "FirstPaint.h"
 #include "ParamsFunctions.h"
 #include "associations/FileAssociations.h"
+#include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/MainForm.h"
@@ -13,42 +14,178 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string_view>
+#include <unistd.h>
+
+#ifndef OXLUME_VERSION
+#error "OXLUME_VERSION comes from the project version in CMake"
+#endif
 
 namespace oxlume {
 
+namespace {
+
+enum class ToolkitOption { None, Alone, WithValue };
+
+// The options that QGuiApplication, QApplication and the xcb platform plugin of Qt 6 take
+// out of argv. Qt compares them case-sensitively and reads "--name" as "-name".
+ToolkitOption toolkitOption(std::string_view arg)
+{
+    static constexpr std::array<std::string_view, 16> kWithValue = {
+        "platform", "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
+        "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
+        "session",  "style",              "stylesheet",    "display",  "name",
+        "visual",
+    };
+    static constexpr std::array<std::string_view, 7> kAlone = {
+        "reverse", "testability", "widgetcount", "qdevel", "qdebug", "nograb", "dograb",
+    };
+    static constexpr std::array<std::string_view, 3> kJoinedValue = {
+        "style=", "stylesheet=", "qmljsdebugger=",
+    };
+    if (arg.starts_with("--"))
+        arg.remove_prefix(2);
+    else if (arg.starts_with('-'))
+        arg.remove_prefix(1);
+    else
+        return ToolkitOption::None;
+    for (std::string_view option : kWithValue) {
+        if (arg == option)
+            return ToolkitOption::WithValue;
+    }
+    for (std::string_view option : kAlone) {
+        if (arg == option)
+            return ToolkitOption::Alone;
+    }
+    for (std::string_view prefix : kJoinedValue) {
+        if (arg.starts_with(prefix))
+            return ToolkitOption::Alone;
+    }
+    return ToolkitOption::None;
+}
+
+// The option's name without its one or two dashes, in small letters.
+std::string optionName(std::string_view arg)
+{
+    if (arg.starts_with("--"))
+        arg.remove_prefix(2);
+    else if (arg.starts_with('-'))
+        arg.remove_prefix(1);
+    std::string name(arg);
+    for (char &c : name)
+        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return name;
+}
+
+InfoRequest infoRequestOf(std::string_view arg)
+{
+    if (!arg.starts_with('-'))
+        return InfoRequest::None;
+    const std::string name = optionName(arg);
+    if (name == "help" || name == "h")
+        return InfoRequest::Help;
+    if (name == "version")
+        return InfoRequest::Version;
+    return InfoRequest::None;
+}
+
+} // namespace
+
 std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &args)
 {
-    static constexpr std::array<std::string_view, 13> kWithValue = {
-        "platform", "platformpluginpath", "platformtheme", "plugin",        "style",
-        "stylesheet", "session",          "display",       "geometry",      "qwindowgeometry",
-        "qwindowicon", "qwindowtitle",    "title",
-    };
     std::vector<std::string> kept;
     for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string_view name = args[k];
-        if (name.starts_with("--"))
-            name.remove_prefix(2);
-        else if (name.starts_with('-'))
-            name.remove_prefix(1);
-        else {
-            kept.push_back(args[k]);
-            continue;
+        switch (toolkitOption(args[k])) {
+        case ToolkitOption::None: kept.push_back(args[k]); break;
+        case ToolkitOption::Alone: kept.push_back(args[k]); break;
+        case ToolkitOption::WithValue: ++k; break; // the value goes with it
         }
-        bool toolkit = false;
-        for (std::string_view option : kWithValue)
-            toolkit = toolkit || name == option;
-        if (toolkit)
-            ++k; // skip the value as well
-        else
-            kept.push_back(args[k]);
     }
     return kept;
 }
 
+InfoRequest FindInfoRequest(const std::vector<std::string> &args)
+{
+    for (const std::string &arg : WithoutToolkitOptions(args)) {
+        if (const InfoRequest request = infoRequestOf(arg); request != InfoRequest::None)
+            return request;
+    }
+    return InfoRequest::None;
+}
+
+std::string HelpText()
+{
+    return "Usage: oxlume [OPTION]... [FILE | FOLDER]\n"
+           "A fast, simple image viewer.\n"
+           "\n"
+           "FILE: lists the file's folder with the file selected and shows it.\n"
+           "FOLDER: lists the folder and shows its first image.\n"
+           "When Oxlume is already running, that window takes the file or folder and this\n"
+           "start ends at once.\n"
+           "\n"
+           "Options (one or two dashes; capitals and small letters are the same):\n"
+           "  -newinst     open a window of its own even when Oxlume is already running\n"
+           "  -uninstall   remove Oxlume's file associations and its \"Open with\" entry,\n"
+           "               then end without opening a window\n"
+           "  -h, --help   show this help and end\n"
+           "  --version    show the version and end\n"
+           "Qt's own options (-style, -platform, -display, ...) are passed on to Qt.\n"
+           "\n"
+           "Files:\n"
+           "  $XDG_CONFIG_HOME/oxlume/user.reg        settings (default ~/.config)\n"
+           "  $XDG_DATA_HOME/oxlume/classes.reg       file associations (default ~/.local/share)\n"
+           "  $XDG_DATA_HOME/applications/oxlume.desktop\n"
+           "                                          the \"Open with\" entry of the associations\n"
+           "  $XDG_RUNTIME_DIR/oxlume/                the running window's lock file and socket\n"
+           "                                          (/tmp/oxlume-<uid> without XDG_RUNTIME_DIR)\n"
+           "\n"
+           "Exit status: 0, or 1 when no display can be opened.\n";
+}
+
+std::string VersionText()
+{
+    return std::string("oxlume ") + OXLUME_VERSION + "\n";
+}
+
+std::vector<std::string> UnknownOptions(const std::vector<std::string> &args)
+{
+    std::vector<std::string> unknown;
+    std::string valueText;
+    for (const std::string &arg : WithoutToolkitOptions(args)) {
+        if (!arg.starts_with('-') || toolkitOption(arg) != ToolkitOption::None ||
+            infoRequestOf(arg) != InfoRequest::None ||
+            MatchOption(ParamOptions, ParamSettings, arg, valueText) >= 0)
+            continue;
+        unknown.push_back(arg);
+    }
+    return unknown;
+}
+
+std::string DisplayProblem(const std::vector<std::string> &args,
+                           const std::function<const char *(const char *)> &getenv)
+{
+    const auto set = [&getenv](const char *name) {
+        const char *value = getenv(name);
+        return value && *value;
+    };
+    // A chosen platform (offscreen, vnc, a list to try, ...) is left to Qt; when it fails,
+    // the message handler of the viewer run turns Qt's fatal error into our message.
+    for (std::size_t k = 0; k + 1 < args.size(); ++k) {
+        if (args[k] == "-platform" || args[k] == "--platform")
+            return {};
+    }
+    if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"))
+        return {};
+    return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+}
+
 StartupPath RunStartupSteps(const std::vector<std::string> &args, const StartupSteps &steps)
 {
-    ParseCommandLine(WithoutToolkitOptions(args));
+    const std::vector<std::string> own = WithoutToolkitOptions(args);
+    ParseCommandLine(own);
+    for (const std::string &option : UnknownOptions(args))
+        steps.warn("oxlume: unknown option " + option + " ignored");
     if (SwitchGiven(kUninstallSwitch, false)) {
         steps.removeAssociations();
         return StartupPath::Uninstalled;
@@ -56,14 +193,77 @@ StartupPath RunStartupSteps(const std::vector<std::string> &args, const StartupS
     if (!SwitchGiven(kNewInstanceSwitch, false) &&
         steps.detectRunningInstance(kInstanceName, FirstPositional(ParamSettings)))
         return StartupPath::HandedOver;
+    if (const std::string problem = steps.displayProblem(); !problem.empty()) {
+        steps.warn("oxlume: cannot open the display: " + problem);
+        return StartupPath::NoDisplay;
+    }
     steps.loadOptions();
     return StartupPath::Viewer;
 }
+
+namespace {
+
+// While the GUI application object connects to the display: Qt ends a failed connection
+// with a fatal message (and abort). The warnings before it say why; we print that reason
+// and exit 1 instead. On success the held warnings go out as they would have.
+class DisplayFailureGuard {
+public:
+    DisplayFailureGuard() { s_previous = qInstallMessageHandler(&DisplayFailureGuard::handle); }
+    ~DisplayFailureGuard()
+    {
+        qInstallMessageHandler(s_previous);
+        for (const Held &held : s_held) {
+            const QMessageLogContext context;
+            if (s_previous)
+                s_previous(held.type, context, held.text);
+        }
+        s_held.clear();
+    }
+    DisplayFailureGuard(const DisplayFailureGuard &) = delete;
+    DisplayFailureGuard &operator=(const DisplayFailureGuard &) = delete;
+
+private:
+    struct Held {
+        QtMsgType type;
+        QString text;
+    };
+
+    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        if (type != QtFatalMsg) {
+            s_held.push_back({type, text});
+            return;
+        }
+        // The first warning names the cause ("could not connect to display :9"); the fatal
+        // text that follows is Qt's general advice.
+        QString reason = text;
+        for (const Held &held : s_held) {
+            if (held.type == QtWarningMsg || held.type == QtCriticalMsg) {
+                reason = held.text;
+                break;
+            }
+        }
+        reason = reason.section(QLatin1Char('\n'), 0, 0).trimmed();
+        std::fprintf(stderr, "oxlume: cannot open the display: %s\n", qUtf8Printable(reason));
+        std::fflush(stderr);
+        ::_exit(1);
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline std::vector<Held> s_held;
+};
+
+} // namespace
 
 int RunOxlume(int argc, char **argv)
 {
     try {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+        switch (FindInfoRequest(args)) {
+        case InfoRequest::Help: std::fputs(HelpText().c_str(), stdout); return 0;
+        case InfoRequest::Version: std::fputs(VersionText().c_str(), stdout); return 0;
+        case InfoRequest::None: break;
+        }
         StartupSteps steps;
         steps.removeAssociations = [&argc, argv] {
             // The uninstall run needs no display: a core application object is enough.
@@ -71,15 +271,38 @@ int RunOxlume(int argc, char **argv)
             RemoveAssociations();
         };
         steps.detectRunningInstance = DetectRunningInstance;
+        // The display is opened before the settings are read, so that a run that cannot
+        // show a window touches nothing.
+        std::unique_ptr<OxlumeApplication> app;
+        steps.displayProblem = [&] {
+            std::string problem = DisplayProblem(args, std::getenv);
+            if (problem.empty()) {
+                DisplayFailureGuard guard;
+                app = std::make_unique<OxlumeApplication>(argc, argv);
+            }
+            return problem;
+        };
         steps.loadOptions = LoadOptions;
-        if (RunStartupSteps(args, steps) != StartupPath::Viewer)
-            return 0;
+        steps.warn = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        switch (RunStartupSteps(args, steps)) {
+        case StartupPath::Uninstalled: return 0;
+        case StartupPath::HandedOver:
+            // Gone at once: the libraries' exit handlers have nothing to do for us.
+            std::fflush(nullptr);
+            std::_Exit(0);
+        case StartupPath::NoDisplay: return 1;
+        case StartupPath::Viewer: break;
+        }
 
-        OxlumeApplication app(argc, argv);
         TfrmMain window(Options, FirstPositional(ParamSettings));
         exitAfterFirstPaintIfAsked(window.imager());
+        // Later starts hand their path over through the marker's socket (none with
+        // "newinst", which holds no marker).
+        HandOffServer handOff(TakeInstanceListener(), [&window](const HandOff &message) {
+            window.ReceiveHandOff(message.path, message.activationToken);
+        });
         window.show();
-        app.exec();
+        app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else
         // needs tearing down, and a worker in the middle of a decode must not hold up the
         // exit: end here without destroying the window.

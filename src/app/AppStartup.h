@@ -1,7 +1,8 @@
 #pragma once
-// The main block: decides once per process whether this run uninstalls, hands its file to
-// a running instance, or shows the viewer. Everything up to the viewer's settings load
-// runs without a GUI application object, so the first two paths need no display.
+// The main block: decides once per process whether this run prints its help or version,
+// uninstalls, hands its file to a running instance, or shows the viewer. Everything up to
+// the viewer's settings load runs without a GUI application object, so every path but the
+// viewer needs no display.
 
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@ namespace oxlume {
 enum class StartupPath {
     Uninstalled, // associations removed; end
     HandedOver,  // another instance took the file; end
+    NoDisplay,   // a viewer run that cannot open a display; end with exit code 1
     Viewer,      // settings loaded; create the window and run the loop
 };
 
@@ -19,19 +21,41 @@ enum class StartupPath {
 struct StartupSteps {
     std::function<void()> removeAssociations;
     std::function<bool(const std::string &name, const std::string &argument)> detectRunningInstance;
+    // Opens the display: empty when a window can be shown, else why not.
+    std::function<std::string()> displayProblem;
     std::function<void()> loadOptions;
+    // One line for standard error (an ignored option, a display that cannot be opened).
+    std::function<void(const std::string &line)> warn;
 };
 
-// Drops the toolkit's own options that take a value (-style fusion, -session id, ...) so
-// that their values are not taken for files. The toolkit still sees the full argv.
+// Drops the toolkit's own options that take a value, together with the value (-style
+// fusion, -name x, -visual 0x21, ...), so that a value is never taken for a file. The
+// toolkit still sees the full argv.
 std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &args);
 
-// Parses args (argv[1..]) into the process-wide table, then runs the uninstall step, the
-// single-instance check (unless "newinst") or the settings load, in that order.
+// --help / -h and --version, which answer before anything else happens.
+enum class InfoRequest { None, Help, Version };
+InfoRequest FindInfoRequest(const std::vector<std::string> &args);
+std::string HelpText();
+std::string VersionText(); // "oxlume <version>\n"
+
+// Options in args that neither this program nor the toolkit knows, in order.
+std::vector<std::string> UnknownOptions(const std::vector<std::string> &args);
+
+// Why a viewer run could not open a display, or "" when it can try: with no platform chosen
+// (no -platform, no QT_QPA_PLATFORM) either DISPLAY or WAYLAND_DISPLAY must be set. getenv
+// reads the environment (replaceable in tests).
+std::string DisplayProblem(const std::vector<std::string> &args,
+                           const std::function<const char *(const char *)> &getenv);
+
+// Parses args (argv[1..]) into the process-wide table, reports unknown options, then runs
+// the uninstall step, the single-instance check (unless "newinst"), the display check and
+// the settings load, in that order.
 StartupPath RunStartupSteps(const std::vector<std::string> &args, const StartupSteps &steps);
 
-// The whole main block. Returns the process exit code: 0 on every normal path, 1 when an
-// internal error escaped before the event loop ran (its message goes to stderr).
+// The whole main block. Returns the process exit code: 0 on every normal path, 1 when no
+// display can be opened or an internal error escaped before the event loop ran (its message
+// goes to stderr).
 int RunOxlume(int argc, char **argv);
 
 } // namespace oxlume

@@ -101,12 +101,15 @@ std::string parseUserDirValue(std::string_view value, const std::string &home)
     return raw.size() > 0 && raw.front() == '/' ? raw : std::string();
 }
 
-std::string userDir(std::string_view key)
+// The folder that user-dirs.dirs names for key; without a valid entry (no file, no line, a
+// line that is not a quoted absolute or $HOME path) the XDG default $HOME/<defaultName>.
+std::string userDir(std::string_view key, std::string_view defaultName)
 {
+    const std::string home = HomePath();
+    const std::string fallback = JoinPath(home, defaultName);
     std::ifstream in(JoinPath(configHome(), "user-dirs.dirs"));
     if (!in)
-        return {};
-    const std::string home = HomePath();
+        return fallback;
     std::string found;
     std::string line;
     while (std::getline(in, line)) {
@@ -121,7 +124,7 @@ std::string userDir(std::string_view key)
         // A later line wins, as it would when the file is sourced by a shell.
         found = parseUserDirValue(view.substr(key.size() + 1), home);
     }
-    return found;
+    return found.empty() ? fallback : found;
 }
 
 } // namespace
@@ -131,10 +134,10 @@ std::string SpecialFolderPath(SpecialFolder folder)
     std::string path;
     switch (folder) {
     case SpecialFolder::Desktop:
-        path = userDir("XDG_DESKTOP_DIR");
+        path = userDir("XDG_DESKTOP_DIR", "Desktop");
         break;
     case SpecialFolder::Documents:
-        path = userDir("XDG_DOCUMENTS_DIR");
+        path = userDir("XDG_DOCUMENTS_DIR", "Documents");
         break;
     }
     return FolderExists(path) ? path : std::string();

@@ -42,7 +42,8 @@ enum class SpecialFolder : int {
 std::string HomePath();
 
 // The XDG user folder for the identifier (user-dirs.dirs in $XDG_CONFIG_HOME, default
-// ~/.config) when it is configured and exists; empty otherwise.
+// ~/.config; without an entry there the XDG default $HOME/Desktop or $HOME/Documents) when
+// it exists; empty otherwise.
 std::string SpecialFolderPath(SpecialFolder folder);
 
 // The desktop / documents folder, falling back to the home folder. Never empty.

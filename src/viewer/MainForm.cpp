@@ -4,6 +4,8 @@
 #include "SplitterLayout.h"
 #include "WindowPlacement.h"
 #include "dialogs/Placed.h"
+#include "dialogs/AboutForm.h"
+#include "dialogs/HintForm.h"
 #include "platform/Errors.h"
 #include "resources/glyphs/Glyphs.h"
 #include "shell/FileNameFunctions.h"
@@ -52,6 +54,18 @@ QPixmap loadFolderBitmap(const QString &resource)
     if (!pixmap.isNull())
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
+}
+
+// Raise and activate. Wayland compositors let a window take the focus with the token of
+// the launch that asked for it; Qt's Wayland plugin reads it from the environment when it
+// activates a window.
+void bringToFront(QWidget &window, const std::string &activationToken)
+{
+    if (!activationToken.empty() &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    window.raise();
+    window.activateWindow();
 }
 
 } // namespace
@@ -173,16 +187,8 @@ void TfrmMain::FormShow()
     m_delegate->setRowHeight(std::max(1, fontHeight * 13 / 11));
     lstFiles->doItemsLayout();
 
-    if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
-        std::string longForm = NormalisePath(m_firstArgument);
-        if (longForm.empty())
-            longForm = m_firstArgument;
-        m_currentDirectory = folderPart(longForm);
-        OpenFolder(PIDL(), m_currentDirectory, true, fileNamePart(longForm));
-        ShowImage(longForm);
-    } else {
+    if (m_firstArgument.empty() || !openPath(m_firstArgument, true))
         OpenFolder(PIDL(), m_currentDirectory, true, std::string());
-    }
 
     m_loader->startUpdates();
     // The list takes the keys from the start; the filter box would turn arrows and typed
@@ -399,33 +405,50 @@ void TfrmMain::cmbImageTypesChange()
     OpenFolder(PIDLCopy(m_currentPIDL), m_currentDirectory, true, std::string());
 }
 
-void TfrmMain::ReceiveHandOff(const std::string &path)
+void TfrmMain::ReceiveHandOff(const std::string &path, const std::string &activationToken)
 {
     if (isMinimized())
         showNormal();
-    raise();
-    activateWindow();
+    if (!hasSecondaryDialog())
+        bringToFront(*this, activationToken);
     openHandedPath(path);
 }
 
 void TfrmMain::openHandedPath(const std::string &path)
 {
-    const bool folder = FolderExists(path);
-    if (path.empty() || (!folder && !FileExists(path)))
+    if (path.empty() || !(FileExists(path) || FolderExists(path)))
         return;
+    StopSlideShow->trigger();
+    openPath(path, false);
+}
+
+bool TfrmMain::openPath(const std::string &path, bool force)
+{
     std::string longForm = NormalisePath(path);
     if (longForm.empty())
         longForm = path;
-    // FIXME: stop a running slide show here once it exists.
-    if (folder) {
-        OpenFolder(PIDL(), longForm, false, std::string());
+    if (FolderExists(longForm)) {
+        OpenFolder(PIDL(), longForm, force, std::string());
         const int row = nextImageRow(m_model.entries(), -1, 1);
-        lstFiles->setSelectedRow(row);
-        lstFilesClick();
-        return;
+        if (row >= 0) {
+            lstFiles->setSelectedRow(row);
+            lstFilesClick();
+        }
+        return true;
     }
-    OpenFolder(PIDL(), folderPart(longForm), false, fileNamePart(longForm));
+    if (!FileExists(longForm))
+        return false;
+    if (force)
+        m_currentDirectory = folderPart(longForm);
+    OpenFolder(PIDL(), folderPart(longForm), force, fileNamePart(longForm));
     ShowImage(longForm);
+    return true;
+}
+
+bool TfrmMain::hasSecondaryDialog() const
+{
+    // FIXME: the Tip of the Day and Options dialogs answer here too once they exist.
+    return AboutBox() != nullptr || HintDialog() != nullptr;
 }
 
 void TfrmMain::ShowImage(const std::string &path)

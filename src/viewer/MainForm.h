@@ -62,12 +62,20 @@ public:
     void lstFilesKeyPress(const QByteArray &character);
     void cmbImageTypesChange();
 
-    // A path handed over by a second start: the window comes to the front and opens the
-    // path as openHandedPath does.
-    void ReceiveHandOff(const std::string &path);
-    // Opens a path handed to the window (a second start, a drop): an existing file is shown
-    // with its folder listed and the file selected; a folder is listed with its first image
-    // selected and shown. Anything else changes nothing.
+    // A path handed over by a second start (empty: none), with the activation token that
+    // came with it: the window is restored when minimised and comes to the front while no
+    // secondary dialog has been created; a running slide show stops, and an existing file
+    // or folder opens as openPath does. Anything else only brings the window forward.
+    void ReceiveHandOff(const std::string &path, const std::string &activationToken = {});
+    // Opens a file (its folder listed, the file selected and shown) or a folder (listed, its
+    // first image selected and shown). force lists again even when the folder is listed.
+    // False when the path names neither. Shared by the hand-off, the start and a drop.
+    bool openPath(const std::string &path, bool force);
+    // True once any secondary dialog (Tip of the Day, Options, About, a hint) has been
+    // created: they live on, hidden, so a hand-off no longer takes the foreground.
+    bool hasSecondaryDialog() const;
+    // The receiving steps of a hand-off without the window's coming forward, for a drop too:
+    // a running slide show stops and an existing file or folder opens as openPath does.
     void openHandedPath(const std::string &path);
 
     void ShowImage(const std::string &path);

@@ -203,6 +203,12 @@ void TestPaths::specialFoldersFromUserDirs_data()
     QTest::newRow("commented out") << QByteArray("# XDG_DESKTOP_DIR=\"$HOME/D\"") << QByteArray("D")
                                    << false;
     QTest::newRow("unquoted") << QByteArray("XDG_DESKTOP_DIR=$HOME/D") << QByteArray("D") << false;
+    // No entry, or no file at all: the XDG default $HOME/Desktop, when it exists.
+    QTest::newRow("no entry, default exists") << QByteArray("# none") << QByteArray("Desktop")
+                                              << true;
+    QTest::newRow("no file, default exists") << QByteArray() << QByteArray("Desktop") << true;
+    QTest::newRow("invalid entry, default exists")
+        << QByteArray("XDG_DESKTOP_DIR=\"Desk\"") << QByteArray("Desktop") << true;
 }
 
 void TestPaths::specialFoldersFromUserDirs()
@@ -219,7 +225,7 @@ void TestPaths::specialFoldersFromUserDirs()
     QDir(home.path()).mkpath(QStringLiteral("config"));
     if (!folder.isEmpty())
         QDir(home.path()).mkpath(QFile::decodeName(folder));
-    {
+    if (!line.isNull()) {
         std::ofstream out((homePath + "/config/user-dirs.dirs").toStdString());
         out << "# written by a test\nXDG_DOCUMENTS_DIR=\"$HOME/" << folder.toStdString()
             << "\"\n"
@@ -231,14 +237,16 @@ void TestPaths::specialFoldersFromUserDirs()
     const std::string documents = DocumentsPath();
     env.reset();
     QCOMPARE(QByteArray::fromStdString(desktop), QByteArray::fromStdString(expected));
-    if (!folder.isEmpty() && !folder.contains('"'))
+    if (!line.isNull() && !folder.isEmpty() && !folder.contains('"'))
         QCOMPARE(QByteArray::fromStdString(documents), homePath + "/" + folder);
 }
 
 void TestPaths::specialFoldersFallBackToHome()
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path())); // no user-dirs.dirs
+    QTemporaryDir config; // no user-dirs.dirs, and no Desktop or Documents below HOME
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    test::ScopedEnv emptyHome;
+    emptyHome.set("HOME", QFile::encodeName(config.path()));
     QCOMPARE(SpecialFolderPath(SpecialFolder::Desktop), std::string());
     QCOMPARE(DesktopPath(), HomePath());
     QCOMPARE(DocumentsPath(), HomePath());

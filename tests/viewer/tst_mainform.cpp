@@ -302,7 +302,10 @@ void TestMainForm::startArgument_data()
     QTest::addColumn<QString>("expectedSelection");
     QTest::newRow("a file") << QStringLiteral("alpha/inner.pcx") << QStringLiteral("alpha/")
                             << QStringLiteral("inner.pcx");
-    QTest::newRow("a folder is ignored") << QStringLiteral("Beta") << QString() << QString();
+    QTest::newRow("a folder shows its first image")
+        << QStringLiteral("alpha") << QStringLiteral("alpha") << QStringLiteral("inner.pcx");
+    QTest::newRow("an empty folder is listed") << QStringLiteral("Beta") << QStringLiteral("Beta")
+                                               << QStringLiteral("<none>");
     QTest::newRow("a missing file is ignored")
         << QStringLiteral("missing.jpg") << QString() << QString();
 }
@@ -322,7 +325,10 @@ void TestMainForm::startArgument()
     const std::string folder = (m_root / expectedFolder.toStdString()).string();
     QCOMPARE(window->CurrentDirectory(), folder);
     QCOMPARE(selectedKey(*window), expectedSelection.toStdString());
-    QCOMPARE(window->loader().RequestedFile(), folder + expectedSelection.toStdString());
+    QCOMPARE(window->loader().RequestedFile(),
+             expectedSelection == QLatin1String("<none>")
+                 ? std::string()
+                 : (fs::path(folder) / expectedSelection.toStdString()).string());
 }
 
 void TestMainForm::handOffSelectsAndShows()
@@ -333,8 +339,8 @@ void TestMainForm::handOffSelectsAndShows()
     QCOMPARE(window->CurrentDirectory(), (m_root / "alpha").string() + "/");
     QCOMPARE(selectedKey(*window), std::string("inner.pcx"));
     QCOMPARE(window->loader().RequestedFile(), file);
-    // A path that names nothing changes nothing; a folder is listed (openedByHand).
-    window->ReceiveHandOff((m_root / "gone.jpg").string());
+    // A path that names nothing changes nothing.
+    window->ReceiveHandOff((m_root / "missing.jpg").string());
     QCOMPARE(window->CurrentDirectory(), (m_root / "alpha").string() + "/");
 }
 

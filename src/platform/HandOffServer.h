@@ -1,0 +1,54 @@
+#pragma once
+// The receiving end of the hand-off socket, served on the thread that owns it (the user-
+// interface thread): accepts peers of this user id only, reads one bounded message from
+// each within a deadline and hands it on. A client that sends nothing, garbage or too much
+// is dropped without blocking anything.
+
+#include "SingleInstance.h"
+#include "UniqueFd.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace oxlume {
+
+class HandOffServer : public QObject {
+    Q_OBJECT
+public:
+    using Receiver = std::function<void(const HandOff &message)>;
+
+    static constexpr std::size_t kMaxClients = 16;
+    static constexpr std::chrono::milliseconds kDeadline{1000};
+
+    // listener: a listening socket (ListenAt); an invalid one serves nothing.
+    HandOffServer(platform::UniqueFd listener, Receiver receiver, QObject *parent = nullptr);
+    ~HandOffServer() override;
+
+    // Connections refused because the peer runs as another user, and clients dropped
+    // (silent past the deadline, garbage, too long, too many at once): for tests and logs.
+    int refusedPeers() const { return m_refusedPeers; }
+    int droppedClients() const { return m_droppedClients; }
+    std::size_t openClients() const { return m_clients.size(); }
+
+private:
+    struct Client;
+    void acceptAll();
+    void readFrom(Client *client);
+    void drop(Client *client, bool counted);
+
+    platform::UniqueFd m_listener;
+    Receiver m_receiver;
+    QSocketNotifier *m_notifier = nullptr;
+    std::list<std::unique_ptr<Client>> m_clients;
+    int m_refusedPeers = 0;
+    int m_droppedClients = 0;
+};
+
+} // namespace oxlume

@@ -1,0 +1,131 @@
+// The running window's side of a hand-off: restore, come forward (not once a secondary
+// dialog exists), stop the slide show, and open the file or folder; the same path through
+// the socket, as the viewer run wires it.
+
+#include "common/Modal.h"
+#include "common/TestEnv.h"
+#include "dialogs/AboutForm.h"
+#include "platform/HandOffServer.h"
+#include "platform/SingleInstance.h"
+#include "settings/OptionsUnit.h"
+#include "viewer/MainForm.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace oxlume;
+namespace fs = std::filesystem;
+
+class TestHandOff : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void receivingSteps_data();
+    void receivingSteps();
+    void throughTheSocket();
+
+private:
+    test::ScopedXdgHome m_home;
+    fs::path m_root;
+};
+
+void TestHandOff::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    m_root = fs::path(m_home.path().toStdString()) / "pictures";
+    fs::create_directories(m_root / "alpha" / "sub");
+    for (const char *name : {"b.JPG", "A.jpg", "alpha/inner.pcx", "alpha/zz.bmp"})
+        std::ofstream(m_root / name) << "";
+    Options = TOptions();
+    Options.UseWorkThread = false;
+    Options.StartDirectory = TStartDirectory::Custom;
+    Options.CustomDirectory = m_root.string();
+}
+
+void TestHandOff::receivingSteps_data()
+{
+    QTest::addColumn<QString>("path");      // below the root; "-" for no path
+    QTest::addColumn<bool>("minimised");
+    QTest::addColumn<bool>("dialogBefore"); // a secondary dialog was created first
+    QTest::addColumn<QString>("folder");    // listed afterwards, below the root; "." the root
+    QTest::addColumn<QString>("selected");  // "" for nothing
+    QTest::addColumn<int>("slideShowStops");
+    QTest::newRow("file") << "alpha/zz.bmp" << false << false << "alpha/" << "zz.bmp" << 1;
+    QTest::newRow("file, minimised") << "b.JPG" << true << false << "" << "b.JPG" << 1;
+    QTest::newRow("folder: its first image") << "alpha" << false << false << "alpha"
+                                             << "inner.pcx" << 1;
+    QTest::newRow("missing: only forward") << "gone.jpg" << true << false << "." << "" << 0;
+    QTest::newRow("no path: only forward") << "-" << false << false << "." << "" << 0;
+    // The About box, like every secondary dialog, lives on once created (so: last rows).
+    QTest::newRow("after a dialog: restored, not forward")
+        << "alpha/inner.pcx" << true << true << "alpha/" << "inner.pcx" << 1;
+}
+
+void TestHandOff::receivingSteps()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, minimised);
+    QFETCH(bool, dialogBefore);
+    QFETCH(QString, folder);
+    QFETCH(QString, selected);
+    QFETCH(int, slideShowStops);
+    if (dialogBefore && !AboutBox())
+        test::runWithModal<TfrmAbout>(ShowAboutBox, {}, [](TfrmAbout *d) { d->reject(); });
+
+    TfrmMain window(Options, {});
+    window.show();
+    QWidget other; // holds the focus before the hand-off
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+    if (minimised) {
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized());
+    }
+    auto *stop = window.findChild<QAction *>(QStringLiteral("StopSlideShow"));
+    QVERIFY(stop);
+    QSignalSpy stops(stop, &QAction::triggered);
+
+    window.ReceiveHandOff(path == QLatin1String("-") ? std::string()
+                                                    : (m_root / path.toStdString()).string());
+
+    QVERIFY(!window.isMinimized());
+    if (dialogBefore) {
+        QTest::qWait(50);
+        QVERIFY(!window.isActiveWindow());
+    } else {
+        QTRY_VERIFY(window.isActiveWindow());
+    }
+    QCOMPARE(stops.count(), slideShowStops);
+    QCOMPARE(window.CurrentDirectory(), folder == QLatin1String(".")
+                                            ? m_root.string()
+                                            : (m_root / folder.toStdString()).string());
+    const int row = window.selectedIndex();
+    QCOMPARE(row < 0 ? QString() : QString::fromStdString(std::string(window.files().entry(row).key())),
+             selected);
+    QCOMPARE(window.loader().RequestedFile(),
+             selected.isEmpty() ? std::string()
+                                : (m_root / folder.toStdString() / selected.toStdString()).string());
+}
+
+void TestHandOff::throughTheSocket()
+{
+    // The wiring of the viewer run: the server on the marker's socket calls ReceiveHandOff.
+    const InstanceFolder folder = PrepareInstanceFolder();
+    InstanceMarker marker = TakeInstanceMarker(folder.path, "handoff-test");
+    QCOMPARE(marker.state, MarkerState::First);
+    TfrmMain window(Options, {});
+    window.show();
+    HandOffServer server(std::move(marker.listener), [&window](const HandOff &m) {
+        window.ReceiveHandOff(m.path, m.activationToken);
+    });
+    const std::string file = (m_root / "alpha" / "inner.pcx").string();
+    QVERIFY(SendHandOff(marker.socketPath, {file, "token"}, std::chrono::milliseconds(0)));
+    QTRY_COMPARE(window.loader().RequestedFile(), file);
+}
+
+QTEST_MAIN(TestHandOff)
+#include "tst_handoff.moc"
