@@ -9,5 +9,9 @@ build_dir=${BUILD_DIR:-build}
 # shellcheck disable=SC2086
 cmake -S . -B "$build_dir" -G Ninja ${OXLUME_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build_dir" --target oxlume oxlume-convert oxlume_data -j"$(nproc)"
+rm -f "$build_dir"/package/oxlume_*.deb
 (cd "$build_dir" && cpack -G DEB)
-ls "$build_dir"/package/*.deb
+deb=$(ls "$build_dir"/package/oxlume_*.deb)
+# Errors fail the build; warnings and notes are shown.
+lintian --fail-on error "$deb"
+echo "$deb"
