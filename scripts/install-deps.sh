@@ -16,9 +16,10 @@ packages=(
   libjpeg62-turbo-dev
 )
 
-# The tests: djpeg is the reference JPEG decoder, Xvfb and the X tools run the viewer without
-# a screen, ImageMagick makes test images, dbus-daemon serves the property-sheet test, clang
-# with its runtime builds the fuzzers, and the validators check the installed files.
+# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
+# scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
+# property-sheet test, clang with its runtime builds the fuzzers, and the validators check
+# the installed files.
 test_packages=(
   libjpeg-turbo-progs
   xvfb xauth x11-utils imagemagick
