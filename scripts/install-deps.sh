@@ -1,22 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Oxlume needs to build, test and run. Installs only what is
-# missing, so it is cheap and safe to run again.
+# Installs the Debian packages Oxlume needs. Installs only what is missing, so it is cheap
+# and safe to run again.
+#   scripts/install-deps.sh            building and running the viewer (./run.sh, ./build.sh)
+#   scripts/install-deps.sh --test     also the test and fuzzing tools (./test.sh, .ci/run)
+#   scripts/install-deps.sh --bench    also the programs the benchmarks compare against
+#   scripts/install-deps.sh --package  also what checks the Debian package (./package.sh)
+# Flags combine.
 set -euo pipefail
 
+# Building, and running on X11 and Wayland with every image plugin.
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl-dev
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
-  libjpeg62-turbo-dev libjpeg-turbo-progs zlib1g-dev
-  clang libclang-rt-14-dev
-  xvfb xauth x11-utils imagemagick
-  dbus-daemon
+  libjpeg62-turbo-dev zlib1g-dev
 )
 
-# The benchmarks also time other programs on the same files; only they need these.
-if [ "${1:-}" = "--bench" ]; then
-  packages+=(libwmf-bin nsxiv openbox qimgv)
-fi
+# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
+# scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
+# property-sheet test, clang with its runtime builds the fuzzers, and the validators check
+# the installed files.
+test_packages=(
+  libjpeg-turbo-progs
+  xvfb xauth x11-utils imagemagick
+  dbus-daemon
+  clang libclang-rt-14-dev
+  desktop-file-utils appstream man-db groff-base
+)
+
+for arg in "$@"; do
+  case $arg in
+    --test) packages+=("${test_packages[@]}") ;;
+    # The benchmarks run under Xvfb and time other programs on the same files.
+    --bench) packages+=("${test_packages[@]}" libwmf-bin nsxiv openbox qimgv) ;;
+    --package) packages+=(dpkg-dev fakeroot lintian) ;;
+    *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
