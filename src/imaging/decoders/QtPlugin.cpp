@@ -17,7 +17,8 @@ namespace {
 // Formats we decode ourselves; Qt's readers for them must never win the sniff.
 bool isOwnFormat(const QByteArray &format)
 {
-    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx", "psd", "psb", "wmf"};
+    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx", "psd", "psb", "wmf",
+                                         "tga"};
     return std::any_of(std::begin(kOwn), std::end(kOwn),
                        [&](const char *own) { return format == own; });
 }
