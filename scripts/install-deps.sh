@@ -7,9 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
-  libjpeg62-turbo-dev libjpeg-turbo-progs
+  libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
+  icc-profiles-free
   dbus-daemon
 )
 

@@ -39,7 +39,8 @@ const DecoderEntry *findDecoder(Bytes data, std::string_view fileName)
         if (kDecoders[i].sniff(data))
             return &kDecoders[i];
     }
-    return nullptr;
+    // Nothing claims a file named as a TGA: its own decoder says what is wrong with it.
+    return hasTgaExtension(fileName) && !data.empty() ? &kDecoders[kTgaIndex] : nullptr;
 }
 
 } // namespace oxlume::imaging

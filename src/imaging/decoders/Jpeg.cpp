@@ -1,5 +1,6 @@
 #include "imaging/decoders/Jpeg.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,7 @@ struct DecodeState {
     int orientation = 1;
     bool cmyk = false;
     bool adobeInverted = false;
+    const CmykTransform *cmykProfile = nullptr; // CMYK through the file's profile, if usable
     uint32_t *scratch = nullptr; // kBatchRows stored rows, for orientations 5..8
 };
 
@@ -297,7 +300,9 @@ bool decodeRows(DecodeState *s)
             got += n;
         } while (turned && got < want);
         for (int i = 0; i < got; ++i) {
-            if (s->cmyk)
+            if (s->cmykProfile)
+                s->cmykProfile->convert(rows[i], reinterpret_cast<uint32_t *>(rows[i]), w);
+            else if (s->cmyk)
                 cmykToRgb32(rows[i], w, s->adobeInverted);
             if (s->orientation == 2 || s->orientation == 3)
                 mirrorRow(rows[i], w);
@@ -467,6 +472,14 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
         break;
     }
     s.progress.progress_monitor = progressMonitor;
+    const QByteArray profile = options.applyProfile ? jpegIccProfile(data) : QByteArray();
+    const Bytes profileBytes(reinterpret_cast<const std::byte *>(profile.constData()),
+                             size_t(profile.size()));
+    std::unique_ptr<CmykTransform> cmykProfile;
+    if (s.cmyk && !profile.isEmpty()) {
+        cmykProfile = CmykTransform::create(profileBytes, s.adobeInverted, "JPEG");
+        s.cmykProfile = cmykProfile.get();
+    }
 
     const int64_t w = c.image_width;
     const int64_t h = c.image_height;
@@ -488,6 +501,9 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
             std::rethrow_exception(s.thrown);
         return d.error();
     }
+    if (!s.cmyk && !profile.isEmpty())
+        convertToSrgb(image.value(), profileBytes,
+                      c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb, "JPEG");
     observer.progress(1000, 1000);
     return image;
 }

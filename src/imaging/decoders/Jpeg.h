@@ -7,6 +7,8 @@ namespace oxlume::imaging {
 struct JpegOptions {
     // Turn the image upright as its EXIF orientation (1..8) says. Off gives the stored pixels.
     bool applyOrientation = true;
+    // Convert to sRGB through the file's ICC profile. Off gives the stored colours.
+    bool applyProfile = true;
 };
 
 // True when data starts with SOI and a marker (FF D8 FF).
