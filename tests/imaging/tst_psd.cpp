@@ -272,9 +272,7 @@ void TestPsd::headerGuards_data()
     QTest::newRow("version") << patched(4, bytes({3}, 2)) << QStringLiteral("version 3 is neither");
     QTest::newRow("reserved") << patched(9, bytes({1})) << QStringLiteral("reserved header bytes");
     QTest::newRow("channels 0") << patched(12, bytes({0}, 2))
-                                << QStringLiteral("channel count 0 is outside 1..56");
-    QTest::newRow("channels 57") << patched(12, bytes({57}, 2))
-                                 << QStringLiteral("channel count 57 is outside");
+                                << QStringLiteral("channel count 0 is outside 1..65535");
     QTest::newRow("width 0") << patched(18, bytes({0}, 4)) << QStringLiteral("width 0 is outside 1..30000");
     QTest::newRow("width 2^31-1") << patched(18, bytes({0x7FFFFFFF}, 4))
                                   << QStringLiteral("width 2147483647 is outside");
@@ -460,7 +458,13 @@ void TestPsd::corpus()
     const auto mode = psd::parseHeader(bytesOf(data))->mode;
     const bool rough = mode == psd::ColorMode::Cmyk || mode == psd::ColorMode::Lab ||
                        mode == psd::ColorMode::Multichannel || mode == psd::ColorMode::Duotone;
-    const QImage ours = image->convertToFormat(QImage::Format_ARGB32);
+    // The references hold the stored colours: compare a decode that leaves out the profile.
+    psd::Header stored = psd::parseHeader(bytesOf(data)).value();
+    stored.iccProfile = {};
+    DecodeObserver none;
+    const auto storedImage = psd::decodeComposite(stored, bytesOf(data), none);
+    QVERIFY(storedImage.ok());
+    const QImage ours = storedImage->convertToFormat(QImage::Format_ARGB32);
     const QImage ref = QImage(reference).convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(ours.size(), ref.size());
     auto flat = [](QRgb p) {

@@ -368,7 +368,15 @@ int parseExifOrientation(Bytes app1)
     static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
     if (app1.size() < 14 || std::memcmp(app1.data(), kExif, 6) != 0)
         return 1;
-    const Bytes tiff = app1.subspan(6);
+    return readTiffOrientation(app1.subspan(6));
+}
+
+int savedOrientation(const jpeg_decompress_struct &c);
+
+} // namespace
+
+int readTiffOrientation(Bytes tiff)
+{
     ByteReader r(tiff);
     const uint16_t order = r.u16be();
     if (order != 0x4949 && order != 0x4D4D) // "II" little-endian, "MM" big-endian
@@ -394,6 +402,8 @@ int parseExifOrientation(Bytes app1)
     }
     return 1;
 }
+
+namespace {
 
 int savedOrientation(const jpeg_decompress_struct &c)
 {

@@ -21,6 +21,9 @@ Result<ImageInfo> readJpegInfo(Bytes data);
 
 // The EXIF orientation (1..8) of the file; 1 when there is none or it is unreadable.
 int readJpegOrientation(Bytes data);
+// The orientation tag (1..8) of an EXIF block in TIFF form (from its "II"/"MM" byte order
+// mark on), as other formats embed it; 1 when there is none or it is unreadable.
+int readTiffOrientation(Bytes tiff);
 
 // A Format_RGB32 image, turned upright unless options say otherwise. A file cut short in its
 // image data still succeeds: the rows that never arrived are grey. Fails with
