@@ -150,6 +150,7 @@ class TestPsd : public QObject {
 private slots:
     void modes_data();
     void modes();
+    void exifOrientation();
     void headerGuards_data();
     void headerGuards();
     void damagedRleStaysInItsRow();
@@ -228,6 +229,17 @@ void TestPsd::modes_data()
     QTest::newRow("grey16 + alpha via Lr16")
         << make(1, 16, {bytes({0xFFFF, 0x3030}, 2), bytes({0, 0xFFFF}, 2)}, 2, lr16)
         << Pixels{0u, qRgb(48, 48, 48)} << true;
+    // An empty layer list in the main section, the real one (with the alpha mark) in Lr32.
+    const QByteArray zeroThenLr32 = bytes({2}, 4) + bytes({0}, 2) + bytes({0}, 4) + "8BIMLr32" + bytes({2}, 4) +
+                                    bytes({0xFFFF}, 2);
+    QTest::newRow("grey32 + alpha, zero count before Lr32")
+        << make(1, 32, {floats({1.0f, 0.5f}), floats({0.0f, 1.0f})}, 2, zeroThenLr32)
+        << Pixels{0u, qRgb(128, 128, 128)} << true;
+    // More channels than the format's 56: the composite takes what it needs.
+    std::vector<QByteArray> many = {bytes({10, 200}), bytes({20, 100}), bytes({30, 0})};
+    many.resize(60, bytes({7, 7}));
+    QTest::newRow("rgb8 + 57 extra channels") << make(3, 8, many) << Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)}
+                                              << false;
 }
 
 void TestPsd::modes()
@@ -250,6 +262,20 @@ void TestPsd::modes()
                                     .arg(i)
                                     .arg(got[i], 8, 16)));
     }
+}
+
+// An EXIF block among the image resources turns the picture upright, as for JPEG.
+void TestPsd::exifOrientation()
+{
+    // Big-endian TIFF: one IFD entry, orientation (0x0112) SHORT 6 = turned clockwise.
+    const QByteArray tiff = "MM" + bytes({42}, 2) + bytes({8}, 4) + bytes({1}, 2) + bytes({0x0112, 3}, 2) +
+                            bytes({1}, 4) + bytes({6, 0}, 2) + bytes({0}, 4);
+    Psd psd = kRgb;
+    psd.resources = "8BIM" + bytes({1058, 0}, 2) + bytes({int(tiff.size())}, 4) + tiff;
+    auto image = decode(psd.build());
+    QVERIFY(image.ok());
+    QCOMPARE(image->size(), QSize(1, 2));
+    QCOMPARE(pixels(image.value()), (Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)}));
 }
 
 void TestPsd::headerGuards_data()
