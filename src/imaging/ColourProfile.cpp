@@ -1,6 +1,7 @@
 #include "imaging/ColourProfile.h"
 
 #include <QColorSpace>
+#include <QColorTransform>
 #include <QLoggingCategory>
 
 #include <lcms2.h>
@@ -279,8 +280,35 @@ template <typename Convert> bool mapsToItself(const Convert &convert)
     return withinALevel(in, out);
 }
 
-bool convertRgb(QImage &image, void *profile, std::string_view format, const ColourOptions &options)
+// Qt's own conversion, for the RGB profiles it reads: measured faster than our table path
+// and as exact (both within a level of an exact transform), and lcms2's general path is
+// several times slower than either.
+std::optional<bool> convertWithQt(QImage &image, Bytes data)
 {
+    const QColorSpace space =
+        QColorSpace::fromIccProfile(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()),
+                                                            qsizetype(data.size())));
+    if (!space.isValid())
+        return std::nullopt;
+    if (space == QColorSpace(QColorSpace::SRgb))
+        return false;
+    const QColorTransform transform = space.transformationToColorSpace(QColorSpace::SRgb);
+    const auto run = [&](uint32_t *px, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            px[i] = transform.map(QRgb(px[i]));
+    };
+    if (mapsToItself(run))
+        return false;
+    image.setColorSpace(space);
+    image.convertToColorSpace(QColorSpace::SRgb);
+    return true;
+}
+
+bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view format, const ColourOptions &options)
+{
+    if (options.threads == 0)
+        if (const std::optional<bool> done = convertWithQt(image, data))
+            return *done;
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     const int width = image.width();
@@ -353,7 +381,7 @@ bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_v
     Profile p = openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
     if (!p)
         return false;
-    return model == PixelModel::Rgb ? convertRgb(image, p.get(), format, options)
+    return model == PixelModel::Rgb ? convertRgb(image, profile, p.get(), format, options)
                                     : convertGrey(image, p.get(), format);
 }
 

@@ -22,7 +22,9 @@ inline constexpr size_t kMaxProfileBytes = size_t(16) << 20;
 enum class PixelModel { Rgb, Grey };
 
 struct ColourOptions {
-    int threads = 0; // rows are shared out between this many threads; 0 picks by image size
+    // 0: the fastest path for the profile (Qt's own conversion for the RGB profiles it
+    // reads). More: our table path or lcms2, with rows shared out between this many threads.
+    int threads = 0;
 };
 
 // Converts image (Format_RGB32 or Format_ARGB32, pixels in the profile's space) to sRGB in
