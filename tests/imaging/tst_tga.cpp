@@ -230,8 +230,11 @@ void TestTga::badInput_data()
     // A run that claims more pixels than the image has stops at its end.
     Tga longRun = make(10, 24, test::raw({0xFF, 0, 0, 255}));
     QTest::newRow("run past the image") << longRun.build() << QString() << Pixels{kRed, kRed};
-    QTest::newRow("raw data cut short") << make(2, 24, test::raw({0, 0, 255, 9})).build() << QString()
-                                        << Pixels{kRed, 0u};
+    Tga cutShort = make(2, 24, test::raw({0, 0, 255, 255, 0, 0, 9}));
+    cutShort.height = 2;
+    QTest::newRow("raw data cut short") << cutShort.build() << QString() << Pixels{kRed, kBlue, 0u, 0u};
+    QTest::newRow("not even one row") << make(2, 24, test::raw({0, 0, 255, 9})).build()
+                                      << QStringLiteral("TGA: file ends before the first row") << Pixels{};
     QTest::newRow("runs cut short") << make(10, 24, test::raw({0x00, 0, 0, 255, 0x80})).build() << QString()
                                     << Pixels{kRed, 0u};
     QByteArray pastEnd = make(2, 24, test::raw({0, 0, 255, 255, 0, 0})).build();

@@ -139,6 +139,16 @@ Result<Header> parseHeader(Bytes data, bool strict)
                     num(int64_t(data.size())) + " bytes)");
     if (h.pixelOffset == data.size())
         return fail("file ends before the pixel data");
+    // A cut-short file shows the rows it holds, but one that cannot hold even the first row
+    // (at the best run-length packing) is no image: refused before the allocation, so that a
+    // few hundred bytes cannot claim and clear a picture of hundreds of megabytes.
+    const uint64_t pixelBytes = uint64_t(h.depth + 7) / 8;
+    const uint64_t firstRow = h.rle ? (uint64_t(h.width) + 127) / 128 * (1 + pixelBytes)
+                                    : uint64_t(h.width) * pixelBytes;
+    const uint64_t available = data.size() - h.pixelOffset;
+    if (available < firstRow)
+        return fail("file ends before the first row of pixel data (" + num(int64_t(firstRow)) +
+                    " bytes needed, " + num(int64_t(available)) + " present)");
     return h;
 }
 
