@@ -50,15 +50,17 @@ struct TransformCloser {
 using Profile = std::unique_ptr<void, ProfileCloser>;
 using Transform = std::unique_ptr<void, TransformCloser>;
 
-const char *spaceName(cmsColorSpaceSignature s)
+const char *spaceName(uint32_t s)
 {
-    switch (s) {
-    case cmsSigRgbData: return "RGB";
-    case cmsSigGrayData: return "grey";
-    case cmsSigCmykData: return "CMYK";
-    case cmsSigLabData: return "Lab";
-    default: return "another colour space";
-    }
+    if (s == uint32_t(cmsSigRgbData))
+        return "RGB";
+    if (s == uint32_t(cmsSigGrayData))
+        return "grey";
+    if (s == uint32_t(cmsSigCmykData))
+        return "CMYK";
+    if (s == uint32_t(cmsSigLabData))
+        return "Lab";
+    return "another colour space";
 }
 
 // The profile, when it opens and describes the expected colour space.
@@ -82,10 +84,12 @@ Profile openProfile(Bytes data, cmsColorSpaceSignature want, std::string_view fo
         qCDebug(lcColour, "%s: colour profile ignored: it is malformed", label().constData());
         return nullptr;
     }
-    const cmsColorSpaceSignature space = cmsGetColorSpace(p.get());
-    if (space != want) {
+    // From the header itself: lcms2 hands the field back as an enum, which may not hold
+    // whatever value a malformed profile puts there.
+    const uint32_t space = ByteReader(data, 16).u32be();
+    if (space != uint32_t(want)) {
         qCDebug(lcColour, "%s: %s colour profile ignored for %s pixels", label().constData(),
-                spaceName(space), spaceName(want));
+                spaceName(space), spaceName(uint32_t(want)));
         return nullptr;
     }
     return p;
