@@ -190,7 +190,7 @@ Result<const DecoderEntry *> findFor(const std::string &path, Bytes data)
 {
     Result<const DecoderEntry *> found =
         guarded<const DecoderEntry *>(path, [&]() -> Result<const DecoderEntry *> {
-            return findDecoder(data);
+            return findDecoder(data, path);
         });
     if (!found)
         return found.error();

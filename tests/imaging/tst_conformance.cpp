@@ -56,7 +56,8 @@ bool isOwnFormat(const QString &format)
 {
     static const QStringList own = {QStringLiteral("jpeg"), QStringLiteral("bmp"),
                                     QStringLiteral("pcx"),  QStringLiteral("dcx"),
-                                    QStringLiteral("psd"),  QStringLiteral("wmf")};
+                                    QStringLiteral("psd"),  QStringLiteral("wmf"),
+                                    QStringLiteral("tga")};
     return own.contains(format);
 }
 
@@ -119,13 +120,26 @@ qint64 peakMemoryBytes()
 // must still decode. The first group are our own decoders disagreeing with one other
 // decoder's opinion; the second are the installed Qt readers (not our code) reading an
 // extra format differently from the reference.
+const char *const kStoredColours =
+    "the reference holds the stored colours; we convert through the file's grey or CMYK "
+    "profile, and land within 10 levels of ImageMagick's conversion to sRGB";
 const QMap<QString, const char *> kReferenceExceptions = {
     {QStringLiteral("bmp/pillow/rgb32bf-abgr.bmp"),
      "every alpha value in the file is 0; we show the pixels opaque as viewers do, "
      "ImageMagick's reference is fully transparent"},
+    {QStringLiteral("jpeg/pillow/icc_profile_big.jpg"),
+     "the reference holds the stored colours; we convert through the file's RGB profile "
+     "to sRGB, as ImageMagick does when asked to (-profile sRGB.icc)"},
     {QStringLiteral("pcx/generated/gen_mono_gm.pcx"),
      "ImageMagick inverts 1-bit PCX: the first bits are 0, palette entry 0 is black, and the "
      "source photo's top-left corner is dark"},
+    {QStringLiteral("psd/ag-psd/grayscale-alpha.psd"), kStoredColours},
+    {QStringLiteral("psd/kimageformats/32bit_grayscale.psd"), kStoredColours},
+    {QStringLiteral("psd/kimageformats/8bit-grayscale.psd"), kStoredColours},
+    {QStringLiteral("psd/kimageformats/testcard_graya8.psd"), kStoredColours},
+    {QStringLiteral("psd/psd-tools/colormodes/4x4_16bit_cmyk.psd"), kStoredColours},
+    {QStringLiteral("psd/psd-tools/colormodes/4x4_32bit_grayscale.psd"), kStoredColours},
+    {QStringLiteral("psd/psd-tools/colormodes/4x4_8bit_cmyk.psd"), kStoredColours},
     {QStringLiteral("psd/ag-psd/16bits.psd"),
      "the composite has no alpha channel; ImageMagick's reference is rebuilt from the layers"},
     {QStringLiteral("psd/psd-tools/pixel-layer.psd"),
@@ -142,15 +156,9 @@ const QMap<QString, const char *> kReferenceExceptions = {
 
     {QStringLiteral("ico/image-rs/bmp-24bpp-mask.ico"),
      "Qt's ICO reader ignores the AND mask of 24-bit icons, the reference applies it"},
-    {QStringLiteral("tga/image-rs/utc24.tga"),
-     "Qt's TGA reader disagrees with the reference, which ImageMagick confirms"},
-    {QStringLiteral("tga/kimageformats/extarea.tga"),
-     "Qt's TGA reader ignores the extension area's alpha type (alpha is undefined there)"},
-    {QStringLiteral("tga/kimageformats/rgb16.tga"),
-     "Qt's TGA reader takes the attribute bit of 16-bit pixels as alpha although the "
-     "header declares no alpha bits"},
-    {QStringLiteral("tga/kimageformats/top_right.tga"),
-     "Qt's TGA reader ignores the right-to-left origin bit"},
+    {QStringLiteral("tga/image-rs/b5-attrib.tga"),
+     "the header declares one alpha bit, which we honour as ImageMagick does; the reference "
+     "shows every pixel opaque"},
     {QStringLiteral("tiff/image-rs/hpredict_packbits.tiff"),
      "the extra sample is unspecified: Qt's TIFF reader takes it as premultiplied alpha, "
      "the reference as straight alpha"},
@@ -201,6 +209,8 @@ Tolerance toleranceFor(const Row &row, const QString &path)
     } else if (row.format == QLatin1String("tiff")) {
         t.maxDiff = 1;
         t.anyOrientation = true;
+    } else if (row.format == QLatin1String("tga")) {
+        t.maxDiff = 1; // 5-bit channels widen by rounding or by bit copying: one level apart
     }
     return t;
 }

@@ -129,10 +129,13 @@ void TestQtPlugin::sniff_data()
     QTest::newRow("empty") << QByteArray() << false;
 }
 
+// Whatever the data, probing prints nothing: Qt's readers warn while they probe (the TGA
+// reader for every file it is shown), and a normal run keeps standard error quiet.
 void TestQtPlugin::sniff()
 {
     QFETCH(QByteArray, data);
     QFETCH(bool, claimed);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     QCOMPARE(sniffQtPlugin(bytesOf(data)), claimed);
 }
 

@@ -1,5 +1,6 @@
 #include "imaging/decoders/Bmp.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Limits.h"
 #include "imaging/decoders/BmpInternal.h"
 #include "imaging/decoders/Failure.h"
@@ -250,6 +251,15 @@ Result<Header> parseHeader(Bytes data, Layout layout)
 
     Header h;
     OX_TRY(readGeometry(h, f, infoSize));
+    // Version 5 headers name their colour space: sRGB or the system's (nothing to do), a
+    // linked profile file (never opened: a file should not make us read another), or an
+    // embedded profile at an offset from the info header.
+    constexpr uint32_t kEmbedded = 0x4D424544u; // 'MBED'
+    if (infoSize == 124 && f.u32(56) == kEmbedded) {
+        const uint64_t at = uint64_t(infoOffset) + f.u32(112);
+        if (at < data.size())
+            h.profile = data.subspan(size_t(at), size_t(std::min<uint64_t>(f.u32(116), data.size() - at)));
+    }
     uint64_t paletteOffset = uint64_t(infoOffset) + infoSize;
     OX_TRY(readMasks(h, f, infoSize, data, paletteOffset));
 
@@ -313,7 +323,10 @@ Result<QImage> decodeLaidOut(Bytes data, bmp::Layout layout, DecodeObserver &obs
     auto header = bmp::parseHeader(data, layout);
     if (!header)
         return header.error();
-    return bmp::decodePixels(header.value(), data.subspan(size_t(header->bitsOffset)), observer);
+    auto image = bmp::decodePixels(header.value(), data.subspan(size_t(header->bitsOffset)), observer);
+    if (image && !header->profile.empty())
+        convertToSrgb(image.value(), header->profile, PixelModel::Rgb, "BMP");
+    return image;
 }
 
 } // namespace

@@ -41,6 +41,7 @@ struct Header {
     std::array<uint32_t, 256> palette{}; // ARGB, unset entries opaque black
     int paletteEntries = 0;          // how many the file supplied
     uint64_t bitsOffset = 0;         // into the span the header was parsed from
+    Bytes profile;                   // version 5 header: the embedded ICC profile (may be cut)
 };
 
 // File: data starts with the file header (or an OS/2 bitmap array entry); PackedDib: with

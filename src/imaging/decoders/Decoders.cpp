@@ -5,29 +5,42 @@
 #include "imaging/decoders/Pcx.h"
 #include "imaging/decoders/Psd.h"
 #include "imaging/decoders/QtPlugin.h"
+#include "imaging/decoders/Tga.h"
 #include "imaging/decoders/Wmf.h"
 
 namespace oxlume::imaging {
 
 namespace {
-const DecoderEntry kDecoders[] = {
+constexpr DecoderEntry kDecoders[] = {
     {"JPEG", sniffJpeg, readJpegInfo, decodeJpeg},
     {"BMP", sniffBmp, readBmpInfo, decodeBmp},
     {"PSD", sniffPsd, readPsdInfo, decodePsd},
     {"WMF", sniffWmf, readWmfInfo, decodeWmf},
     {"PCX", sniffPcx, readPcxInfo, decodePcx},
+    {"TGA", sniffTga, readTgaInfo, decodeTga},
     {"Qt", sniffQtPlugin, readQtPluginInfo, decodeQtPlugin},
 };
 } // namespace
 
 std::span<const DecoderEntry> decoderTable() { return kDecoders; }
 
-const DecoderEntry *findDecoder(Bytes data)
+// Where TGA stands in the table, and the first entry whose sniff a TGA header could pass
+// (plain WMF and PCX have weak signatures; placeable WMF's never looks like a TGA header).
+constexpr size_t kTgaIndex = 5;
+constexpr size_t kFirstWeak = 3;
+
+const DecoderEntry *findDecoder(Bytes data, std::string_view fileName)
 {
-    for (const DecoderEntry &d : kDecoders)
-        if (d.sniff(data))
-            return &d;
-    return nullptr;
+    static_assert(std::string_view(kDecoders[kTgaIndex].name) == "TGA");
+    for (size_t i = 0; i < std::size(kDecoders); ++i) {
+        // TGA has no signature, so its name decides a tie with the weak sniffs before it.
+        if (i == kFirstWeak && hasTgaExtension(fileName) && sniffTga(data))
+            return &kDecoders[kTgaIndex];
+        if (kDecoders[i].sniff(data))
+            return &kDecoders[i];
+    }
+    // Nothing claims a file named as a TGA: its own decoder says what is wrong with it.
+    return hasTgaExtension(fileName) && !data.empty() ? &kDecoders[kTgaIndex] : nullptr;
 }
 
 } // namespace oxlume::imaging

@@ -1,5 +1,6 @@
 #include "imaging/decoders/Jpeg.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,7 @@ struct DecodeState {
     int orientation = 1;
     bool cmyk = false;
     bool adobeInverted = false;
+    const CmykTransform *cmykProfile = nullptr; // CMYK through the file's profile, if usable
     uint32_t *scratch = nullptr; // kBatchRows stored rows, for orientations 5..8
 };
 
@@ -334,7 +337,9 @@ bool decodeRows(DecodeState *s)
             got += n;
         } while (turned && got < want);
         for (int i = 0; i < got; ++i) {
-            if (s->cmyk)
+            if (s->cmykProfile)
+                s->cmykProfile->convert(rows[i], reinterpret_cast<uint32_t *>(rows[i]), w);
+            else if (s->cmyk)
                 cmykToRgb32(rows[i], w, s->adobeInverted);
             if (s->orientation == 2 || s->orientation == 3)
                 mirrorRow(rows[i], w);
@@ -405,7 +410,15 @@ int parseExifOrientation(Bytes app1)
     static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
     if (app1.size() < 14 || std::memcmp(app1.data(), kExif, 6) != 0)
         return 1;
-    const Bytes tiff = app1.subspan(6);
+    return readTiffOrientation(app1.subspan(6));
+}
+
+int savedOrientation(const jpeg_decompress_struct &c);
+
+} // namespace
+
+int readTiffOrientation(Bytes tiff)
+{
     ByteReader r(tiff);
     const uint16_t order = r.u16be();
     if (order != 0x4949 && order != 0x4D4D) // "II" little-endian, "MM" big-endian
@@ -431,6 +444,8 @@ int parseExifOrientation(Bytes app1)
     }
     return 1;
 }
+
+namespace {
 
 int savedOrientation(const jpeg_decompress_struct &c)
 {
@@ -507,6 +522,14 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
         break;
     }
     s.progress.progress_monitor = progressMonitor;
+    const QByteArray profile = options.applyProfile ? jpegIccProfile(data) : QByteArray();
+    const Bytes profileBytes(reinterpret_cast<const std::byte *>(profile.constData()),
+                             size_t(profile.size()));
+    std::unique_ptr<CmykTransform> cmykProfile;
+    if (s.cmyk && !profile.isEmpty()) {
+        cmykProfile = CmykTransform::create(profileBytes, s.adobeInverted, "JPEG");
+        s.cmykProfile = cmykProfile.get();
+    }
 
     const int denom = chooseScale(&s, options.maxPixels, options.scaleDenom);
     if (denom == 0)
@@ -538,6 +561,9 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
             std::rethrow_exception(s.thrown);
         return d.error();
     }
+    if (!s.cmyk && !profile.isEmpty())
+        convertToSrgb(image.value(), profileBytes,
+                      c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb, "JPEG");
     observer.progress(1000, 1000);
     if (denom > 1 && options.scaleDenom <= 1) // a preview is not the shown image
         image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));

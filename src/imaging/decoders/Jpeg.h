@@ -15,6 +15,8 @@ struct JpegOptions {
     // 1, 2, 4 or 8: decode at that fraction of the size through libjpeg's DCT scaling,
     // which skips most of the work (a quick preview).
     int scaleDenom = 1;
+    // Convert to sRGB through the file's ICC profile. Off gives the stored colours.
+    bool applyProfile = true;
 };
 
 // An image decoded smaller than stored says so in this text ("1/2", "1/4" or "1/8").
@@ -30,6 +32,9 @@ Result<ImageInfo> readJpegInfo(Bytes data);
 
 // The EXIF orientation (1..8) of the file; 1 when there is none or it is unreadable.
 int readJpegOrientation(Bytes data);
+// The orientation tag (1..8) of an EXIF block in TIFF form (from its "II"/"MM" byte order
+// mark on), as other formats embed it; 1 when there is none or it is unreadable.
+int readTiffOrientation(Bytes tiff);
 
 // A Format_RGB32 image, turned upright unless options say otherwise. One over the pixel
 // limit comes at a reduced scale, with kShownScaleKey set. A file cut short in its

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
+#include "imaging/decoders/Jpeg.h"
 #include "imaging/decoders/PsdInternal.h"
 
 #include <QByteArray>
@@ -62,8 +63,10 @@ Result<Header> parseFixedHeader(Bytes data)
     h.width = r.u32be();
     h.depth = r.u16be();
     const uint16_t mode = r.u16be();
-    if (h.channels < 1 || h.channels > 56)
-        return fail("channel count " + num(h.channels) + " is outside 1..56");
+    // The format asks for at most 56, but files with more extra channels exist; the
+    // composite needs only the first few, and the section lengths bound the rest.
+    if (h.channels < 1)
+        return fail("channel count " + num(h.channels) + " is outside 1..65535");
     const int64_t maxSide = h.version == 1 ? 30000 : 300000;
     if (h.width < 1 || h.width > maxSide)
         return fail("width " + num(h.width) + " is outside 1.." + num(maxSide));
@@ -120,6 +123,27 @@ int findTransparentIndex(Bytes resources)
     return -1;
 }
 
+// The data of the first image resource with the given id; empty when there is none.
+Bytes findResource(Bytes resources, uint16_t wanted)
+{
+    ByteReader r(resources);
+    while (r.remaining() >= 12) {
+        if (r.u32be() != 0x3842494Du) // "8BIM"
+            return {};
+        const uint16_t id = r.u16be();
+        const uint8_t nameLength = r.u8();
+        r.skip(uint64_t(nameLength) + (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
+        const uint32_t size = r.u32be();
+        if (r.failed() || size > r.remaining())
+            return {};
+        Bytes block = r.take(size);
+        r.skip(std::min<uint64_t>(size % 2, r.remaining()));
+        if (id == wanted)
+            return block;
+    }
+    return {};
+}
+
 // PSB widens the length of these tagged blocks to 8 bytes.
 bool hasWideLength(uint32_t key)
 {
@@ -140,8 +164,11 @@ bool mergedHasAlpha(Bytes layerSection, int lengthBytes)
     const uint64_t infoLength = lengthBytes == 8 ? r.u64be() : r.u32be();
     if (r.failed())
         return false;
-    if (infoLength >= 2)
-        return r.i16be() < 0;
+    // A count of zero here says nothing: 16- and 32-bit files may keep an empty list in this
+    // place and the real one in their "Lr16"/"Lr32" block.
+    const int16_t count = infoLength >= 2 ? ByteReader(layerSection, size_t(lengthBytes)).i16be() : 0;
+    if (count != 0)
+        return count < 0;
     r.skip(infoLength);
     const uint32_t maskLength = r.u32be();
     r.skip(maskLength);
@@ -179,6 +206,10 @@ Result<Header> parseHeader(Bytes data)
     OX_TRY(resources);
     if (h.mode == ColorMode::Indexed)
         h.transparentIndex = findTransparentIndex(resources.value());
+    h.iccProfile = findResource(resources.value(), 1039);
+    const Bytes exif = findResource(resources.value(), 1058);
+    if (!exif.empty())
+        h.orientation = readTiffOrientation(exif);
 
     const int lengthBytes = h.version == 2 ? 8 : 4;
     auto layers = section(r, lengthBytes, "layer and mask section");

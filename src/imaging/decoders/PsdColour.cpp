@@ -1,5 +1,6 @@
 // Colour conversions of the PSD composite's modes, from 8-bit channel rows to QRgb rows.
 
+#include "imaging/ColourProfile.h"
 #include "imaging/decoders/PsdInternal.h"
 
 #include <algorithm>
@@ -89,7 +90,16 @@ void colourRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, Q
             line[x] = palette[ch[0][x]];
         break;
     case ColorMode::Cmyk:
-        cmykRow(ch, w, 4, line);
+        if (h.cmykProfile) {
+            // Interleaved into the line itself (four bytes a pixel), then converted in place.
+            auto *bytes = reinterpret_cast<uint8_t *>(line);
+            for (size_t x = 0; x < w; ++x)
+                for (size_t c = 0; c < 4; ++c)
+                    bytes[4 * x + c] = ch[c][x];
+            h.cmykProfile->convert(bytes, line, int(w));
+        } else {
+            cmykRow(ch, w, 4, line);
+        }
         break;
     case ColorMode::Lab:
         labRow(ch, w, line);

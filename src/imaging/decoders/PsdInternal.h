@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+namespace oxlume::imaging {
+class CmykTransform;
+}
+
 namespace oxlume::imaging::psd {
 
 inline Error fail(const std::string &what) { return failure("PSD", what); }
@@ -34,6 +38,9 @@ struct Header {
     Bytes colourData;          // the palette of indexed images (R x256, G x256, B x256)
     int transparentIndex = -1; // palette entry shown transparent, -1 for none
     bool mergedAlpha = false;  // the first channel after the colour ones is the alpha
+    Bytes iccProfile;          // image resource 1039, empty when absent
+    int orientation = 1;       // EXIF orientation (1..8) from image resource 1058
+    const CmykTransform *cmykProfile = nullptr; // set while decoding a CMYK file with a profile
     Compression compression = Compression::Raw;
     size_t dataOffset = 0; // first byte after the compression field
 };

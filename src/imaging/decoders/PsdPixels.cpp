@@ -1,9 +1,11 @@
 // Pixel data of the PSD composite: channel-planar rows, raw, PackBits or ZIP, turned into
 // 8-bit samples and composed row by row into an RGB32/ARGB32 image.
 
+#include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
 #include "imaging/decoders/Inflate.h"
+#include "imaging/Transforms.h"
 #include "imaging/decoders/PsdInternal.h"
 
 #include <QByteArray>
@@ -12,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -252,7 +255,51 @@ bool composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, 
 // Turns colours matted against white back into straight colours.
 void unmatteRow(QRgb *line, size_t width);
 
-Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &observer)
+namespace {
+
+Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observer);
+
+// EXIF orientation 1..8 as flips and clockwise turns.
+Orientation exifOrientation(int tag)
+{
+    switch (tag) {
+    case 2: return Orientation::flipLeftRight();
+    case 3: return Orientation::rotation(180);
+    case 4: return Orientation::flipTopBottom();
+    case 5: return Orientation::flipLeftRight().then(Orientation::rotation(270));
+    case 6: return Orientation::rotation(90);
+    case 7: return Orientation::flipLeftRight().then(Orientation::rotation(90));
+    case 8: return Orientation::rotation(270);
+    default: return {};
+    }
+}
+
+} // namespace
+
+// The pixels, then the file's colour profile and orientation applied, as for JPEG.
+Result<QImage> decodeComposite(const Header &header, Bytes data, DecodeObserver &observer)
+{
+    Header h = header;
+    std::unique_ptr<CmykTransform> cmyk;
+    if (h.mode == ColorMode::Cmyk && !h.iccProfile.empty()) {
+        cmyk = CmykTransform::create(h.iccProfile, true, "PSD"); // PSD stores 255 for no ink
+        h.cmykProfile = cmyk.get();
+    }
+    auto decoded = decodePixels(h, data, observer);
+    OX_TRY(decoded);
+    QImage image = std::move(decoded.value());
+    if (!h.iccProfile.empty() && (h.mode == ColorMode::Rgb || h.mode == ColorMode::Indexed))
+        convertToSrgb(image, h.iccProfile, PixelModel::Rgb, "PSD");
+    else if (!h.iccProfile.empty() && (h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone))
+        convertToSrgb(image, h.iccProfile, PixelModel::Grey, "PSD");
+    if (h.orientation != 1)
+        applyOrientationAndTone(image, exifOrientation(h.orientation), nullptr);
+    return image;
+}
+
+namespace {
+
+Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observer)
 {
     const bool alpha = h.mergedAlpha ||
                        (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 && h.transparentIndex < 256);
@@ -299,5 +346,7 @@ Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &obse
         std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride), w, kMissing);
     return image;
 }
+
+} // namespace
 
 } // namespace oxlume::imaging::psd

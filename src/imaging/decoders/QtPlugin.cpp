@@ -1,24 +1,69 @@
 #include "imaging/decoders/QtPlugin.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Limits.h"
 #include "imaging/decoders/Inflate.h"
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImageReader>
+#include <QLoggingCategory>
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace oxlume::imaging {
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcQtReaders, "oxlume.imaging.qtreaders", QtWarningMsg)
+
+// Qt's readers print warnings of their own while they probe and decode (the TGA reader's
+// canRead() does so for every file it is asked about). Those are not the user's business:
+// while a Quiet is alive on a thread, messages from that thread go to the debug category
+// instead (QT_LOGGING_RULES="oxlume.imaging.qtreaders.debug=true" shows them). Messages of
+// other threads pass unchanged to whatever handler was there before.
+thread_local int t_quiet = 0;
+QtMessageHandler g_previousHandler = nullptr;
+
+void quietFilter(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (t_quiet > 0 && type != QtFatalMsg) {
+        const int depth = std::exchange(t_quiet, 0); // the debug line itself must pass
+        qCDebug(lcQtReaders, "%s", qUtf8Printable(message));
+        t_quiet = depth;
+        return;
+    }
+    if (g_previousHandler) {
+        g_previousHandler(type, context, message);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, message)));
+}
+
+class Quiet {
+public:
+    Quiet()
+    {
+        static std::once_flag installed;
+        std::call_once(installed, [] { g_previousHandler = qInstallMessageHandler(quietFilter); });
+        ++t_quiet;
+    }
+    ~Quiet() { --t_quiet; }
+    Quiet(const Quiet &) = delete;
+    Quiet &operator=(const Quiet &) = delete;
+};
+
 // Formats we decode ourselves; Qt's readers for them must never win the sniff.
 bool isOwnFormat(const QByteArray &format)
 {
-    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx", "psd", "psb", "wmf"};
+    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx", "psd", "psb", "wmf",
+                                         "tga"};
     return std::any_of(std::begin(kOwn), std::end(kOwn),
                        [&](const char *own) { return format == own; });
 }
@@ -242,6 +287,7 @@ Result<void> checkSize(const std::string &label, QSize size)
 
 bool sniffQtPlugin(Bytes data)
 {
+    Quiet quiet;
     if (isGzip(data)) { // compressed SVG: enough of the text to find the <svg element
         auto head = inflateAtMost(data, Wrapping::Gzip, 4096);
         return head.ok() && detectFormat(bytesOf(head->bytes)) == QByteArray("svg");
@@ -253,6 +299,7 @@ Result<ImageInfo> readQtPluginInfo(Bytes data)
 {
     QByteArray inflated;
     OX_TRY(inflateSvgz(data, inflated));
+    Quiet quiet;
     const std::optional<QByteArray> format = detectFormat(data);
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");
@@ -278,27 +325,46 @@ Result<QImage> decodeQtPlugin(Bytes data, DecodeObserver &observer)
 {
     QByteArray inflated;
     OX_TRY(inflateSvgz(data, inflated));
-    const std::optional<QByteArray> format = detectFormat(data);
+    const std::optional<QByteArray> format = [&] {
+        Quiet quiet;
+        return detectFormat(data);
+    }();
     if (!format)
         return makeError("Qt: no installed image reader recognises the data");
     const std::string label = formatLabel(*format);
     ContentReader content(data, *format);
     QImageReader &reader = content.reader();
-    jumpToBestVariant(reader, *format);
-    OX_TRY(checkSize(label, reader.size()));
+    QSize size;
+    {
+        Quiet quiet;
+        jumpToBestVariant(reader, *format);
+        size = reader.size();
+    }
+    OX_TRY(checkSize(label, size));
 
     // Qt's readers decode in one call with no progress of their own: report the start and
     // the end, and honour a cancel made before the work starts.
     observer.progress(0, 1);
     if (observer.cancelled())
         return makeError(label + ": cancelled");
-    QImage image = reader.read(); // the first frame of an animation or multi-page file
+    QImage image;
+    {
+        Quiet quiet;
+        image = reader.read(); // the first frame of an animation or multi-page file
+    }
     if (image.isNull())
         return makeError(label + ": " + reader.errorString().toStdString());
     OX_TRY(checkSize(label, image.size()));
+    // The reader attaches the file's profile (or PNG's gamma and chromaticities) to the image.
+    const QByteArray profile = qtImageProfile(image);
     image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         return makeError(label + ": out of memory converting the image");
+    if (!profile.isEmpty()) {
+        convertToSrgb(image, Bytes(reinterpret_cast<const std::byte *>(profile.constData()), size_t(profile.size())),
+                      PixelModel::Rgb, label);
+        image.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    }
     observer.progress(1, 1);
     return image;
 }

@@ -1,0 +1,478 @@
+#include "imaging/ColourProfile.h"
+
+#include <QColorSpace>
+#include <QColorTransform>
+#include <QLoggingCategory>
+
+#include <lcms2.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace oxlume::imaging {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcColour, "oxlume.colour", QtWarningMsg)
+
+// lcms reports what it dislikes about a profile through this; the caller logs the outcome.
+void lcmsError(cmsContext, cmsUInt32Number code, const char *text)
+{
+    qCDebug(lcColour, "lcms error %u: %s", unsigned(code), text);
+}
+
+cmsContext context()
+{
+    static const cmsContext ctx = [] {
+        cmsContext c = cmsCreateContext(nullptr, nullptr);
+        cmsSetLogErrorHandlerTHR(c, lcmsError);
+        return c;
+    }();
+    return ctx;
+}
+
+struct ProfileCloser {
+    void operator()(void *p) const { cmsCloseProfile(p); }
+};
+struct TransformCloser {
+    void operator()(void *t) const { cmsDeleteTransform(t); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+using Transform = std::unique_ptr<void, TransformCloser>;
+
+const char *spaceName(uint32_t s)
+{
+    if (s == uint32_t(cmsSigRgbData))
+        return "RGB";
+    if (s == uint32_t(cmsSigGrayData))
+        return "grey";
+    if (s == uint32_t(cmsSigCmykData))
+        return "CMYK";
+    if (s == uint32_t(cmsSigLabData))
+        return "Lab";
+    return "another colour space";
+}
+
+// The profile, when it opens and describes the expected colour space.
+Profile openProfile(Bytes data, cmsColorSpaceSignature want, std::string_view format)
+{
+    const auto label = [&] { return QByteArray(format.data(), qsizetype(format.size())); };
+    if (data.size() < 132 || data.size() > kMaxProfileBytes) {
+        qCDebug(lcColour, "%s: colour profile of %zu bytes ignored (not 132 to %zu bytes)",
+                label().constData(), data.size(), kMaxProfileBytes);
+        return nullptr;
+    }
+    // The header's own size field must agree: a profile cut short reads past its tags.
+    const uint32_t declared = ByteReader(data).u32be();
+    if (declared > data.size()) {
+        qCDebug(lcColour, "%s: colour profile ignored: it says %u bytes, %zu are present",
+                label().constData(), declared, data.size());
+        return nullptr;
+    }
+    Profile p(cmsOpenProfileFromMemTHR(context(), data.data(), cmsUInt32Number(data.size())));
+    if (!p) {
+        qCDebug(lcColour, "%s: colour profile ignored: it is malformed", label().constData());
+        return nullptr;
+    }
+    // From the header itself: lcms2 hands the field back as an enum, which may not hold
+    // whatever value a malformed profile puts there.
+    const uint32_t space = ByteReader(data, 16).u32be();
+    if (space != uint32_t(want)) {
+        qCDebug(lcColour, "%s: %s colour profile ignored for %s pixels", label().constData(),
+                spaceName(space), spaceName(uint32_t(want)));
+        return nullptr;
+    }
+    return p;
+}
+
+Transform makeTransform(void *from, cmsUInt32Number inFormat, cmsUInt32Number outFormat,
+                        cmsUInt32Number flags, std::string_view format)
+{
+    Profile srgb(cmsCreate_sRGBProfileTHR(context()));
+    Transform t(cmsCreateTransformTHR(context(), from, inFormat, srgb.get(), outFormat,
+                                      INTENT_PERCEPTUAL, flags));
+    if (!t)
+        qCDebug(lcColour, "%.*s: colour profile ignored: no transform to sRGB can be built from it",
+                int(format.size()), format.data());
+    return t;
+}
+
+// A grid over the RGB cube, and whether a conversion maps it to itself within a level: an
+// sRGB profile, or one close enough that converting would change nothing a viewer shows.
+std::vector<uint32_t> testColours()
+{
+    constexpr int kSteps = 9;
+    std::vector<uint32_t> colours;
+    colours.reserve(kSteps * kSteps * kSteps);
+    for (int r = 0; r < kSteps; ++r)
+        for (int g = 0; g < kSteps; ++g)
+            for (int b = 0; b < kSteps; ++b)
+                colours.push_back(0xFF000000u | uint32_t(r * 255 / (kSteps - 1)) << 16 |
+                                  uint32_t(g * 255 / (kSteps - 1)) << 8 | uint32_t(b * 255 / (kSteps - 1)));
+    return colours;
+}
+
+bool withinALevel(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
+{
+    for (size_t j = 0; j < a.size(); ++j)
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(int((a[j] >> shift) & 0xFF) - int((b[j] >> shift) & 0xFF)) > 1)
+                return false;
+    return true;
+}
+
+int threadsFor(const QImage &image, const ColourOptions &options)
+{
+    if (options.threads > 0)
+        return options.threads;
+    // Below a few megapixels a thread's start costs more than it saves.
+    if (int64_t(image.width()) * image.height() < (int64_t(1) << 21))
+        return 1;
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
+// Runs work(firstRow, rowCount) over the image's rows, shared out between threads.
+template <typename Work> void forRowBands(int height, int threads, const Work &work)
+{
+    if (threads <= 1) {
+        work(0, height);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    const int band = (height + threads - 1) / threads;
+    for (int first = band; first < height; first += band)
+        helpers.emplace_back([&work, first, band, height] { work(first, std::min(band, height - first)); });
+    work(0, std::min(band, height));
+    for (std::thread &t : helpers)
+        t.join();
+}
+
+// Most RGB profiles (Adobe RGB, Display P3, ProPhoto, camera and monitor profiles) are a
+// curve per channel and a matrix to XYZ. For those, a pixel's linear sRGB is the sum of one
+// matrix column per channel scaled by that channel's linear light, so a table per channel
+// holds the scaled column for each of its 256 levels: a conversion is three lookups, two
+// vector additions and a lookup of the sRGB encoding. Several times faster than lcms2's
+// general 8-bit path, and as exact to within a level.
+class MatrixShaper {
+public:
+    // Empty when the profile is not a plain matrix-shaper one.
+    static std::optional<MatrixShaper> from(void *profile)
+    {
+        if (!cmsIsMatrixShaper(profile))
+            return std::nullopt;
+        Profile srgb(cmsCreate_sRGBProfileTHR(context()));
+        double to[9], from[9], inverse[9];
+        if (!colorants(profile, to) || !colorants(srgb.get(), from) || !invert(from, inverse))
+            return std::nullopt;
+        MatrixShaper m;
+        const cmsTagSignature trc[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto *curve = static_cast<const cmsToneCurve *>(cmsReadTag(profile, trc[c]));
+            if (!curve)
+                return std::nullopt;
+            double column[3];
+            for (int r = 0; r < 3; ++r) {
+                column[r] = 0;
+                for (int k = 0; k < 3; ++k)
+                    column[r] += inverse[r * 3 + k] * to[k * 3 + c];
+                if (!(std::abs(column[r]) < 16.0)) // no real profile; also NaN
+                    return std::nullopt;
+            }
+            for (size_t i = 0; i < 256; ++i) {
+                const double linear = std::clamp(double(cmsEvalToneCurveFloat(curve, float(i) / 255.0f)), 0.0, 1.0);
+                // Blue, green, red, as the pixel's bytes; rounding is added once, with red's.
+                for (int r = 0; r < 3; ++r)
+                    m.m_columns[size_t(c)][i][size_t(2 - r)] =
+                        float(column[r] * linear * kTop + (c == 0 ? 0.5 : 0.0));
+                m.m_columns[size_t(c)][i][3] = 0;
+            }
+        }
+        for (size_t i = 0; i < m.m_encode.size(); ++i) {
+            const double v = double(i) / double(m.m_encode.size() - 1);
+            const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+            m.m_encode[i] = uint8_t(std::lround(std::clamp(e, 0.0, 1.0) * 255.0));
+        }
+        return m;
+    }
+
+    void convert(uint32_t *px, size_t count) const
+    {
+        const uint8_t *enc = m_encode.data();
+#ifdef __SSE2__
+        const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(float(kTop));
+        alignas(16) int32_t index[4];
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t p = px[i];
+            __m128 sum = _mm_load_ps(m_columns[0][(p >> 16) & 0xFF].data());
+            sum = _mm_add_ps(sum, _mm_load_ps(m_columns[1][(p >> 8) & 0xFF].data()));
+            sum = _mm_add_ps(sum, _mm_load_ps(m_columns[2][p & 0xFF].data()));
+            sum = _mm_min_ps(_mm_max_ps(sum, zero), top);
+            _mm_store_si128(reinterpret_cast<__m128i *>(index), _mm_cvttps_epi32(sum));
+            px[i] = (p & 0xFF000000u) | uint32_t(enc[index[2]]) << 16 | uint32_t(enc[index[1]]) << 8 |
+                    enc[index[0]];
+        }
+#else
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t p = px[i];
+            const float *r = m_columns[0][(p >> 16) & 0xFF].data();
+            const float *g = m_columns[1][(p >> 8) & 0xFF].data();
+            const float *b = m_columns[2][p & 0xFF].data();
+            uint32_t out = p & 0xFF000000u;
+            for (int k = 0; k < 3; ++k)
+                out |= uint32_t(enc[int(std::clamp(r[k] + g[k] + b[k], 0.0f, float(kTop)))]) << (8 * k);
+            px[i] = out;
+        }
+#endif
+    }
+
+private:
+    static constexpr int kTop = (1 << 14) - 1; // encoding table steps: a fifth of a level at most
+
+    // Columns: the XYZ (D50) of full red, green and blue.
+    static bool colorants(void *profile, double *m)
+    {
+        const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                         cmsSigBlueColorantTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto *xyz = static_cast<const cmsCIEXYZ *>(cmsReadTag(profile, tags[c]));
+            if (!xyz)
+                return false;
+            m[0 * 3 + c] = xyz->X;
+            m[1 * 3 + c] = xyz->Y;
+            m[2 * 3 + c] = xyz->Z;
+        }
+        return true;
+    }
+    static bool invert(const double *a, double *out)
+    {
+        const double det = a[0] * (a[4] * a[8] - a[5] * a[7]) - a[1] * (a[3] * a[8] - a[5] * a[6]) +
+                           a[2] * (a[3] * a[7] - a[4] * a[6]);
+        if (!(std::abs(det) > 1e-9))
+            return false;
+        out[0] = (a[4] * a[8] - a[5] * a[7]) / det;
+        out[1] = (a[2] * a[7] - a[1] * a[8]) / det;
+        out[2] = (a[1] * a[5] - a[2] * a[4]) / det;
+        out[3] = (a[5] * a[6] - a[3] * a[8]) / det;
+        out[4] = (a[0] * a[8] - a[2] * a[6]) / det;
+        out[5] = (a[2] * a[3] - a[0] * a[5]) / det;
+        out[6] = (a[3] * a[7] - a[4] * a[6]) / det;
+        out[7] = (a[1] * a[6] - a[0] * a[7]) / det;
+        out[8] = (a[0] * a[4] - a[1] * a[3]) / det;
+        return true;
+    }
+
+    // [channel][level]: that level's share of linear blue, green, red (scaled to kTop).
+    alignas(16) std::array<std::array<std::array<float, 4>, 256>, 3> m_columns{};
+    std::array<uint8_t, kTop + 1> m_encode{};
+};
+
+// The test colours of nearlyIdentity(), through any per-pixel conversion.
+template <typename Convert> bool mapsToItself(const Convert &convert)
+{
+    std::vector<uint32_t> in = testColours(), out = in;
+    convert(out.data(), out.size());
+    return withinALevel(in, out);
+}
+
+// Qt's own conversion, for the RGB profiles it reads: measured faster than our table path
+// and as exact (both within a level of an exact transform), and lcms2's general path is
+// several times slower than either.
+std::optional<bool> convertWithQt(QImage &image, Bytes data)
+{
+    const QColorSpace space =
+        QColorSpace::fromIccProfile(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()),
+                                                            qsizetype(data.size())));
+    if (!space.isValid())
+        return std::nullopt;
+    if (space == QColorSpace(QColorSpace::SRgb))
+        return false;
+    const QColorTransform transform = space.transformationToColorSpace(QColorSpace::SRgb);
+    const auto run = [&](uint32_t *px, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            px[i] = transform.map(QRgb(px[i]));
+    };
+    if (mapsToItself(run))
+        return false;
+    image.setColorSpace(space);
+    image.convertToColorSpace(QColorSpace::SRgb);
+    return true;
+}
+
+bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view format, const ColourOptions &options)
+{
+    if (options.threads == 0)
+        if (const std::optional<bool> done = convertWithQt(image, data))
+            return *done;
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const int width = image.width();
+    const int threads = threadsFor(image, options);
+    if (const std::optional<MatrixShaper> shaper = MatrixShaper::from(profile)) {
+        const auto run = [&](uint32_t *px, size_t n) { shaper->convert(px, n); };
+        if (mapsToItself(run))
+            return false;
+        forRowBands(image.height(), threads, [&](int first, int rows) {
+            for (int y = first; y < first + rows; ++y)
+                run(reinterpret_cast<uint32_t *>(bits + qsizetype(y) * stride), size_t(width));
+        });
+        return true;
+    }
+    // Anything else (tables, other curves) goes through lcms2's general transform. No cache:
+    // its one-pixel cache lives in the transform, which the threads share.
+    Transform t = makeTransform(profile, TYPE_BGRA_8, TYPE_BGRA_8,
+                                cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE, format);
+    if (!t)
+        return false;
+    const auto run = [&](uint32_t *px, size_t n) {
+        cmsDoTransform(t.get(), px, px, cmsUInt32Number(n));
+    };
+    if (mapsToItself(run))
+        return false;
+    forRowBands(image.height(), threads, [&](int first, int rows) {
+        uchar *start = bits + qsizetype(first) * stride;
+        cmsDoTransformLineStride(t.get(), start, start, cmsUInt32Number(width), cmsUInt32Number(rows),
+                                 cmsUInt32Number(stride), cmsUInt32Number(stride), 0, 0);
+    });
+    return true;
+}
+
+// A grey profile maps 256 levels: one table, applied to the grey each pixel carries.
+bool convertGrey(QImage &image, void *profile, std::string_view format)
+{
+    Transform t = makeTransform(profile, TYPE_GRAY_8, TYPE_BGRA_8, 0, format);
+    if (!t)
+        return false;
+    std::array<uint8_t, 256> levels;
+    std::array<uint32_t, 256> table;
+    for (int i = 0; i < 256; ++i)
+        levels[size_t(i)] = uint8_t(i);
+    cmsDoTransform(t.get(), levels.data(), table.data(), 256);
+    bool identity = true;
+    for (uint32_t i = 0; i < 256; ++i) {
+        table[i] &= 0x00FFFFFFu;
+        for (int shift = 0; shift < 24; shift += 8)
+            identity = identity && std::abs(int((table[i] >> shift) & 0xFF) - int(i)) <= 1;
+    }
+    if (identity)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<uint32_t *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = (row[x] & 0xFF000000u) | table[row[x] & 0xFF];
+    }
+    return true;
+}
+
+} // namespace
+
+bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_view format,
+                   const ColourOptions &options)
+{
+    if (profile.empty() || image.isNull())
+        return false;
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
+        return false;
+    Profile p = openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
+    if (!p)
+        return false;
+    return model == PixelModel::Rgb ? convertRgb(image, profile, p.get(), format, options)
+                                    : convertGrey(image, p.get(), format);
+}
+
+std::unique_ptr<CmykTransform> CmykTransform::create(Bytes profile, bool inverted, std::string_view format)
+{
+    Profile p = openProfile(profile, cmsSigCmykData, format);
+    if (!p)
+        return nullptr;
+    Transform t = makeTransform(p.get(), inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, TYPE_BGRA_8, 0, format);
+    if (!t)
+        return nullptr;
+    return std::unique_ptr<CmykTransform>(new CmykTransform(t.release()));
+}
+
+CmykTransform::~CmykTransform() { cmsDeleteTransform(m_transform); }
+
+void CmykTransform::convert(const uint8_t *cmyk, uint32_t *out, int width) const
+{
+    cmsDoTransform(m_transform, cmyk, out, cmsUInt32Number(width));
+    for (int x = 0; x < width; ++x)
+        out[x] |= 0xFF000000u;
+}
+
+QByteArray jpegIccProfile(Bytes jpeg)
+{
+    static constexpr char kTag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+    std::array<Bytes, 256> parts{};
+    int count = 0;
+    size_t total = 0;
+    bool broken = false;
+    ByteReader r(jpeg, 2); // past SOI
+    while (r.remaining() >= 4) {
+        if (r.u8() != 0xFF)
+            break; // not a marker: the header is damaged; use what was found
+        uint8_t marker = r.u8();
+        while (marker == 0xFF && !r.failed())
+            marker = r.u8(); // fill bytes
+        if (marker == 0xDA || marker == 0xD9 || r.failed())
+            break; // the image data starts (or the file ends): no profile comes after
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue; // markers without a length
+        const uint16_t length = r.u16be();
+        if (length < 2)
+            break;
+        const Bytes payload = r.take(length - 2u);
+        if (r.failed())
+            break;
+        if (marker != 0xE2 || payload.size() < 14 || std::memcmp(payload.data(), kTag, 12) != 0)
+            continue;
+        const int sequence = int(uint8_t(payload[12]));
+        const int chunks = int(uint8_t(payload[13]));
+        if (count == 0)
+            count = chunks;
+        if (sequence < 1 || sequence > count || chunks != count || !parts[size_t(sequence)].empty()) {
+            broken = true;
+            break;
+        }
+        parts[size_t(sequence)] = payload.subspan(14);
+        total += parts[size_t(sequence)].size();
+        if (total > kMaxProfileBytes) {
+            qCDebug(lcColour, "JPEG: colour profile ignored: its markers hold more than %zu bytes",
+                    kMaxProfileBytes);
+            return {};
+        }
+    }
+    if (count == 0)
+        return {};
+    for (int i = 1; i <= count && !broken; ++i)
+        broken = parts[size_t(i)].empty();
+    if (broken) {
+        qCDebug(lcColour, "JPEG: colour profile ignored: its %d markers are not all there once", count);
+        return {};
+    }
+    QByteArray joined;
+    joined.reserve(qsizetype(total));
+    for (int i = 1; i <= count; ++i)
+        joined.append(reinterpret_cast<const char *>(parts[size_t(i)].data()),
+                      qsizetype(parts[size_t(i)].size()));
+    return joined;
+}
+
+QByteArray qtImageProfile(const QImage &image)
+{
+    const QColorSpace space = image.colorSpace();
+    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb))
+        return {};
+    return space.iccProfile();
+}
+
+} // namespace oxlume::imaging

@@ -1,0 +1,66 @@
+#pragma once
+// Colour management. An image that carries an ICC profile (or, in PNG, a gamma and
+// chromaticity pair, which describes one) is converted to sRGB on the decoding thread, so
+// that painting and the adjustments see sRGB. Profiles that cannot be used (truncated,
+// malformed, too big, of the wrong colour space) are ignored with a line in the
+// "oxlume.colour" logging category: the image still shows, unconverted.
+
+#include "imaging/ByteReader.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <memory>
+#include <string_view>
+
+namespace oxlume::imaging {
+
+// No real profile comes near this; a JPEG can chain at most 255 markers of 64 KiB.
+inline constexpr size_t kMaxProfileBytes = size_t(16) << 20;
+
+// What the decoded pixels hold: colour, or a grey copied into R, G and B.
+enum class PixelModel { Rgb, Grey };
+
+struct ColourOptions {
+    // 0: the fastest path for the profile (Qt's own conversion for the RGB profiles it
+    // reads). More: our table path or lcms2, with rows shared out between this many threads.
+    int threads = 0;
+};
+
+// Converts image (Format_RGB32 or Format_ARGB32, pixels in the profile's space) to sRGB in
+// place; alpha is kept. An sRGB profile (or one that maps every colour within a level of
+// itself) leaves the pixels alone at the cost of a few hundred test colours. Returns whether
+// the pixels changed. format names the file format in log lines.
+bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_view format,
+                   const ColourOptions &options = {});
+
+// Converts CMYK rows to sRGB pixels through a CMYK profile.
+class CmykTransform {
+public:
+    // nullptr (with a log line) when the profile cannot be used or is not a CMYK one.
+    // inverted: the file stores 255 for no ink (Adobe JPEG, PSD), not 0.
+    static std::unique_ptr<CmykTransform> create(Bytes profile, bool inverted, std::string_view format);
+    ~CmykTransform();
+    CmykTransform(const CmykTransform &) = delete;
+    CmykTransform &operator=(const CmykTransform &) = delete;
+
+    // width pixels of four bytes C, M, Y, K to opaque 0xAARRGGBB values; in and out may be
+    // the same memory.
+    void convert(const uint8_t *cmyk, uint32_t *out, int width) const;
+
+private:
+    explicit CmykTransform(void *transform) : m_transform(transform) {}
+    void *m_transform;
+};
+
+// The ICC profile in a JPEG's APP2 "ICC_PROFILE" markers, joined in sequence order (the
+// format splits profiles over up to 255 markers). Empty when there is none; empty with a
+// log line when the chain is broken (missing or repeated parts) or larger than
+// kMaxProfileBytes. Reads only the marker segments before the image data.
+QByteArray jpegIccProfile(Bytes jpeg);
+
+// The colour profile of an image a Qt reader decoded (from an ICC profile, or from PNG's
+// gamma and chromaticities), as ICC data; empty when the image has none or it is sRGB.
+QByteArray qtImageProfile(const QImage &image);
+
+} // namespace oxlume::imaging

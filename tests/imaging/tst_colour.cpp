@@ -1,0 +1,231 @@
+// Colour management: files with an embedded profile, written by ImageMagick in the test, show
+// the colours of the sRGB picture they were made from; unusable profiles are ignored with a
+// log line; the JPEG profile chain is joined and checked.
+
+#include "imaging/ColourProfile.h"
+#include "imaging/ImageFile.h"
+
+#include "common/Corpus.h"
+#include "common/DecoderTest.h"
+#include "common/ImageMagick.h"
+
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace oxlume;
+using namespace oxlume::imaging;
+using oxlume::test::bytesOf;
+
+namespace {
+
+// Solid 16 x 16 patches (so that JPEG keeps them nearly exact): saturated, mid and dark
+// colours, among them the red that an unmanaged Adobe RGB file shows as 200, 60, 59.
+QImage patches()
+{
+    static const QRgb kColours[] = {qRgb(231, 57, 56), qRgb(40, 160, 70),  qRgb(30, 60, 200),
+                                    qRgb(128, 128, 128), qRgb(240, 200, 40), qRgb(20, 20, 30),
+                                    qRgb(200, 120, 180), qRgb(90, 200, 220)};
+    QImage image(64, 32, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, kColours[(y / 16) * 4 + x / 16]);
+    return image;
+}
+
+int worstDifference(const QImage &a, const QImage &b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// An APP2 "ICC_PROFILE" marker holding part `sequence` of `count`.
+QByteArray iccMarker(int sequence, int count, const QByteArray &part)
+{
+    const int length = int(part.size()) + 16;
+    return test::raw({0xFF, 0xE2, length >> 8, length & 0xFF}) + QByteArray("ICC_PROFILE", 12) +
+           test::raw({sequence, count}) + part;
+}
+
+QByteArray jpegHead(const QByteArray &markers) { return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA}); }
+
+QStringList g_log;
+void collect(QtMsgType, const QMessageLogContext &, const QString &message) { g_log << message; }
+
+} // namespace
+
+class TestColour : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("oxlume.colour.debug=true")); }
+    void embeddedProfile_data();
+    void embeddedProfile();
+    void jpegMarkerChain_data();
+    void jpegMarkerChain();
+    void unusableProfile_data();
+    void unusableProfile();
+};
+
+// Each format written by ImageMagick twice from the same sRGB picture: as it is, and
+// converted to another colour space with that space's profile embedded. Decoded, the two
+// agree within 2 levels (JPEG's own loss included).
+void TestColour::embeddedProfile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("profile");
+    const QString adobe = QStringLiteral("compatibleWithAdobeRGB1998.icc");
+    for (const char *name : {"a.jpg", "a.png", "a.tif", "a.webp", "a.psd"})
+        QTest::newRow(name) << QString::fromLatin1(name) << adobe;
+    QTest::newRow("bmp, version 5") << QStringLiteral("a.bmp") << adobe;
+    QTest::newRow("jpg, grey profile") << QStringLiteral("grey.jpg") << QStringLiteral("Gray.icc");
+    // CMYK needs a CMYK profile: the one a corpus file carries, when the corpus is there.
+    QTest::newRow("jpg, CMYK profile") << QStringLiteral("cmyk.jpg") << QStringLiteral("corpus");
+}
+
+void TestColour::embeddedProfile()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, profile);
+    if (!test::hasImageMagick())
+        QSKIP("ImageMagick is not installed");
+    const QString srgb = test::systemProfile(QStringLiteral("sRGB.icc"));
+    QString target = profile == QLatin1String("corpus") ? QString() : test::systemProfile(profile);
+    if (srgb.isEmpty() || (target.isEmpty() && profile != QLatin1String("corpus")))
+        QSKIP("the icc-profiles-free profiles are not installed");
+    QTemporaryDir dir;
+    // Grey for the grey profile; softened towards grey for CMYK, whose printing gamut does
+    // not hold the saturated patches.
+    QImage picture = patches();
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            if (file.startsWith(QLatin1String("grey"))) // light: the grey profile is linear
+                picture.setPixel(x, y, qRgb((qGray(p) + 255) / 2, (qGray(p) + 255) / 2, (qGray(p) + 255) / 2));
+            else if (file.startsWith(QLatin1String("cmyk")))
+                picture.setPixel(x, y, qRgb((qRed(p) + 128) / 2, (qGreen(p) + 128) / 2, (qBlue(p) + 128) / 2));
+        }
+    const QString source = dir.filePath(QStringLiteral("source.png"));
+    QVERIFY(picture.save(source));
+    if (profile == QLatin1String("corpus")) {
+        const QString psd = test::corpusFile(QStringLiteral("psd/psd-tools/colormodes/4x4_8bit_cmyk.psd"));
+        target = dir.filePath(QStringLiteral("cmyk.icc"));
+        if (!QFileInfo::exists(psd) || !test::imageMagick({psd + QStringLiteral("[0]"), target}))
+            QSKIP("the shared corpus (for a CMYK profile) is not present");
+    }
+    const QString out = dir.filePath(file), plainOut = dir.filePath(QStringLiteral("plain-") + file);
+    QStringList options{QStringLiteral("-quality"), QStringLiteral("100")};
+    if (file.endsWith(QLatin1String(".bmp")))
+        options << QStringLiteral("-define") << QStringLiteral("bmp:format=bmp5");
+    // Grey pictures go to the grey profile from sRGB as well: colour to grey, then back.
+    QVERIFY(test::imageMagick(QStringList{source, QStringLiteral("-profile"), srgb, QStringLiteral("-profile"), target} +
+                              options + QStringList{out}));
+    QVERIFY(test::imageMagick(QStringList{source} + options + QStringList{plainOut}));
+    DecodeObserver none;
+    const auto converted = loadImageFile(QFile::encodeName(out).toStdString(), none);
+    const auto plain = loadImageFile(QFile::encodeName(plainOut).toStdString(), none);
+    QVERIFY2(converted.ok(), converted.ok() ? "" : converted.error().message.c_str());
+    QVERIFY2(plain.ok(), plain.ok() ? "" : plain.error().message.c_str());
+    // Lossless formats must give back the picture itself; JPEG what it makes of the picture
+    // when no profile is involved. A press profile's perceptual tables do not go back and
+    // forth exactly, so CMYK is held to ImageMagick's own conversion of the same file.
+    QImage reference = file.endsWith(QLatin1String(".jpg")) ? plain.value() : picture;
+    if (profile == QLatin1String("corpus")) {
+        const QString managed = dir.filePath(QStringLiteral("managed.png"));
+        QVERIFY(test::imageMagick({out, QStringLiteral("-profile"), srgb, managed}));
+        reference = QImage(managed).convertToFormat(QImage::Format_RGB32);
+    }
+    const int worst = worstDifference(converted.value(), reference);
+    const int tolerance = 2;
+    QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// The profile in JPEG markers: joined in sequence order; a broken or oversized chain is
+// ignored with a log line.
+void TestColour::jpegMarkerChain_data()
+{
+    QTest::addColumn<QByteArray>("jpeg");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("logged");
+    const QByteArray a(100, 'a'), b(70, 'b'), c(5, 'c');
+    const QByteArray app1 = test::raw({0xFF, 0xE1, 0, 4, 1, 2});
+    QTest::newRow("none") << jpegHead(app1) << QByteArray() << false;
+    QTest::newRow("one marker") << jpegHead(app1 + iccMarker(1, 1, a)) << a << false;
+    QTest::newRow("three, out of order, fill bytes")
+        << jpegHead(iccMarker(2, 3, b) + test::raw({0xFF}) + iccMarker(3, 3, c) + app1 + iccMarker(1, 3, a))
+        << a + b + c << false;
+    QTest::newRow("a part missing") << jpegHead(iccMarker(1, 3, a) + iccMarker(3, 3, c)) << QByteArray() << true;
+    QTest::newRow("a part twice") << jpegHead(iccMarker(1, 2, a) + iccMarker(1, 2, a)) << QByteArray() << true;
+    QTest::newRow("counts disagree") << jpegHead(iccMarker(1, 2, a) + iccMarker(2, 3, b)) << QByteArray() << true;
+    QTest::newRow("after the image data") << jpegHead({}) + iccMarker(1, 1, a) << QByteArray() << false;
+    QTest::newRow("cut inside a marker") << jpegHead(iccMarker(1, 1, a)).left(60) << QByteArray() << false;
+    // Past the limit (16 MiB) the walk stops: 300 markers of 64 KiB would be 19 MB.
+    QByteArray chain;
+    const QByteArray big(65000, 'x');
+    for (int i = 1; i <= 300; ++i)
+        chain += iccMarker(std::min(i, 255), 255, big);
+    QTest::newRow("19 MB chain") << jpegHead(chain) << QByteArray() << true;
+}
+
+void TestColour::jpegMarkerChain()
+{
+    QFETCH(QByteArray, jpeg);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, logged);
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collect);
+    const QByteArray joined = jpegIccProfile(bytesOf(jpeg));
+    qInstallMessageHandler(previous);
+    QCOMPARE(joined, expected);
+    QCOMPARE(!g_log.isEmpty(), logged);
+}
+
+// Profiles that cannot be used leave the pixels as they are and say why in the log.
+void TestColour::unusableProfile_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<QString>("why");
+    const QByteArray adobe = readAll(test::systemProfile(QStringLiteral("compatibleWithAdobeRGB1998.icc")));
+    const QByteArray grey = readAll(test::systemProfile(QStringLiteral("Gray.icc")));
+    if (adobe.isEmpty() || grey.isEmpty())
+        return;
+    QTest::newRow("truncated") << adobe.left(300) << QStringLiteral("it says 580 bytes, 300 are present");
+    QByteArray garbage = adobe;
+    for (qsizetype i = 128; i < garbage.size(); ++i)
+        garbage[i] = char(i * 7);
+    QTest::newRow("malformed tags") << garbage << QStringLiteral("malformed");
+    QTest::newRow("grey profile for RGB pixels") << grey << QStringLiteral("grey colour profile ignored for RGB");
+    QTest::newRow("tiny") << adobe.left(40) << QStringLiteral("not 132 to");
+}
+
+void TestColour::unusableProfile()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QString, why);
+    QImage image = patches();
+    const QImage before = image.copy();
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collect);
+    const bool changed = convertToSrgb(image, bytesOf(profile), PixelModel::Rgb, "test");
+    qInstallMessageHandler(previous);
+    QVERIFY(!changed);
+    QCOMPARE(image, before);
+    QVERIFY2(g_log.join(QLatin1Char('\n')).contains(why), qPrintable(g_log.join(QLatin1Char('\n'))));
+}
+
+QTEST_GUILESS_MAIN(TestColour)
+#include "tst_colour.moc"
