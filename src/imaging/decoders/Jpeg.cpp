@@ -129,9 +129,15 @@ void progressMonitor(j_common_ptr c)
         for (int i = 0; i < s.cinfo.comps_in_scan; ++i)
             s.scanBlocks += int64_t(s.cinfo.cur_comp_info[i]->width_in_blocks) *
                             int64_t(s.cinfo.cur_comp_info[i]->height_in_blocks);
+        // A huge picture may take a few whole passes more than the fixed bound: its first
+        // scans alone visit more blocks than that.
+        int64_t passBlocks = 0;
+        for (int i = 0; i < s.cinfo.num_components; ++i)
+            passBlocks += int64_t(s.cinfo.comp_info[i].width_in_blocks) *
+                          int64_t(s.cinfo.comp_info[i].height_in_blocks);
         if (s.scansSeen > kMaxScans)
             s.stop = Stop::TooManyScans;
-        else if (s.scanBlocks > kMaxScanBlocks)
+        else if (s.scanBlocks > std::max(kMaxScanBlocks, 3 * passBlocks))
             s.stop = Stop::TooMuchWork;
         if (s.stop != Stop::None || !notifyObserver(s, -1))
             std::longjmp(s.jump, 1);

@@ -10,13 +10,13 @@ namespace oxlume::imaging {
 struct JpegOptions {
     // Turn the image upright as its EXIF orientation (1..8) says. Off gives the stored pixels.
     bool applyOrientation = true;
+    // Convert to sRGB through the file's ICC profile. Off gives the stored colours.
+    bool applyProfile = true;
     // A picture of more pixels is decoded at the largest scale that fits (1/2, 1/4, 1/8).
     int64_t maxPixels = kMaxImagePixels;
     // 1, 2, 4 or 8: decode at that fraction of the size through libjpeg's DCT scaling,
     // which skips most of the work (a quick preview).
     int scaleDenom = 1;
-    // Convert to sRGB through the file's ICC profile. Off gives the stored colours.
-    bool applyProfile = true;
 };
 
 // An image decoded smaller than stored says so in this text ("1/2", "1/4" or "1/8").
