@@ -18,13 +18,14 @@ packages=(
 
 # The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
 # scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
-# property-sheet test, clang with its runtime builds the fuzzers, and the validators check
+# property-sheet test, clang with its runtime builds the fuzzers, clang-format checks the
+# layout of the code, and the validators check
 # the installed files.
 test_packages=(
   libjpeg-turbo-progs
   xvfb xauth x11-utils imagemagick
   dbus-daemon
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream man-db groff-base
   icc-profiles-free
 )
