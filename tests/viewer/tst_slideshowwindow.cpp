@@ -77,6 +77,7 @@ std::unique_ptr<TfrmMain> TestSlideShowWindow::openWindow()
 {
     auto window = std::make_unique<TfrmMain>(Options, std::string());
     window->show();
+    window->activateWindow(); // a virtual display may have no window manager to do it
     if (!QTest::qWaitForWindowActive(window.get()))
         qWarning("window not active");
     return window;
