@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 
+#include "Busy.h"
 #include "PropertiesSheet.h"
 #include "SplitterLayout.h"
 #include "dialogs/AboutForm.h"
@@ -10,6 +11,7 @@
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/PIDLFunctions.h"
+#include "slideshow/RandomNumbers.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -204,6 +206,10 @@ void TfrmMain::connectCommands()
     connect(Imager1, &imaging::TImager::entered, this, [this] { Imager1Enter(); });
     connect(Imager1, &imaging::TImager::keyPressed, this,
             [this](const QString &text) { Imager1KeyPress(text); });
+    connect(Imager1, &imaging::TImager::mouseMoved, this, [this](QPoint position) {
+        Imager1MouseMove(Imager1->viewport()->mapToGlobal(position));
+    });
+    connect(&timSlideShow, &QTimer::timeout, this, [this] { timSlideShowTimer(); });
     connect(lstFiles, &FileListView::rightPressed, this,
             [this](const QPoint &pos) { lstFilesMouseDown(pos); });
     connect(m_controls->btnHideControls, &QToolButton::clicked, this,
@@ -318,12 +324,22 @@ void TfrmMain::lstFilesMouseDown(const QPoint &position)
 
 void TfrmMain::Imager1Click()
 {
-    // FIXME: stops a running slide show once the slide show exists.
+    if (timSlideShow.isActive())
+        StopSlideShowExecute();
 }
 
-void TfrmMain::Imager1KeyPress(const QString &)
+void TfrmMain::Imager1KeyPress(const QString &text)
 {
-    // FIXME: stops a running slide show once the slide show exists.
+    // Only a key that produces a character: Shift or an arrow alone does not stop.
+    if (timSlideShow.isActive() && !text.isEmpty())
+        StopSlideShowExecute();
+}
+
+void TfrmMain::Imager1MouseMove(const QPoint &globalPosition)
+{
+    if (timSlideShow.isActive() && m_options.SlideStopOnMouse &&
+        m_slideShow.pointerMovedAway(globalPosition.x(), globalPosition.y()))
+        StopSlideShowExecute();
 }
 
 void TfrmMain::Imager1DblClick()
@@ -352,7 +368,9 @@ void TfrmMain::stepImage(int step)
 
 bool TfrmMain::imageAreaKey(const QKeyEvent &event)
 {
-    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    // During a show every character key stops it (Imager1KeyPress), Space included.
+    if (timSlideShow.isActive() ||
+        (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
         return false;
     static constexpr struct {
         int key;
@@ -386,6 +404,11 @@ bool TfrmMain::imageAreaWheel(const QWheelEvent &event)
 
 void TfrmMain::ToggleFullScreenExecute()
 {
+    // The show's own full screen ends with the show, which puts everything back.
+    if (m_slideOwnsFullScreen && timSlideShow.isActive()) {
+        StopSlideShowExecute();
+        return;
+    }
     if (m_fullScreen->isActive()) {
         LeaveFullScreenExecute();
         return;
@@ -479,14 +502,80 @@ void TfrmMain::ShowAboutExecute()
     ShowAboutBox();
 }
 
+SlideEntries TfrmMain::slideEntries() const
+{
+    return {m_model.count(), m_imageCount,
+            [this](int row) { return !m_model.entry(row).isFolderOrParent(); }};
+}
+
 void TfrmMain::StartSlideShowExecute()
 {
-    // FIXME: starts the slide show once it exists.
+    if (!CanStartSlideShow(m_imageCount)) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Note"),
+                        QStringLiteral("The slide show cannot run in this directory because "
+                                       "there are not enough image files."),
+                        QMessageBox::Ok);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+        return;
+    }
+    {
+        BusyGuard busy;
+        const bool fullScreen = m_options.SlideFullScreen;
+        // Out-of-range stored values are clamped by start(), before anything changes.
+        m_slideShow.start(m_options.SlideShowSpeed, int(m_options.SlideMethod), fullScreen,
+                          slideEntries(), ProcessRandom());
+        Imager1->setPaintSizeMode(3); // stretch; btnStretch is left as it is
+        // A show started again keeps what the first one saved for the end.
+        if (!timSlideShow.isActive())
+            SlideListWasVisible = !panTools->isHidden();
+        if (fullScreen && !m_fullScreen->isActive()) {
+            m_fullScreen->enter();
+            m_slideOwnsFullScreen = true;
+        }
+        HideListExecute();
+        timSlideShow.setInterval(m_slideShow.intervalMs());
+        if (m_slideShow.order() == SlideOrder::TopToBottom && m_model.count() > 0)
+            lstFiles->setSelectedRow(0);
+    }
+    Imager1->setFocus();
+    // Long intervals outlive the idle release: the next slide stays decoded meanwhile.
+    m_loader->setKeepReadAheadWhenIdle(true);
+    timSlideShow.start();
+    if (m_slideShow.order() != SlideOrder::FromCurrent || Imager1->BitmapListCount() == 0)
+        timSlideShowTimer();
+}
+
+void TfrmMain::timSlideShowTimer()
+{
+    // Never runs ahead of the decoder: the previous slide stays up until it is replaced.
+    if (m_options.UseWorkThread && !m_loader->isWorkerParked())
+        return;
+    const SlideShow::Step step = m_slideShow.next(slideEntries(), lstFiles->selectedRow(),
+                                                  m_options.SlideShowLoop, ProcessRandom());
+    if (step.stop) {
+        StopSlideShowExecute();
+        return;
+    }
+    lstFiles->setSelectedRow(step.row); // without the list's click handler
+    ShowImage(EntryPath(step.row));
 }
 
 void TfrmMain::StopSlideShowExecute()
 {
-    // FIXME: stops the slide show once it exists.
+    // Also called on every hand-off: without a show there is nothing to put back.
+    if (!timSlideShow.isActive() && !m_slideShow.running())
+        return;
+    timSlideShow.stop();
+    if (m_slideOwnsFullScreen) {
+        m_slideOwnsFullScreen = false;
+        m_fullScreen->leave(); // old bounds, or maximised; the area's own background
+    }
+    if (SlideListWasVisible) {
+        ShowListExecute();
+    }
+    m_slideShow.stop(ProcessRandom());
+    m_loader->setKeepReadAheadWhenIdle(false);
 }
 
 void TfrmMain::ExitExecute()

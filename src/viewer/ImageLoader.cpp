@@ -155,8 +155,10 @@ void ImageLoader::ShowImage(const std::string &path)
     }
     if (m_options.UseWorkThread) {
         m_channel.post(path);
-        if (m_updatesWanted)
-            timUpdates.start(); // runs while a load is in progress only
+        // Runs while a load is in progress only. Not restarted when running: requests
+        // closer than its interval (a fast show, a held key) would put it off for ever.
+        if (m_updatesWanted && !timUpdates.isActive())
+            timUpdates.start();
         return;
     }
     showInForeground(path);

@@ -132,8 +132,14 @@ void TfrmMain::FormCreate()
         const std::string longForm = NormalisePath(m_firstArgument);
         m_loader->readAheadNow(longForm.empty() ? m_firstArgument : longForm);
     }
-    // Read ahead the image entry below the selection.
+    // Read ahead the show's next slide (for random order the pick is made now and the tick
+    // uses it), else the image entry below the selection.
     m_loader->setNextFileProvider([this] {
+        if (timSlideShow.isActive()) {
+            const int row = m_slideShow.peek(slideEntries(), lstFiles->selectedRow(),
+                                             m_options.SlideShowLoop, ProcessRandom());
+            return row < 0 ? std::string() : EntryPath(row);
+        }
         const int next = lstFiles->selectedRow() + 1;
         return next > 0 && next < m_model.count() ? EntryPath(next) : std::string();
     });

@@ -13,10 +13,12 @@
 #include "imaging/control/Imager.h"
 #include "platform/Namespace.h"
 #include "settings/OptionsUnit.h"
+#include "slideshow/SlideShow.h"
 
 #include <QAction>
 #include <QCollator>
 #include <QMainWindow>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -87,6 +89,8 @@ public:
     void ShowAboutExecute();
     void StartSlideShowExecute();
     void StopSlideShowExecute();
+    // The slide show's timer handler; the start also calls it once directly.
+    void timSlideShowTimer();
     void ExitExecute();
     void MakeListActiveExecute();
     void PropertiesExecute();
@@ -125,6 +129,9 @@ public:
     void Imager1DblClick();
     void Imager1Enter();
     void Imager1KeyPress(const QString &text);
+    // globalPosition: where the pointer is, in screen pixels. Screen, not area, pixels:
+    // the area moving under a still pointer (going full screen) is no movement.
+    void Imager1MouseMove(const QPoint &globalPosition);
 
     // Once the event loop has returned, right before the process ends without destroying
     // the window: lets the decoding worker go without waiting for it.
@@ -145,6 +152,8 @@ public:
     // The line the image area shows for a file that failed to load; empty otherwise.
     QString failureText() const;
     const FullScreenPresentation &fullScreen() const { return *m_fullScreen; }
+    const SlideShow &slideShow() const { return m_slideShow; }
+    const QTimer &slideTimer() const { return timSlideShow; }
     int selectedIndex() const;
     // The full path of the image entry at row; empty for a folder entry.
     std::string EntryPath(int row) const;
@@ -188,6 +197,7 @@ private:
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();
+    SlideEntries slideEntries() const;
     // Keys and Ctrl+wheel in the image area; true when used.
     bool imageAreaKey(const QKeyEvent &event);
     bool imageAreaWheel(const QWheelEvent &event);
@@ -213,6 +223,11 @@ private:
     std::unique_ptr<ImageLoader> m_loader;
     std::unique_ptr<FullScreenPresentation> m_fullScreen;
     bool m_listBeforeFullScreen = true;
+    // The slide show: runs exactly while timSlideShow is active.
+    QTimer timSlideShow;
+    SlideShow m_slideShow;
+    bool SlideListWasVisible = false;
+    bool m_slideOwnsFullScreen = false; // the show went full screen and takes it back
     int m_wheelRest = 0; // Ctrl+wheel angle not yet turned into a zoom step
 
     QSplitter *Splitter1 = nullptr;
