@@ -1,6 +1,6 @@
 #include "viewer/FullScreen.h"
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 
 #include <QWidget>
 

@@ -4,7 +4,7 @@
 // and parks while nothing is asked. While requests come faster than whole decodes (a key
 // held down), each request first gets a quick reduced decode that is shown at once.
 
-#include "imaging/Imager.h"
+#include "imaging/control/Imager.h"
 
 #include "viewer/LoadChannel.h"
 
