@@ -4,6 +4,7 @@
 
 #include "dialogs/HintForm.h"
 #include "dialogs/HintSettings.h"
+#include "dialogs/TipSettings.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/MainForm.h"
 #include "viewer/PropertiesSheet.h"
@@ -99,6 +100,8 @@ std::string readFile(const fs::path &path)
 
 void TestCommands::initTestCase()
 {
+    // No Tip of the Day over the windows these tests open and activate.
+    ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
     const fs::path home = m_home.path().toStdString();
     for (const char *dir : {"config", "data", "runtime", "Desktop"})
