@@ -151,8 +151,8 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     lblSpeed = new QLabel(tabSlideShow);
     lblSpeed->setObjectName(QStringLiteral("lblSpeed"));
     // Room for the longest text, so that the track bar keeps its length while it moves.
-    lblSpeed->setMinimumWidth(
-        lblSpeed->fontMetrics().horizontalAdvance(QStringLiteral("Update every three-quarter second")));
+    const QString longest = QStringLiteral("Update every three-quarter second");
+    lblSpeed->setMinimumWidth(lblSpeed->fontMetrics().horizontalAdvance(longest));
     radSlideMethod = radioGroup(tabSlideShow, "radSlideMethod", "Image method ",
                                 {"Show images from top to bottom of list",
                                  "Show images starting at current position and moving down",

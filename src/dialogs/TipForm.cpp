@@ -89,7 +89,8 @@ TfrmTip::TfrmTip(QWidget *parent) : QDialog(parent)
     for (std::int32_t i = 0; i < TipCount; ++i) {
         const QRect room(0, 0, textWidth, 100000);
         const QString tip = QString::fromStdString(GetTip(i));
-        textHeight = std::max(textHeight, metrics.boundingRect(room, Qt::TextWordWrap, tip).height());
+        const int height = metrics.boundingRect(room, Qt::TextWordWrap, tip).height();
+        textHeight = std::max(textHeight, height);
     }
     lblTip->setMinimumSize(textWidth, textHeight);
 

@@ -128,8 +128,10 @@ private slots:
         QTest::addColumn<bool>("assocAfter");
         QTest::addColumn<bool>("assocFails");
         QTest::addColumn<bool>("assocStored");
-        QTest::newRow("worker off, entries on") << true << false << 1 << false << true << false << true;
-        QTest::newRow("worker on, entries off") << false << true << 0 << true << false << false << false;
+        QTest::newRow("worker off, entries on")
+            << true << false << 1 << false << true << false << true;
+        QTest::newRow("worker on, entries off")
+            << false << true << 0 << true << false << false << false;
         QTest::newRow("entries refused") << true << true << 0 << false << true << true << false;
     }
     void okActsOnChangedBoxes()
