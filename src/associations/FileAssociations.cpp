@@ -41,6 +41,44 @@ std::string associatedMimeTypes()
     return types;
 }
 
+// The hive is saved once; the desktop entry follows only a hive that was saved, so that a
+// refused hive leaves the user's files exactly as they were.
+Result<void> committed(RegistryBatch &batch)
+{
+    if (batch.commit() == ERROR_SUCCESS)
+        return {};
+    return makeError("Cannot write " + batch.failedFile() + ": " + batch.failureReason());
+}
+
+Result<void> installAssociations(const std::string &executable)
+{
+    const std::string command = AssociationCommandLine(executable);
+    // The steps read back what earlier ones wrote; the batch keeps that in memory and saves
+    // the hive once at the end.
+    RegistryBatch batch;
+    for (const FileTypes &row : ImageTypeTable) {
+        if (row.Associate)
+            AddVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb,
+                            command);
+    }
+    OX_TRY(committed(batch));
+    if (!executable.empty())
+        WriteDesktopEntry(executable, associatedMimeTypes());
+    return {};
+}
+
+Result<void> removeAssociations()
+{
+    RegistryBatch batch;
+    for (const FileTypes &row : ImageTypeTable) {
+        if (row.Associate)
+            RemoveVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb);
+    }
+    OX_TRY(committed(batch));
+    RemoveDesktopEntry();
+    return {};
+}
+
 } // namespace
 
 std::string ExecutablePath()
@@ -68,29 +106,17 @@ void InstallAssociations()
 
 void InstallAssociations(const std::string &executable)
 {
-    const std::string command = AssociationCommandLine(executable);
-    // The steps read back what earlier ones wrote; the batch keeps that in memory and saves
-    // the hive once at the end.
-    RegistryBatch batch;
-    for (const FileTypes &row : ImageTypeTable) {
-        if (row.Associate)
-            AddVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb,
-                            command);
-    }
-    batch.commit();
-    if (!executable.empty())
-        WriteDesktopEntry(executable, associatedMimeTypes());
+    (void)installAssociations(executable);
 }
 
 void RemoveAssociations()
 {
-    RegistryBatch batch;
-    for (const FileTypes &row : ImageTypeTable) {
-        if (row.Associate)
-            RemoveVerbForMasks(std::string(row.Masks), std::string(row.ProgID), kAssociationVerb);
-    }
-    batch.commit();
-    RemoveDesktopEntry();
+    (void)removeAssociations();
+}
+
+Result<void> ChangeAssociations(bool install)
+{
+    return install ? installAssociations(ExecutablePath()) : removeAssociations();
 }
 
 } // namespace oxlume

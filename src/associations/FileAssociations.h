@@ -3,6 +3,8 @@
 // HKEY_CLASSES_ROOT) and its desktop entry ($XDG_DATA_HOME/applications/oxlume.desktop),
 // which is what Linux desktops read for "Open with". Nothing here needs a GUI.
 
+#include "platform/Result.h"
+
 #include <string>
 
 namespace oxlume {
@@ -23,5 +25,10 @@ void InstallAssociations(const std::string &executable);
 // Removes what InstallAssociations added, keeping anything that belongs to others, and
 // deletes the desktop entry when it is the one we wrote.
 void RemoveAssociations();
+
+// Installs (true) or removes (false) the entries for the running executable, and says when
+// the classes hive could not be saved: the error names the file, and then neither the hive
+// nor the desktop entry has changed.
+Result<void> ChangeAssociations(bool install);
 
 } // namespace oxlume

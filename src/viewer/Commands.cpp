@@ -7,7 +7,9 @@
 #include "PropertiesSheet.h"
 #include "SplitterLayout.h"
 #include "dialogs/AboutForm.h"
+#include "Busy.h"
 #include "dialogs/HintForm.h"
+#include "dialogs/OptionsForm.h"
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 #include "shell/PIDLFunctions.h"
@@ -30,6 +32,10 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QToolButton>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 namespace oxlume {
 
@@ -494,7 +500,19 @@ void TfrmMain::DirectoryExecute()
 
 void TfrmMain::ShowOptionsExecute()
 {
-    // FIXME: shows the Options dialog once it exists.
+    OptionsHooks hooks = defaultOptionsHooks();
+    hooks.waitForDecode = [this] {
+        BusyGuard busy;
+        // Polled rather than blocked on, so that the window still repaints while a large
+        // image finishes decoding; input waits until the dialog has closed.
+        std::mutex &decodeLock = m_loader->DecodeLock();
+        while (!decodeLock.try_lock()) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        decodeLock.unlock();
+    };
+    ShowOptionsDialog(m_options, std::move(hooks));
 }
 
 void TfrmMain::ShowAboutExecute()

@@ -6,6 +6,8 @@
 #include "dialogs/Placed.h"
 #include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
+#include "dialogs/OptionsForm.h"
+#include "dialogs/TipForm.h"
 #include "platform/Errors.h"
 #include "resources/glyphs/Glyphs.h"
 #include "shell/FileNameFunctions.h"
@@ -213,7 +215,9 @@ bool TfrmMain::event(QEvent *event)
 
 void TfrmMain::FormActivate()
 {
-    // FIXME: the Tip of the Day is shown here once its dialog exists.
+    // Shown after the activation has been handled, not inside it: a modal loop started
+    // from within the event would run with the activation half done.
+    QMetaObject::invokeMethod(this, [this] { ShowTipOfTheDay(this); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
@@ -453,8 +457,8 @@ bool TfrmMain::openPath(const std::string &path, bool force)
 
 bool TfrmMain::hasSecondaryDialog() const
 {
-    // FIXME: the Tip of the Day and Options dialogs answer here too once they exist.
-    return AboutBox() != nullptr || HintDialog() != nullptr;
+    return TipDialog() != nullptr || OptionsDialog() != nullptr || AboutBox() != nullptr ||
+           HintDialog() != nullptr;
 }
 
 void TfrmMain::ShowImage(const std::string &path)

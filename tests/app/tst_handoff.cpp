@@ -5,6 +5,7 @@
 #include "common/Modal.h"
 #include "common/TestEnv.h"
 #include "dialogs/AboutForm.h"
+#include "dialogs/TipSettings.h"
 #include "platform/HandOffServer.h"
 #include "platform/SingleInstance.h"
 #include "settings/OptionsUnit.h"
@@ -34,6 +35,8 @@ private:
 
 void TestHandOff::initTestCase()
 {
+    // No Tip of the Day over the windows these tests open and activate.
+    ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
     m_root = fs::path(m_home.path().toStdString()) / "pictures";
     fs::create_directories(m_root / "alpha" / "sub");

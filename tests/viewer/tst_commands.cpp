@@ -2,13 +2,18 @@
 // write, the splitter relayout, the popup menu and the right button in the list, Exit
 // against closing, the Hide List hint, and adjustments following the image controls.
 
+#include "common/Modal.h"
 #include "dialogs/HintForm.h"
 #include "dialogs/HintSettings.h"
+#include "dialogs/OptionsForm.h"
+#include "dialogs/TipSettings.h"
 #include "settings/OptionsUnit.h"
+#include "viewer/Busy.h"
 #include "viewer/MainForm.h"
 #include "viewer/PropertiesSheet.h"
 #include "viewer/SplitterLayout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QFileDialog>
@@ -22,9 +27,13 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 using namespace oxlume;
 namespace fs = std::filesystem;
@@ -46,6 +55,7 @@ private slots:
     void adjustmentsFollowTheControls();
     void propertySheetRequest();
     void propertySheetThroughFileManager();
+    void optionsWaitsForTheDecoder();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -99,6 +109,8 @@ std::string readFile(const fs::path &path)
 
 void TestCommands::initTestCase()
 {
+    // No Tip of the Day over the windows these tests open and activate.
+    ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
     const fs::path home = m_home.path().toStdString();
     for (const char *dir : {"config", "data", "runtime", "Desktop"})
@@ -502,6 +514,45 @@ void TestCommands::propertySheetThroughFileManager()
     QVERIFY(*answered);
     QCOMPARE(manager.received, QStringList{QStringLiteral("file:///tmp/x/b%20%FF.bmp")});
     QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
+}
+
+// Ctrl+O opens the one Options dialog; switching the worker off there waits, under the busy
+// cursor and with the window still served, until the decoder is free.
+void TestCommands::optionsWaitsForTheDecoder()
+{
+    Options.UseWorkThread = true;
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    std::mutex &decodeLock = window->loader().DecodeLock();
+    std::atomic<bool> held = false;
+    std::thread decoder([&] {
+        std::lock_guard decoding(decodeLock);
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
+    while (!held)
+        std::this_thread::yield();
+    int busyWhileWaiting = 0;
+    QTimer served; // runs only if the wait lets the event loop go on
+    QObject::connect(&served, &QTimer::timeout, [&] { busyWhileWaiting = BusyDepth(); });
+    QElapsedTimer clock;
+    const auto *options = test::runWithModal<TfrmOptions>(
+        [&] { QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier); },
+        [&](TfrmOptions *dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Options"));
+            dialog->chkUseThreads->setChecked(false);
+            served.start(20);
+            clock.start();
+            QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+        },
+        [](TfrmOptions *dialog) { dialog->reject(); });
+    decoder.join();
+    QVERIFY(options);
+    QVERIFY(clock.elapsed() >= 300);
+    QCOMPARE(busyWhileWaiting, 1);
+    QCOMPARE(BusyDepth(), 0);
+    QVERIFY(!Options.UseWorkThread);
+    QVERIFY(window->hasSecondaryDialog());
 }
 
 QTEST_MAIN(TestCommands)

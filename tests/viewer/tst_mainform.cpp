@@ -1,6 +1,7 @@
 // The main window's file list end to end: listings of temporary folders, selection, keys,
 // filters, going up and down, refresh, start arguments, hand-off and saving at close.
 
+#include "dialogs/TipSettings.h"
 #include "platform/Errors.h"
 #include "settings/OptionsUnit.h"
 #include "shell/FileNameFunctions.h"
@@ -93,6 +94,8 @@ private:
 
 void TestMainForm::initTestCase()
 {
+    // No Tip of the Day over the windows these tests open and activate.
+    ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
     const fs::path home = m_home.path().toStdString();
     for (const char *dir : {"config", "data", "runtime", "Desktop"})
