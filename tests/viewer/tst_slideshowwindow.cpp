@@ -2,6 +2,7 @@
 // each order, the window during a show and after each way of stopping it, and (with the
 // worker on, also on a real display) the title moving through the sample images.
 
+#include "dialogs/TipSettings.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/ImageControls.h"
@@ -67,6 +68,7 @@ void TestSlideShowWindow::init()
         const std::string name = std::string(1, char('a' + i)) + ".bmp";
         QVERIFY(image.save(QString::fromStdString((m_root / name).string()), "BMP"));
     }
+    ShowTipsSetting = false; // no Tip of the Day over the activated window
     Options = TOptions();
     Options.UseWorkThread = false;
     Options.StartDirectory = TStartDirectory::Custom;
