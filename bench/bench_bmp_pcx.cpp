@@ -112,7 +112,7 @@ Buf makePcx(int planes)
     f[8] = (kW - 1) & 0xFF, f[9] = (kW - 1) >> 8, f[10] = (kH - 1) & 0xFF, f[11] = (kH - 1) >> 8;
     f[65] = (unsigned char)planes, f[66] = kW & 0xFF, f[67] = kW >> 8, f[68] = 1;
     std::mt19937 rng(2);
-    Buf line(size_t(kW) * planes);
+    Buf line(size_t(kW) * size_t(planes));
     for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
             if (planes == 1) {
@@ -144,16 +144,17 @@ void plainBmp(const Buf &f, Pixels &out)
     uint32_t off, w, h;
     std::memcpy(&off, &f[10], 4), std::memcpy(&w, &f[18], 4), std::memcpy(&h, &f[22], 4);
     const uint16_t bpp = uint16_t(f[28] | f[29] << 8);
-    out.resize(size_t(w) * h);
+    out.resize(size_t(w) * size_t(h));
     uint32_t pal[256];
     for (int i = 0; i < 256; ++i)
-        pal[i] = 0xFF000000u | uint32_t(f[54 + 4 * i + 2]) << 16 | uint32_t(f[54 + 4 * i + 1]) << 8 | f[54 + 4 * i];
+        pal[i] = 0xFF000000u | uint32_t(f[size_t(54 + 4 * i + 2)]) << 16 |
+                 uint32_t(f[size_t(54 + 4 * i + 1)]) << 8 | f[size_t(54 + 4 * i)];
     const unsigned char *p = &f[off];
     if (bpp == 24) {
         const size_t stride = (size_t(w) * 3 + 3) & ~size_t(3);
         for (uint32_t y = 0; y < h; ++y) {
             const unsigned char *s = p + size_t(h - 1 - y) * stride;
-            uint32_t *d = &out[size_t(y) * w];
+            uint32_t *d = &out[size_t(y) * size_t(w)];
             for (uint32_t x = 0; x < w; ++x, s += 3)
                 d[x] = 0xFF000000u | uint32_t(s[2]) << 16 | uint32_t(s[1]) << 8 | s[0];
         }
@@ -181,9 +182,9 @@ void plainPcx(const Buf &f, Pixels &out)
 {
     const int w = (f[8] | f[9] << 8) + 1, h = (f[10] | f[11] << 8) + 1, planes = f[65];
     const int bpl = f[66] | f[67] << 8;
-    out.resize(size_t(w) * h);
+    out.resize(size_t(w) * size_t(h));
     const unsigned char *vga = &f[f.size() - 768];
-    Buf line(size_t(bpl) * planes);
+    Buf line(size_t(bpl) * size_t(planes));
     const unsigned char *p = &f[128];
     for (int y = 0; y < h; ++y) {
         for (size_t i = 0; i < line.size();) {
@@ -196,7 +197,7 @@ void plainPcx(const Buf &f, Pixels &out)
                 line[i++] = b;
             }
         }
-        uint32_t *d = &out[size_t(y) * w];
+        uint32_t *d = &out[size_t(y) * size_t(w)];
         for (int x = 0; x < w; ++x) {
             if (planes == 1) {
                 const unsigned char *c = vga + 3 * line[size_t(x)];

@@ -49,7 +49,7 @@ std::vector<unsigned char> makePhoto()
             const float blob = 60.f * std::exp(-((fx - 0.3f) * (fx - 0.3f) + (fy - 0.6f) * (fy - 0.6f)) * 20.f);
             const float v[3] = {40.f + 150.f * fx + blob, 60.f + 120.f * fy, 180.f - 100.f * fx * fy + blob / 2};
             for (int c = 0; c < 3; ++c)
-                rgb[(size_t(y) * kW + x) * 3 + c] = (unsigned char)std::clamp(v[c] + noise(rng), 0.f, 255.f);
+                rgb[(size_t(y) * size_t(kW) + size_t(x)) * 3 + size_t(c)] = (unsigned char)std::clamp(v[c] + noise(rng), 0.f, 255.f);
         }
     return rgb;
 }

@@ -60,7 +60,7 @@ void writeTestFile()
     for (int c = 0; c < 3; ++c)
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x)
-                row[size_t(x)] = x < kWidth / 2 ? uint8_t((x + y * (c + 1)) / 7 + (rng() & 15))
+                row[size_t(x)] = x < kWidth / 2 ? uint8_t(unsigned((x + y * (c + 1)) / 7) + (rng() & 15))
                                                 : uint8_t(x / 64 * 9 + y / 50 + c * 40);
             const size_t before = data.size();
             packRow(row.data(), kWidth, data);

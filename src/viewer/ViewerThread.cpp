@@ -164,7 +164,7 @@ bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
             return false;
         m_decoder.setBitmapList(preview.value());
     }
-    return m_channel.offerHandOver({path, serial, true});
+    return m_channel.offerHandOver({path, serial, true, {}});
 }
 
 std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)

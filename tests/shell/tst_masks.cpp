@@ -141,8 +141,8 @@ void TestMasks::agreesWithRecursiveDefinition()
             name += nameChars[rng.bounded(5)];
         for (int k = int(rng.bounded(7)); k > 0; --k)
             mask += maskChars[rng.bounded(7)];
-        const size_t i = rng.bounded(int(name.size()) + 1);
-        const size_t j = rng.bounded(int(mask.size()) + 1);
+        const size_t i = size_t(rng.bounded(int(name.size()) + 1));
+        const size_t j = size_t(rng.bounded(int(mask.size()) + 1));
         QVERIFY2(MatchMask(name, mask, i, j) == recursiveMatch(name, mask, i, j),
                  qPrintable(QString::fromStdString(name + " / " + mask)));
     }

@@ -124,7 +124,7 @@ void TestLoadChannel::handOverIsAnsweredOrGivenUp()
     const StopAtExit guard{channel};
     QVERIFY(!channel.takeHandOver()); // nothing offered yet
 
-    offer = onWorker([&] { return channel.offerHandOver({"a.jpg", 1, false}); });
+    offer = onWorker([&] { return channel.offerHandOver({"a.jpg", 1, false, {}}); });
     QVERIFY(QTest::qWaitFor([&] { return readable(channel.handOverFd()); }, 2000));
     QVERIFY(waits(offer));
     if (answer == 2) {
