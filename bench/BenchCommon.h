@@ -19,7 +19,8 @@ namespace bench {
 
 inline double nowMs()
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -42,7 +43,8 @@ inline double medianMs(int runs, const std::function<void()> &work)
 }
 
 // Best wall time of `runs` calls of work, each after an untimed prepare, in ms.
-inline double bestMs(int runs, const std::function<void()> &work, const std::function<void()> &prepare = {})
+inline double bestMs(int runs, const std::function<void()> &work,
+                     const std::function<void()> &prepare = {})
 {
     double best = 1e30;
     for (int i = 0; i < runs; ++i) {
@@ -83,8 +85,8 @@ inline double memcpyReferenceMs(const QImage &image, int runs)
     const size_t bytes = size_t(image.sizeInBytes());
     std::vector<unsigned char> target(bytes, 1);
     const double ms = bestMs(runs, [&] { std::memcpy(target.data(), image.constBits(), bytes); });
-    std::printf("reference: memcpy of %d x %d RGB32 (%.0f MB): %.2f ms\n", image.width(), image.height(),
-                double(bytes) / 1e6, ms);
+    std::printf("reference: memcpy of %d x %d RGB32 (%.0f MB): %.2f ms\n", image.width(),
+                image.height(), double(bytes) / 1e6, ms);
     return ms;
 }
 
@@ -97,7 +99,8 @@ inline QImage noisyGradient(int w, int h, uint32_t seed)
         auto *row = reinterpret_cast<uint32_t *>(image.scanLine(y));
         for (int x = 0; x < w; ++x) {
             state = state * 1664525u + 1013904223u;
-            row[x] = 0xff000000u | (uint32_t(x * 255 / w) << 16) | (uint32_t(y * 255 / h) << 8) | (state >> 24);
+            row[x] = 0xff000000u | (uint32_t(x * 255 / w) << 16) | (uint32_t(y * 255 / h) << 8) |
+                     (state >> 24);
         }
     }
     return image;

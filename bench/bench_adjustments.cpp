@@ -70,7 +70,8 @@ int main(int argc, char **argv)
     // The reference again right before each figure: the machine's load may change.
     std::vector<unsigned char> target(size_t(source.sizeInBytes()), 1);
     const auto reference = [&] {
-        return bench::bestMs(kRuns, [&] { std::memcpy(target.data(), source.constBits(), target.size()); });
+        return bench::bestMs(
+            kRuns, [&] { std::memcpy(target.data(), source.constBits(), target.size()); });
     };
     double memcpyMs = reference();
     line("rebuild of a newly loaded image",
@@ -96,10 +97,12 @@ int main(int argc, char **argv)
         imager1.viewport()->render(&painter);
     };
     memcpyMs = reference();
-    line("first paint of the rebuilt image, fitted (sampled)", bench::bestMs(kRuns, paint, [&] {
-             state.contrastPosition ^= 1; // a new image: nothing cached for it
-             rebuild();
-         }),
+    line("first paint of the rebuilt image, fitted (sampled)",
+         bench::bestMs(kRuns, paint,
+                       [&] {
+                           state.contrastPosition ^= 1; // a new image: nothing cached for it
+                           rebuild();
+                       }),
          memcpyMs, 3);
     const int reductions = imager1.scaleCount();
     line("repaint at the same size", bench::bestMs(kRuns, paint), memcpyMs, 0.2);

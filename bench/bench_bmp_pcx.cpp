@@ -28,8 +28,14 @@ constexpr int kW = 6000, kH = 4000;
 constexpr int kRuns = 7;
 using Buf = std::vector<unsigned char>;
 
-void le16(Buf &b, unsigned v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); }
-void le32(Buf &b, uint32_t v) { le16(b, v & 0xFFFF), le16(b, v >> 16); }
+void le16(Buf &b, unsigned v)
+{
+    b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF);
+}
+void le32(Buf &b, uint32_t v)
+{
+    le16(b, v & 0xFFFF), le16(b, v >> 16);
+}
 
 // Photo-like colour: gradients and noise, so runs are short (the worst case for RLE).
 void pixelAt(int x, int y, std::mt19937 &rng, unsigned char rgb[3])
@@ -41,7 +47,10 @@ void pixelAt(int x, int y, std::mt19937 &rng, unsigned char rgb[3])
 }
 
 // Palette index of a drawing-like picture: bands and boxes, runs of a few to hundreds.
-unsigned char indexAt(int x, int y) { return (unsigned char)(((x / 37) * 7 + (y / 23) * 13 + ((x ^ y) & 64 ? 1 : 0)) & 0xFF); }
+unsigned char indexAt(int x, int y)
+{
+    return (unsigned char)(((x / 37) * 7 + (y / 23) * 13 + ((x ^ y) & 64 ? 1 : 0)) & 0xFF);
+}
 
 Buf bmpHeader(int bpp, uint32_t compression, uint32_t bitsSize, int paletteEntries)
 {
@@ -51,7 +60,8 @@ Buf bmpHeader(int bpp, uint32_t compression, uint32_t bitsSize, int paletteEntri
     le32(b, 40), le32(b, kW), le32(b, kH), le16(b, 1), le16(b, unsigned(bpp)), le32(b, compression);
     le32(b, bitsSize), le32(b, 2835), le32(b, 2835), le32(b, uint32_t(paletteEntries)), le32(b, 0);
     for (int i = 0; i < paletteEntries; ++i)
-        b.push_back((unsigned char)i), b.push_back((unsigned char)(255 - i)), b.push_back((unsigned char)(i * 3)), b.push_back(0);
+        b.push_back((unsigned char)i), b.push_back((unsigned char)(255 - i)),
+            b.push_back((unsigned char)(i * 3)), b.push_back(0);
     return b;
 }
 
@@ -130,7 +140,8 @@ Buf makePcx(int planes)
     if (planes == 1) {
         f.push_back(0x0C);
         for (int i = 0; i < 256; ++i)
-            f.push_back((unsigned char)i), f.push_back((unsigned char)(255 - i)), f.push_back((unsigned char)(i * 3));
+            f.push_back((unsigned char)i), f.push_back((unsigned char)(255 - i)),
+                f.push_back((unsigned char)(i * 3));
     }
     return f;
 }
@@ -203,7 +214,8 @@ void plainPcx(const Buf &f, Pixels &out)
                 const unsigned char *c = vga + 3 * line[size_t(x)];
                 d[x] = 0xFF000000u | uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
             } else {
-                d[x] = 0xFF000000u | uint32_t(line[size_t(x)]) << 16 | uint32_t(line[size_t(bpl + x)]) << 8 | line[size_t(2 * bpl + x)];
+                d[x] = 0xFF000000u | uint32_t(line[size_t(x)]) << 16 |
+                       uint32_t(line[size_t(bpl + x)]) << 8 | line[size_t(2 * bpl + x)];
             }
         }
     }
@@ -237,9 +249,10 @@ void run(const char *name, const std::string &path, const Buf &file, bool pcx)
     const double tOurs = bench::medianMs(kRuns, ours), tPlain = bench::medianMs(kRuns, plain);
     const double tFresh = bench::medianMs(kRuns, plainFresh);
     const double tMagick = bench::imageMagickMs(path);
-    std::printf("%-14s ours %7.1f ms  plain %7.1f ms  ours/plain %.2f  (fresh-buffer plain %7.1f ms, "
-                "ours/that %.2f)",
-                name, tOurs, tPlain, tOurs / tPlain, tFresh, tOurs / tFresh);
+    std::printf(
+        "%-14s ours %7.1f ms  plain %7.1f ms  ours/plain %.2f  (fresh-buffer plain %7.1f ms, "
+        "ours/that %.2f)",
+        name, tOurs, tPlain, tOurs / tPlain, tFresh, tOurs / tFresh);
     if (tMagick > 0)
         std::printf("  ImageMagick %7.1f ms  speed-up %.1fx\n", tMagick, tMagick / tOurs);
     else

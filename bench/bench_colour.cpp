@@ -84,8 +84,14 @@ std::vector<unsigned char> compress(const QImage &image, const QByteArray &profi
     return bytes;
 }
 
-Bytes span(const std::vector<unsigned char> &v) { return {reinterpret_cast<const std::byte *>(v.data()), v.size()}; }
-Bytes span(const QByteArray &a) { return {reinterpret_cast<const std::byte *>(a.constData()), size_t(a.size())}; }
+Bytes span(const std::vector<unsigned char> &v)
+{
+    return {reinterpret_cast<const std::byte *>(v.data()), v.size()};
+}
+Bytes span(const QByteArray &a)
+{
+    return {reinterpret_cast<const std::byte *>(a.constData()), size_t(a.size())};
+}
 
 double decodeMs(const std::vector<unsigned char> &file)
 {
@@ -166,39 +172,52 @@ int main()
     QImage work;
     const int cores = int(std::thread::hardware_concurrency());
     auto convertMs = [&](int threads) {
-        return bench::bestMs(kRuns, [&] { convertToSrgb(work, span(adobe), PixelModel::Rgb, "bench", {threads}); },
-                             [&] { work = decoded.copy(); });
+        return bench::bestMs(
+            kRuns, [&] { convertToSrgb(work, span(adobe), PixelModel::Rgb, "bench", {threads}); },
+            [&] { work = decoded.copy(); });
     };
     const double asDecoding = convertMs(0);
     const double oneCore = convertMs(1);
     const double allCores = convertMs(cores);
     cmsHPROFILE from = cmsOpenProfileFromMem(adobe.constData(), cmsUInt32Number(adobe.size()));
     cmsHPROFILE to = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM general = cmsCreateTransform(from, TYPE_BGRA_8, to, TYPE_BGRA_8, INTENT_PERCEPTUAL,
-                                               cmsFLAGS_COPY_ALPHA);
-    const double lcms = bench::bestMs(kRuns, [&] {
-        for (int y = 0; y < work.height(); ++y)
-            cmsDoTransform(general, work.scanLine(y), work.scanLine(y), cmsUInt32Number(work.width()));
-    }, [&] { work = decoded.copy(); });
+    cmsHTRANSFORM general = cmsCreateTransform(from, TYPE_BGRA_8, to, TYPE_BGRA_8,
+                                               INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA);
+    const double lcms = bench::bestMs(
+        kRuns,
+        [&] {
+            for (int y = 0; y < work.height(); ++y)
+                cmsDoTransform(general, work.scanLine(y), work.scanLine(y),
+                               cmsUInt32Number(work.width()));
+        },
+        [&] { work = decoded.copy(); });
     cmsDeleteTransform(general);
     cmsCloseProfile(from);
     cmsCloseProfile(to);
     const QColorSpace adobeSpace = QColorSpace::fromIccProfile(adobe);
-    const double qt = bench::bestMs(kRuns, [&] { work.convertToColorSpace(QColorSpace::SRgb); },
-                                    [&] { work = decoded.copy(); work.setColorSpace(adobeSpace); });
+    const double qt = bench::bestMs(
+        kRuns, [&] { work.convertToColorSpace(QColorSpace::SRgb); },
+        [&] {
+            work = decoded.copy();
+            work.setColorSpace(adobeSpace);
+        });
 
     std::printf("JPEG %d x %d decode, no profile:        %7.1f ms (reference)\n", kW, kH, decode);
-    std::printf("  with an sRGB profile:                 %7.1f ms  %.3fx  (aim <= 1.02x)\n", decodeSrgb,
-                decodeSrgb / decode);
-    std::printf("  with an Adobe RGB profile, converted: %7.1f ms  %.3fx\n", decodeAdobe, decodeAdobe / decode);
-    std::printf("conversion alone, as decoding does it:  %7.1f ms  %.3fx of decode  (aim <= 0.3x)\n", asDecoding,
-                asDecoding / decode);
+    std::printf("  with an sRGB profile:                 %7.1f ms  %.3fx  (aim <= 1.02x)\n",
+                decodeSrgb, decodeSrgb / decode);
+    std::printf("  with an Adobe RGB profile, converted: %7.1f ms  %.3fx\n", decodeAdobe,
+                decodeAdobe / decode);
+    std::printf(
+        "conversion alone, as decoding does it:  %7.1f ms  %.3fx of decode  (aim <= 0.3x)\n",
+        asDecoding, asDecoding / decode);
     std::printf("conversion alone, table path, 1 thread: %7.1f ms  %.3fx of decode\n", oneCore,
                 oneCore / decode);
-    std::printf("conversion alone, table path, %d threads:%7.1f ms  %.3fx of decode\n", cores, allCores,
-                allCores / decode);
-    std::printf("conversion alone, lcms2 general:        %7.1f ms  %.3fx of decode\n", lcms, lcms / decode);
-    std::printf("conversion alone, QColorSpace:          %7.1f ms  %.3fx of decode\n", qt, qt / decode);
+    std::printf("conversion alone, table path, %d threads:%7.1f ms  %.3fx of decode\n", cores,
+                allCores, allCores / decode);
+    std::printf("conversion alone, lcms2 general:        %7.1f ms  %.3fx of decode\n", lcms,
+                lcms / decode);
+    std::printf("conversion alone, QColorSpace:          %7.1f ms  %.3fx of decode\n", qt,
+                qt / decode);
 
     const QImage colours = testColours();
     const QImage exact = exactConversion(colours, adobe);
@@ -209,6 +228,7 @@ int main()
     viaQt.convertToColorSpace(QColorSpace::SRgb);
     const Fidelity fl = compare(viaLcms, exact), fq = compare(viaQt, exact);
     std::printf("fidelity against an exact transform (levels): table path max %.0f mean %.3f; "
-                "QColorSpace max %.0f mean %.3f\n", fl.maxDiff, fl.meanDiff, fq.maxDiff, fq.meanDiff);
+                "QColorSpace max %.0f mean %.3f\n",
+                fl.maxDiff, fl.meanDiff, fq.maxDiff, fq.meanDiff);
     return 0;
 }

@@ -115,8 +115,8 @@ int main(int argc, char **argv)
     const std::string dir = scratch;
     const int display = 70 + int(getpid() % 50);
     const std::string displayName = ":" + std::to_string(display);
-    const pid_t xvfb = spawn({"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24",
-                              "-nolisten", "tcp"});
+    const pid_t xvfb =
+        spawn({"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24", "-nolisten", "tcp"});
     // The display goes with us on every way out (the last one ends with _Exit: see there).
     struct Reap {
         pid_t pid;
@@ -180,9 +180,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     oxlume::LoadOptions();
     oxlume::TfrmMain window(oxlume::Options, files[0]);
-    oxlume::HandOffServer server(oxlume::TakeInstanceListener(), [&window](const oxlume::HandOff &m) {
-        window.ReceiveHandOff(m.path, m.activationToken);
-    });
+    oxlume::HandOffServer server(
+        oxlume::TakeInstanceListener(),
+        [&window](const oxlume::HandOff &m) { window.ReceiveHandOff(m.path, m.activationToken); });
     PaintWatch watch(window);
     window.imager().viewport()->installEventFilter(&watch);
     window.resize(1200, 800);
@@ -227,7 +227,9 @@ int main(int argc, char **argv)
     }
 
     // Best of the runs: on a shared machine the slower runs measure the other load.
-    const auto best = [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); };
+    const auto best = [](const std::vector<double> &v) {
+        return *std::min_element(v.begin(), v.end());
+    };
     const double first = best(firstStart), sec = best(second), own = best(show),
                  hand = best(handOff);
     std::printf("best of %d, 1600 x 1200 JPEGs, window 1200 x 800 on Xvfb\n", runs);

@@ -46,10 +46,13 @@ std::vector<unsigned char> makePhoto()
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
             const float fx = float(x) / kW, fy = float(y) / kH;
-            const float blob = 60.f * std::exp(-((fx - 0.3f) * (fx - 0.3f) + (fy - 0.6f) * (fy - 0.6f)) * 20.f);
-            const float v[3] = {40.f + 150.f * fx + blob, 60.f + 120.f * fy, 180.f - 100.f * fx * fy + blob / 2};
+            const float blob =
+                60.f * std::exp(-((fx - 0.3f) * (fx - 0.3f) + (fy - 0.6f) * (fy - 0.6f)) * 20.f);
+            const float v[3] = {40.f + 150.f * fx + blob, 60.f + 120.f * fy,
+                                180.f - 100.f * fx * fy + blob / 2};
             for (int c = 0; c < 3; ++c)
-                rgb[(size_t(y) * size_t(kW) + size_t(x)) * 3 + size_t(c)] = (unsigned char)std::clamp(v[c] + noise(rng), 0.f, 255.f);
+                rgb[(size_t(y) * size_t(kW) + size_t(x)) * 3 + size_t(c)] =
+                    (unsigned char)std::clamp(v[c] + noise(rng), 0.f, 255.f);
         }
     return rgb;
 }
@@ -151,8 +154,9 @@ void resetPeak()
 
 std::vector<unsigned char> withOrientation6(const std::vector<unsigned char> &jpeg)
 {
-    const unsigned char app1[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
-                                  1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    const unsigned char app1[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0,    0,    'I', 'I',
+                                  42,   0,    8,    0,    0,   0,   1,   0,   0x12, 0x01, 3,   0,
+                                  1,    0,    0,    0,    6,   0,   0,   0,   0,    0,    0,   0};
     std::vector<unsigned char> out(jpeg.size() + sizeof app1);
     std::copy(jpeg.begin(), jpeg.begin() + 2, out.begin());
     std::copy(std::begin(app1), std::end(app1), out.begin() + 2);
@@ -172,8 +176,8 @@ int main()
     writeFile(path, jpeg);
     writeFile(progressivePath, compress(photo, true));
     writeFile(rotated, withOrientation6(jpeg));
-    std::printf("test image: %s, %d x %d, %.1f MB, quality 90 4:2:0; median of %d runs\n", path.c_str(), kW, kH,
-                double(jpeg.size()) / 1e6, kRuns);
+    std::printf("test image: %s, %d x %d, %.1f MB, quality 90 4:2:0; median of %d runs\n",
+                path.c_str(), kW, kH, double(jpeg.size()) / 1e6, kRuns);
     std::printf("huge pages for image buffers: %s\n", imagePoolStats().hugePages ? "yes" : "no");
 
     std::vector<unsigned char> buf;
@@ -215,12 +219,15 @@ int main()
             times[i].push_back(nowMs() - s);
         }
     const double discard = median(times[0]), fresh = median(times[1]), ours = median(times[2]),
-                 oursNoPool = median(times[3]), oursRotated = median(times[4]), qt = median(times[5]);
+                 oursNoPool = median(times[3]), oursRotated = median(times[4]),
+                 qt = median(times[5]);
     const double magick = bench::imageMagickMs(path);
     const double djpeg = bench::commandBestMs("djpeg -outfile /dev/null " + path);
 
     std::printf("\n%-44s %9s %s\n", "", "ms", "ratio to discard");
-    auto line = [&](const char *what, double ms) { std::printf("%-44s %9.1f %6.2fx\n", what, ms, ms / discard); };
+    auto line = [&](const char *what, double ms) {
+        std::printf("%-44s %9.1f %6.2fx\n", what, ms, ms / discard);
+    };
     line("libjpeg-turbo, rows discarded (reference)", discard);
     line("straightforward decoder, fresh buffer", fresh);
     line("Oxlume load (read + decode, pooled buffer)", ours);

@@ -40,7 +40,7 @@ void makeTree(const fs::path &root, int files, int folders)
     fs::remove_all(root);
     fs::create_directories(root);
     static const char *const kPatterns[] = {"IMG_%06d.jpg", "Photo %d.JPG", "scan-%d.pcx",
-                                            "layer_%d.psd", "notes%d.txt", "clip %d.wmf",
+                                            "layer_%d.psd", "notes%d.txt",  "clip %d.wmf",
                                             "shot%d.png",   "frame%d.bmp"};
     char name[64];
     for (int k = 0; k < files; ++k) {
@@ -92,9 +92,8 @@ int main(int argc, char **argv)
 
     constexpr int kRuns = 7;
     const double reference = bench::medianMs(kRuns, [&] { plainListing(root.string()); });
-    const double openFolder = bench::medianMs(kRuns, [&] {
-        window.OpenFolder(PIDL(), root.string(), true, std::string());
-    });
+    const double openFolder = bench::medianMs(
+        kRuns, [&] { window.OpenFolder(PIDL(), root.string(), true, std::string()); });
 
     // Where the time goes: the enumeration alone and the sort alone.
     const double enumeration = bench::medianMs(kRuns, [&] {

@@ -47,8 +47,9 @@ QImage photoLike()
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < kW; ++x) {
             const int n = int(random() % 9) - 4;
-            row[x] = qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
-                          std::clamp(((x + y) / 31) % 256 + n, 0, 255));
+            row[x] =
+                qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
+                     std::clamp(((x + y) / 31) % 256 + n, 0, 255));
         }
     }
     return image;
@@ -102,8 +103,7 @@ struct Viewer {
     ImageLoader loader;
 
     Viewer()
-        : loader(imager1, decoder, unadjusted, options,
-                 ImageLoader::hooksFor(imager1, [this] {
+        : loader(imager1, decoder, unadjusted, options, ImageLoader::hooksFor(imager1, [this] {
                      ApplyImageAdjustments(adjustments, imager1, unadjusted);
                  }))
     {
@@ -138,7 +138,8 @@ int main(int argc, char **argv)
     std::vector<std::string> paths{QFile::encodeName(first).toStdString()};
     for (int k = 1; k <= kSelections; ++k) {
         const std::string link =
-            QFile::encodeName(dir.filePath(QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0'))))
+            QFile::encodeName(
+                dir.filePath(QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0'))))
                 .toStdString();
         if (::link(paths[0].c_str(), link.c_str()) != 0)
             return 1;
@@ -215,7 +216,8 @@ int main(int argc, char **argv)
         }
         const double gap = median(gaps);
         std::printf("gap%s %8.1f ms  (%.2f of the 20 ms budget, %.3f of a decode)\n",
-                    painted ? ", painting the image too:         " : ": longest pause of the event loop",
+                    painted ? ", painting the image too:         "
+                            : ": longest pause of the event loop",
                     gap, gap / 20.0, gap / decodeMs);
     }
 
@@ -233,8 +235,7 @@ int main(int argc, char **argv)
         }
         const qint64 lastAt = clock.nsecsElapsed();
         while (viewer.loader.RequestedFile() != paths[kSelections] ||
-               !viewer.loader.isWorkerParked() ||
-               viewer.imager1.BitmapListCount() == 0)
+               !viewer.loader.isWorkerParked() || viewer.imager1.BitmapListCount() == 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
         QCoreApplication::processEvents();
         lastShown.push_back(double(clock.nsecsElapsed() - lastAt) / 1e6);

@@ -5,8 +5,8 @@
 // first), and the first smooth paint, until the area-averaged reduction made on the worker
 // is on screen, within 4x.
 
-#include "imaging/control/Imager.h"
 #include "imaging/Scaler.h"
+#include "imaging/control/Imager.h"
 
 #include "BenchCommon.h"
 
@@ -56,8 +56,9 @@ int main(int argc, char **argv)
     cache.scaled(source, fitted);
     line("same size again, from the cache", best([&] { cache.scaled(source, fitted); }), memcpyMs,
          0.01);
-    line("for comparison: Qt smooth scaling (bilinear)",
-         best([&] { (void)source.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation); }),
+    line("for comparison: Qt smooth scaling (bilinear)", best([&] {
+             (void)source.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+         }),
          memcpyMs, 0);
 
     // The widget as the window uses it, painted offscreen into a screen-sized image.
@@ -101,8 +102,9 @@ int main(int argc, char **argv)
     const int smoothReductions = imager.scaleCount() - scaledBefore;
     const int repaintBefore = imager.scaleCount();
     line("repaint at the same size", best(paint), memcpyMs, 0.2);
-    std::printf("reductions made: %d by the sampled first paints (on the worker, after the timing), "
-                "%d in %d smooth first paints, %d by the repaints\n",
-                scaledBefore - scaledAtStart, smoothReductions, kRuns, imager.scaleCount() - repaintBefore);
+    std::printf(
+        "reductions made: %d by the sampled first paints (on the worker, after the timing), "
+        "%d in %d smooth first paints, %d by the repaints\n",
+        scaledBefore - scaledAtStart, smoothReductions, kRuns, imager.scaleCount() - repaintBefore);
     return 0;
 }

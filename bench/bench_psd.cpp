@@ -44,7 +44,8 @@ void packRow(const uint8_t *row, int n, std::vector<uint8_t> &out)
         }
         int lit = 0;
         while (i + lit < n && lit < 128 &&
-               !(i + lit + 2 < n && row[i + lit] == row[i + lit + 1] && row[i + lit] == row[i + lit + 2]))
+               !(i + lit + 2 < n && row[i + lit] == row[i + lit + 1] &&
+                 row[i + lit] == row[i + lit + 2]))
             ++lit;
         out.push_back(uint8_t(lit - 1));
         out.insert(out.end(), row + i, row + i + lit);
@@ -60,8 +61,9 @@ void writeTestFile()
     for (int c = 0; c < 3; ++c)
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x)
-                row[size_t(x)] = x < kWidth / 2 ? uint8_t(unsigned((x + y * (c + 1)) / 7) + (rng() & 15))
-                                                : uint8_t(x / 64 * 9 + y / 50 + c * 40);
+                row[size_t(x)] = x < kWidth / 2
+                                     ? uint8_t(unsigned((x + y * (c + 1)) / 7) + (rng() & 15))
+                                     : uint8_t(x / 64 * 9 + y / 50 + c * 40);
             const size_t before = data.size();
             packRow(row.data(), kWidth, data);
             putBe(counts, data.size() - before, 2);
@@ -145,8 +147,9 @@ QImage ourDecode()
     file.open(QIODevice::ReadOnly);
     const QByteArray data = file.readAll();
     DecodeObserver observer;
-    auto image = decodePsd(Bytes(reinterpret_cast<const std::byte *>(data.constData()), size_t(data.size())),
-                           observer);
+    auto image =
+        decodePsd(Bytes(reinterpret_cast<const std::byte *>(data.constData()), size_t(data.size())),
+                  observer);
     return image.ok() ? image.value() : QImage();
 }
 
@@ -169,13 +172,15 @@ int main(int argc, char **argv)
     const double oursMs = bench::bestMs(5, [] { (void)ourDecode(); });
     const double refMs = bench::bestMs(5, [] { (void)referenceDecode(); });
     const double freshMs = bench::bestMs(5, [] { referenceDecodeFresh(); });
-    std::printf("PSD RGB RLE %dx%d: ours %.1f ms, straightforward %.1f ms, ratio ours/straightforward %.2f"
-                " (fresh-buffer straightforward %.1f ms, ours/that %.2f)\n",
-                kWidth, kHeight, oursMs, refMs, oursMs / refMs, freshMs, oursMs / freshMs);
+    std::printf(
+        "PSD RGB RLE %dx%d: ours %.1f ms, straightforward %.1f ms, ratio ours/straightforward %.2f"
+        " (fresh-buffer straightforward %.1f ms, ours/that %.2f)\n",
+        kWidth, kHeight, oursMs, refMs, oursMs / refMs, freshMs, oursMs / freshMs);
 
     const double magickMs = bench::imageMagickMs(kPath);
     if (magickMs > 0)
-        std::printf("ImageMagick convert %.1f ms: ours is %.1fx faster\n", magickMs, magickMs / oursMs);
+        std::printf("ImageMagick convert %.1f ms: ours is %.1fx faster\n", magickMs,
+                    magickMs / oursMs);
     else
         std::printf("ImageMagick not available\n");
     QFile::remove(QString::fromUtf8(kPath));

@@ -19,9 +19,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -46,8 +46,9 @@ QImage photoLike()
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < kW; ++x) {
             const int n = int(random() % 9) - 4;
-            row[x] = qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
-                          std::clamp(((x + y) / 31) % 256 + n, 0, 255));
+            row[x] =
+                qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
+                     std::clamp(((x + y) / 31) % 256 + n, 0, 255));
         }
     }
     return image;
@@ -93,10 +94,9 @@ struct Viewer {
 
     explicit Viewer(const std::vector<std::string> &files)
         : loader(imager1, decoder, unadjusted, options,
-                 ImageLoader::hooksFor(imager1, [this] {
-                     ApplyImageAdjustments(adjustments, imager1, unadjusted);
-                 })),
-          paths(files)
+                 ImageLoader::hooksFor(
+                     imager1, [this] { ApplyImageAdjustments(adjustments, imager1, unadjusted); }))
+        , paths(files)
     {
         imager1.resize(1920, 1080);
         imager1.show();
@@ -141,8 +141,10 @@ int main(int argc, char **argv)
     }
     std::vector<std::string> paths{QFile::encodeName(first).toStdString()};
     for (int k = 1; k < kFiles; ++k) {
-        const std::string link = QFile::encodeName(dir.filePath(
-            QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0')))).toStdString();
+        const std::string link =
+            QFile::encodeName(
+                dir.filePath(QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0'))))
+                .toStdString();
         if (::link(paths[0].c_str(), link.c_str()) != 0)
             return 1;
         paths.push_back(link);
@@ -211,9 +213,10 @@ int main(int argc, char **argv)
                 step, step / decodeMs, *std::min_element(steps.begin(), steps.end()),
                 *std::max_element(steps.begin(), steps.end()));
     const double peakMb = statusMb("VmHWM:");
-    std::printf("memory: peak while stepping                 %8.1f MB  (budget %.1f = 2 x %.1f + 60;"
-                " %.1f at start)\n",
-                peakMb, 2 * kImageMb + 60, kImageMb, baseMb);
+    std::printf(
+        "memory: peak while stepping                 %8.1f MB  (budget %.1f = 2 x %.1f + 60;"
+        " %.1f at start)\n",
+        peakMb, 2 * kImageMb + 60, kImageMb, baseMb);
 
     // A key held down for 3 s, through files not read ahead.
     viewer.stepTo(paths[10]);
@@ -231,26 +234,29 @@ int main(int argc, char **argv)
     }
     const qint64 releasedAt = clock.nsecsElapsed();
     const std::string lastPath = viewer.loader.RequestedFile();
-    const int painted = viewer.loader.previewCount() - previewsBefore +
-                        viewer.loader.handOverCount() - fullBefore;
+    const int painted =
+        viewer.loader.previewCount() - previewsBefore + viewer.loader.handOverCount() - fullBefore;
     viewer.waitUntil([&] {
         return viewer.loader.isWorkerParked() && viewer.imager1.BitmapList().width() == kW;
     });
     viewer.imager1.viewport()->repaint();
     const double after = double(clock.nsecsElapsed() - releasedAt) / 1e6;
-    std::printf("held key: images painted per second         %8.1f     (budget >= 10; %d previews)\n",
-                painted * 1000.0 / kHeldMs, viewer.loader.previewCount() - previewsBefore);
-    std::printf("held key: last image full after release     %8.1f ms  (%.2f decodes, %.2f at worker"
-                " priority; budget 1.5)\n",
-                after, after / decodeMs, after / nicedMs);
+    std::printf(
+        "held key: images painted per second         %8.1f     (budget >= 10; %d previews)\n",
+        painted * 1000.0 / kHeldMs, viewer.loader.previewCount() - previewsBefore);
+    std::printf(
+        "held key: last image full after release     %8.1f ms  (%.2f decodes, %.2f at worker"
+        " priority; budget 1.5)\n",
+        after, after / decodeMs, after / nicedMs);
     (void)lastPath;
 
     QElapsedTimer idle;
     idle.start();
     viewer.waitUntil([&] { return idle.elapsed() > ImageLoader::kIdleReleaseMs + 500; });
     const double idleMb = statusMb("VmRSS:");
-    std::printf("memory: resident after %d s idle             %8.1f MB  (budget %.1f = %.1f + 60)\n",
-                ImageLoader::kIdleReleaseMs / 1000 + 0, idleMb, kImageMb + 60, kImageMb);
+    std::printf(
+        "memory: resident after %d s idle             %8.1f MB  (budget %.1f = %.1f + 60)\n",
+        ImageLoader::kIdleReleaseMs / 1000 + 0, idleMb, kImageMb + 60, kImageMb);
     std::fflush(stdout);
     viewer.loader.prepareForExit();
     _exit(0);

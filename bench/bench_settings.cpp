@@ -43,8 +43,8 @@ void atomicSave(const std::string &path, const std::string &bytes)
 {
     std::string tmp = path + ".ref-XXXXXX";
     const int fd = ::mkstemp(tmp.data());
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())
-        || ::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) ||
+        ::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
         std::perror("reference save");
         std::exit(1);
     }
@@ -124,8 +124,8 @@ std::string bigHive(double megabytes)
         text += line;
     }
     for (int k = 0; text.size() < target; ++k) {
-        std::snprintf(line, sizeof line, "\n[HKEY_CURRENT_USER\\Software\\Blobs\\B%d]\n\"Data\"=hex:",
-                      k);
+        std::snprintf(line, sizeof line,
+                      "\n[HKEY_CURRENT_USER\\Software\\Blobs\\B%d]\n\"Data\"=hex:", k);
         text += line;
         for (int b = 0; b < 20000; ++b)
             text += (b % 25 == 24) ? "5a,\\\n  " : "5a,";
@@ -139,7 +139,7 @@ std::string bigHive(double megabytes)
 double bestCpuMs(int runs, const std::function<void()> &work)
 {
     auto cpuMs = [] {
-        timespec ts {};
+        timespec ts{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
         return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
     };
@@ -193,8 +193,8 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::atoi(argv[1]) : 9;
     const double megabytes = argc > 2 ? std::atof(argv[2]) : 16.0;
     const char *tmp = std::getenv("TMPDIR");
-    const fs::path home = fs::path(tmp && *tmp ? tmp : "/tmp")
-                          / ("oxlume-bench-settings-" + std::to_string(::getpid()));
+    const fs::path home = fs::path(tmp && *tmp ? tmp : "/tmp") /
+                          ("oxlume-bench-settings-" + std::to_string(::getpid()));
     fs::create_directories(home);
     benchSaves(home, runs);
     benchParse(home, megabytes, 5);

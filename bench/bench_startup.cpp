@@ -66,14 +66,18 @@ QImage photoLike()
         auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < kW; ++x) {
             const int n = int(random() % 9) - 4;
-            row[x] = qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
-                          std::clamp(40 + ((x + y) / 37) % 64 + n, 0, 255));
+            row[x] =
+                qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
+                     std::clamp(40 + ((x + y) / 37) % 64 + n, 0, 255));
         }
     }
     return image;
 }
 
-bool isPhotoMiddle(QRgb p) { return std::abs(qRed(p) - 127) <= 24 && std::abs(qGreen(p) - 127) <= 24; }
+bool isPhotoMiddle(QRgb p)
+{
+    return std::abs(qRed(p) - 127) <= 24 && std::abs(qGreen(p) - 127) <= 24;
+}
 
 struct Child {
     pid_t pid = -1;
@@ -143,7 +147,7 @@ QRgb screenPixel(int x, int y)
 // child's state, then 1 ms of sleep), whichever end it waits for, so both programs share
 // the machine with the same amount of measuring.
 struct Launch {
-    double ms = -1;     // launch to the end condition, -1 on failure
+    double ms = -1; // launch to the end condition, -1 on failure
     std::string stderrText;
 };
 
@@ -187,8 +191,9 @@ QPoint photoMiddle(const QImage &shot)
     return {(left + right) / 2, (top + bottom) / 2};
 }
 
-Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                  bool waitForPixel, QPoint probe = QPoint(kWinW / 2, kWinH / 2))
+Launch timeLaunch(const std::vector<std::string> &argv,
+                  const std::map<std::string, std::string> &env, bool waitForPixel,
+                  QPoint probe = QPoint(kWinW / 2, kWinH / 2))
 {
     Launch result;
     const double start = bench::nowMs();
@@ -225,7 +230,8 @@ Launch timeLaunch(const std::vector<std::string> &argv, const std::map<std::stri
 
 // Launches argv untimed, waits until a photo shows and stays put, and returns its middle;
 // (-1, -1) when none showed within the time-out.
-QPoint locatePhoto(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
+QPoint locatePhoto(const std::vector<std::string> &argv,
+                   const std::map<std::string, std::string> &env)
 {
     Child child = spawn(argv, env, false);
     if (child.pid < 0)
@@ -235,14 +241,16 @@ QPoint locatePhoto(const std::vector<std::string> &argv, const std::map<std::str
     while (bench::nowMs() - start < kTimeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const QPoint middle = photoMiddle(screenArea());
-        if (middle.x() >= 0 && middle == found && isPhotoMiddle(screenPixel(middle.x(), middle.y())))
+        if (middle.x() >= 0 && middle == found &&
+            isPhotoMiddle(screenPixel(middle.x(), middle.y())))
             break;
         found = middle;
     }
     kill(child.pid, SIGTERM);
     waitpid(child.pid, nullptr, 0);
     const double cleared = bench::nowMs();
-    while (found.x() >= 0 && isPhotoMiddle(screenPixel(found.x(), found.y())) && bench::nowMs() - cleared < 5000)
+    while (found.x() >= 0 && isPhotoMiddle(screenPixel(found.x(), found.y())) &&
+           bench::nowMs() - cleared < 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return found;
 }
@@ -279,7 +287,7 @@ void printSpread(const char *label, const Spread &s)
 int freeDisplay()
 {
     for (int n = 87; n < 200; ++n) {
-        struct stat st{};
+        struct stat st {};
         if (stat(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), &st) != 0 &&
             stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) != 0)
             return n;
@@ -351,7 +359,9 @@ int main(int argc, char **argv)
     // The photo, through cjpeg as a camera would have written it (baseline, quality 90).
     const std::string ppm = dir + "/photo.ppm";
     const std::string photo = dir + "/photo.jpg";
-    if (!photoLike().convertToFormat(QImage::Format_RGB888).save(QString::fromStdString(ppm), "PPM") ||
+    if (!photoLike()
+             .convertToFormat(QImage::Format_RGB888)
+             .save(QString::fromStdString(ppm), "PPM") ||
         std::system(("cjpeg -quality 90 -outfile '" + photo + "' '" + ppm + "'").c_str()) != 0) {
         std::fprintf(stderr, "could not write the photo (is cjpeg installed?)\n");
         return 1;
@@ -360,8 +370,9 @@ int main(int argc, char **argv)
 
     const int display = freeDisplay();
     const std::string displayName = ":" + std::to_string(display);
-    Child xvfb = spawn({"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24", "-br", "-nolisten", "tcp"},
-                       {}, false);
+    Child xvfb = spawn(
+        {"/usr/bin/Xvfb", displayName, "-screen", "0", "1600x1000x24", "-br", "-nolisten", "tcp"},
+        {}, false);
     if (display < 0 || xvfb.pid < 0) {
         std::fprintf(stderr, "could not start Xvfb\n");
         return 1;
@@ -397,12 +408,15 @@ int main(int argc, char **argv)
         auto floorEnv = env;
         floorEnv["OXLUME_BENCH_QT_FLOOR"] = "1";
         const std::string geometry = std::to_string(kWinW) + "x" + std::to_string(kWinH) + "+0+0";
-        const std::vector<std::string> oxlumeArgs{oxlume, "-qwindowgeometry", geometry, "-newinst", photo};
+        const std::vector<std::string> oxlumeArgs{oxlume, "-qwindowgeometry", geometry, "-newinst",
+                                                  photo};
         const std::vector<std::string> nsxivArgs{"/usr/bin/nsxiv", "-g", geometry, photo};
         const bool haveNsxiv = access(nsxivArgs[0].c_str(), X_OK) == 0;
         if (!haveNsxiv)
-            std::printf("nsxiv is not installed (scripts/install-deps.sh --bench): timing oxlume only\n");
-        std::printf("window manager: %s\n", wm.pid > 0 ? wmPath : "none (openbox is not installed)");
+            std::printf(
+                "nsxiv is not installed (scripts/install-deps.sh --bench): timing oxlume only\n");
+        std::printf("window manager: %s\n",
+                    wm.pid > 0 ? wmPath : "none (openbox is not installed)");
 
         // Untimed: where each shows the photo's middle; also puts the file, the libraries and
         // the fonts in the page cache.
@@ -425,26 +439,33 @@ int main(int argc, char **argv)
             const size_t at = o.stderrText.find("first-paint ");
             own.push_back(at == std::string::npos ? -1 : std::atof(o.stderrText.c_str() + at + 12));
         }
-        const Spread oxS = spread(ox), nsxS = spread(nsx), floorS = spread(floor), ownS = spread(own);
-        std::printf("photo: %d x %d JPEG, %.1f MB; %d launches each, on an Xvfb display; load average "
-                    "at the end printed below\n",
-                    kW, kH, double(bench::readFile(photo).size()) / 1e6, runs);
+        const Spread oxS = spread(ox), nsxS = spread(nsx), floorS = spread(floor),
+                     ownS = spread(own);
+        std::printf(
+            "photo: %d x %d JPEG, %.1f MB; %d launches each, on an Xvfb display; load average "
+            "at the end printed below\n",
+            kW, kH, double(bench::readFile(photo).size()) / 1e6, runs);
         printSpread("reference: nsxiv, launch to photo on screen", nsxS);
         printSpread("oxlume -newinst, launch to photo on screen", oxS);
         printSpread("oxlume's own count, process start to first frame", ownS);
         printSpread("bare Qt window, launch to first frame (exit)", floorS);
         if (oxS.median > 0 && nsxS.median > 0)
-            std::printf("ratio oxlume / nsxiv (medians): %.2f  (target: at most 1.00)\n", oxS.median / nsxS.median);
+            std::printf("ratio oxlume / nsxiv (medians): %.2f  (target: at most 1.00)\n",
+                        oxS.median / nsxS.median);
         status = oxS.median > 0 ? 0 : 1;
         std::system("cat /proc/loadavg");
 
         oxlume::imaging::TImager decoded;
         decoded.LoadFile(photo);
-        const double smooth = firstPaintMs(decoded.BitmapList(), std::numeric_limits<qint64>::max(), runs);
+        const double smooth =
+            firstPaintMs(decoded.BitmapList(), std::numeric_limits<qint64>::max(), runs);
         const double quick = firstPaintMs(decoded.BitmapList(), 0, runs);
-        std::printf("reference: first paint, smooth reduction in the paint  %6.1f ms on the UI thread\n", smooth);
-        std::printf("first paint, smooth reduction on the worker            %6.1f ms  (%.3f of it)\n", quick,
-                    quick / smooth);
+        std::printf(
+            "reference: first paint, smooth reduction in the paint  %6.1f ms on the UI thread\n",
+            smooth);
+        std::printf(
+            "first paint, smooth reduction on the worker            %6.1f ms  (%.3f of it)\n",
+            quick, quick / smooth);
     }
     if (wm.pid > 0) {
         kill(wm.pid, SIGTERM);

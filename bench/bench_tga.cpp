@@ -38,7 +38,8 @@ Buf pixels()
         const auto *row = reinterpret_cast<const uint32_t *>(image.constScanLine(y));
         for (int x = 0; x < kW; ++x) {
             const uint32_t p = (y / 100) % 3 == 0 ? 0xFF336699u : row[x];
-            out.push_back(uint8_t(p)), out.push_back(uint8_t(p >> 8)), out.push_back(uint8_t(p >> 16));
+            out.push_back(uint8_t(p)), out.push_back(uint8_t(p >> 8)),
+                out.push_back(uint8_t(p >> 16));
         }
     }
     return out;
@@ -61,7 +62,8 @@ Buf rle(const Buf &raw)
             continue;
         }
         size_t lit = 1;
-        while (i + lit < rowEnd && lit < 128 && !(i + lit + 1 < rowEnd && same(i + lit, i + lit + 1)))
+        while (i + lit < rowEnd && lit < 128 &&
+               !(i + lit + 1 < rowEnd && same(i + lit, i + lit + 1)))
             ++lit;
         out.push_back(uint8_t(lit - 1));
         out.insert(out.end(), &raw[i * 3], &raw[(i + lit) * 3]);
@@ -93,7 +95,8 @@ void plainRle(const Buf &file, uint32_t *out)
             at += 3;
         } else {
             for (size_t k = 0; k < count; ++k, at += 3)
-                out[i++] = 0xFF000000u | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 1]) << 8 | file[at];
+                out[i++] = 0xFF000000u | uint32_t(file[at + 2]) << 16 |
+                           uint32_t(file[at + 1]) << 8 | file[at];
         }
     }
 }
@@ -104,12 +107,14 @@ void report(const char *name, const Buf &file, void (*plain)(const Buf &, uint32
     const double reference = bench::bestMs(kRuns, [&] { plain(file, warm.data()); });
     const double ours = bench::bestMs(kRuns, [&] {
         DecodeObserver quiet;
-        const auto image = decodeTga({reinterpret_cast<const std::byte *>(file.data()), file.size()}, quiet);
+        const auto image =
+            decodeTga({reinterpret_cast<const std::byte *>(file.data()), file.size()}, quiet);
         if (!image || image->pixel(0, 0) != warm[0])
             std::abort();
     });
-    std::printf("%-22s %6.1f MB: ours %7.1f ms, straightforward %7.1f ms, ratio %.2f (aim <= 1.00)\n", name,
-                double(file.size()) / 1e6, ours, reference, ours / reference);
+    std::printf(
+        "%-22s %6.1f MB: ours %7.1f ms, straightforward %7.1f ms, ratio %.2f (aim <= 1.00)\n", name,
+        double(file.size()) / 1e6, ours, reference, ours / reference);
 }
 
 } // namespace

@@ -39,8 +39,10 @@ int main()
         double target;
     };
     const std::vector<Case> cases = {
-        {"brightness+contrast (one table pass)", false, [&] { ApplyBrightnessContrast(image, 390, -140); }, 3},
-        {"brightness+contrast, pixels shared", true, [&] { ApplyBrightnessContrast(image, 390, -140); }, 3},
+        {"brightness+contrast (one table pass)", false,
+         [&] { ApplyBrightnessContrast(image, 390, -140); }, 3},
+        {"brightness+contrast, pixels shared", true,
+         [&] { ApplyBrightnessContrast(image, 390, -140); }, 3},
         {"flip top-bottom", false, [&] { FlipTopBottom(image); }, 2},
         {"flip top-bottom, pixels shared", true, [&] { FlipTopBottom(image); }, 2},
         {"flip left-right", false, [&] { FlipLeftRight(image); }, 2},
@@ -50,18 +52,25 @@ int main()
         {"rotate 270", false, [&] { RotateImage(image, 270); }, 4},
         // The image controls' rebuild as the control applies it: one pass into one buffer.
         {"flip + rotate 90, one pass", true,
-         [&] { applyOrientationAndTone(image, Orientation::flipLeftRight().then(Orientation::rotation(90)), nullptr); }, 4},
+         [&] {
+             applyOrientationAndTone(
+                 image, Orientation::flipLeftRight().then(Orientation::rotation(90)), nullptr);
+         },
+         4},
         {"tone + flip + rotate 90, one pass", true,
-         [&] { applyOrientationAndTone(image, Orientation::flipLeftRight().then(Orientation::rotation(90)), &tone); }, 4},
+         [&] {
+             applyOrientationAndTone(
+                 image, Orientation::flipLeftRight().then(Orientation::rotation(90)), &tone);
+         },
+         4},
         {"tone + flip top-bottom, one pass", true,
          [&] { applyOrientationAndTone(image, Orientation::flipTopBottom(), &tone); }, 3},
     };
     bool allMet = true;
     std::vector<unsigned char> target(size_t(source.sizeInBytes()), 1);
     for (const Case &c : cases) {
-        const double refMs = bench::bestMs(kRuns, [&] {
-            std::memcpy(target.data(), source.constBits(), target.size());
-        });
+        const double refMs = bench::bestMs(
+            kRuns, [&] { std::memcpy(target.data(), source.constBits(), target.size()); });
         const double ms = bench::bestMs(kRuns, c.work, [&] {
             image = source.copy();
             other = c.shared ? image : QImage();

@@ -30,8 +30,14 @@ namespace {
 
 constexpr int kWidth = 1600, kHeight = 1067, kShapes = 5000;
 
-void putU16(QByteArray &b, int v) { b += char(v & 0xFF), b += char((v >> 8) & 0xFF); }
-void putU32(QByteArray &b, uint32_t v) { putU16(b, int(v & 0xFFFF)), putU16(b, int(v >> 16)); }
+void putU16(QByteArray &b, int v)
+{
+    b += char(v & 0xFF), b += char((v >> 8) & 0xFF);
+}
+void putU32(QByteArray &b, uint32_t v)
+{
+    putU16(b, int(v & 0xFFFF)), putU16(b, int(v >> 16));
+}
 void record(QByteArray &out, int function, std::initializer_list<int> words)
 {
     putU32(out, uint32_t(3 + words.size()));
@@ -48,7 +54,7 @@ QByteArray makeMetafile()
     record(recs, 0x0103, {8});
     record(recs, 0x020B, {0, 0});
     record(recs, 0x020C, {kHeight * 10, kWidth * 10}); // logical units: 960 per inch
-    record(recs, 0x02FA, {0, 10, 0, 0, 0});             // black pen, one pixel
+    record(recs, 0x02FA, {0, 10, 0, 0, 0});            // black pen, one pixel
     record(recs, 0x012D, {0});
     for (int i = 0; i < kShapes; ++i) {
         const uint32_t colour = rng.generate() & 0xFFFFFF;
@@ -96,7 +102,9 @@ QImage referencePlay(const QByteArray &file)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
     const double s = 0.1;
-    auto i16 = [&](int at) { return int(int16_t(uint8_t(file[at]) | (uint8_t(file[at + 1]) << 8))); };
+    auto i16 = [&](int at) {
+        return int(int16_t(uint8_t(file[at]) | (uint8_t(file[at + 1]) << 8)));
+    };
     QColor brush = Qt::white;
     for (qsizetype pos = 40; pos + 6 <= file.size();) {
         const int words = i16(int(pos)) & 0xFFFF, function = i16(int(pos) + 4) & 0xFFFF;
@@ -107,7 +115,8 @@ QImage referencePlay(const QByteArray &file)
             brush = QColor(uint8_t(file[a + 2]), uint8_t(file[a + 3]), uint8_t(file[a + 4]));
         p.setBrush(brush);
         if (function == 0x041B || function == 0x0418) {
-            const QRectF r(QPointF(i16(a + 6) * s, i16(a + 4) * s), QPointF(i16(a + 2) * s, i16(a) * s));
+            const QRectF r(QPointF(i16(a + 6) * s, i16(a + 4) * s),
+                           QPointF(i16(a + 2) * s, i16(a) * s));
             function == 0x041B ? p.drawRect(r) : p.drawEllipse(r);
         } else if (function == 0x0324) {
             QPolygonF poly;
@@ -156,7 +165,8 @@ int main(int argc, char **argv)
     std::printf("metafile: %d shapes, %lld bytes, rendered %d x %d antialiased\n", kShapes,
                 static_cast<long long>(file.size()), ours.width(), ours.height());
     std::printf("ours: %.1f ms (with PNG write %.1f ms)\n", oursMs, oursPngMs);
-    std::printf("straightforward player: %.1f ms, ours / reference = %.2f\n", refMs, oursMs / refMs);
+    std::printf("straightforward player: %.1f ms, ours / reference = %.2f\n", refMs,
+                oursMs / refMs);
 
     std::string convert = argc > 1 ? argv[1] : std::string();
     if (convert.empty()) {
@@ -173,9 +183,9 @@ int main(int argc, char **argv)
     if (convertMs > 0)
         std::printf("oxlume-convert (a process: read, render, write PNG): %.1f ms\n", convertMs);
 
-    const double gdMs = bench::commandBestMs("wmf2gd --maxwidth=" + std::to_string(kWidth) +
-                                             " --maxheight=" + std::to_string(kHeight) +
-                                             " --maxpect -o /tmp/oxlume_bench_shapes_gd.png " + path.toStdString());
+    const double gdMs = bench::commandBestMs(
+        "wmf2gd --maxwidth=" + std::to_string(kWidth) + " --maxheight=" + std::to_string(kHeight) +
+        " --maxpect -o /tmp/oxlume_bench_shapes_gd.png " + path.toStdString());
     if (gdMs < 0) {
         std::printf("wmf2gd: not available, skipped\n");
     } else {

@@ -6,7 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const oxlume::imaging::DecoderEntry decoder{
-        "BMP", oxlume::imaging::sniffBmp, oxlume::imaging::readBmpInfo,
-        oxlume::imaging::decodeBmp};
+        "BMP", oxlume::imaging::sniffBmp, oxlume::imaging::readBmpInfo, oxlume::imaging::decodeBmp};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace oxlume::imaging;
     const Bytes bytes(reinterpret_cast<const std::byte *>(data), size);
     const QByteArray joined = jpegIccProfile(bytes);
-    const Bytes fromMarkers(reinterpret_cast<const std::byte *>(joined.constData()), size_t(joined.size()));
+    const Bytes fromMarkers(reinterpret_cast<const std::byte *>(joined.constData()),
+                            size_t(joined.size()));
     for (Bytes profile : {bytes, fromMarkers}) {
         QImage image(7, 3, QImage::Format_ARGB32);
         image.fill(0x80402010u);

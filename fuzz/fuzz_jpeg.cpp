@@ -5,8 +5,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const oxlume::imaging::DecoderEntry decoder{
-        "JPEG", oxlume::imaging::sniffJpeg, oxlume::imaging::readJpegInfo,
-        oxlume::imaging::decodeJpeg};
+    static const oxlume::imaging::DecoderEntry decoder{"JPEG", oxlume::imaging::sniffJpeg,
+                                                       oxlume::imaging::readJpegInfo,
+                                                       oxlume::imaging::decodeJpeg};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

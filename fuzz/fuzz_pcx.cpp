@@ -6,7 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const oxlume::imaging::DecoderEntry decoder{
-        "PCX", oxlume::imaging::sniffPcx, oxlume::imaging::readPcxInfo,
-        oxlume::imaging::decodePcx};
+        "PCX", oxlume::imaging::sniffPcx, oxlume::imaging::readPcxInfo, oxlume::imaging::decodePcx};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

@@ -6,7 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const oxlume::imaging::DecoderEntry decoder{
-        "PSD", oxlume::imaging::sniffPsd, oxlume::imaging::readPsdInfo,
-        oxlume::imaging::decodePsd};
+        "PSD", oxlume::imaging::sniffPsd, oxlume::imaging::readPsdInfo, oxlume::imaging::decodePsd};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

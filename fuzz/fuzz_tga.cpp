@@ -6,7 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const oxlume::imaging::DecoderEntry decoder{
-        "TGA", oxlume::imaging::sniffTga, oxlume::imaging::readTgaInfo,
-        oxlume::imaging::decodeTga};
+        "TGA", oxlume::imaging::sniffTga, oxlume::imaging::readTgaInfo, oxlume::imaging::decodeTga};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

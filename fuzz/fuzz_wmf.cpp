@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const oxlume::imaging::DecoderEntry decoder{
-        "WMF", oxlume::imaging::sniffWmf, oxlume::imaging::readWmfInfo,
-        oxlume::imaging::decodeWmf};
+        "WMF", oxlume::imaging::sniffWmf, oxlume::imaging::readWmfInfo, oxlume::imaging::decodeWmf};
     return oxlume::fuzz::decodeOnce(data, size, decoder);
 }

@@ -6,7 +6,8 @@
 namespace oxlume {
 
 OxlumeApplication::OxlumeApplication(int &argc, char **argv)
-    : QApplication(argc, argv), m_reporter(&OxlumeApplication::showErrorBox)
+    : QApplication(argc, argv)
+    , m_reporter(&OxlumeApplication::showErrorBox)
 {
 }
 

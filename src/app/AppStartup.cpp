@@ -33,16 +33,30 @@ enum class ToolkitOption { None, Alone, WithValue };
 ToolkitOption toolkitOption(std::string_view arg)
 {
     static constexpr std::array<std::string_view, 16> kWithValue = {
-        "platform", "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
-        "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
-        "session",  "style",              "stylesheet",    "display",  "name",
+        "platform",
+        "platformpluginpath",
+        "platformtheme",
+        "plugin",
+        "qwindowgeometry",
+        "geometry",
+        "qwindowtitle",
+        "title",
+        "qwindowicon",
+        "icon",
+        "session",
+        "style",
+        "stylesheet",
+        "display",
+        "name",
         "visual",
     };
     static constexpr std::array<std::string_view, 7> kAlone = {
         "reverse", "testability", "widgetcount", "qdevel", "qdebug", "nograb", "dograb",
     };
     static constexpr std::array<std::string_view, 3> kJoinedValue = {
-        "style=", "stylesheet=", "qmljsdebugger=",
+        "style=",
+        "stylesheet=",
+        "qmljsdebugger=",
     };
     if (arg.starts_with("--"))
         arg.remove_prefix(2);

@@ -43,7 +43,8 @@ double msSinceProcessStart()
             return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started) * 1000.0;
         }
     }
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kLoadedAt)
+        .count();
 }
 
 } // namespace

@@ -52,15 +52,9 @@ void ApplyOptionValue(std::span<TParamOption> options, int index, const std::str
 {
     TParamOption &option = checkedAt(options, index);
     switch (option.Kind) {
-    case TParamKind::Integer:
-        option.IntValue = c_atoi(valueText.c_str());
-        return;
-    case TParamKind::Switch:
-        option.SwitchValue = valueText != "-";
-        return;
-    case TParamKind::Text:
-        option.TextValue = valueText;
-        return;
+    case TParamKind::Integer: option.IntValue = c_atoi(valueText.c_str()); return;
+    case TParamKind::Switch: option.SwitchValue = valueText != "-"; return;
+    case TParamKind::Text: option.TextValue = valueText; return;
     }
     raiseAssertion("ParamsFunctions", __LINE__);
 }
@@ -87,8 +81,7 @@ void ParseCommandLine(std::span<TParamOption> options, TParamSettings &settings,
             ApplyOptionValue(options, index, valueText);
         } else if (arg.front() == '-') {
             continue;
-        } else if (settings.AllowPositional &&
-                   (!settings.PositionalMustExist || FileExists(arg))) {
+        } else if (settings.AllowPositional && (!settings.PositionalMustExist || FileExists(arg))) {
             settings.Positional.push_back(arg);
             settings.PositionalCount = checkedAdd(settings.PositionalCount, std::int32_t{1});
         }

@@ -44,13 +44,15 @@ std::string unwritablePathReason(const std::string &path)
             continue;
         }
         // The length of a well-formed sequence, overlong forms and surrogates excluded.
-        std::size_t length = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3
-                             : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+        std::size_t length = c >= 0xc2 && c <= 0xdf   ? 2
+                             : c >= 0xe0 && c <= 0xef ? 3
+                             : c >= 0xf0 && c <= 0xf4 ? 4
+                                                      : 0;
         if (length == 0 || i + length > path.size())
             return "it is not UTF-8";
         const auto c1 = static_cast<unsigned char>(path[i + 1]);
-        if ((c == 0xe0 && c1 < 0xa0) || (c == 0xed && c1 > 0x9f) || (c == 0xf0 && c1 < 0x90)
-            || (c == 0xf4 && c1 > 0x8f))
+        if ((c == 0xe0 && c1 < 0xa0) || (c == 0xed && c1 > 0x9f) || (c == 0xf0 && c1 < 0x90) ||
+            (c == 0xf4 && c1 > 0x8f))
             return "it is not UTF-8";
         for (std::size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(path[i + k]) & 0xc0) != 0x80)
@@ -264,8 +266,8 @@ bool RemoveDesktopEntry()
     const std::string path = DesktopEntryPath();
     struct stat st {};
     std::string existing;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !readFile(path, existing)
-        || !IsOurDesktopEntry(existing))
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !readFile(path, existing) ||
+        !IsOurDesktopEntry(existing))
         return false;
     if (::unlink(path.c_str()) != 0)
         return false;

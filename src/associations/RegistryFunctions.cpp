@@ -39,7 +39,8 @@ LONG deleteIfEmptyAt(const std::string &path, bool deleteDefaultFirst)
     return rc;
 }
 
-template <typename PerExtension> LONG forEachMask(std::string masks, PerExtension perExtension)
+template<typename PerExtension>
+LONG forEachMask(std::string masks, PerExtension perExtension)
 {
     LONG result = ERROR_SUCCESS;
     masks += ';';
@@ -162,8 +163,8 @@ bool KeyIsEmpty(HKEY key)
         return false;
     char name[65];
     DWORD nameSize = sizeof name;
-    return RegEnumValue(key, 0, name, &nameSize, nullptr, nullptr, nullptr) == ERROR_SUCCESS
-           && nameSize == 0;
+    return RegEnumValue(key, 0, name, &nameSize, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           nameSize == 0;
 }
 
 } // namespace oxlume

@@ -59,7 +59,8 @@ std::vector<std::string> ProcessArguments()
     return fromApplication;
 }
 
-TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
+TfrmAbout::TfrmAbout(QWidget *parent)
+    : QDialog(parent)
 {
     initDialogResources();
     setObjectName(QStringLiteral("frmAbout"));
@@ -121,8 +122,8 @@ bool TfrmAbout::eventFilter(QObject *watched, QEvent *event)
 void TfrmAbout::showEvent(QShowEvent *event)
 {
     // Rendered at show time so that the icon is sharp at the screen's pixel ratio.
-    Image1->setPixmap(QIcon(QStringLiteral(":/dialogs/about.svg")).pixmap(QSize(32, 32),
-                                                                          devicePixelRatioF()));
+    Image1->setPixmap(
+        QIcon(QStringLiteral(":/dialogs/about.svg")).pixmap(QSize(32, 32), devicePixelRatioF()));
     QDialog::showEvent(event);
 }
 
@@ -130,7 +131,7 @@ void ShowAboutBox()
 {
     if (!g_aboutBox) {
         g_aboutBox = new TfrmAbout; // no owner: it stays for the rest of the process
-        g_aboutBox->winId(); // a native window knows its frame, which the centring needs
+        g_aboutBox->winId();        // a native window knows its frame, which the centring needs
     }
     g_aboutBox->centreOnScreen();
     g_aboutBox->exec();

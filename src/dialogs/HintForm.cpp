@@ -42,7 +42,8 @@ QLabel *textLabel(QWidget *parent, const char *name, QRect geometry, int pixelSi
 
 } // namespace
 
-TfrmHint::TfrmHint(QWidget *parent) : QDialog(parent)
+TfrmHint::TfrmHint(QWidget *parent)
+    : QDialog(parent)
 {
     initDialogResources();
     setObjectName(QStringLiteral("frmHint"));
@@ -149,7 +150,7 @@ void ShowOneTimeHint(const THintInfo &hint, QWidget *centreOn)
         return;
     if (!g_hintDialog) {
         g_hintDialog = new TfrmHint; // no owner: it stays for the rest of the process
-        g_hintDialog->winId(); // a native window knows its frame, which the centring needs
+        g_hintDialog->winId();       // a native window knows its frame, which the centring needs
     }
     const QPoint place = g_hintDialog->placementFor(centreOn);
     g_hintDialog->move(place);

@@ -36,7 +36,8 @@ void SaveHintSettings(const std::string &keyPath)
     ScopedRegKey key;
     if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, key.receive()) != ERROR_SUCCESS)
         return;
-    SetDwordValue(key, "Disable All Hints", static_cast<std::uint32_t>(DisableAllHintsSetting.raw()));
+    SetDwordValue(key, "Disable All Hints",
+                  static_cast<std::uint32_t>(DisableAllHintsSetting.raw()));
     SetDwordValue(key, "Hint Disabled", HintDisabledMask);
 }
 

@@ -81,8 +81,7 @@ OptionsHooks defaultOptionsHooks()
 {
     OptionsHooks hooks;
     hooks.changeAssociations = [](bool install) { return ChangeAssociations(install); };
-    hooks.browse = [](QWidget *owner,
-                      const std::string &start) -> std::optional<std::string> {
+    hooks.browse = [](QWidget *owner, const std::string &start) -> std::optional<std::string> {
         const QUrl picked = QFileDialog::getExistingDirectoryUrl(
             owner, QStringLiteral("Browse for Folder"),
             QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(start))),
@@ -98,7 +97,9 @@ OptionsHooks defaultOptionsHooks()
 }
 
 TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
-    : QDialog(parent), m_options(options), m_hooks(std::move(hooks))
+    : QDialog(parent)
+    , m_options(options)
+    , m_hooks(std::move(hooks))
 {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
@@ -110,11 +111,11 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     tabGeneral->setObjectName(QStringLiteral("tabGeneral"));
     chkUseThreads = checkBox(tabGeneral, "chkUseThreads",
                              "Use a second thread to decode images in the background.");
-    chkFileAssociations = checkBox(
-        tabGeneral, "chkFileAssociations",
-        "Add a 'oxlume' option to the context menus of appropriate files.");
-    chkShowTips = checkBox(tabGeneral, "chkShowTips",
-                           "Show a Tip of the Day each time the program starts");
+    chkFileAssociations =
+        checkBox(tabGeneral, "chkFileAssociations",
+                 "Add a 'oxlume' option to the context menus of appropriate files.");
+    chkShowTips =
+        checkBox(tabGeneral, "chkShowTips", "Show a Tip of the Day each time the program starts");
     radStartDirectory = radioGroup(tabGeneral, "radStartDirectory", "When starting, load ",
                                    {"Reload the last folder loaded.", "Load the desktop folder.",
                                     "Load the Documents folder.", "Load custom folder:"},
@@ -205,8 +206,7 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     setTabOrder(chkSlideStopOnMouse, chkSlideFullScreen);
     setTabOrder(chkSlideFullScreen, chkSlideShowLoop);
 
-    connect(traSlideShowSpeed, &QSlider::valueChanged, this,
-            &TfrmOptions::traSlideShowSpeedChange);
+    connect(traSlideShowSpeed, &QSlider::valueChanged, this, &TfrmOptions::traSlideShowSpeedChange);
     connect(btnChangeFolder, &QPushButton::clicked, this, &TfrmOptions::btnChangeFolderClick);
     connect(btnOk, &QPushButton::clicked, this, [this] {
         btnOkClick();
@@ -307,9 +307,8 @@ void TfrmOptions::btnOkClick()
     const bool associate = chkFileAssociations->isChecked();
     if (associate != bool(m_options.FileAssociations)) {
         // The setting follows what the files now say: a refused hive keeps the old value.
-        const Result<void> changed = m_hooks.changeAssociations
-                                         ? m_hooks.changeAssociations(associate)
-                                         : Result<void>();
+        const Result<void> changed =
+            m_hooks.changeAssociations ? m_hooks.changeAssociations(associate) : Result<void>();
         if (changed)
             m_options.FileAssociations = associate;
         else

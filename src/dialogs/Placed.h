@@ -8,7 +8,8 @@
 
 namespace oxlume {
 
-template <typename Widget> Widget *placed(QWidget *parent, const char *name, QRect geometry)
+template<typename Widget>
+Widget *placed(QWidget *parent, const char *name, QRect geometry)
 {
     auto *widget = new Widget(parent);
     widget->setObjectName(QLatin1String(name));

@@ -48,7 +48,8 @@ QFont scaledFont(QFont font, double factor)
 
 } // namespace
 
-TfrmTip::TfrmTip(QWidget *parent) : QDialog(parent)
+TfrmTip::TfrmTip(QWidget *parent)
+    : QDialog(parent)
 {
     initDialogResources();
     setObjectName(QStringLiteral("frmTip"));

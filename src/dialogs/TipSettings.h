@@ -8,8 +8,8 @@
 
 namespace oxlume {
 
-extern LongBool ShowTipsSetting;   // "Show Tips": show the dialog at start-up
-extern std::int32_t NextTipIndex;  // "Next Tip": the tip shown first next time (unchecked)
+extern LongBool ShowTipsSetting;  // "Show Tips": show the dialog at start-up
+extern std::int32_t NextTipIndex; // "Next Tip": the tip shown first next time (unchecked)
 
 // Resets both to their defaults (true, 0), then reads them from the key below
 // HKEY_CURRENT_USER when that key already existed. Silent on every failure.

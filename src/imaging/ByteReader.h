@@ -12,7 +12,9 @@ using Bytes = std::span<const std::byte>;
 
 class ByteReader {
 public:
-    explicit ByteReader(Bytes data, size_t offset = 0) : m_data(data), m_pos(offset)
+    explicit ByteReader(Bytes data, size_t offset = 0)
+        : m_data(data)
+        , m_pos(offset)
     {
         if (m_pos > m_data.size()) {
             m_pos = m_data.size();
@@ -68,7 +70,8 @@ public:
     Bytes rest() const { return m_data.subspan(m_pos); }
 
 private:
-    template <typename T> T fail(size_t consume)
+    template<typename T>
+    T fail(size_t consume)
     {
         m_pos += consume;
         m_failed = true;

@@ -118,7 +118,8 @@ std::vector<uint32_t> testColours()
         for (int g = 0; g < kSteps; ++g)
             for (int b = 0; b < kSteps; ++b)
                 colours.push_back(0xFF000000u | uint32_t(r * 255 / (kSteps - 1)) << 16 |
-                                  uint32_t(g * 255 / (kSteps - 1)) << 8 | uint32_t(b * 255 / (kSteps - 1)));
+                                  uint32_t(g * 255 / (kSteps - 1)) << 8 |
+                                  uint32_t(b * 255 / (kSteps - 1)));
     return colours;
 }
 
@@ -142,7 +143,8 @@ int threadsFor(const QImage &image, const ColourOptions &options)
 }
 
 // Runs work(firstRow, rowCount) over the image's rows, shared out between threads.
-template <typename Work> void forRowBands(int height, int threads, const Work &work)
+template<typename Work>
+void forRowBands(int height, int threads, const Work &work)
 {
     if (threads <= 1) {
         work(0, height);
@@ -151,7 +153,8 @@ template <typename Work> void forRowBands(int height, int threads, const Work &w
     std::vector<std::thread> helpers;
     const int band = (height + threads - 1) / threads;
     for (int first = band; first < height; first += band)
-        helpers.emplace_back([&work, first, band, height] { work(first, std::min(band, height - first)); });
+        helpers.emplace_back(
+            [&work, first, band, height] { work(first, std::min(band, height - first)); });
     work(0, std::min(band, height));
     for (std::thread &t : helpers)
         t.join();
@@ -189,7 +192,8 @@ public:
                     return std::nullopt;
             }
             for (size_t i = 0; i < 256; ++i) {
-                const double linear = std::clamp(double(cmsEvalToneCurveFloat(curve, float(i) / 255.0f)), 0.0, 1.0);
+                const double linear =
+                    std::clamp(double(cmsEvalToneCurveFloat(curve, float(i) / 255.0f)), 0.0, 1.0);
                 // Blue, green, red, as the pixel's bytes; rounding is added once, with red's.
                 for (int r = 0; r < 3; ++r)
                     m.m_columns[size_t(c)][i][size_t(2 - r)] =
@@ -218,8 +222,8 @@ public:
             sum = _mm_add_ps(sum, _mm_load_ps(m_columns[2][p & 0xFF].data()));
             sum = _mm_min_ps(_mm_max_ps(sum, zero), top);
             _mm_store_si128(reinterpret_cast<__m128i *>(index), _mm_cvttps_epi32(sum));
-            px[i] = (p & 0xFF000000u) | uint32_t(enc[index[2]]) << 16 | uint32_t(enc[index[1]]) << 8 |
-                    enc[index[0]];
+            px[i] = (p & 0xFF000000u) | uint32_t(enc[index[2]]) << 16 |
+                    uint32_t(enc[index[1]]) << 8 | enc[index[0]];
         }
 #else
         for (size_t i = 0; i < count; ++i) {
@@ -229,7 +233,8 @@ public:
             const float *b = m_columns[2][p & 0xFF].data();
             uint32_t out = p & 0xFF000000u;
             for (int k = 0; k < 3; ++k)
-                out |= uint32_t(enc[int(std::clamp(r[k] + g[k] + b[k], 0.0f, float(kTop)))]) << (8 * k);
+                out |= uint32_t(enc[int(std::clamp(r[k] + g[k] + b[k], 0.0f, float(kTop)))])
+                       << (8 * k);
             px[i] = out;
         }
 #endif
@@ -277,7 +282,8 @@ private:
 };
 
 // The test colours of nearlyIdentity(), through any per-pixel conversion.
-template <typename Convert> bool mapsToItself(const Convert &convert)
+template<typename Convert>
+bool mapsToItself(const Convert &convert)
 {
     std::vector<uint32_t> in = testColours(), out = in;
     convert(out.data(), out.size());
@@ -289,9 +295,8 @@ template <typename Convert> bool mapsToItself(const Convert &convert)
 // several times slower than either.
 std::optional<bool> convertWithQt(QImage &image, Bytes data)
 {
-    const QColorSpace space =
-        QColorSpace::fromIccProfile(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()),
-                                                            qsizetype(data.size())));
+    const QColorSpace space = QColorSpace::fromIccProfile(QByteArray::fromRawData(
+        reinterpret_cast<const char *>(data.data()), qsizetype(data.size())));
     if (!space.isValid())
         return std::nullopt;
     if (space == QColorSpace(QColorSpace::SRgb))
@@ -308,7 +313,8 @@ std::optional<bool> convertWithQt(QImage &image, Bytes data)
     return true;
 }
 
-bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view format, const ColourOptions &options)
+bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view format,
+                const ColourOptions &options)
 {
     if (options.threads == 0)
         if (const std::optional<bool> done = convertWithQt(image, data))
@@ -340,8 +346,9 @@ bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view forma
         return false;
     forRowBands(image.height(), threads, [&](int first, int rows) {
         uchar *start = bits + qsizetype(first) * stride;
-        cmsDoTransformLineStride(t.get(), start, start, cmsUInt32Number(width), cmsUInt32Number(rows),
-                                 cmsUInt32Number(stride), cmsUInt32Number(stride), 0, 0);
+        cmsDoTransformLineStride(t.get(), start, start, cmsUInt32Number(width),
+                                 cmsUInt32Number(rows), cmsUInt32Number(stride),
+                                 cmsUInt32Number(stride), 0, 0);
     });
     return true;
 }
@@ -382,25 +389,31 @@ bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_v
         return false;
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
         return false;
-    Profile p = openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
+    Profile p =
+        openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
     if (!p)
         return false;
     return model == PixelModel::Rgb ? convertRgb(image, profile, p.get(), format, options)
                                     : convertGrey(image, p.get(), format);
 }
 
-std::unique_ptr<CmykTransform> CmykTransform::create(Bytes profile, bool inverted, std::string_view format)
+std::unique_ptr<CmykTransform> CmykTransform::create(Bytes profile, bool inverted,
+                                                     std::string_view format)
 {
     Profile p = openProfile(profile, cmsSigCmykData, format);
     if (!p)
         return nullptr;
-    Transform t = makeTransform(p.get(), inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, TYPE_BGRA_8, 0, format);
+    Transform t =
+        makeTransform(p.get(), inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, TYPE_BGRA_8, 0, format);
     if (!t)
         return nullptr;
     return std::unique_ptr<CmykTransform>(new CmykTransform(t.release()));
 }
 
-CmykTransform::~CmykTransform() { cmsDeleteTransform(m_transform); }
+CmykTransform::~CmykTransform()
+{
+    cmsDeleteTransform(m_transform);
+}
 
 void CmykTransform::convert(const uint8_t *cmyk, uint32_t *out, int width) const
 {
@@ -439,7 +452,8 @@ QByteArray jpegIccProfile(Bytes jpeg)
         const int chunks = int(uint8_t(payload[13]));
         if (count == 0)
             count = chunks;
-        if (sequence < 1 || sequence > count || chunks != count || !parts[size_t(sequence)].empty()) {
+        if (sequence < 1 || sequence > count || chunks != count ||
+            !parts[size_t(sequence)].empty()) {
             broken = true;
             break;
         }
@@ -456,7 +470,8 @@ QByteArray jpegIccProfile(Bytes jpeg)
     for (int i = 1; i <= count && !broken; ++i)
         broken = parts[size_t(i)].empty();
     if (broken) {
-        qCDebug(lcColour, "JPEG: colour profile ignored: its %d markers are not all there once", count);
+        qCDebug(lcColour, "JPEG: colour profile ignored: its %d markers are not all there once",
+                count);
         return {};
     }
     QByteArray joined;

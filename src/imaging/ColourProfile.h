@@ -39,7 +39,8 @@ class CmykTransform {
 public:
     // nullptr (with a log line) when the profile cannot be used or is not a CMYK one.
     // inverted: the file stores 255 for no ink (Adobe JPEG, PSD), not 0.
-    static std::unique_ptr<CmykTransform> create(Bytes profile, bool inverted, std::string_view format);
+    static std::unique_ptr<CmykTransform> create(Bytes profile, bool inverted,
+                                                 std::string_view format);
     ~CmykTransform();
     CmykTransform(const CmykTransform &) = delete;
     CmykTransform &operator=(const CmykTransform &) = delete;
@@ -49,7 +50,10 @@ public:
     void convert(const uint8_t *cmyk, uint32_t *out, int width) const;
 
 private:
-    explicit CmykTransform(void *transform) : m_transform(transform) {}
+    explicit CmykTransform(void *transform)
+        : m_transform(transform)
+    {
+    }
     void *m_transform;
 };
 

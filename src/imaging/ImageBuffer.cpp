@@ -67,8 +67,8 @@ Mapping mapBuffer(size_t bytes)
     const size_t align = huge ? kHugePageBytes : page;
     const size_t length = (bytes + align - 1) / align * align;
     const size_t slack = huge ? kHugePageBytes : 0;
-    void *raw = ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                       -1, 0);
+    void *raw =
+        ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED)
         return {};
     auto *start = static_cast<char *>(raw);
@@ -197,7 +197,8 @@ Result<QImage> allocateImage(std::string_view formatName, int64_t width, int64_t
 {
     const std::string name(formatName);
     if (width <= 0 || height <= 0)
-        return makeError(name + ": image size " + sizeText(width, height) + " is empty or negative");
+        return makeError(name + ": image size " + sizeText(width, height) +
+                         " is empty or negative");
     if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels)
         return makeError(name + ": image of " + sizeText(width, height) +
                          " pixels exceeds the limit of " + std::to_string(kMaxImagePixels) +
@@ -230,8 +231,14 @@ Result<QImage> allocateImage(std::string_view formatName, int64_t width, int64_t
     return image;
 }
 
-ImagePoolStats imagePoolStats() { return pool().stats(); }
+ImagePoolStats imagePoolStats()
+{
+    return pool().stats();
+}
 
-void trimImagePool() { pool().trim(); }
+void trimImagePool()
+{
+    pool().trim();
+}
 
 } // namespace oxlume::imaging

@@ -24,11 +24,17 @@ Error fileError(const std::string &path, const std::string &reason, int code = 0
     return makeError(path + ": " + reason, code);
 }
 
-std::string errnoText(int err) { return std::generic_category().message(err); }
+std::string errnoText(int err)
+{
+    return std::generic_category().message(err);
+}
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -105,8 +111,8 @@ Result<Bytes> readWholeFile(const std::string &path)
         return fileError(path, "not a regular file");
     if (st.st_size > kMaxFileBytes)
         return fileError(path, "file of " + std::to_string(st.st_size) +
-                                   " bytes exceeds the limit of " +
-                                   std::to_string(kMaxFileBytes) + " bytes");
+                                   " bytes exceeds the limit of " + std::to_string(kMaxFileBytes) +
+                                   " bytes");
 
     // One byte more than the file's size, so that EOF shows without growing the buffer;
     // a file that grows while we read is read on, up to the limit.
@@ -147,7 +153,8 @@ Error decoderError(const std::string &path, const Error &error)
 
 // Decoders report bad input as a Result, but a broken internal rule or an allocation that
 // fails still throws; neither may escape into the viewer's worker.
-template <typename T, typename Fn> Result<T> guarded(const std::string &path, Fn &&fn)
+template<typename T, typename Fn>
+Result<T> guarded(const std::string &path, Fn &&fn)
 {
     try {
         return fn();
@@ -188,10 +195,8 @@ Result<ImageInfo> infoWith(const DecoderEntry &decoder, const std::string &path,
 
 Result<const DecoderEntry *> findFor(const std::string &path, Bytes data)
 {
-    Result<const DecoderEntry *> found =
-        guarded<const DecoderEntry *>(path, [&]() -> Result<const DecoderEntry *> {
-            return findDecoder(data, path);
-        });
+    Result<const DecoderEntry *> found = guarded<const DecoderEntry *>(
+        path, [&]() -> Result<const DecoderEntry *> { return findDecoder(data, path); });
     if (!found)
         return found.error();
     if (!found.value())
@@ -230,9 +235,8 @@ Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64
     while (options.scaleDenom > 2 &&
            pixels / (int64_t(options.scaleDenom) * options.scaleDenom) < previewPixels)
         options.scaleDenom /= 2;
-    Result<QImage> decoded = guarded<QImage>(path, [&]() -> Result<QImage> {
-        return decodeJpegWith(data.value(), observer, options);
-    });
+    Result<QImage> decoded = guarded<QImage>(
+        path, [&]() -> Result<QImage> { return decodeJpegWith(data.value(), observer, options); });
     if (!decoded)
         return decoderError(path, decoded.error());
     return decoded;

@@ -14,7 +14,8 @@ namespace {
 class ProgressRelay : public DecodeObserver {
 public:
     ProgressRelay(const std::atomic<bool> &enabled, const ImageState::ProgressHandler &handler)
-        : m_enabled(enabled), m_handler(handler)
+        : m_enabled(enabled)
+        , m_handler(handler)
     {
     }
 
@@ -138,12 +139,14 @@ bool ImageState::changeContrast(int16_t value)
 
 bool ImageState::flipTopBottom()
 {
-    return changeOrientation(Orientation::flipTopBottom(), [](QImage &image) { FlipTopBottom(image); });
+    return changeOrientation(Orientation::flipTopBottom(),
+                             [](QImage &image) { FlipTopBottom(image); });
 }
 
 bool ImageState::flipLeftRight()
 {
-    return changeOrientation(Orientation::flipLeftRight(), [](QImage &image) { FlipLeftRight(image); });
+    return changeOrientation(Orientation::flipLeftRight(),
+                             [](QImage &image) { FlipLeftRight(image); });
 }
 
 bool ImageState::rotate(int32_t angle)
@@ -153,13 +156,15 @@ bool ImageState::rotate(int32_t angle)
                            " (hundredths of a degree) is not a multiple of 9000");
     switch ((angle / 9000 % 4 + 4) % 4) {
     case 1:
-        return changeOrientation(Orientation::rotation(90), [](QImage &image) { RotateImage(image, 90); });
+        return changeOrientation(Orientation::rotation(90),
+                                 [](QImage &image) { RotateImage(image, 90); });
     case 2:
-        return changeOrientation(Orientation::rotation(180), [](QImage &image) { RotateImage(image, 180); });
+        return changeOrientation(Orientation::rotation(180),
+                                 [](QImage &image) { RotateImage(image, 180); });
     case 3:
-        return changeOrientation(Orientation::rotation(270), [](QImage &image) { RotateImage(image, 270); });
-    default:
-        return false; // a whole number of turns changes nothing
+        return changeOrientation(Orientation::rotation(270),
+                                 [](QImage &image) { RotateImage(image, 270); });
+    default: return false; // a whole number of turns changes nothing
     }
 }
 

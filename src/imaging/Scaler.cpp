@@ -25,10 +25,10 @@ constexpr int kRowFraction = 7;
 // unpredictable branches, which cost more than the few extra multiplies.
 struct Axis {
     int taps = 0;
-    std::vector<int> first;         // first source index per destination index
-    std::vector<int16_t> weights;   // taps weights per destination index
-    std::vector<int32_t> pairs;     // the same, two to a word, for the SIMD multiply-add
-    bool inBounds = true;           // first + taps <= source length for every span
+    std::vector<int> first;       // first source index per destination index
+    std::vector<int16_t> weights; // taps weights per destination index
+    std::vector<int32_t> pairs;   // the same, two to a word, for the SIMD multiply-add
+    bool inBounds = true;         // first + taps <= source length for every span
 };
 
 // Source pixel i covers [i*dst, (i+1)*dst) and destination pixel d covers
@@ -54,7 +54,8 @@ Axis makeAxis(int src, int dst)
         const int64_t firstCovered = start / n;
         const int64_t last = (end - 1) / n;
         // Moved back near the end, so that all taps stay inside the row.
-        const int64_t first = axis.inBounds ? std::min<int64_t>(firstCovered, s - axis.taps) : firstCovered;
+        const int64_t first =
+            axis.inBounds ? std::min<int64_t>(firstCovered, s - axis.taps) : firstCovered;
         axis.first[size_t(d)] = int(first);
         int16_t *w = axis.weights.data() + d * axis.taps;
         for (int64_t i = firstCovered; i <= last; ++i) {
@@ -65,13 +66,15 @@ Axis makeAxis(int src, int dst)
     }
     axis.pairs.resize(axis.weights.size() / 2);
     for (size_t i = 0; i < axis.pairs.size(); ++i)
-        axis.pairs[i] = int32_t(uint16_t(axis.weights[2 * i])) | (int32_t(axis.weights[2 * i + 1]) << 16);
+        axis.pairs[i] =
+            int32_t(uint16_t(axis.weights[2 * i])) | (int32_t(axis.weights[2 * i + 1]) << 16);
     return axis;
 }
 
 // Vertical step: acc += a * wa + b * wb over n bytes (two source rows at once, one
 // multiply-add per channel pair). Each sum stays below 255 * kOne.
-void accumulateRows(int32_t *acc, const uint8_t *a, int16_t wa, const uint8_t *b, int16_t wb, size_t n)
+void accumulateRows(int32_t *acc, const uint8_t *a, int16_t wa, const uint8_t *b, int16_t wb,
+                    size_t n)
 {
     size_t i = 0;
 #if defined(__SSE2__)
@@ -106,9 +109,11 @@ void narrowRow(const int32_t *acc, int16_t *row, size_t n)
     const __m128i round = _mm_set1_epi32(1 << (kDrop - 1));
     for (; i + 8 <= n; i += 8) {
         const __m128i a = _mm_srai_epi32(
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i)), round), kDrop);
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i)), round),
+            kDrop);
         const __m128i b = _mm_srai_epi32(
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i + 4)), round), kDrop);
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i + 4)), round),
+            kDrop);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(row + i), _mm_packs_epi32(a, b));
     }
 #endif
@@ -119,7 +124,7 @@ void narrowRow(const int32_t *acc, int16_t *row, size_t n)
 // Horizontal step over one vertically reduced row: each destination pixel is the weighted
 // sum of its taps, rounded to 8 bits per channel. kTaps is a template argument for the
 // common counts so that the compiler unrolls the inner loop; 0 reads it from the axis.
-template <int kTaps>
+template<int kTaps>
 void reduceRow(const int16_t *row, int srcWidth, const Axis &axis, uint32_t *out)
 {
     constexpr int kTotal = kShift + kRowFraction;
@@ -135,8 +140,10 @@ void reduceRow(const int16_t *row, int srcWidth, const Axis &axis, uint32_t *out
             for (int k = 0; k < taps; k += 2) {
                 // Pixels k and k + 1 interleaved per channel, times their two weights.
                 const __m128i pk = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 4 * k));
-                const __m128i pn = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 4 * k + 4));
-                acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(pk, pn), _mm_set1_epi32(w[k / 2])));
+                const __m128i pn =
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 4 * k + 4));
+                acc = _mm_add_epi32(
+                    acc, _mm_madd_epi16(_mm_unpacklo_epi16(pk, pn), _mm_set1_epi32(w[k / 2])));
             }
             acc = _mm_srai_epi32(_mm_add_epi32(acc, round), kTotal);
             const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(acc, acc), acc);
@@ -154,7 +161,8 @@ void reduceRow(const int16_t *row, int srcWidth, const Axis &axis, uint32_t *out
                 acc[c] += int32_t(row[4 * (first + k) + c]) * w[k];
         uint32_t pixel = 0;
         for (int c = 0; c < 4; ++c)
-            pixel |= uint32_t(std::clamp((acc[c] + (1 << (kTotal - 1))) >> kTotal, 0, 255)) << (8 * c);
+            pixel |= uint32_t(std::clamp((acc[c] + (1 << (kTotal - 1))) >> kTotal, 0, 255))
+                     << (8 * c);
         out[d] = pixel;
     }
 }
@@ -179,7 +187,9 @@ void scaleRows(const QImage &source, QImage &out, const Axis &ax, const Axis &ay
     const size_t n = size_t(source.width()) * 4;
     std::vector<int32_t> acc(n);
     std::vector<int16_t> row(n);
-    const auto bytes = [&](int y) { return reinterpret_cast<const uint8_t *>(source.constScanLine(y)); };
+    const auto bytes = [&](int y) {
+        return reinterpret_cast<const uint8_t *>(source.constScanLine(y));
+    };
     for (int y = y0; y < y1; ++y) {
         std::fill(acc.begin(), acc.end(), 0);
         const int16_t *weights = ay.weights.data() + size_t(y) * size_t(ay.taps);
@@ -192,11 +202,13 @@ void scaleRows(const QImage &source, QImage &out, const Axis &ax, const Axis &ay
                 pending = k;
                 continue;
             }
-            accumulateRows(acc.data(), bytes(first + pending), weights[pending], bytes(first + k), weights[k], n);
+            accumulateRows(acc.data(), bytes(first + pending), weights[pending], bytes(first + k),
+                           weights[k], n);
             pending = -1;
         }
         if (pending >= 0)
-            accumulateRows(acc.data(), bytes(first + pending), weights[pending], bytes(first + pending), 0, n);
+            accumulateRows(acc.data(), bytes(first + pending), weights[pending],
+                           bytes(first + pending), 0, n);
         narrowRow(acc.data(), row.data(), n);
         reduceRow(row.data(), source.width(), ax, reinterpret_cast<uint32_t *>(out.scanLine(y)));
     }

@@ -60,10 +60,16 @@ inline uint32_t *dstRow(QImage &image, int y)
     return reinterpret_cast<uint32_t *>(image.scanLine(y));
 }
 
-inline int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int clampByte(int v)
+{
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 // Division rounding half away from zero, for the small signed values of the tone steps.
-inline int roundDiv(int num, int den) { return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den); }
+inline int roundDiv(int num, int den)
+{
+    return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den);
+}
 
 // One table per channel, each entry already in its channel's place: three 1 KB tables stay
 // in the first-level cache, where one 64 K table of blue-green pairs (128 KB) did not.
@@ -81,15 +87,19 @@ struct ToneTables {
     }
 };
 
-inline uint32_t tonePixel(uint32_t p, const uint32_t *__restrict red, const uint32_t *__restrict green,
-                          const uint32_t *__restrict blue)
+inline uint32_t tonePixel(uint32_t p, const uint32_t *__restrict red,
+                          const uint32_t *__restrict green, const uint32_t *__restrict blue)
 {
     return (p & 0xff000000u) | red[(p >> 16) & 0xff] | green[(p >> 8) & 0xff] | blue[p & 0xff];
 }
 
-inline uint32_t tonePixel(uint32_t p, const ToneTables &t) { return tonePixel(p, t.red, t.green, t.blue); }
+inline uint32_t tonePixel(uint32_t p, const ToneTables &t)
+{
+    return tonePixel(p, t.red, t.green, t.blue);
+}
 
-void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width, const ToneTables &t)
+void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
+             const ToneTables &t)
 {
     const uint32_t *__restrict red = t.red;
     const uint32_t *__restrict green = t.green;
@@ -99,7 +109,8 @@ void toneRow(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
 }
 
 // The same, writing the row back to front.
-void toneRowReversed(const uint32_t *__restrict in, uint32_t *__restrict out, int width, const ToneTables &t)
+void toneRowReversed(const uint32_t *__restrict in, uint32_t *__restrict out, int width,
+                     const ToneTables &t)
 {
     const uint32_t *__restrict red = t.red;
     const uint32_t *__restrict green = t.green;
@@ -117,8 +128,10 @@ void reverseRow(const uint32_t *in, uint32_t *out, int width)
     for (; hi - lo >= 8; lo += 4, hi -= 4) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + lo));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + hi - 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + lo), _mm_shuffle_epi32(b, _MM_SHUFFLE(0, 1, 2, 3)));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + hi - 4), _mm_shuffle_epi32(a, _MM_SHUFFLE(0, 1, 2, 3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + lo),
+                         _mm_shuffle_epi32(b, _MM_SHUFFLE(0, 1, 2, 3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + hi - 4),
+                         _mm_shuffle_epi32(a, _MM_SHUFFLE(0, 1, 2, 3)));
     }
 #endif
     for (; hi - lo >= 2; ++lo, --hi) {
@@ -308,7 +321,7 @@ void transposeColumns(const uchar *srcBits, qsizetype srcStride, int x0, int x1,
                 const int aheadBytes = std::min(kTile, x1 - xEnd) * 4;
                 for (int j = 0; j < 4; ++j)
                     for (int line = 0; line < aheadBytes; line += 64)
-                            __builtin_prefetch(reinterpret_cast<const char *>(in(xEnd, y + j)) + line);
+                        __builtin_prefetch(reinterpret_cast<const char *>(in(xEnd, y + j)) + line);
                 for (int x = tx; x < x4End; x += 4) {
 #if defined(__SSE2__)
                     __m128i r[4];
@@ -327,7 +340,8 @@ void transposeColumns(const uchar *srcBits, qsizetype srcStride, int x0, int x1,
 #else
                     for (int j = 0; j < 4; ++j)
                         for (int i = 0; i < 4; ++i)
-                            *out(x + i, y + j) = tone ? tonePixel(*in(x + i, y + j), *tone) : *in(x + i, y + j);
+                            *out(x + i, y + j) =
+                                tone ? tonePixel(*in(x + i, y + j), *tone) : *in(x + i, y + j);
 #endif
                 }
             }
@@ -361,7 +375,8 @@ int usableProcessors()
 void inChunks(int64_t pixels, int count, int chunk, const std::function<void(int, int)> &work)
 {
     const int chunks = (count + chunk - 1) / chunk;
-    const int threads = pixels < kParallelFromPixels ? 1 : std::min({usableProcessors(), kMaxThreads, chunks});
+    const int threads =
+        pixels < kParallelFromPixels ? 1 : std::min({usableProcessors(), kMaxThreads, chunks});
     if (threads <= 1) {
         work(0, count); // alone, in one piece: no chunk edge interrupts the prefetching
         return;
@@ -401,7 +416,8 @@ void orientInto(const QImage &src, QImage &out, Orientation o, const ToneTables 
     }
     inChunks(int64_t(w) * h, h, 32, [&](int v0, int v1) {
         for (int v = v0; v < v1; ++v) {
-            const auto *in = reinterpret_cast<const uint32_t *>(srcBits + (o.d < 0 ? h - 1 - v : v) * srcStride);
+            const auto *in =
+                reinterpret_cast<const uint32_t *>(srcBits + (o.d < 0 ? h - 1 - v : v) * srcStride);
             auto *row = reinterpret_cast<uint32_t *>(outBits + v * outStride);
             if (t && o.a < 0)
                 toneRowReversed(in, row, w, *t);
@@ -423,14 +439,10 @@ Orientation Orientation::rotation(int degrees)
         throw ProgramError("RotateImage: angle " + std::to_string(degrees) +
                            " is not a multiple of 90 degrees");
     switch (((degrees / 90) % 4 + 4) % 4) {
-    case 1:
-        return {0, -1, 1, 0};
-    case 2:
-        return {-1, 0, 0, -1};
-    case 3:
-        return {0, 1, -1, 0};
-    default:
-        return {};
+    case 1: return {0, -1, 1, 0};
+    case 2: return {-1, 0, 0, -1};
+    case 3: return {0, 1, -1, 0};
+    default: return {};
     }
 }
 

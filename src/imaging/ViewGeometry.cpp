@@ -7,7 +7,10 @@ namespace oxlume::imaging {
 
 namespace {
 
-int roundedQuotient(int64_t num, int64_t den) { return int((2 * num + den) / (2 * den)); }
+int roundedQuotient(int64_t num, int64_t den)
+{
+    return int((2 * num + den) / (2 * den));
+}
 
 int ceilLogical(int device, double dpr)
 {
@@ -19,8 +22,9 @@ int ceilLogical(int device, double dpr)
 
 ViewGeometry::ViewGeometry(QSize imageSize, QSize areaSize, double devicePixelRatio,
                            PaintSizeMode mode, double zoomPercent)
-    : m_image(imageSize), m_area(areaSize.expandedTo(QSize(0, 0))),
-      m_dpr(devicePixelRatio > 0 && std::isfinite(devicePixelRatio) ? devicePixelRatio : 1.0)
+    : m_image(imageSize)
+    , m_area(areaSize.expandedTo(QSize(0, 0)))
+    , m_dpr(devicePixelRatio > 0 && std::isfinite(devicePixelRatio) ? devicePixelRatio : 1.0)
 {
     if (m_image.isEmpty())
         return;
@@ -40,16 +44,14 @@ ViewGeometry::ViewGeometry(QSize imageSize, QSize areaSize, double devicePixelRa
         break;
     }
     case PaintSizeMode::Zoom: {
-        const double z = std::isfinite(zoomPercent) ? std::clamp(zoomPercent, kMinZoom, kMaxZoom)
-                                                    : 100.0;
+        const double z =
+            std::isfinite(zoomPercent) ? std::clamp(zoomPercent, kMinZoom, kMaxZoom) : 100.0;
         m_target = QSize(int(std::max<int64_t>(1, std::llround(double(iw) * z / 100.0))),
                          int(std::max<int64_t>(1, std::llround(double(ih) * z / 100.0))));
         break;
     }
     case PaintSizeMode::ActualSize:
-    default:
-        m_target = m_image;
-        break;
+    default: m_target = m_image; break;
     }
     m_content = QSize(ceilLogical(m_target.width(), m_dpr), ceilLogical(m_target.height(), m_dpr));
 }
@@ -65,10 +67,10 @@ QRect ViewGeometry::targetDeviceRect(QPoint scroll) const
         }
         return -int(std::llround(std::clamp(scrollPos, 0, maxScroll) * m_dpr));
     };
-    const int x = place(m_content.width(), m_area.width(), m_target.width(), scroll.x(),
-                        maxScrollX());
-    const int y = place(m_content.height(), m_area.height(), m_target.height(), scroll.y(),
-                        maxScrollY());
+    const int x =
+        place(m_content.width(), m_area.width(), m_target.width(), scroll.x(), maxScrollX());
+    const int y =
+        place(m_content.height(), m_area.height(), m_target.height(), scroll.y(), maxScrollY());
     return QRect(QPoint(x, y), m_target);
 }
 

@@ -3,8 +3,9 @@
 namespace oxlume {
 
 AssertionFailure::AssertionFailure(const std::string &text, const std::string &unit, int line)
-    : ProgramError(text + " (" + unit + ", line " + std::to_string(line) + ")"),
-      m_unit(unit), m_line(line)
+    : ProgramError(text + " (" + unit + ", line " + std::to_string(line) + ")")
+    , m_unit(unit)
+    , m_line(line)
 {
 }
 

@@ -2,11 +2,11 @@
 // Program errors. A broken internal rule raises one of these; the application's event
 // dispatch catches whatever escapes a handler, shows the message and carries on.
 
-#include <type_traits>
 #include <cstddef>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace oxlume {
 
@@ -29,12 +29,18 @@ private:
 
 class IntegerOverflow : public ProgramError {
 public:
-    IntegerOverflow() : ProgramError("Integer overflow") {}
+    IntegerOverflow()
+        : ProgramError("Integer overflow")
+    {
+    }
 };
 
 class RangeCheckError : public ProgramError {
 public:
-    RangeCheckError() : ProgramError("Range check error") {}
+    RangeCheckError()
+        : ProgramError("Range check error")
+    {
+    }
 };
 
 inline constexpr const char *kAssertionFailure = "Assertion failure";
@@ -49,7 +55,8 @@ inline void assertThat(bool condition, const char *unit, int line,
 }
 
 // Checked arithmetic: raises IntegerOverflow instead of wrapping.
-template <typename T> T checkedAdd(T a, T b)
+template<typename T>
+T checkedAdd(T a, T b)
 {
     static_assert(std::is_integral_v<T>);
     T r;
@@ -57,7 +64,8 @@ template <typename T> T checkedAdd(T a, T b)
         throw IntegerOverflow();
     return r;
 }
-template <typename T> T checkedSub(T a, T b)
+template<typename T>
+T checkedSub(T a, T b)
 {
     static_assert(std::is_integral_v<T>);
     T r;
@@ -65,7 +73,8 @@ template <typename T> T checkedSub(T a, T b)
         throw IntegerOverflow();
     return r;
 }
-template <typename T> T checkedMul(T a, T b)
+template<typename T>
+T checkedMul(T a, T b)
 {
     static_assert(std::is_integral_v<T>);
     T r;
@@ -75,7 +84,7 @@ template <typename T> T checkedMul(T a, T b)
 }
 
 // Checked indexing: raises RangeCheckError for an index outside [0, size).
-template <typename Container, typename Index>
+template<typename Container, typename Index>
 auto &checkedAt(Container &c, Index i)
 {
     static_assert(std::is_integral_v<Index>);

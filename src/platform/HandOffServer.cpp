@@ -22,7 +22,9 @@ struct HandOffServer::Client {
 };
 
 HandOffServer::HandOffServer(UniqueFd listener, Receiver receiver, QObject *parent)
-    : QObject(parent), m_listener(std::move(listener)), m_receiver(std::move(receiver))
+    : QObject(parent)
+    , m_listener(std::move(listener))
+    , m_receiver(std::move(receiver))
 {
     if (!m_listener)
         return;
@@ -64,7 +66,8 @@ void HandOffServer::acceptAll()
         Client *raw = client.get();
         client->fd = std::move(fd);
         client->notifier = new QSocketNotifier(raw->fd.get(), QSocketNotifier::Read);
-        connect(client->notifier, &QSocketNotifier::activated, this, [this, raw] { readFrom(raw); });
+        connect(client->notifier, &QSocketNotifier::activated, this,
+                [this, raw] { readFrom(raw); });
         client->deadline = new QTimer;
         client->deadline->setSingleShot(true);
         connect(client->deadline, &QTimer::timeout, this, [this, raw] {

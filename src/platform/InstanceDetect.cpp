@@ -31,9 +31,7 @@ bool DetectRunningInstance(const std::string &instanceName, const std::string &a
     }
     InstanceMarker marker = TakeInstanceMarker(folder.path, instanceName);
     switch (marker.state) {
-    case MarkerState::First:
-        instanceMarker() = std::move(marker);
-        return false;
+    case MarkerState::First: instanceMarker() = std::move(marker); return false;
     case MarkerState::Running:
         if (SendHandOff(marker.socketPath, HandOffFor(argument), kHandOffRetry))
             return true;
@@ -44,9 +42,7 @@ bool DetectRunningInstance(const std::string &instanceName, const std::string &a
             return true;
         instanceMarker() = std::move(marker);
         return false;
-    case MarkerState::Unavailable:
-        startWithoutHandOff(marker.error);
-        return false;
+    case MarkerState::Unavailable: startWithoutHandOff(marker.error); return false;
     }
     return false;
 }

@@ -125,17 +125,12 @@ std::vector<std::string_view> splitFields(std::string_view line)
 int statusOfErrno(int error)
 {
     switch (error) {
-    case ENOENT:
-        return kStatusFileNotFound;
+    case ENOENT: return kStatusFileNotFound;
     case EACCES:
-    case EPERM:
-        return kStatusAccessDenied;
-    case ENOTDIR:
-        return kStatusNotAFolder;
-    case ENAMETOOLONG:
-        return kStatusNameTooLong;
-    default:
-        return kStatusFail;
+    case EPERM: return kStatusAccessDenied;
+    case ENOTDIR: return kStatusNotAFolder;
+    case ENAMETOOLONG: return kStatusNameTooLong;
+    default: return kStatusFail;
     }
 }
 
@@ -274,8 +269,7 @@ std::string namespacePath(const PIDL &list, const NamespaceRoots &roots)
             return {};
         next = 2;
         break;
-    default:
-        return {};
+    default: return {};
     }
     for (std::size_t i = next; i < items.size(); ++i) {
         if (items[i].kind != ItemKind::FileSystemEntry || !isComponent(items[i].name))
@@ -320,20 +314,16 @@ PIDL namespaceListOfPath(std::string_view absolutePath)
 std::string itemDisplayName(ItemView item)
 {
     switch (item.kind) {
-    case ItemKind::Home:
-        return "Home";
-    case ItemKind::Computer:
-        return "Computer";
-    case ItemKind::FileSystemRoot:
-        return "File System";
+    case ItemKind::Home: return "Home";
+    case ItemKind::Computer: return "Computer";
+    case ItemKind::FileSystemRoot: return "File System";
     case ItemKind::MountPoint: {
         const std::string path = withoutTrailingSlashes(std::string(item.name));
         const std::size_t slash = path.rfind('/');
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
     case ItemKind::DesktopEntry:
-    case ItemKind::FileSystemEntry:
-        return std::string(item.name);
+    case ItemKind::FileSystemEntry: return std::string(item.name);
     }
     return {};
 }
@@ -341,15 +331,12 @@ std::string itemDisplayName(ItemView item)
 std::string itemParsingName(ItemView item, const NamespaceRoots &roots)
 {
     switch (item.kind) {
-    case ItemKind::Home:
-        return roots.home;
-    case ItemKind::Computer:
-        return "computer:///";
+    case ItemKind::Home: return roots.home;
+    case ItemKind::Computer: return "computer:///";
     case ItemKind::FileSystemRoot:
     case ItemKind::MountPoint:
     case ItemKind::DesktopEntry:
-    case ItemKind::FileSystemEntry:
-        return std::string(item.name);
+    case ItemKind::FileSystemEntry: return std::string(item.name);
     }
     return {};
 }
@@ -402,8 +389,7 @@ NamespaceEnumerator::~NamespaceEnumerator()
     close();
 }
 
-int NamespaceEnumerator::open(const PIDL &folder, std::uint32_t flags,
-                              const NamespaceRoots &roots)
+int NamespaceEnumerator::open(const PIDL &folder, std::uint32_t flags, const NamespaceRoots &roots)
 {
     close();
     if (folder.isAbsent())
@@ -418,8 +404,7 @@ int NamespaceEnumerator::open(const PIDL &folder, std::uint32_t flags,
                      {ItemKind::Computer, {}, kComputerAttributes}};
         m_childKind = ItemKind::DesktopEntry;
         path = isAbsolutePath(roots.desktop) ? roots.desktop : std::string();
-    } else if (items.size() == 1 && items[0].kind == ItemKind::Computer &&
-               items[0].name.empty()) {
+    } else if (items.size() == 1 && items[0].kind == ItemKind::Computer && items[0].name.empty()) {
         m_virtualNames = systemMountPoints();
         m_virtualNames.insert(m_virtualNames.begin(), "/");
         m_virtual.clear();

@@ -16,17 +16,16 @@ char foldAscii(char c)
 // Orders names the way the lookups compare them.
 bool nameLess(std::string_view a, std::string_view b)
 {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) {
-                                            return static_cast<unsigned char>(foldAscii(x))
-                                                   < static_cast<unsigned char>(foldAscii(y));
-                                        });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(foldAscii(x)) < static_cast<unsigned char>(foldAscii(y));
+    });
 }
 
 std::vector<RegKey>::iterator lowerBound(std::vector<RegKey> &keys, std::string_view name)
 {
-    return std::lower_bound(keys.begin(), keys.end(), name,
-                            [](const RegKey &k, std::string_view n) { return nameLess(k.name, n); });
+    return std::lower_bound(
+        keys.begin(), keys.end(), name,
+        [](const RegKey &k, std::string_view n) { return nameLess(k.name, n); });
 }
 
 std::string_view trim(std::string_view s)
@@ -103,9 +102,8 @@ bool parseHexList(std::string_view s, std::string &out)
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = s.find(',', start);
-        const std::string_view item =
-            trim(s.substr(start, comma == std::string_view::npos ? std::string_view::npos
-                                                                  : comma - start));
+        const std::string_view item = trim(s.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
         DWORD byte = 0;
         if (!parseHexNumber(item, 2, byte))
             return false;
@@ -281,12 +279,11 @@ const RegKey *RegKey::find(const std::vector<std::string> &path) const
 
 bool RegKey::operator==(const RegKey &other) const
 {
-    if (name != other.name || values.size() != other.values.size()
-        || subKeys != other.subKeys)
+    if (name != other.name || values.size() != other.values.size() || subKeys != other.subKeys)
         return false;
     for (std::size_t i = 0; i < values.size(); ++i)
-        if (values[i].name != other.values[i].name || values[i].type != other.values[i].type
-            || values[i].data != other.values[i].data)
+        if (values[i].name != other.values[i].name || values[i].type != other.values[i].type ||
+            values[i].data != other.values[i].data)
             return false;
     return true;
 }
@@ -325,9 +322,13 @@ std::uint64_t nameHash(std::uint32_t owner, std::string_view name)
 // Open addressing over indices of items that carry owner, hash, name and removed. Each
 // slot keeps part of the hash, so a probe looks at an item only when that part matches.
 // Removed items stay in their slots until the next growth, so probing stays correct.
-template <typename Item> class NameIndex {
+template<typename Item>
+class NameIndex {
 public:
-    explicit NameIndex(const std::vector<Item> &items) : m_items(items) {}
+    explicit NameIndex(const std::vector<Item> &items)
+        : m_items(items)
+    {
+    }
 
     std::uint32_t find(std::uint32_t owner, std::string_view name, std::uint64_t hash) const
     {
@@ -342,8 +343,8 @@ public:
             if (slot.tag != tag)
                 continue;
             const Item &item = m_items[slot.index - 1];
-            if (!item.removed && item.hash == hash && item.owner == owner
-                && sameName(item.name, name))
+            if (!item.removed && item.hash == hash && item.owner == owner &&
+                sameName(item.name, name))
                 return slot.index - 1;
         }
     }
@@ -400,7 +401,8 @@ private:
 
 class HiveParser {
 public:
-    HiveParser(std::string_view rootName, std::size_t lines) : m_rootName(rootName)
+    HiveParser(std::string_view rootName, std::size_t lines)
+        : m_rootName(rootName)
     {
         // Reserving for one item a line spares the moves of growing; untouched pages of the
         // reserve cost nothing.
@@ -436,8 +438,8 @@ private:
     std::vector<ParsedValue> m_values;
     NameIndex<ParsedKey> m_keyIndex{m_keys};
     NameIndex<ParsedValue> m_valueIndex{m_values};
-    std::uint32_t m_current = kNone; // the key of the section being read
-    bool m_skipping = false;         // inside a [-key] deletion section
+    std::uint32_t m_current = kNone;       // the key of the section being read
+    bool m_skipping = false;               // inside a [-key] deletion section
     std::vector<std::string_view> m_parts; // of the section being read
     Error m_error;
 };
@@ -494,9 +496,8 @@ bool HiveParser::section(std::size_t number, std::string_view text)
     while (slash != std::string_view::npos) {
         const std::size_t start = slash + 1;
         slash = name.find('\\', start);
-        const std::string_view part = name.substr(start, slash == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : slash - start);
+        const std::string_view part = name.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
         if (part.empty() || part.size() > kMaxKeyNameLength)
             return fail(number, "an empty or too long key name");
         parts.push_back(part);
@@ -576,8 +577,8 @@ bool HiveParser::value(std::size_t number, std::string_view text)
             list = rest.substr(4);
         } else if (rest.substr(0, 4) == "hex(") {
             const std::size_t close = rest.find("):");
-            if (close == std::string_view::npos
-                || !parseHexNumber(rest.substr(4, close - 4), 8, type))
+            if (close == std::string_view::npos ||
+                !parseHexNumber(rest.substr(4, close - 4), 8, type))
                 return fail(number, "a bad hex(type) prefix");
             list = rest.substr(close + 2);
         } else {
@@ -613,7 +614,7 @@ void HiveParser::build(RegKey &out, std::uint32_t key, const std::vector<std::ui
 
 // Bucket positions of items by owner: start[k]..start[k+1] index the items of key k, in
 // the order the items were added.
-template <typename Item>
+template<typename Item>
 void groupByOwner(const std::vector<Item> &items, std::size_t owners,
                   std::vector<std::uint32_t> &start, std::vector<std::uint32_t> &order)
 {
@@ -648,7 +649,8 @@ void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
             const std::string &name = m_keys[children[i]].name;
             std::uint64_t prefix = 0;
             for (std::size_t b = 0; b < 8; ++b) {
-                const auto c = b < name.size() ? static_cast<unsigned char>(foldAscii(name[b])) : 0u;
+                const auto c =
+                    b < name.size() ? static_cast<unsigned char>(foldAscii(name[b])) : 0u;
                 prefix = (prefix << 8) | c;
             }
             items.push_back(Item{prefix, children[i]});

@@ -41,8 +41,8 @@ struct RegValue {
 
 struct RegKey {
     std::string name;
-    std::vector<RegValue> values;  // in the order first set
-    std::vector<RegKey> subKeys;   // kept in case-insensitive name order
+    std::vector<RegValue> values; // in the order first set
+    std::vector<RegKey> subKeys;  // kept in case-insensitive name order
 
     RegKey *findSubKey(std::string_view subName);
     const RegKey *findSubKey(std::string_view subName) const;

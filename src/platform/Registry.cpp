@@ -4,9 +4,9 @@
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,8 +30,8 @@ enum class Hive { CurrentUser, ClassesRoot };
 struct RegKeyHandle {
     Hive hive;
     bool predefined = false;
-    std::string file;               // the hive file (resolved at open; empty for roots)
-    std::vector<std::string> path;  // components below the root
+    std::string file;              // the hive file (resolved at open; empty for roots)
+    std::vector<std::string> path; // components below the root
 };
 
 namespace {
@@ -81,10 +81,8 @@ LONG errnoToError(int err)
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ENOTDIR:
-        return ERROR_ACCESS_DENIED;
-    default:
-        return ERROR_CANTWRITE;
+    case ENOTDIR: return ERROR_ACCESS_DENIED;
+    default: return ERROR_CANTWRITE;
     }
 }
 
@@ -215,8 +213,8 @@ bool splitKeyPath(const std::string &subKey, std::vector<std::string> &parts)
     std::size_t start = 0;
     while (true) {
         const std::size_t slash = s.find('\\', start);
-        std::string part = s.substr(start, slash == std::string::npos ? std::string::npos
-                                                                       : slash - start);
+        std::string part =
+            s.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (part.empty() || part.size() > kMaxKeyNameLength)
             return false;
         for (char c : part)
@@ -283,8 +281,8 @@ SaveFailure saveAtomically(const std::string &file, const std::string &bytes)
     UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
     if (!fd)
         return systemFailure(errno, file);
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || fd.close() != 0
-        || ::rename(tmpl.c_str(), file.c_str()) != 0) {
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || fd.close() != 0 ||
+        ::rename(tmpl.c_str(), file.c_str()) != 0) {
         // A full disk shows here as a short write without errno; say so.
         const int err = errno != 0 ? errno : ENOSPC;
         ::unlink(tmpl.c_str());
@@ -301,7 +299,7 @@ SaveFailure keepDamagedFile(const std::string &file)
 {
     char stamp[32];
     const std::time_t now = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     gmtime_r(&now, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
     std::string target = file + ".bad-" + stamp;
@@ -359,8 +357,8 @@ SaveFailure saveTarget(const std::string &file, std::string &target)
     const std::unique_ptr<char, void (*)(void *)> resolved(::realpath(file.c_str(), nullptr),
                                                            std::free);
     struct stat targetSt {};
-    if (!resolved || ::stat(resolved.get(), &targetSt) != 0 || !S_ISREG(targetSt.st_mode)
-        || targetSt.st_uid != ::geteuid())
+    if (!resolved || ::stat(resolved.get(), &targetSt) != 0 || !S_ISREG(targetSt.st_mode) ||
+        targetSt.st_uid != ::geteuid())
         return saveFailure(ERROR_ACCESS_DENIED, file,
                            "it is a symbolic link to something other than a file of yours");
     target = resolved.get();
@@ -370,7 +368,7 @@ SaveFailure saveTarget(const std::string &file, std::string &target)
 // One locked read-modify-write of a hive. apply(tree, snapshot) edits the tree read under
 // the lock and returns its result; the file is written only when that succeeds and the
 // text differs. The lock file stays beside the hive, also when the hive is a link.
-template <typename Apply>
+template<typename Apply>
 SaveFailure saveHive(const std::string &hiveFile, Hive hive, Apply apply)
 {
     const std::string folder = parentFolder(hiveFile);
@@ -382,8 +380,7 @@ SaveFailure saveHive(const std::string &hiveFile, Hive hive, Apply apply)
     if (SaveFailure f = saveTarget(hiveFile, file); f.code != ERROR_SUCCESS)
         return f;
     const std::string lockFile = hiveFile + ".lock";
-    const UniqueFd lock(
-        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const UniqueFd lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock)
         return systemFailure(errno, lockFile);
     while (::flock(lock.get(), LOCK_EX) != 0) {
@@ -503,18 +500,19 @@ SaveFailure commitBatch()
         PendingHive &pending = entry.second;
         if (pending.changes.empty())
             continue;
-        SaveFailure f = saveHive(entry.first, pending.hive, [&](reg::RegKey &tree, const Snapshot &now) {
-            if (now.state == pending.base.state && now.bytes == pending.base.bytes) {
-                tree = std::move(pending.tree);
-            } else {
-                // Another program saved meanwhile: make our changes again on its text, so
-                // that neither loses the other's values. A change whose key went is dropped,
-                // as it would have failed had it come after.
-                for (const Change &change : pending.changes)
-                    change(tree);
-            }
-            return ERROR_SUCCESS;
-        });
+        SaveFailure f =
+            saveHive(entry.first, pending.hive, [&](reg::RegKey &tree, const Snapshot &now) {
+                if (now.state == pending.base.state && now.bytes == pending.base.bytes) {
+                    tree = std::move(pending.tree);
+                } else {
+                    // Another program saved meanwhile: make our changes again on its text, so
+                    // that neither loses the other's values. A change whose key went is dropped,
+                    // as it would have failed had it come after.
+                    for (const Change &change : pending.changes)
+                        change(tree);
+                }
+                return ERROR_SUCCESS;
+            });
         if (first.code == ERROR_SUCCESS)
             first = std::move(f);
     }
@@ -701,8 +699,7 @@ LONG RegCloseKey(HKEY key)
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *data,
-                     DWORD *size)
+LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *data, DWORD *size)
 {
     std::lock_guard guard(g_mutex);
     if (!isValid(key))
@@ -720,19 +717,19 @@ LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *
     return copyOut(v->data, data, size);
 }
 
-LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const void *data,
-                   DWORD size)
+LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const void *data, DWORD size)
 {
     std::lock_guard guard(g_mutex);
     if (!isValid(key))
         return ERROR_INVALID_HANDLE;
     if (!validValueName(valueName) || (size && !data) || size > kMaxValueDataSize)
         return ERROR_INVALID_PARAMETER;
-    return modifyKey(key, [valueName, type, bytes = std::string(static_cast<const char *>(data),
-                                                                  size)](reg::RegKey &k) {
-        k.setValue(valueName, type, bytes);
-        return ERROR_SUCCESS;
-    });
+    return modifyKey(key,
+                     [valueName, type,
+                      bytes = std::string(static_cast<const char *>(data), size)](reg::RegKey &k) {
+                         k.setValue(valueName, type, bytes);
+                         return ERROR_SUCCESS;
+                     });
 }
 
 LONG RegDeleteValue(HKEY key, const std::string &valueName)
@@ -807,8 +804,8 @@ LONG RegQueryInfoKey(HKEY key, DWORD *subKeys, DWORD *maxSubKeyLength, DWORD *va
     return ERROR_SUCCESS;
 }
 
-LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *type,
-                  void *data, DWORD *dataSize)
+LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *type, void *data,
+                  DWORD *dataSize)
 {
     std::lock_guard guard(g_mutex);
     if (!isValid(key))

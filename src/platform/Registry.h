@@ -87,8 +87,7 @@ LONG RegCloseKey(HKEY key);
 // the stored size on return; a short buffer gives ERROR_MORE_DATA with *size the size
 // needed and nothing copied. Data is returned exactly as stored (a REG_SZ written with its
 // terminating zero comes back with it).
-LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *data,
-                     DWORD *size);
+LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *data, DWORD *size);
 
 // Stores a value of any type and size up to kMaxValueDataSize; creates or replaces. A
 // value name with control bytes gives ERROR_INVALID_PARAMETER; a hive that cannot be saved
@@ -112,8 +111,8 @@ LONG RegQueryInfoKey(HKEY key, DWORD *subKeys, DWORD *maxSubKeyLength, DWORD *va
 // when the name does not fit: ERROR_MORE_DATA, nothing copied, *nameSize the length
 // needed without terminator. type, data and dataSize follow RegQueryValueEx (all
 // optional). ERROR_NO_MORE_ITEMS past the last value.
-LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *type,
-                  void *data, DWORD *dataSize);
+LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *type, void *data,
+                  DWORD *dataSize);
 
 // Sub-keys in case-insensitive name order; the name contract of RegEnumValue.
 LONG RegEnumKeyEx(HKEY key, DWORD index, char *name, DWORD *nameSize);
@@ -123,9 +122,15 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char *name, DWORD *nameSize);
 class ScopedRegKey {
 public:
     ScopedRegKey() = default;
-    explicit ScopedRegKey(HKEY key) : m_key(key) {}
+    explicit ScopedRegKey(HKEY key)
+        : m_key(key)
+    {
+    }
     ~ScopedRegKey() { reset(); }
-    ScopedRegKey(ScopedRegKey &&other) noexcept : m_key(std::exchange(other.m_key, nullptr)) {}
+    ScopedRegKey(ScopedRegKey &&other) noexcept
+        : m_key(std::exchange(other.m_key, nullptr))
+    {
+    }
     ScopedRegKey &operator=(ScopedRegKey &&other) noexcept
     {
         if (this != &other) {

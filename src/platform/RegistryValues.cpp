@@ -19,8 +19,8 @@ LONG queryFourBytes(HKEY key, const std::string &name, std::uint32_t &out)
     // turning a few stray bytes into a setting.
     if ((type != REG_DWORD && type != REG_BINARY) || size != 4)
         return ERROR_INVALID_PARAMETER;
-    out = static_cast<std::uint32_t>(buf[0]) | static_cast<std::uint32_t>(buf[1]) << 8
-          | static_cast<std::uint32_t>(buf[2]) << 16 | static_cast<std::uint32_t>(buf[3]) << 24;
+    out = static_cast<std::uint32_t>(buf[0]) | static_cast<std::uint32_t>(buf[1]) << 8 |
+          static_cast<std::uint32_t>(buf[2]) << 16 | static_cast<std::uint32_t>(buf[3]) << 24;
     return ERROR_SUCCESS;
 }
 
@@ -55,10 +55,10 @@ LONG QueryDwordValue(HKEY key, const std::string &name, LongBool &target)
 
 LONG SetDwordValue(HKEY key, const std::string &name, std::uint32_t value)
 {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value & 0xff), static_cast<unsigned char>((value >> 8) & 0xff),
-        static_cast<unsigned char>((value >> 16) & 0xff),
-        static_cast<unsigned char>((value >> 24) & 0xff)};
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value & 0xff),
+                                    static_cast<unsigned char>((value >> 8) & 0xff),
+                                    static_cast<unsigned char>((value >> 16) & 0xff),
+                                    static_cast<unsigned char>((value >> 24) & 0xff)};
     return RegSetValueEx(key, name, REG_DWORD, bytes, 4);
 }
 
@@ -67,8 +67,7 @@ LONG SetStringValue(HKEY key, const std::string &name, const std::string &text)
     return RegSetValueEx(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
-LONG QueryStringValue(HKEY key, const std::string &name, std::size_t bufferSize,
-                      std::string &text)
+LONG QueryStringValue(HKEY key, const std::string &name, std::size_t bufferSize, std::string &text)
 {
     std::vector<char> buf(bufferSize == 0 ? 1 : bufferSize);
     buf[0] = '\0';

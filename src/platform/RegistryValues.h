@@ -15,7 +15,10 @@ namespace oxlume {
 class LongBool {
 public:
     constexpr LongBool() = default;
-    constexpr LongBool(bool value) : m_raw(value ? -1 : 0) {}
+    constexpr LongBool(bool value)
+        : m_raw(value ? -1 : 0)
+    {
+    }
     static constexpr LongBool fromRaw(std::int32_t raw)
     {
         LongBool b;
@@ -47,7 +50,6 @@ LONG SetStringValue(HKEY key, const std::string &name, const std::string &text);
 // byte. An absent value (ERROR_FILE_NOT_FOUND), one that does not fit the buffer
 // (ERROR_MORE_DATA) or one of any other type (ERROR_INVALID_PARAMETER) leaves text
 // untouched.
-LONG QueryStringValue(HKEY key, const std::string &name, std::size_t bufferSize,
-                      std::string &text);
+LONG QueryStringValue(HKEY key, const std::string &name, std::size_t bufferSize, std::string &text);
 
 } // namespace oxlume

@@ -13,10 +13,17 @@ struct Error {
     std::string message; // names what failed and why
 };
 
-template <typename T> class [[nodiscard]] Result {
+template<typename T>
+class [[nodiscard]] Result {
 public:
-    Result(T value) : m_v(std::move(value)) {}
-    Result(Error error) : m_v(std::move(error)) {}
+    Result(T value)
+        : m_v(std::move(value))
+    {
+    }
+    Result(Error error)
+        : m_v(std::move(error))
+    {
+    }
 
     bool ok() const { return m_v.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -32,10 +39,15 @@ private:
     std::variant<T, Error> m_v;
 };
 
-template <> class [[nodiscard]] Result<void> {
+template<>
+class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : m_error(std::move(error)), m_failed(true) {}
+    Result(Error error)
+        : m_error(std::move(error))
+        , m_failed(true)
+    {
+    }
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }
@@ -46,7 +58,10 @@ private:
     bool m_failed = false;
 };
 
-inline Error makeError(std::string message, int code = 0) { return Error{code, std::move(message)}; }
+inline Error makeError(std::string message, int code = 0)
+{
+    return Error{code, std::move(message)};
+}
 
 } // namespace oxlume
 

@@ -193,7 +193,8 @@ UniqueFd ListenAt(const std::string &path, std::string &error)
         ::unlink(path.c_str()); // left by an instance that ended without cleaning up
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd || ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+    if (!fd ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(fd.get(), 64) != 0) {
         error = "cannot listen at " + path + ": " + errorText(errno);
         return {};

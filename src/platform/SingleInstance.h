@@ -18,7 +18,7 @@
 
 namespace oxlume {
 
-inline constexpr std::size_t kMaxHandOffPath = 4095;  // longer paths go as no path
+inline constexpr std::size_t kMaxHandOffPath = 4095;     // longer paths go as no path
 inline constexpr std::size_t kMaxActivationToken = 1024; // longer tokens are left out
 inline constexpr std::size_t kMaxHandOffMessage = 4 + 2 + kMaxActivationToken + 2 + kMaxHandOffPath;
 

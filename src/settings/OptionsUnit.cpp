@@ -18,7 +18,8 @@ bool g_firstRun = false;
 bool g_setFileAssociations = false;
 
 // Reads an 8-bit setting stored zero-extended in a DWORD: only the low byte counts.
-template <typename Enum> void queryLowByte(HKEY key, const char *name, Enum &field)
+template<typename Enum>
+void queryLowByte(HKEY key, const char *name, Enum &field)
 {
     std::uint32_t stored = 0;
     if (QueryDwordValue(key, name, stored) == ERROR_SUCCESS)
@@ -74,13 +75,14 @@ void LoadOptions()
 
     ScopedRegKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, key.receive(), &disposition)
-        == ERROR_SUCCESS) {
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, key.receive(), &disposition) ==
+        ERROR_SUCCESS) {
         if (disposition == REG_OPENED_EXISTING_KEY) {
             QueryStringValue(key, "Last Directory", kStringBufferSize, Options.LastDirectory);
             std::string custom;
-            if (QueryStringValue(key, "Custom Directory", kStringBufferSize, custom)
-                    == ERROR_SUCCESS && !custom.empty())
+            if (QueryStringValue(key, "Custom Directory", kStringBufferSize, custom) ==
+                    ERROR_SUCCESS &&
+                !custom.empty())
                 Options.CustomDirectory = custom;
             QueryDwordValue(key, "Use Work Thread", Options.UseWorkThread);
             queryLowByte(key, "Start Directory", Options.StartDirectory);
@@ -117,7 +119,8 @@ Result<void> SaveOptions(const std::string &currentDirectory)
         if (!currentDirectory.empty())
             SetStringValue(key, "Last Directory", currentDirectory);
         SetStringValue(key, "Custom Directory", Options.CustomDirectory);
-        SetDwordValue(key, "Use Work Thread", static_cast<std::uint32_t>(Options.UseWorkThread.raw()));
+        SetDwordValue(key, "Use Work Thread",
+                      static_cast<std::uint32_t>(Options.UseWorkThread.raw()));
         SetDwordValue(key, "Start Directory", static_cast<std::uint8_t>(Options.StartDirectory));
         SetDwordValue(key, "File Associations",
                       static_cast<std::uint32_t>(Options.FileAssociations.raw()));
@@ -127,7 +130,8 @@ Result<void> SaveOptions(const std::string &currentDirectory)
                       static_cast<std::uint32_t>(Options.SlideStopOnMouse.raw()));
         SetDwordValue(key, "Slide Full Screen",
                       static_cast<std::uint32_t>(Options.SlideFullScreen.raw()));
-        SetDwordValue(key, "Slide Show Loop", static_cast<std::uint32_t>(Options.SlideShowLoop.raw()));
+        SetDwordValue(key, "Slide Show Loop",
+                      static_cast<std::uint32_t>(Options.SlideShowLoop.raw()));
         SetDwordValue(key, "Show Controls", static_cast<std::uint32_t>(Options.ShowControls.raw()));
         SetDwordValue(key, "Show Buttons", static_cast<std::uint32_t>(Options.ShowButtons.raw()));
         if (!Options.WindowPlacement.empty())
@@ -137,8 +141,8 @@ Result<void> SaveOptions(const std::string &currentDirectory)
     SaveTipSettings(OptionsKeyPath);
     SaveHintSettings(OptionsKeyPath);
     if (const LONG rc = batch.commit(); rc != ERROR_SUCCESS)
-        return makeError("The settings could not be saved to " + batch.failedFile() + ": "
-                             + batch.failureReason() + ".",
+        return makeError("The settings could not be saved to " + batch.failedFile() + ": " +
+                             batch.failureReason() + ".",
                          rc);
     return {};
 }

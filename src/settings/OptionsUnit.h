@@ -36,21 +36,21 @@ inline constexpr std::int32_t kMaxSlideSpeed = 124;
 inline constexpr std::int32_t kDefaultSlideSpeed = 108; // 4 seconds
 
 struct TOptions {
-    LongBool UseWorkThread = true;                         // "Use Work Thread"
+    LongBool UseWorkThread = true;                             // "Use Work Thread"
     TStartDirectory StartDirectory = TStartDirectory::Desktop; // "Start Directory"
-    std::string LastDirectory;                             // "Last Directory"
-    std::string CustomDirectory;                           // "Custom Directory"
-    LongBool FileAssociations = false;                     // "File Associations"
-    std::int32_t SlideShowSpeed = kDefaultSlideSpeed;      // "Slide Show Speed"
-    TSlideMethod SlideMethod = TSlideMethod::FromCurrent;  // "Slide Method"
-    LongBool SlideStopOnMouse = false;                     // "Slide Stop On Mouse"
-    LongBool SlideFullScreen = false;                      // "Slide Full Screen"
-    LongBool SlideShowLoop = false;                        // "Slide Show Loop"
-    LongBool ShowControls = false;                         // "Show Controls"
-    LongBool ShowButtons = true;                           // "Show Buttons"
+    std::string LastDirectory;                                 // "Last Directory"
+    std::string CustomDirectory;                               // "Custom Directory"
+    LongBool FileAssociations = false;                         // "File Associations"
+    std::int32_t SlideShowSpeed = kDefaultSlideSpeed;          // "Slide Show Speed"
+    TSlideMethod SlideMethod = TSlideMethod::FromCurrent;      // "Slide Method"
+    LongBool SlideStopOnMouse = false;                         // "Slide Stop On Mouse"
+    LongBool SlideFullScreen = false;                          // "Slide Full Screen"
+    LongBool SlideShowLoop = false;                            // "Slide Show Loop"
+    LongBool ShowControls = false;                             // "Show Controls"
+    LongBool ShowButtons = true;                               // "Show Buttons"
     // Our own, beside the values above: the main window's place at the last close,
     // "x,y,width,height,maximised"; empty before the first close.
-    std::string WindowPlacement;                           // "Window Placement"
+    std::string WindowPlacement; // "Window Placement"
 };
 
 extern TOptions Options;
@@ -69,7 +69,7 @@ struct TSlideSpeedIntervals {
 };
 
 inline constexpr TSlideSpeedIntervals SlideSpeedIntervals{{
-    100, 250, 333, 500, 750, 1000, 2000, 3000, 4000, 5000, 7500, 10000, 12500,
+    100,   250,   333,   500,   750,   1000,  2000,  3000,  4000,  5000,  7500,   10000,  12500,
     15000, 17500, 20000, 25000, 30000, 35000, 40000, 60000, 75000, 90000, 105000, 120000,
 }};
 

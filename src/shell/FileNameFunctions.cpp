@@ -133,12 +133,8 @@ std::string SpecialFolderPath(SpecialFolder folder)
 {
     std::string path;
     switch (folder) {
-    case SpecialFolder::Desktop:
-        path = userDir("XDG_DESKTOP_DIR", "Desktop");
-        break;
-    case SpecialFolder::Documents:
-        path = userDir("XDG_DOCUMENTS_DIR", "Documents");
-        break;
+    case SpecialFolder::Desktop: path = userDir("XDG_DESKTOP_DIR", "Desktop"); break;
+    case SpecialFolder::Documents: path = userDir("XDG_DOCUMENTS_DIR", "Documents"); break;
     }
     return FolderExists(path) ? path : std::string();
 }

@@ -22,8 +22,8 @@ void RandomGenerator::seed(std::int32_t t, std::int32_t x, std::int32_t y, std::
     // Wrapping instead of raising: any start value will do, and an error here would keep
     // the main window from ever opening.
     const auto ut = static_cast<std::uint32_t>(t);
-    const std::uint32_t mix =
-        static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y) * static_cast<std::uint32_t>(w);
+    const std::uint32_t mix = static_cast<std::uint32_t>(x) +
+                              static_cast<std::uint32_t>(y) * static_cast<std::uint32_t>(w);
     m_right = ut;
     m_left = ut + mix;
 }

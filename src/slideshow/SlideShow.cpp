@@ -56,8 +56,8 @@ int RandomImageIndex(RandomGenerator &generator, const SlideEntries &entries, in
     }
 }
 
-void SlideShow::start(std::int32_t speed, int method, bool fullScreen,
-                      const SlideEntries &entries, RandomGenerator &generator)
+void SlideShow::start(std::int32_t speed, int method, bool fullScreen, const SlideEntries &entries,
+                      RandomGenerator &generator)
 {
     m_running = true;
     m_order = ClampSlideMethod(method);

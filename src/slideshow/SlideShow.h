@@ -31,7 +31,10 @@ int SlideIntervalMs(std::int32_t position);
 // How many recent picks the random order avoids: (count - 1) div 2, at most 16.
 int SlideHistorySize(int entryCount);
 // Fewer than two image entries: the show does not start.
-inline bool CanStartSlideShow(int imageCount) { return imageCount >= 2; }
+inline bool CanStartSlideShow(int imageCount)
+{
+    return imageCount >= 2;
+}
 
 // The first image entry at or after row from; -1 when there is none.
 int FirstImageFrom(const SlideEntries &entries, int from);
@@ -76,8 +79,8 @@ public:
     bool pointerMovedAway(int x, int y);
 
 private:
-    Step decide(const SlideEntries &entries, int selection, bool loop,
-                RandomGenerator &generator, bool consume);
+    Step decide(const SlideEntries &entries, int selection, bool loop, RandomGenerator &generator,
+                bool consume);
     Step randomStep(const SlideEntries &entries, RandomGenerator &generator, bool consume);
 
     bool m_running = false;
@@ -85,9 +88,9 @@ private:
     int m_intervalMs = 0;
     bool m_fullScreen = false;
     int m_historySize = 0;
-    int m_boundCount = 0;     // entries the random generator was set up for
-    bool m_fromTop = false;   // the first slide of top-to-bottom order is the first image
-    int m_pending = -1;       // random pick made ahead
+    int m_boundCount = 0;   // entries the random generator was set up for
+    bool m_fromTop = false; // the first slide of top-to-bottom order is the first image
+    int m_pending = -1;     // random pick made ahead
     bool m_originSet = false;
     int m_originX = 0, m_originY = 0;
 };

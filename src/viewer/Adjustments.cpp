@@ -18,7 +18,8 @@ std::int16_t positionValue(int position, int step)
 // and back on also when a step throws, so the image area never stays frozen.
 class RepaintDeferral {
 public:
-    explicit RepaintDeferral(imaging::TImager &imager) : m_imager(imager)
+    explicit RepaintDeferral(imaging::TImager &imager)
+        : m_imager(imager)
     {
         m_imager.setAutoRepaint(false);
     }
@@ -32,8 +33,14 @@ private:
 
 } // namespace
 
-std::int16_t BrightnessValue(int position) { return positionValue(position, 39); }
-std::int16_t ContrastValue(int position) { return positionValue(position, 14); }
+std::int16_t BrightnessValue(int position)
+{
+    return positionValue(position, 39);
+}
+std::int16_t ContrastValue(int position)
+{
+    return positionValue(position, 14);
+}
 
 void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
                            imaging::TImager &UnadjustedImager)
@@ -58,17 +65,10 @@ void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imag
     if (state.flipRL)
         Imager1.FlipLeftRight();
     switch (state.rotation) {
-    case TRotation::Rotate90:
-        Imager1.RotateImage(9000, true, 0);
-        break;
-    case TRotation::Rotate180:
-        Imager1.RotateImage(18000, true, 0);
-        break;
-    case TRotation::Rotate270:
-        Imager1.RotateImage(27000, true, 0);
-        break;
-    case TRotation::None:
-        break;
+    case TRotation::Rotate90: Imager1.RotateImage(9000, true, 0); break;
+    case TRotation::Rotate180: Imager1.RotateImage(18000, true, 0); break;
+    case TRotation::Rotate270: Imager1.RotateImage(27000, true, 0); break;
+    case TRotation::None: break;
     }
 }
 

@@ -16,7 +16,7 @@ inline constexpr int kMaxTrackPosition = 50;
 
 // The image controls' states that shape the displayed image.
 struct TAdjustmentState {
-    bool panelVisible = false;                // the image controls panel's own flag
+    bool panelVisible = false;                 // the image controls panel's own flag
     int brightnessPosition = kNeutralPosition; // 0..50
     int contrastPosition = kNeutralPosition;   // 0..50
     bool flipUD = false;

@@ -7,7 +7,6 @@
 #include "PropertiesSheet.h"
 #include "SplitterLayout.h"
 #include "dialogs/AboutForm.h"
-#include "Busy.h"
 #include "dialogs/HintForm.h"
 #include "dialogs/OptionsForm.h"
 #include "platform/Errors.h"
@@ -17,21 +16,21 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QStorageInfo>
-#include <QKeyEvent>
-#include <QMessageBox>
-#include <QWheelEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <mutex>
@@ -50,9 +49,9 @@ bool moveToTrash(const QString &path)
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
         QStringLiteral("/Trash");
     const bool onHome = QStorageInfo(path).rootPath() == QStorageInfo(QDir::home()).rootPath();
-    if (onHome && !(QDir::isAbsolutePath(homeTrash) &&
-                    QDir().mkpath(homeTrash + QStringLiteral("/files")) &&
-                    QDir().mkpath(homeTrash + QStringLiteral("/info"))))
+    if (onHome &&
+        !(QDir::isAbsolutePath(homeTrash) && QDir().mkpath(homeTrash + QStringLiteral("/files")) &&
+          QDir().mkpath(homeTrash + QStringLiteral("/info"))))
         return false;
     QString inTrash;
     if (!QFile::moveToTrash(path, &inTrash))
@@ -95,8 +94,8 @@ void TfrmMain::buildActions()
     action(HideButtons, "HideButtons", "Hide Buttons", {}, true);
     action(ShowButtons, "ShowButtons", "Show Buttons", {}, false);
     action(ToggleListVisible, "ToggleListVisible", "Hide List", Qt::CTRL | Qt::Key_V, true);
-    action(ToggleControlsVisible, "ToggleControlsVisible", "Show Controls",
-           Qt::CTRL | Qt::Key_C, true);
+    action(ToggleControlsVisible, "ToggleControlsVisible", "Show Controls", Qt::CTRL | Qt::Key_C,
+           true);
     action(ToggleButtonsVisible, "ToggleButtonsVisible", "Hide Buttons", Qt::CTRL | Qt::Key_B,
            true);
     // Desktop conventions beyond the menu's own keys; none is in the popup menu.
@@ -234,15 +233,14 @@ TfrmMain::PanelSwitch TfrmMain::panelSwitch(Panel which) const
 {
     switch (which) {
     case Panel::List:
-        return {panTools, nullptr, ShowList, HideList, ToggleListVisible, nullptr, "Show List",
-                "Hide List"};
+        return {panTools,          nullptr, ShowList,    HideList,
+                ToggleListVisible, nullptr, "Show List", "Hide List"};
     case Panel::Controls:
-        return {panControls, panControlsHidden, ShowControls, HideControls,
-                ToggleControlsVisible, &TOptions::ShowControls, "Show Controls",
-                "Hide Controls"};
+        return {panControls,           panControlsHidden,       ShowControls,    HideControls,
+                ToggleControlsVisible, &TOptions::ShowControls, "Show Controls", "Hide Controls"};
     case Panel::Buttons:
-        return {panButtons, panButtonsHidden, ShowButtons, HideButtons, ToggleButtonsVisible,
-                &TOptions::ShowButtons, "Show Buttons", "Hide Buttons"};
+        return {panButtons,           panButtonsHidden,       ShowButtons,    HideButtons,
+                ToggleButtonsVisible, &TOptions::ShowButtons, "Show Buttons", "Hide Buttons"};
     }
     raiseAssertion("Commands", __LINE__);
 }
@@ -285,15 +283,42 @@ void TfrmMain::updateMinimumHeight()
                                          !panButtons->isHidden()));
 }
 
-void TfrmMain::ToggleListVisibleExecute() { togglePanel(Panel::List); }
-void TfrmMain::HideListExecute() { setPanelShown(Panel::List, false); }
-void TfrmMain::ShowListExecute() { setPanelShown(Panel::List, true); }
-void TfrmMain::ToggleControlsVisibleExecute() { togglePanel(Panel::Controls); }
-void TfrmMain::ShowControlsExecute() { setPanelShown(Panel::Controls, true); }
-void TfrmMain::HideControlsExecute() { setPanelShown(Panel::Controls, false); }
-void TfrmMain::ToggleButtonsVisibleExecute() { togglePanel(Panel::Buttons); }
-void TfrmMain::ShowButtonsExecute() { setPanelShown(Panel::Buttons, true); }
-void TfrmMain::HideButtonsExecute() { setPanelShown(Panel::Buttons, false); }
+void TfrmMain::ToggleListVisibleExecute()
+{
+    togglePanel(Panel::List);
+}
+void TfrmMain::HideListExecute()
+{
+    setPanelShown(Panel::List, false);
+}
+void TfrmMain::ShowListExecute()
+{
+    setPanelShown(Panel::List, true);
+}
+void TfrmMain::ToggleControlsVisibleExecute()
+{
+    togglePanel(Panel::Controls);
+}
+void TfrmMain::ShowControlsExecute()
+{
+    setPanelShown(Panel::Controls, true);
+}
+void TfrmMain::HideControlsExecute()
+{
+    setPanelShown(Panel::Controls, false);
+}
+void TfrmMain::ToggleButtonsVisibleExecute()
+{
+    togglePanel(Panel::Buttons);
+}
+void TfrmMain::ShowButtonsExecute()
+{
+    setPanelShown(Panel::Buttons, true);
+}
+void TfrmMain::HideButtonsExecute()
+{
+    setPanelShown(Panel::Buttons, false);
+}
 
 void TfrmMain::btnHideListClick()
 {
@@ -382,8 +407,8 @@ bool TfrmMain::imageAreaKey(const QKeyEvent &event)
         int key;
         int step;
     } kSteps[] = {
-        {Qt::Key_Right, 1},    {Qt::Key_Space, 1},     {Qt::Key_PageDown, 1},
-        {Qt::Key_Left, -1},    {Qt::Key_Backspace, -1}, {Qt::Key_PageUp, -1},
+        {Qt::Key_Right, 1}, {Qt::Key_Space, 1},      {Qt::Key_PageDown, 1},
+        {Qt::Key_Left, -1}, {Qt::Key_Backspace, -1}, {Qt::Key_PageUp, -1},
     };
     for (const auto &entry : kSteps) {
         if (entry.key == event.key()) {
@@ -443,10 +468,9 @@ void TfrmMain::DeleteExecute()
         return;
     const std::string path = EntryPath(row);
     const QString name = QFile::decodeName(QByteArray::fromStdString(fileNamePart(path)));
-    const auto answer = QMessageBox::question(
-        this, QStringLiteral("Oxlume"),
-        QStringLiteral("Move \"%1\" to the Trash?").arg(name),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    const auto answer = QMessageBox::question(this, QStringLiteral("Oxlume"),
+                                              QStringLiteral("Move \"%1\" to the Trash?").arg(name),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes)
         return;
     if (!moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)))) {
@@ -466,11 +490,12 @@ void TfrmMain::PopupKeyExecute()
     QWidget *focus = QApplication::focusWidget();
     if (focus == lstFiles || focus == lstFiles->viewport()) {
         const int row = lstFiles->selectedRow();
-        const QRect rect = row < 0 ? lstFiles->viewport()->rect()
-                                   : lstFiles->visualRect(m_model.index(row, 0));
+        const QRect rect =
+            row < 0 ? lstFiles->viewport()->rect() : lstFiles->visualRect(m_model.index(row, 0));
         openPopupMenu(lstFiles, lstFiles->viewport()->mapToGlobal(rect.center()));
     } else if (focus == Imager1 || focus == Imager1->viewport()) {
-        openPopupMenu(Imager1, Imager1->viewport()->mapToGlobal(Imager1->viewport()->rect().center()));
+        openPopupMenu(Imager1,
+                      Imager1->viewport()->mapToGlobal(Imager1->viewport()->rect().center()));
     } else {
         openPopupMenu(this, mapToGlobal(rect().center()));
     }

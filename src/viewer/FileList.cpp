@@ -48,7 +48,8 @@ FileEntry MakeImageEntry(std::string_view displayName, std::string_view parsingN
     return entry;
 }
 
-MaskFilter::MaskFilter(std::string_view maskList) : m_list(maskList)
+MaskFilter::MaskFilter(std::string_view maskList)
+    : m_list(maskList)
 {
     // The pieces MatchesMaskList tries, in its order. Empty pieces never match a name.
     const std::string normalised = NormaliseMaskList(maskList);
@@ -373,8 +374,8 @@ int nextImageRow(const std::vector<FileEntry> &entries, int from, int step)
 
 namespace {
 
-constexpr std::uint32_t kListingFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS |
-                                        SHCONTF_INCLUDEHIDDEN;
+constexpr std::uint32_t kListingFlags =
+    SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
 
 // Closes an open enumeration however the listing ends.
 struct EnumerationCloser {

@@ -1,8 +1,8 @@
 #pragma once
 // The file list's entries: one string per entry, its drawn part and its key joined by '/'
 // (a byte no file name can hold). A folder's key is a blank and its parsing name, the
-// parent entry's key " ..", a file's key its name. Keys are the file system's bytes; the drawn part is
-// turned into text only for painting.
+// parent entry's key " ..", a file's key its name. Keys are the file system's bytes; the drawn part
+// is turned into text only for painting.
 
 #include "platform/Namespace.h"
 

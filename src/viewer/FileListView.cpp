@@ -41,12 +41,12 @@ const FileEntry &FileListModel::entry(int row) const
 
 // --- Delegate -------------------------------------------------------------------------
 
-FileListDelegate::FileListDelegate(const FileListModel &model, QPixmap folder,
-                                   QPixmap folderUp, QObject *parent)
-    : QStyledItemDelegate(parent),
-      m_model(model),
-      m_folder(std::move(folder)),
-      m_folderUp(std::move(folderUp))
+FileListDelegate::FileListDelegate(const FileListModel &model, QPixmap folder, QPixmap folderUp,
+                                   QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_model(model)
+    , m_folder(std::move(folder))
+    , m_folderUp(std::move(folderUp))
 {
 }
 
@@ -60,10 +60,10 @@ void FileListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
     const QRect rect = option.rect;
     painter->save();
-    painter->fillRect(rect, option.palette.brush(group, selected ? QPalette::Highlight
-                                                                 : QPalette::Base));
-    painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText
-                                                         : QPalette::Text));
+    painter->fillRect(rect,
+                      option.palette.brush(group, selected ? QPalette::Highlight : QPalette::Base));
+    painter->setPen(
+        option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);
 
     const std::string_view drawn = m_model.entry(index.row()).drawn();
@@ -91,7 +91,8 @@ QSize FileListDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex
 
 // --- View -----------------------------------------------------------------------------
 
-FileListView::FileListView(QWidget *parent) : QListView(parent)
+FileListView::FileListView(QWidget *parent)
+    : QListView(parent)
 {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -142,7 +143,7 @@ void FileListView::keyPressEvent(QKeyEvent *event)
     // With nothing selected, the cursor that a reset or the focus left on a row makes a move
     // onto that same row (Home onto row 0) no move at all, and so no selection: select it.
     static constexpr std::pair<int, CursorAction> kMoves[] = {
-        {Qt::Key_Home, MoveHome}, {Qt::Key_End, MoveEnd},           {Qt::Key_Up, MoveUp},
+        {Qt::Key_Home, MoveHome}, {Qt::Key_End, MoveEnd},       {Qt::Key_Up, MoveUp},
         {Qt::Key_Down, MoveDown}, {Qt::Key_PageUp, MovePageUp}, {Qt::Key_PageDown, MovePageDown},
     };
     if (before < 0 && currentIndex().isValid()) {

@@ -7,7 +7,8 @@
 namespace oxlume {
 
 FullScreenPresentation::FullScreenPresentation(QWidget &window, imaging::TImager &area)
-    : m_window(window), m_area(area)
+    : m_window(window)
+    , m_area(area)
 {
 }
 

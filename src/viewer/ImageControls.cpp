@@ -72,7 +72,9 @@ void SpeedButtonGroup::buttonToggled(QToolButton *button, bool on)
 
 ImageControls::ImageControls(QWidget *parent, imaging::TImager &imager1,
                              std::function<void()> applyAdjustments)
-    : QObject(parent), Imager1(imager1), m_applyAdjustments(std::move(applyAdjustments))
+    : QObject(parent)
+    , Imager1(imager1)
+    , m_applyAdjustments(std::move(applyAdjustments))
 {
     build(parent);
 
@@ -108,10 +110,9 @@ void ImageControls::build(QWidget *parent)
     btnZoom100 = speedButton(pan, "btnZoom100", {36, 4, 31, 23}, Glyph::Zoom100,
                              "Zoom to 100% magnification");
     btnZoomIn = speedButton(pan, "btnZoomIn", {76, 4, 31, 23}, Glyph::ZoomIn, "Zoom image in");
-    btnZoomOut = speedButton(pan, "btnZoomOut", {112, 4, 31, 23}, Glyph::ZoomOut,
-                             "Zoom image out");
-    btnHideControls = speedButton(pan, "btnHideControls", {156, 4, 11, 10}, Glyph::HideUp,
-                                  "Hide image controls");
+    btnZoomOut = speedButton(pan, "btnZoomOut", {112, 4, 31, 23}, Glyph::ZoomOut, "Zoom image out");
+    btnHideControls =
+        speedButton(pan, "btnHideControls", {156, 4, 11, 10}, Glyph::HideUp, "Hide image controls");
 
     imgBrightness = placed<QLabel>(pan, "imgBrightness", {1, 36, 17, 17});
     setGlyph(imgBrightness, Glyph::Brightness, QSize(17, 17));
@@ -128,8 +129,8 @@ void ImageControls::build(QWidget *parent)
         slider->setToolTip(QString::fromLatin1(hint));
         return slider;
     };
-    traBrightness = trackBar("traBrightness", {19, 32, 130, 21},
-                             "Move slider to adjust brightness");
+    traBrightness =
+        trackBar("traBrightness", {19, 32, 130, 21}, "Move slider to adjust brightness");
     traContrast = trackBar("traContrast", {19, 60, 130, 21}, "Move slider to adjust contrast");
 
     btnFlipUD = speedButton(pan, "btnFlipUD", {0, 88, 23, 23}, Glyph::FlipTopBottom,
@@ -194,8 +195,7 @@ void ImageControls::zoomStep(bool in, std::optional<QPointF> anchor)
     btnZoom100->setChecked(false);
 }
 
-void ImageControls::keepingPoint(std::optional<QPointF> anchor,
-                                 const std::function<void()> &change)
+void ImageControls::keepingPoint(std::optional<QPointF> anchor, const std::function<void()> &change)
 {
     QWidget *area = Imager1.viewport();
     const QPointF at = anchor.value_or(QPointF(area->width() / 2.0, area->height() / 2.0));

@@ -24,7 +24,10 @@ namespace {
 
 constexpr int kUpdateInterval = 300; // ms
 
-QString programName() { return QStringLiteral("Oxlume"); }
+QString programName()
+{
+    return QStringLiteral("Oxlume");
+}
 
 // Paths are bytes; they become text only here, for the window.
 QString displayPath(const std::string &path)
@@ -68,12 +71,12 @@ ImageLoader::WindowHooks ImageLoader::hooksFor(QWidget &window,
 ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderImager,
                          imaging::TImager &unadjustedImager, const TOptions &options,
                          WindowHooks hooks, QObject *parent)
-    : QObject(parent),
-      Imager1(imager1),
-      DecoderImager(decoderImager),
-      UnadjustedImager(unadjustedImager),
-      m_options(options),
-      m_hooks(std::move(hooks))
+    : QObject(parent)
+    , Imager1(imager1)
+    , DecoderImager(decoderImager)
+    , UnadjustedImager(unadjustedImager)
+    , m_options(options)
+    , m_hooks(std::move(hooks))
 {
     const auto progress = [this](imaging::TImager *sender, int16_t percent) {
         Imager1ProgressStatus(sender, percent);
@@ -301,12 +304,24 @@ void ImageLoader::setCaptionAndTitle(const QString &caption, const QString &titl
         m_hooks.setTitle(title);
 }
 
-std::string ImageLoader::RequestedFile() const { return m_channel.requestedFile(); }
+std::string ImageLoader::RequestedFile() const
+{
+    return m_channel.requestedFile();
+}
 
-std::string ImageLoader::LoadingFile() const { return m_channel.loadingFile(); }
+std::string ImageLoader::LoadingFile() const
+{
+    return m_channel.loadingFile();
+}
 
-QString ImageLoader::PendingCaption() const { return m_channel.texts().caption; }
+QString ImageLoader::PendingCaption() const
+{
+    return m_channel.texts().caption;
+}
 
-QString ImageLoader::PendingTitle() const { return m_channel.texts().title; }
+QString ImageLoader::PendingTitle() const
+{
+    return m_channel.texts().title;
+}
 
 } // namespace oxlume

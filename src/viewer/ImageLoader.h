@@ -38,11 +38,11 @@ class ImageLoader : public QObject {
 public:
     // How the loader reaches the window. All run on the user-interface thread.
     struct WindowHooks {
-        std::function<QString()> caption;                // window title
+        std::function<QString()> caption; // window title
         std::function<void(const QString &)> setCaption;
-        std::function<QString()> title;                  // application title (icon text)
+        std::function<QString()> title; // application title (icon text)
         std::function<void(const QString &)> setTitle;
-        std::function<void()> applyAdjustments;          // ApplyImageAdjustments
+        std::function<void()> applyAdjustments; // ApplyImageAdjustments
     };
 
     // Hooks onto a window's title and icon text.
@@ -52,8 +52,8 @@ public:
     // DecoderImager to Imager1ProgressStatus and starts the worker, parked. options is
     // read on the user-interface thread at every ShowImage ("Use Work Thread").
     ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderImager,
-                imaging::TImager &unadjustedImager, const TOptions &options,
-                WindowHooks hooks, QObject *parent = nullptr);
+                imaging::TImager &unadjustedImager, const TOptions &options, WindowHooks hooks,
+                QObject *parent = nullptr);
     // Silences a running load, stops the worker and waits for it (a silenced load stops
     // within a few rows). A process that is exiting should not get here: see prepareForExit.
     ~ImageLoader() override;

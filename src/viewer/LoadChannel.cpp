@@ -20,7 +20,8 @@ LoadChannel::FileStamp LoadChannel::FileStamp::of(const std::string &path)
             std::uint64_t(st.st_ino)};
 }
 
-LoadChannel::LoadChannel() : m_bell(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+LoadChannel::LoadChannel()
+    : m_bell(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (!m_bell)
         throw ProgramError("Cannot create the decoder's hand-over event");
@@ -70,8 +71,8 @@ void LoadChannel::setReadAhead(const std::string &path)
 {
     {
         std::lock_guard lock(m_nameLock);
-        const bool needless = path.empty() || path == m_requestedFile ||
-                              (m_cache && m_cache->path == path);
+        const bool needless =
+            path.empty() || path == m_requestedFile || (m_cache && m_cache->path == path);
         m_readAheadTarget = needless ? std::string() : path;
     }
     m_wake.notify_all();

@@ -45,16 +45,16 @@ public:
         FileStamp stamp;
     };
     struct Request {
-        std::string path;       // empty: clear the image
+        std::string path; // empty: clear the image
         std::uint64_t serial = 0;
-        bool readAhead = false; // a read-ahead job, not a request
+        bool readAhead = false;       // a read-ahead job, not a request
         std::optional<Cached> cached; // the read-ahead of this file, to check and show
     };
     struct HandOver {
         std::string path;
         std::uint64_t serial = 0; // of the request it answers
-        bool preview = false; // a quick reduced decode while requests outrun decodes
-        std::string failure;  // why the load failed; empty when it did not
+        bool preview = false;     // a quick reduced decode while requests outrun decodes
+        std::string failure;      // why the load failed; empty when it did not
     };
     struct Texts {
         QString caption;
@@ -132,13 +132,13 @@ public:
 private:
     void wakeAll();
 
-    mutable std::mutex m_nameLock; // NameLock
+    mutable std::mutex m_nameLock;  // NameLock
     std::condition_variable m_wake; // with NameLock: parking and hand-over waits
 
     // Guarded by m_nameLock.
     std::string m_requestedFile;
-    std::string m_loadingFile; // also written by foreground loads
-    std::string m_workerFile;  // the worker's current load
+    std::string m_loadingFile;         // also written by foreground loads
+    std::string m_workerFile;          // the worker's current load
     std::uint64_t m_requestSerial = 0; // counts background requests
     Texts m_texts;
     bool m_handOverPending = false;

@@ -3,10 +3,10 @@
 #include "Busy.h"
 #include "SplitterLayout.h"
 #include "WindowPlacement.h"
-#include "dialogs/Placed.h"
 #include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
 #include "dialogs/OptionsForm.h"
+#include "dialogs/Placed.h"
 #include "dialogs/TipForm.h"
 #include "platform/Errors.h"
 #include "resources/glyphs/Glyphs.h"
@@ -73,10 +73,10 @@ void bringToFront(QWidget &window, const std::string &activationToken)
 } // namespace
 
 TfrmMain::TfrmMain(TOptions &options, std::string firstArgument, QWidget *parent)
-    : QMainWindow(parent),
-      m_options(options),
-      m_firstArgument(std::move(firstArgument)),
-      m_collator(EntryCollator())
+    : QMainWindow(parent)
+    , m_options(options)
+    , m_firstArgument(std::move(firstArgument))
+    , m_collator(EntryCollator())
 {
     initViewerResources();
     setObjectName(QStringLiteral("frmMain"));
@@ -127,8 +127,8 @@ void TfrmMain::FormCreate()
     hooks.setTitle = [this, programName](const QString &text) {
         setWindowIconText(text.isEmpty() ? programName : text);
     };
-    m_loader = std::make_unique<ImageLoader>(*Imager1, *DecoderImager, *UnadjustedImager,
-                                             m_options, std::move(hooks), this);
+    m_loader = std::make_unique<ImageLoader>(*Imager1, *DecoderImager, *UnadjustedImager, m_options,
+                                             std::move(hooks), this);
     // The file named on the command line decodes while the window and the listing are made.
     if (!m_firstArgument.empty() && FileExists(m_firstArgument)) {
         const std::string longForm = NormalisePath(m_firstArgument);
@@ -147,16 +147,16 @@ void TfrmMain::FormCreate()
     });
     // A file that cannot be shown is named in the image area, with the reason; no message
     // box, as loads stay silent.
-    connect(m_loader.get(), &ImageLoader::loadFailed, this,
-            [this](const std::string &path, const QString &reason) {
-                if (path != m_loader->RequestedFile())
-                    return;
-                lblFailure->setText(
-                    QStringLiteral("Cannot show %1: %2")
-                        .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))),
-                             reason));
-                lblFailure->show();
-            });
+    connect(
+        m_loader.get(), &ImageLoader::loadFailed, this,
+        [this](const std::string &path, const QString &reason) {
+            if (path != m_loader->RequestedFile())
+                return;
+            lblFailure->setText(
+                QStringLiteral("Cannot show %1: %2")
+                    .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))), reason));
+            lblFailure->show();
+        });
     // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 
@@ -179,8 +179,8 @@ void TfrmMain::FormShow()
         const QSignalBlocker quiet(cmbImageTypes);
         cmbImageTypes->clear();
         for (const FileTypes &row : ImageTypeTable)
-            cmbImageTypes->addItem(QString::fromUtf8(row.Description.data(),
-                                                     qsizetype(row.Description.size())));
+            cmbImageTypes->addItem(
+                QString::fromUtf8(row.Description.data(), qsizetype(row.Description.size())));
         cmbImageTypes->setCurrentIndex(kDefaultImageType);
     }
 
@@ -217,7 +217,8 @@ void TfrmMain::FormActivate()
 {
     // Shown after the activation has been handled, not inside it: a modal loop started
     // from within the event would run with the activation half done.
-    QMetaObject::invokeMethod(this, [this] { ShowTipOfTheDay(this); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowTipOfTheDay(this); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
@@ -260,8 +261,7 @@ void TfrmMain::restorePlacement()
 void TfrmMain::rememberPlacement()
 {
     // Full screen is not a place to come back to: the state before it is.
-    const bool maximised = m_fullScreen->isActive() ? m_fullScreen->wasMaximised()
-                                                    : isMaximized();
+    const bool maximised = m_fullScreen->isActive() ? m_fullScreen->wasMaximised() : isMaximized();
     m_options.WindowPlacement = formatPlacement({normalGeometry(), maximised});
 }
 
@@ -391,8 +391,7 @@ void TfrmMain::lstFilesDblClick()
         TPIDLFileFind record;
         if (!FolderCacheFind(entry.key().substr(1), record))
             raiseAssertion("MainForm", 908);
-        OpenFolder(PIDLConcat(m_currentPIDL, record.IDList), std::string(), false,
-                   std::string());
+        OpenFolder(PIDLConcat(m_currentPIDL, record.IDList), std::string(), false, std::string());
     }
 }
 
@@ -538,19 +537,19 @@ void TfrmMain::buildLayout()
     m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
     panControls = m_controls->panControls;
     panControlsHidden = panel(panTools, "panControlsHidden", kPanelStripHeight, true);
-    imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6},
-                            Glyph::ShowDown, "Show image controls");
+    imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6}, Glyph::ShowDown,
+                            "Show image controls");
     lstFiles = new FileListView;
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
     lstFiles->setMinimumHeight(kListMinimumHeight); // gives way first when the window is short
     lstFiles->setModel(&m_model);
-    m_delegate = new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
-                                      loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")),
-                                      lstFiles);
+    m_delegate =
+        new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
+                             loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")), lstFiles);
     lstFiles->setItemDelegate(m_delegate);
     panButtonsHidden = panel(panTools, "panButtonsHidden", kPanelStripHeight, false);
-    imgShowButtons = strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp,
-                           "Show buttons");
+    imgShowButtons =
+        strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp, "Show buttons");
     panButtons = buildButtonsPanel();
 
     column->addWidget(panControls);
@@ -612,8 +611,7 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
     const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
     if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
         ShowControlsExecute();
-    else if ((click && watched == imgShowButtons) ||
-             (doubleClick && watched == panButtonsHidden))
+    else if ((click && watched == imgShowButtons) || (doubleClick && watched == panButtonsHidden))
         ShowButtonsExecute();
     return QMainWindow::eventFilter(watched, event);
 }

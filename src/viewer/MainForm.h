@@ -175,9 +175,9 @@ private:
 
     void buildLayout();
     QWidget *buildButtonsPanel();
-    void buildActions();         // Commands.cpp
-    void buildPopupMenu();       // Commands.cpp
-    void connectCommands();      // Commands.cpp
+    void buildActions();    // Commands.cpp
+    void buildPopupMenu();  // Commands.cpp
+    void connectCommands(); // Commands.cpp
     void openPopupMenu(QWidget *opener, const QPoint &globalPosition);
 
     // The left side and its two optional panels, shown and hidden by one routine (Commands.cpp).
@@ -201,9 +201,9 @@ private:
     // Keys and Ctrl+wheel in the image area; true when used.
     bool imageAreaKey(const QKeyEvent &event);
     bool imageAreaWheel(const QWheelEvent &event);
-    void nameControls();       // accessible names from hints and captions
-    void restorePlacement();   // before the first show
-    void rememberPlacement();  // at close
+    void nameControls();      // accessible names from hints and captions
+    void restorePlacement();  // before the first show
+    void rememberPlacement(); // at close
 
     TOptions &m_options;
     const std::string m_firstArgument;
@@ -228,7 +228,7 @@ private:
     SlideShow m_slideShow;
     bool SlideListWasVisible = false;
     bool m_slideOwnsFullScreen = false; // the show went full screen and takes it back
-    int m_wheelRest = 0; // Ctrl+wheel angle not yet turned into a zoom step
+    int m_wheelRest = 0;                // Ctrl+wheel angle not yet turned into a zoom step
 
     QSplitter *Splitter1 = nullptr;
     QWidget *panTools = nullptr;
@@ -248,15 +248,14 @@ private:
     QPushButton *btnOpen = nullptr, *btnOptions = nullptr, *btnRefresh = nullptr,
                 *btnAbout = nullptr, *btnSlideShow = nullptr, *btnHideList = nullptr;
 
-    QAction *Refresh = nullptr, *Directory = nullptr, *HideList = nullptr,
-            *ShowOptions = nullptr, *ShowList = nullptr, *ShowControls = nullptr,
-            *ShowAbout = nullptr, *StartSlideShow = nullptr, *Exit = nullptr,
-            *MakeListActive = nullptr, *StopSlideShow = nullptr, *HideControls = nullptr,
-            *Properties = nullptr, *HideButtons = nullptr, *ShowButtons = nullptr,
-            *ToggleListVisible = nullptr, *ToggleControlsVisible = nullptr,
-            *ToggleButtonsVisible = nullptr, *FullScreen = nullptr, *LeaveFullScreen = nullptr,
-            *DeleteFile = nullptr, *ZoomInKey = nullptr, *ZoomOutKey = nullptr,
-            *Zoom100Key = nullptr, *PopupKey = nullptr;
+    QAction *Refresh = nullptr, *Directory = nullptr, *HideList = nullptr, *ShowOptions = nullptr,
+            *ShowList = nullptr, *ShowControls = nullptr, *ShowAbout = nullptr,
+            *StartSlideShow = nullptr, *Exit = nullptr, *MakeListActive = nullptr,
+            *StopSlideShow = nullptr, *HideControls = nullptr, *Properties = nullptr,
+            *HideButtons = nullptr, *ShowButtons = nullptr, *ToggleListVisible = nullptr,
+            *ToggleControlsVisible = nullptr, *ToggleButtonsVisible = nullptr,
+            *FullScreen = nullptr, *LeaveFullScreen = nullptr, *DeleteFile = nullptr,
+            *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr;
     QMenu *mnuPopup = nullptr;
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };

@@ -52,7 +52,8 @@ bool ShowPropertiesSheet(const std::string &name, const std::string &folder, QWi
     if (!bus.isConnected())
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItemProperties"));
     call << QStringList{FileUriForPath(path)} << QString();
     // The bus is served on a thread of its own, so a quick error reply (no file manager)

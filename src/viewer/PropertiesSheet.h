@@ -18,9 +18,9 @@ QString FileUriForPath(const std::string &path);
 
 // Asks the file manager to show the properties of the file name in folder (a name that
 // is an absolute path is used as it is). Never blocks the caller: returns at once whether
-// the request went out on the session bus, false without a bus. done, if given, runs later on this thread with whether the file manager answered
-// without error (false also after a few seconds without an answer); it is dropped with
-// window, which may be null. Failures are silent.
+// the request went out on the session bus, false without a bus. done, if given, runs later on this
+// thread with whether the file manager answered without error (false also after a few seconds
+// without an answer); it is dropped with window, which may be null. Failures are silent.
 bool ShowPropertiesSheet(const std::string &name, const std::string &folder, QWidget *window,
                          std::function<void(bool)> done = {});
 

@@ -22,8 +22,7 @@ int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown)
     if (!listShown)
         return kWindowMinimumHeight;
     const int tools = (controlsShown ? kControlsPanelHeight : kPanelStripHeight) +
-                      kListMinimumHeight +
-                      (buttonsShown ? kButtonsPanelHeight : kPanelStripHeight);
+                      kListMinimumHeight + (buttonsShown ? kButtonsPanelHeight : kPanelStripHeight);
     return std::max(kWindowMinimumHeight, tools);
 }
 

@@ -6,12 +6,12 @@
 namespace oxlume {
 
 struct ToolsLayout {
-    int stripLeft;           // imgShowControls, imgShowButtons
-    int filterWidth;         // cmbImageTypes
-    int hideButtonsLeft;     // btnHideButtons
-    int buttonWidth;         // the six command buttons
-    int rightColumnLeft;     // btnOptions, btnAbout, btnHideList
-    int hideControlsLeft;    // btnHideControls, never left of 149
+    int stripLeft;        // imgShowControls, imgShowButtons
+    int filterWidth;      // cmbImageTypes
+    int hideButtonsLeft;  // btnHideButtons
+    int buttonWidth;      // the six command buttons
+    int rightColumnLeft;  // btnOptions, btnAbout, btnHideList
+    int hideControlsLeft; // btnHideControls, never left of 149
 };
 
 inline constexpr int kToolsLayoutMinWidth = 150;

@@ -1,12 +1,12 @@
 #include "viewer/ViewerThread.h"
 
-#include "viewer/ImageLoader.h"
 #include "imaging/ImageFile.h"
+#include "viewer/ImageLoader.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <sys/resource.h>
@@ -41,7 +41,10 @@ constexpr int64_t kPreviewPixels = 350'000;
 // Stops a read-ahead as soon as it is no longer wanted.
 class ReadAheadObserver : public imaging::DecodeObserver {
 public:
-    explicit ReadAheadObserver(const LoadChannel &channel) : m_channel(channel) {}
+    explicit ReadAheadObserver(const LoadChannel &channel)
+        : m_channel(channel)
+    {
+    }
     bool cancelled() const override { return m_channel.readAheadCancelled(); }
 
 private:
@@ -68,7 +71,10 @@ bool memoryIsShort()
 
 TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
                              std::mutex &decodeLock, Report report)
-    : m_channel(channel), m_decoder(decoder), m_decodeLock(decodeLock), m_report(std::move(report))
+    : m_channel(channel)
+    , m_decoder(decoder)
+    , m_decodeLock(decodeLock)
+    , m_report(std::move(report))
 {
     m_thread = std::thread([this] { Execute(); });
 }

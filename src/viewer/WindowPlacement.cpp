@@ -18,9 +18,8 @@ QRect firstStartGeometry(const QRect &available, QSize minimum)
 std::string formatPlacement(const SavedPlacement &placement)
 {
     const QRect &g = placement.geometry;
-    return std::to_string(g.x()) + ',' + std::to_string(g.y()) + ',' +
-           std::to_string(g.width()) + ',' + std::to_string(g.height()) + ',' +
-           (placement.maximised ? '1' : '0');
+    return std::to_string(g.x()) + ',' + std::to_string(g.y()) + ',' + std::to_string(g.width()) +
+           ',' + std::to_string(g.height()) + ',' + (placement.maximised ? '1' : '0');
 }
 
 std::optional<SavedPlacement> parsePlacement(const std::string &text)
@@ -43,8 +42,7 @@ std::optional<SavedPlacement> parsePlacement(const std::string &text)
     }
     if (at != end || numbers[2] <= 0 || numbers[3] <= 0 || (numbers[4] != 0 && numbers[4] != 1))
         return std::nullopt;
-    return SavedPlacement{QRect(numbers[0], numbers[1], numbers[2], numbers[3]),
-                           numbers[4] == 1};
+    return SavedPlacement{QRect(numbers[0], numbers[1], numbers[2], numbers[3]), numbers[4] == 1};
 }
 
 QRect pulledOnScreen(const QRect &geometry, const QList<QRect> &screens)

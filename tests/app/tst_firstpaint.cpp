@@ -66,7 +66,8 @@ void TestFirstPaint::firstPaintMeasurementEndsProcess()
     QVERIFY2(child.exitCode == 0, qPrintable(out + err));
     QCOMPARE(out, QStringLiteral("empty painted\n"));
     const QRegularExpressionMatch line =
-        QRegularExpression(QStringLiteral("^first-paint (\\d+\\.\\d)$"), QRegularExpression::MultilineOption)
+        QRegularExpression(QStringLiteral("^first-paint (\\d+\\.\\d)$"),
+                           QRegularExpression::MultilineOption)
             .match(err);
     QVERIFY2(line.hasMatch(), qPrintable(err));
     // From process start, so it includes at least the 200 ms of the empty paint.

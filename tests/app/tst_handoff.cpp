@@ -50,21 +50,26 @@ void TestHandOff::initTestCase()
 
 void TestHandOff::receivingSteps_data()
 {
-    QTest::addColumn<QString>("path");      // below the root; "-" for no path
+    QTest::addColumn<QString>("path"); // below the root; "-" for no path
     QTest::addColumn<bool>("minimised");
     QTest::addColumn<bool>("dialogBefore"); // a secondary dialog was created first
     QTest::addColumn<QString>("folder");    // listed afterwards, below the root; "." the root
     QTest::addColumn<QString>("selected");  // "" for nothing
     QTest::addColumn<int>("slideShowStops");
-    QTest::newRow("file") << "alpha/zz.bmp" << false << false << "alpha/" << "zz.bmp" << 1;
-    QTest::newRow("file, minimised") << "b.JPG" << true << false << "" << "b.JPG" << 1;
+    QTest::newRow("file") << "alpha/zz.bmp" << false << false << "alpha/"
+                          << "zz.bmp" << 1;
+    QTest::newRow("file, minimised") << "b.JPG" << true << false << ""
+                                     << "b.JPG" << 1;
     QTest::newRow("folder: its first image") << "alpha" << false << false << "alpha"
                                              << "inner.pcx" << 1;
-    QTest::newRow("missing: only forward") << "gone.jpg" << true << false << "." << "" << 0;
-    QTest::newRow("no path: only forward") << "-" << false << false << "." << "" << 0;
+    QTest::newRow("missing: only forward") << "gone.jpg" << true << false << "."
+                                           << "" << 0;
+    QTest::newRow("no path: only forward") << "-" << false << false << "."
+                                           << "" << 0;
     // The About box, like every secondary dialog, lives on once created (so: last rows).
     QTest::newRow("after a dialog: restored, not forward")
-        << "alpha/inner.pcx" << true << true << "alpha/" << "inner.pcx" << 1;
+        << "alpha/inner.pcx" << true << true << "alpha/"
+        << "inner.pcx" << 1;
 }
 
 void TestHandOff::receivingSteps()
@@ -93,7 +98,7 @@ void TestHandOff::receivingSteps()
     QSignalSpy stops(stop, &QAction::triggered);
 
     window.ReceiveHandOff(path == QLatin1String("-") ? std::string()
-                                                    : (m_root / path.toStdString()).string());
+                                                     : (m_root / path.toStdString()).string());
 
     QVERIFY(!window.isMinimized());
     if (dialogBefore) {
@@ -107,11 +112,13 @@ void TestHandOff::receivingSteps()
                                             ? m_root.string()
                                             : (m_root / folder.toStdString()).string());
     const int row = window.selectedIndex();
-    QCOMPARE(row < 0 ? QString() : QString::fromStdString(std::string(window.files().entry(row).key())),
+    QCOMPARE(row < 0 ? QString()
+                     : QString::fromStdString(std::string(window.files().entry(row).key())),
              selected);
     QCOMPARE(window.loader().RequestedFile(),
-             selected.isEmpty() ? std::string()
-                                : (m_root / folder.toStdString() / selected.toStdString()).string());
+             selected.isEmpty()
+                 ? std::string()
+                 : (m_root / folder.toStdString() / selected.toStdString()).string());
 }
 
 void TestHandOff::throughTheSocket()

@@ -36,19 +36,19 @@ void TestParams::programSwitches_data()
     QTest::addColumn<bool>("newinst");
     QTest::newRow("none") << QStringList{} << false << false;
     QTest::newRow("one dash") << QStringList{QStringLiteral("-uninstall")} << true << false;
-    QTest::newRow("two dashes, capitals") << QStringList{QStringLiteral("--NEWINST")} << false
-                                          << true;
+    QTest::newRow("two dashes, capitals")
+        << QStringList{QStringLiteral("--NEWINST")} << false << true;
     QTest::newRow("mixed case") << QStringList{QStringLiteral("-UnInStAlL")} << true << false;
     QTest::newRow("both") << QStringList{QStringLiteral("-newinst"), QStringLiteral("-uninstall")}
                           << true << true;
-    QTest::newRow("no prefix is a path") << QStringList{QStringLiteral("uninstall")} << false
-                                         << false;
+    QTest::newRow("no prefix is a path")
+        << QStringList{QStringLiteral("uninstall")} << false << false;
     QTest::newRow("slash is a path") << QStringList{QStringLiteral("/uninstall")} << false << false;
     QTest::newRow("three dashes") << QStringList{QStringLiteral("---newinst")} << false << false;
-    QTest::newRow("switch turned off") << QStringList{QStringLiteral("-newinst=-")} << false
-                                       << false;
-    QTest::newRow("any other value is on") << QStringList{QStringLiteral("-newinst=yes")} << false
-                                          << true;
+    QTest::newRow("switch turned off")
+        << QStringList{QStringLiteral("-newinst=-")} << false << false;
+    QTest::newRow("any other value is on")
+        << QStringList{QStringLiteral("-newinst=yes")} << false << true;
 }
 
 void TestParams::programSwitches()
@@ -74,9 +74,8 @@ void TestParams::positionals_data()
     QTest::newRow("two paths, order kept")
         << QStringList{QStringLiteral("/a/b.jpg"), QStringLiteral("c.jpg")}
         << QStringList{QStringLiteral("/a/b.jpg"), QStringLiteral("c.jpg")};
-    QTest::newRow("blanks inside one argument")
-        << QStringList{QStringLiteral("/my pics/a b.jpg")}
-        << QStringList{QStringLiteral("/my pics/a b.jpg")};
+    QTest::newRow("blanks inside one argument") << QStringList{QStringLiteral("/my pics/a b.jpg")}
+                                                << QStringList{QStringLiteral("/my pics/a b.jpg")};
     QTest::newRow("lone dash and unknown options ignored")
         << QStringList{QStringLiteral("-"), QStringLiteral("--"), QStringLiteral("-verbose"),
                        QStringLiteral("-file.jpg"), QStringLiteral("x.jpg")}

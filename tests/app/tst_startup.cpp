@@ -81,9 +81,10 @@ void TestStartup::startupPath_data()
         << QStringList{QStringLiteral("-NewInst"), QStringLiteral("/a.jpg")} << true
         << int(StartupPath::Viewer) << QStringList{QStringLiteral("load")};
     QTest::newRow("unknown options named, Qt's not")
-        << QStringList{QStringLiteral("-x"), QStringLiteral("-reverse"), QStringLiteral("--"),
-                       QStringLiteral("-style=fusion"), QStringLiteral("-name"),
-                       QStringLiteral("-y"), QStringLiteral("-uninstall")}
+        << QStringList{QStringLiteral("-x"),        QStringLiteral("-reverse"),
+                       QStringLiteral("--"),        QStringLiteral("-style=fusion"),
+                       QStringLiteral("-name"),     QStringLiteral("-y"),
+                       QStringLiteral("-uninstall")}
         << false << int(StartupPath::Uninstalled)
         << QStringList{QStringLiteral("oxlume: unknown option -x ignored"),
                        QStringLiteral("oxlume: unknown option -- ignored"),
@@ -143,8 +144,8 @@ void TestStartup::infoRequests_data()
     QTest::newRow("a value of Qt's is no request")
         << QStringList{QStringLiteral("-title"), QStringLiteral("--help")}
         << int(InfoRequest::None);
-    QTest::newRow("a file named help") << QStringList{QStringLiteral("help")}
-                                       << int(InfoRequest::None);
+    QTest::newRow("a file named help")
+        << QStringList{QStringLiteral("help")} << int(InfoRequest::None);
 }
 
 void TestStartup::infoRequests()
@@ -189,11 +190,10 @@ void TestStartup::runsWithoutDisplay_data()
         << QStringList{QStringLiteral("--newinst"), QStringLiteral("-UNINSTALL"),
                        QStringLiteral("/tmp/none.jpg")}
         << none << 0 << none << none;
-    QTest::newRow("help") << QStringList{QStringLiteral("a.jpg"), QStringLiteral("--help")}
-                          << none << 0 << QStringLiteral("Usage: oxlume ") << none;
+    QTest::newRow("help") << QStringList{QStringLiteral("a.jpg"), QStringLiteral("--help")} << none
+                          << 0 << QStringLiteral("Usage: oxlume ") << none;
     QTest::newRow("version") << QStringList{QStringLiteral("-version"), QStringLiteral("-h")}
-                             << none << 0 << QStringLiteral("oxlume " OXLUME_VERSION "\n")
-                             << none;
+                             << none << 0 << QStringLiteral("oxlume " OXLUME_VERSION "\n") << none;
     QTest::newRow("viewer, no display variables")
         << QStringList{QStringLiteral("-newinst")} << none << 1 << none
         << noDisplay + QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set\n");
@@ -230,13 +230,14 @@ void TestStartup::runsWithoutDisplay()
     platform::UniqueFd lock; // held, as the first instance holds it
     if (platform == QLatin1String("running")) {
         const std::string folder =
-            QFile::encodeName(temp.filePath(QStringLiteral("XDG_RUNTIME_DIR/oxlume"))).toStdString();
+            QFile::encodeName(temp.filePath(QStringLiteral("XDG_RUNTIME_DIR/oxlume")))
+                .toStdString();
         QDir().mkpath(QFile::decodeName(folder.c_str()));
         InstanceMarker marker = TakeInstanceMarker(folder, kInstanceName);
         QCOMPARE(marker.state, MarkerState::First);
         lock = std::move(marker.lock);
-        server = std::make_unique<HandOffServer>(
-            std::move(marker.listener), [&](const HandOff &m) { received.push_back(m); });
+        server = std::make_unique<HandOffServer>(std::move(marker.listener),
+                                                 [&](const HandOff &m) { received.push_back(m); });
         platform.clear();
     }
     if (!platform.isEmpty()) {

@@ -62,8 +62,8 @@ DWORD rootKeyCount()
     return subKeys;
 }
 
-const char *const kExtensions[] = {".bmp", ".rle", ".dib", ".jpg", ".jpeg", ".jpe", ".jg",
-                                   ".pcx", ".psd", ".wmf"};
+const char *const kExtensions[] = {".bmp", ".rle", ".dib", ".jpg", ".jpeg",
+                                   ".jpe", ".jg",  ".pcx", ".psd", ".wmf"};
 
 } // namespace
 
@@ -149,7 +149,8 @@ private slots:
     {
         InstallAssociations(kExe);
         // .bmp removes the class keys; .rle and .dib find only their own keys.
-        QCOMPARE(RemoveVerbForMasks("*.bmp;*.rle;*.dib", "Marzel BMP", "Oxlume"), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(RemoveVerbForMasks("*.bmp;*.rle;*.dib", "Marzel BMP", "Oxlume"),
+                 ERROR_FILE_NOT_FOUND);
         QVERIFY(!keyExists(".bmp") && !keyExists(".rle") && !keyExists(".dib"));
         QVERIFY(!keyExists("Marzel BMP"));
         QVERIFY(keyExists("Marzel JPG"));
@@ -210,7 +211,8 @@ private slots:
         QTest::newRow("nothing") << QStringList() << false << true;
         QTest::newRow("default only") << QStringList{QString()} << false << true;
         QTest::newRow("named value") << QStringList{QStringLiteral("n")} << false << false;
-        QTest::newRow("default and named") << QStringList{QString(), QStringLiteral("n")} << false << false;
+        QTest::newRow("default and named")
+            << QStringList{QString(), QStringLiteral("n")} << false << false;
         QTest::newRow("sub-key") << QStringList() << true << false;
         QTest::newRow("long name") << QStringList{QString(70, QLatin1Char('v'))} << false << false;
     }
@@ -238,8 +240,8 @@ private slots:
         InstallAssociations(exe);
         QCOMPARE(defaultValue("Marzel PSD\\shell\\Oxlume\\command"),
                  std::string("/opt/my apps/oxlume \"%1\"") + '\0');
-        QVERIFY(readText(DesktopEntryPath()).find("\nExec=\"/opt/my apps/oxlume\" %f\n")
-                != std::string::npos);
+        QVERIFY(readText(DesktopEntryPath()).find("\nExec=\"/opt/my apps/oxlume\" %f\n") !=
+                std::string::npos);
         QCOMPARE(ExecutablePath(), QCoreApplication::applicationFilePath().toStdString());
     }
 
@@ -247,14 +249,22 @@ private slots:
     {
         QTest::addColumn<QString>("exe");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/oxlume" << "/usr/bin/oxlume %f";
-        QTest::newRow("percent") << "/opt/100%/ox" << "env /opt/100%%/ox %f";
-        QTest::newRow("dollar") << "/opt/$x/ox" << "\"/opt/\\\\$x/ox\" %f";
-        QTest::newRow("quote") << "/opt/a\"b/ox" << "\"/opt/a\\\\\"b/ox\" %f";
-        QTest::newRow("backslash") << "/opt/a\\b/ox" << "\"/opt/a\\\\\\\\b/ox\" %f";
-        QTest::newRow("tab") << "/opt/a\tb/ox" << "\"/opt/a\\tb/ox\" %f";
-        QTest::newRow("carriage return") << "/opt/a\rb/ox" << "\"/opt/a\\rb/ox\" %f";
-        QTest::newRow("percent in quotes") << "/opt/50% off/ox" << "env \"/opt/50%% off/ox\" %f";
+        QTest::newRow("plain") << "/usr/bin/oxlume"
+                               << "/usr/bin/oxlume %f";
+        QTest::newRow("percent") << "/opt/100%/ox"
+                                 << "env /opt/100%%/ox %f";
+        QTest::newRow("dollar") << "/opt/$x/ox"
+                                << "\"/opt/\\\\$x/ox\" %f";
+        QTest::newRow("quote") << "/opt/a\"b/ox"
+                               << "\"/opt/a\\\\\"b/ox\" %f";
+        QTest::newRow("backslash") << "/opt/a\\b/ox"
+                                   << "\"/opt/a\\\\\\\\b/ox\" %f";
+        QTest::newRow("tab") << "/opt/a\tb/ox"
+                             << "\"/opt/a\\tb/ox\" %f";
+        QTest::newRow("carriage return") << "/opt/a\rb/ox"
+                                         << "\"/opt/a\\rb/ox\" %f";
+        QTest::newRow("percent in quotes") << "/opt/50% off/ox"
+                                           << "env \"/opt/50%% off/ox\" %f";
     }
 
     void desktopExecEscaping()
@@ -269,7 +279,8 @@ private slots:
         QTest::addColumn<QByteArray>("exe");
         QTest::addColumn<QByteArray>("tryExec"); // empty: no entry is written
         QTest::newRow("tab") << QByteArray("/opt/a\tb/ox") << QByteArray("/opt/a\\tb/ox");
-        QTest::newRow("utf-8") << QByteArray("/opt/caf\xc3\xa9/ox") << QByteArray("/opt/caf\xc3\xa9/ox");
+        QTest::newRow("utf-8") << QByteArray("/opt/caf\xc3\xa9/ox")
+                               << QByteArray("/opt/caf\xc3\xa9/ox");
         QTest::newRow("percent") << QByteArray("/opt/100%/ox") << QByteArray("/opt/100%/ox");
         QTest::newRow("latin-1 byte") << QByteArray("/opt/caf\xe9/ox") << QByteArray();
         QTest::newRow("overlong slash") << QByteArray("/opt/\xc0\xaf/ox") << QByteArray();
@@ -327,8 +338,9 @@ private slots:
     {
         const QString path = QString::fromStdString(DesktopEntryPath());
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        const QByteArray mine = "[Desktop Entry]\nType=Application\nName=My viewer\nExec=oxlume %f\n"
-                                "[Other]\nX-Oxlume-Generated=true\n";
+        const QByteArray mine =
+            "[Desktop Entry]\nType=Application\nName=My viewer\nExec=oxlume %f\n"
+            "[Other]\nX-Oxlume-Generated=true\n";
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));

@@ -51,10 +51,12 @@ inline std::optional<QList<ManifestEntry>> readManifest(const QStringList &forma
     QList<ManifestEntry> entries;
     manifest.readLine(); // column names
     while (!manifest.atEnd()) {
-        const QStringList f = QString::fromUtf8(manifest.readLine()).trimmed().split(QLatin1Char('\t'));
+        const QStringList f =
+            QString::fromUtf8(manifest.readLine()).trimmed().split(QLatin1Char('\t'));
         if (f.size() < 5 || !formats.contains(f[1]))
             continue;
-        entries.append({f[0], f[1], f[3], f[4] == QLatin1String("-") ? QString() : f[4], f.value(5)});
+        entries.append(
+            {f[0], f[1], f[3], f[4] == QLatin1String("-") ? QString() : f[4], f.value(5)});
     }
     return entries;
 }

@@ -33,7 +33,7 @@ struct CancelAtOnce : imaging::DecodeObserver {
 };
 
 // The decoded image, or a null one after printing why it failed.
-template <typename Decode>
+template<typename Decode>
 QImage decodeOrWarn(Decode decode, const QByteArray &file)
 {
     imaging::DecodeObserver observer;
@@ -45,13 +45,15 @@ QImage decodeOrWarn(Decode decode, const QByteArray &file)
 
 // Both the decoder and the header reader refuse data, and the decoder's message starts
 // with message.
-template <typename Decode, typename ReadInfo>
-void verifyRejected(Decode decode, ReadInfo readInfo, const QByteArray &data, const QString &message)
+template<typename Decode, typename ReadInfo>
+void verifyRejected(Decode decode, ReadInfo readInfo, const QByteArray &data,
+                    const QString &message)
 {
     imaging::DecodeObserver observer;
     auto r = decode(bytesOf(data), observer);
     QVERIFY(!r);
-    QVERIFY2(QString::fromStdString(r.error().message).startsWith(message), r.error().message.c_str());
+    QVERIFY2(QString::fromStdString(r.error().message).startsWith(message),
+             r.error().message.c_str());
     QVERIFY(!readInfo(bytesOf(data)));
 }
 

@@ -32,7 +32,8 @@ inline void writeText(const std::string &path, const std::string &text)
     QDir().mkpath(QFileInfo(name).path());
     QFile f(name);
     QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), path.c_str());
-    QCOMPARE(f.write(text.data(), static_cast<qint64>(text.size())), static_cast<qint64>(text.size()));
+    QCOMPARE(f.write(text.data(), static_cast<qint64>(text.size())),
+             static_cast<qint64>(text.size()));
 }
 
 inline std::string tempPath(const QTemporaryDir &dir)

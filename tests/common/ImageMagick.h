@@ -9,7 +9,10 @@
 
 namespace oxlume::test {
 
-inline bool hasImageMagick() { return !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty(); }
+inline bool hasImageMagick()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
+}
 
 // Runs `convert args...`; true when it exits with 0 within 30 s.
 inline bool imageMagick(const QStringList &args)

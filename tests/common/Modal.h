@@ -11,8 +11,9 @@ namespace oxlume::test {
 
 // Runs show(); when a modal Dialog opens, hands it to whileOpen and then, if it is still
 // visible, to close. Returns the dialog that opened, or null when none did.
-template <typename Dialog>
-Dialog *runWithModal(const std::function<void()> &show, const std::function<void(Dialog *)> &whileOpen,
+template<typename Dialog>
+Dialog *runWithModal(const std::function<void()> &show,
+                     const std::function<void(Dialog *)> &whileOpen,
                      const std::function<void(Dialog *)> &close)
 {
     Dialog *opened = nullptr;

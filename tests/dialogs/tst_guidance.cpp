@@ -57,7 +57,9 @@ private slots:
     void tipTableHasElevenTipsAndChecksIndexes()
     {
         QCOMPARE(TipCount, 11);
-        QCOMPARE(GetTip(0), std::string("You can right-click anywhere on the main window to see a popup menu."));
+        QCOMPARE(
+            GetTip(0),
+            std::string("You can right-click anywhere on the main window to see a popup menu."));
         QCOMPARE(GetTip(3).back(), '\''); // the one tip without a closing full stop
         QVERIFY(GetTip(9).rfind("Oxlume runs with one execution thread", 0) == 0);
         QCOMPARE(GetTip(10).back(), '.');

@@ -44,7 +44,8 @@ void closeDialog(TfrmHint *dialog, CloseBy how)
 bool runModal(const std::function<void()> &show,
               const std::function<void(TfrmHint *)> &whileOpen = {}, CloseBy how = CloseBy::Button)
 {
-    return test::runWithModal<TfrmHint>(show, whileOpen, [how](TfrmHint *dialog) { closeDialog(dialog, how); });
+    return test::runWithModal<TfrmHint>(show, whileOpen,
+                                        [how](TfrmHint *dialog) { closeDialog(dialog, how); });
 }
 
 } // namespace
@@ -147,11 +148,14 @@ private slots:
         QTest::addColumn<bool>("tick");
         QTest::addColumn<int>("closeBy");
         QTest::addColumn<quint32>("maskAfter");
-        QTest::newRow("ticked, Close") << true << kOtherBit << true << int(CloseBy::Button) << (kOwnBit | kOtherBit);
+        QTest::newRow("ticked, Close")
+            << true << kOtherBit << true << int(CloseBy::Button) << (kOwnBit | kOtherBit);
         QTest::newRow("ticked, Esc") << true << 0u << true << int(CloseBy::Escape) << kOwnBit;
-        QTest::newRow("ticked, close box") << true << 0u << true << int(CloseBy::CloseBox) << kOwnBit;
+        QTest::newRow("ticked, close box")
+            << true << 0u << true << int(CloseBy::CloseBox) << kOwnBit;
         QTest::newRow("left unticked") << true << 0u << false << int(CloseBy::Button) << 0u;
-        QTest::newRow("unticked never clears") << true << kOwnBit << false << int(CloseBy::Button) << kOwnBit;
+        QTest::newRow("unticked never clears")
+            << true << kOwnBit << false << int(CloseBy::Button) << kOwnBit;
         // A box the user cannot see cannot switch the hint off, whatever its state.
         QTest::newRow("hidden box ticked") << false << 0u << true << int(CloseBy::Button) << 0u;
     }
@@ -205,7 +209,8 @@ private slots:
             QFAIL("no assertion raised");
         } catch (const AssertionFailure &e) {
             QCOMPARE(QString::fromStdString(e.unit()), unit);
-            QVERIFY(QByteArray(e.what()).startsWith("Assertion failure (" + unit.toLatin1() + ", line "));
+            QVERIFY(QByteArray(e.what()).startsWith("Assertion failure (" + unit.toLatin1() +
+                                                    ", line "));
         }
         QVERIFY(!opened);
         QCOMPARE(HintDisabledMask, 0u);
@@ -214,11 +219,12 @@ private slots:
     void localHintZeroIsTheHiddenListHint()
     {
         QString text;
-        QVERIFY(runModal([&] { ShowLocalHint(0, nullptr); }, [&](TfrmHint *d) {
-            text = d->lblHint->text();
-            QTest::mouseClick(d->chkDontShowHint, Qt::LeftButton, {},
-                              QPoint(8, d->chkDontShowHint->height() / 2));
-        }));
+        QVERIFY(runModal([&] { ShowLocalHint(0, nullptr); },
+                         [&](TfrmHint *d) {
+                             text = d->lblHint->text();
+                             QTest::mouseClick(d->chkDontShowHint, Qt::LeftButton, {},
+                                               QPoint(8, d->chkDontShowHint->height() / 2));
+                         }));
         QCOMPARE(text, QString::fromStdString(HiddenListHint.Text));
         QCOMPARE(HintDisabledMask, 1u); // ticked by a real click: the next time it stays away
         QVERIFY(!runModal([&] { ShowLocalHint(0, nullptr); }));

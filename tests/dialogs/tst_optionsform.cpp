@@ -159,10 +159,9 @@ private slots:
         dialog.chkUseThreads->setChecked(threadsAfter);
         dialog.chkFileAssociations->setChecked(assocAfter);
         QString message;
-        test::runWithModal<QMessageBox>(
-            [&] { QTest::mouseClick(dialog.btnOk, Qt::LeftButton); },
-            [&](QMessageBox *box) { message = box->text(); },
-            [](QMessageBox *box) { box->accept(); });
+        test::runWithModal<QMessageBox>([&] { QTest::mouseClick(dialog.btnOk, Qt::LeftButton); },
+                                        [&](QMessageBox *box) { message = box->text(); },
+                                        [](QMessageBox *box) { box->accept(); });
 
         QCOMPARE(program.waits, waits);
         QCOMPARE(bool(options.UseWorkThread), threadsAfter);
@@ -183,7 +182,8 @@ private slots:
         const QString here = QDir::currentPath();
         const QString desktop = QString::fromStdString(DesktopPath());
         QTest::newRow("boxes and speed only") << false << QString() << "/old";
-        QTest::newRow("browser cancelled") << true << "-" << "/old";
+        QTest::newRow("browser cancelled") << true << "-"
+                                           << "/old";
         QTest::newRow("existing folder") << true << here << here;
         QTest::newRow("virtual folder") << true << QString() << desktop;
         QTest::newRow("missing folder") << true << "/no/such/folder" << desktop;

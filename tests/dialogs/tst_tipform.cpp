@@ -112,8 +112,7 @@ private slots:
         QCOMPARE(NextTipIndex, 4);
 
         const TfrmTip *again = test::runWithModal<TfrmTip>(
-            [&] { ShowTipOfTheDay(&window); }, {},
-            [](TfrmTip *dialog) { dialog->accept(); });
+            [&] { ShowTipOfTheDay(&window); }, {}, [](TfrmTip *dialog) { dialog->accept(); });
         QCOMPARE(again != nullptr, ticked);
         QCOMPARE(NextTipIndex, ticked ? 5 : 4);
     }

@@ -49,7 +49,8 @@ inline QStringList references(const QString &reference)
 }
 
 using Sniff = bool (*)(oxlume::imaging::Bytes);
-using Decode = oxlume::Result<QImage> (*)(oxlume::imaging::Bytes, oxlume::imaging::DecodeObserver &);
+using Decode = oxlume::Result<QImage> (*)(oxlume::imaging::Bytes,
+                                          oxlume::imaging::DecodeObserver &);
 
 // Returns the number of files checked; records every problem through QTest.
 inline int run(const QStringList &formats, Sniff sniff, Decode decode,
@@ -68,7 +69,8 @@ inline int run(const QStringList &formats, Sniff sniff, Decode decode,
             continue;
         }
         const QByteArray data = file.readAll();
-        const oxlume::imaging::Bytes bytes(reinterpret_cast<const std::byte *>(data.constData()), size_t(data.size()));
+        const oxlume::imaging::Bytes bytes(reinterpret_cast<const std::byte *>(data.constData()),
+                                           size_t(data.size()));
         ++checked;
         QElapsedTimer timer;
         timer.start();
@@ -80,7 +82,8 @@ inline int run(const QStringList &formats, Sniff sniff, Decode decode,
         const bool valid = expectation == QStringLiteral("valid");
         if (valid && (!claimed || !result)) {
             problems << path + QStringLiteral(": valid file not decoded: ") +
-                            QString::fromStdString(result ? std::string("not sniffed") : result.error().message);
+                            QString::fromStdString(result ? std::string("not sniffed")
+                                                          : result.error().message);
             continue;
         }
         if (!result || expectation == QStringLiteral("invalid-must-not-crash"))
@@ -96,7 +99,8 @@ inline int run(const QStringList &formats, Sniff sniff, Decode decode,
             best += QStringLiteral(" %1").arg(d);
         }
         if (!matched && !allowed.contains(path))
-            problems << path + QStringLiteral(": differs from its references (pixels:%1)").arg(best);
+            problems << path +
+                            QStringLiteral(": differs from its references (pixels:%1)").arg(best);
     }
     for (const QString &p : problems)
         qWarning("%s", qPrintable(p));

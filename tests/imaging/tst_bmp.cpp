@@ -14,7 +14,10 @@ using test::raw;
 
 namespace {
 
-void put16(QByteArray &a, int v) { a.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); }
+void put16(QByteArray &a, int v)
+{
+    a.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+}
 void put32(QByteArray &a, int64_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -51,7 +54,10 @@ QByteArray info(const BmpLayout &s)
     return a;
 }
 
-QByteArray dib(const BmpLayout &s) { return info(s) + s.palette + s.bits; }
+QByteArray dib(const BmpLayout &s)
+{
+    return info(s) + s.palette + s.bits;
+}
 
 QByteArray bmp(const BmpLayout &s)
 {
@@ -71,7 +77,10 @@ QByteArray bgra(std::initializer_list<QRgb> colours)
     return a;
 }
 
-QImage decodeOk(const QByteArray &file) { return test::decodeOrWarn(decodeBmp, file); }
+QImage decodeOk(const QByteArray &file)
+{
+    return test::decodeOrWarn(decodeBmp, file);
+}
 
 constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF,
                kBlack = 0xFF000000;
@@ -107,7 +116,8 @@ void TestBmp::sniff_data()
     BmpLayout s;
     s.bits = QByteArray(16, '\0');
     QTest::newRow("BM file") << bmp(s) << true;
-    QTest::newRow("OS/2 bitmap array") << (QByteArray("BA") + QByteArray(12, '\0') + bmp(s)) << true;
+    QTest::newRow("OS/2 bitmap array")
+        << (QByteArray("BA") + QByteArray(12, '\0') + bmp(s)) << true;
     QTest::newRow("packed DIB") << dib(s) << true;
     QByteArray badSize = bmp(s);
     badSize[14] = 66;
@@ -155,14 +165,18 @@ void TestBmp::rejectsBadHeaders_data()
     t = s, t.compression = 9;
     row("unknown compression", t, "BMP: compression 9 with 24 bits per pixel is not supported");
     t = s, t.offBits = 4000, t.bits = QByteArray();
-    row("pixel offset past the end", t, "BMP: pixel data offset 4000 is at or past the end of the file (54 bytes)");
+    row("pixel offset past the end", t,
+        "BMP: pixel data offset 4000 is at or past the end of the file (54 bytes)");
     t = s, t.compression = 3, t.bpp = 16, t.extra = QByteArray(), t.bits = QByteArray();
     row("bit-field masks missing", t, "BMP: bit-field masks cut short at 54 bytes");
     QByteArray badSize = bmp(s);
     badSize[14] = 66;
-    QTest::newRow("header size 66") << badSize << QStringLiteral("BMP: info header size 66 is not a known size");
-    QTest::newRow("info header cut") << bmp(s).left(30) << QStringLiteral("BMP: info header of 40 bytes cut short at 30 bytes");
-    QTest::newRow("file header cut") << QByteArray("BM\x10\0", 4) << QStringLiteral("BMP: file header cut short at 4 bytes");
+    QTest::newRow("header size 66")
+        << badSize << QStringLiteral("BMP: info header size 66 is not a known size");
+    QTest::newRow("info header cut")
+        << bmp(s).left(30) << QStringLiteral("BMP: info header of 40 bytes cut short at 30 bytes");
+    QTest::newRow("file header cut")
+        << QByteArray("BM\x10\0", 4) << QStringLiteral("BMP: file header cut short at 4 bytes");
 }
 
 void TestBmp::rejectsBadHeaders()
@@ -197,19 +211,24 @@ void TestBmp::decodesEveryDepth_data()
     s.bits = raw({3, 2, 1, 0, 0, 1, 2, 0});
     QTest::newRow("8 bits") << bmp(s) << QList<QRgb>{kRed, kGreen, kBlue, kWhite, kBlue, kGreen};
     s.height = -2;
-    QTest::newRow("8 bits top-down") << bmp(s) << QList<QRgb>{kWhite, kBlue, kGreen, kRed, kGreen, kBlue};
+    QTest::newRow("8 bits top-down")
+        << bmp(s) << QList<QRgb>{kWhite, kBlue, kGreen, kRed, kGreen, kBlue};
 
     s = BmpLayout{};
     s.width = 3;
     s.bpp = 24;
-    s.bits = raw({0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,   10, 20, 30, 255, 255, 255, 0, 0, 0, 0, 0, 0});
-    QTest::newRow("24 bits") << bmp(s) << QList<QRgb>{0xFF1E140A, kWhite, kBlack, kRed, kGreen, kBlue};
+    s.bits = raw(
+        {0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0, 10, 20, 30, 255, 255, 255, 0, 0, 0, 0, 0, 0});
+    QTest::newRow("24 bits") << bmp(s)
+                             << QList<QRgb>{0xFF1E140A, kWhite, kBlack, kRed, kGreen, kBlue};
     s.bpp = 16; // 5-5-5: all-ones must be pure white
-    s.bits = raw({0xFF, 0x7F, 0x00, 0x7C, 0x1F, 0x00, 0, 0,   0xE0, 0x03, 0, 0, 0x10, 0x42, 0, 0});
-    QTest::newRow("16 bits 555") << bmp(s) << QList<QRgb>{kGreen, kBlack, 0xFF848484, kWhite, kRed, kBlue};
+    s.bits = raw({0xFF, 0x7F, 0x00, 0x7C, 0x1F, 0x00, 0, 0, 0xE0, 0x03, 0, 0, 0x10, 0x42, 0, 0});
+    QTest::newRow("16 bits 555") << bmp(s)
+                                 << QList<QRgb>{kGreen, kBlack, 0xFF848484, kWhite, kRed, kBlue};
     s.bpp = 32;
     s.bits = bgra({kRed, kGreen, kBlue}) + bgra({0xFF102030, kWhite, kBlack});
-    QTest::newRow("32 bits, unused byte zero") << bmp(s) << QList<QRgb>{0xFF102030, kWhite, kBlack, kRed, kGreen, kBlue};
+    QTest::newRow("32 bits, unused byte zero")
+        << bmp(s) << QList<QRgb>{0xFF102030, kWhite, kBlack, kRed, kGreen, kBlue};
 }
 
 void TestBmp::decodesEveryDepth()
@@ -235,11 +254,16 @@ void TestBmp::scalesBitFieldMasks_data()
     using M = QList<uint32_t>;
     QTest::newRow("565 white") << 16 << M{0xF800, 0x07E0, 0x001F, 0} << 0xFFFFu << kWhite;
     QTest::newRow("565 mid") << 16 << M{0xF800, 0x07E0, 0x001F, 0} << 0x8410u << QRgb(0xFF848284);
-    QTest::newRow("2-3-1 bits scale, not shift") << 16 << M{0x30, 0x0E, 0x01, 0} << 0x2Bu << QRgb(0xFFAAB6FF);
-    QTest::newRow("4444 alpha") << 16 << M{0x0F00, 0x00F0, 0x000F, 0xF000} << 0x8F0Fu << QRgb(0x88FF00FF);
-    QTest::newRow("10-10-10-2") << 32 << M{0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000} << 0x7FFFFC00u << QRgb(0x55FFFF00);
-    QTest::newRow("unusual order") << 32 << M{0x000000FF, 0xFF000000, 0x0000FF00, 0} << 0x11223344u << QRgb(0xFF441133);
-    QTest::newRow("empty blue mask") << 16 << M{0xFF00, 0x00FF, 0, 0} << 0x1234u << QRgb(0xFF123400);
+    QTest::newRow("2-3-1 bits scale, not shift")
+        << 16 << M{0x30, 0x0E, 0x01, 0} << 0x2Bu << QRgb(0xFFAAB6FF);
+    QTest::newRow("4444 alpha") << 16 << M{0x0F00, 0x00F0, 0x000F, 0xF000} << 0x8F0Fu
+                                << QRgb(0x88FF00FF);
+    QTest::newRow("10-10-10-2") << 32 << M{0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}
+                                << 0x7FFFFC00u << QRgb(0x55FFFF00);
+    QTest::newRow("unusual order")
+        << 32 << M{0x000000FF, 0xFF000000, 0x0000FF00, 0} << 0x11223344u << QRgb(0xFF441133);
+    QTest::newRow("empty blue mask")
+        << 16 << M{0xFF00, 0x00FF, 0, 0} << 0x1234u << QRgb(0xFF123400);
 }
 
 void TestBmp::scalesBitFieldMasks()
@@ -257,7 +281,8 @@ void TestBmp::scalesBitFieldMasks()
     if (bpp == 16)
         s.bits[2] = 0, s.bits[3] = 0;
     const QImage img = decodeOk(bmp(s));
-    QCOMPARE(img.format(), qAlpha(expected) == 255 && masks[3] == 0 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+    QCOMPARE(img.format(), qAlpha(expected) == 255 && masks[3] == 0 ? QImage::Format_RGB32
+                                                                    : QImage::Format_ARGB32);
     QCOMPARE(QString::number(img.pixel(0, 0), 16), QString::number(expected, 16));
 
     // The same masks after a 40-byte header (three, or four for alpha bit fields).
@@ -298,7 +323,7 @@ void TestBmp::runLengthCodings_data()
     s.palette = bgra({kRed, kGreen, kBlue, kWhite});
     // Bottom row: a run of 2 reds, an absolute run of 3 cut at the edge, end of line. Then a
     // delta (1, 1) skips the middle row, and a run of 9 whites stops at the right edge.
-    s.bits = raw({2, 0, 0, 3, 1, 2, 3, 0, 0, 0,   0, 2, 1, 1,   9, 3, 0, 1});
+    s.bits = raw({2, 0, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 1, 9, 3, 0, 1});
     QTest::newRow("RLE8 runs, delta, overlong run")
         << bmp(s) << QList<QRgb>{0, kWhite, kWhite, kWhite, 0, 0, 0, 0, kRed, kRed, kGreen, kBlue};
     // A delta taken mid-row moves from the current column: 2 reds, delta (1, 1) to column 3.
@@ -306,9 +331,12 @@ void TestBmp::runLengthCodings_data()
     QTest::newRow("RLE8 delta in mid-row")
         << bmp(s) << QList<QRgb>{kBlue, kBlue, kBlue, kBlue, 0, 0, 0, kGreen, kRed, kRed, 0, 0};
     s.bits = raw({4, 2, 0, 0, 4, 1, 0, 0, 4, 3, 0, 1});
-    QTest::newRow("RLE8 complete") << bmp(s) << QList<QRgb>{kWhite, kWhite, kWhite, kWhite, kGreen, kGreen, kGreen, kGreen, kBlue, kBlue, kBlue, kBlue};
+    QTest::newRow("RLE8 complete")
+        << bmp(s) << QList<QRgb>{kWhite, kWhite, kWhite, kWhite, kGreen, kGreen,
+                                 kGreen, kGreen, kBlue,  kBlue,  kBlue,  kBlue};
     s.bits = raw({2, 1, 0, 1});
-    QTest::newRow("RLE8 early end of bitmap") << bmp(s) << QList<QRgb>{0, 0, 0, 0, 0, 0, 0, 0, kGreen, kGreen, 0, 0};
+    QTest::newRow("RLE8 early end of bitmap")
+        << bmp(s) << QList<QRgb>{0, 0, 0, 0, 0, 0, 0, 0, kGreen, kGreen, 0, 0};
     s.bits = raw({4, 1, 0, 0, 0, 4, 2, 3});
     QTest::newRow("RLE8 cut inside an absolute run")
         << bmp(s) << QList<QRgb>{0, 0, 0, 0, kBlue, kWhite, 0, 0, kGreen, kGreen, kGreen, kGreen};
@@ -316,13 +344,14 @@ void TestBmp::runLengthCodings_data()
     QTest::newRow("RLE8 delta past the bitmap") << bmp(s) << QList<QRgb>(12, 0);
 
     s.bpp = 4, s.compression = 2;
-    s.bits = raw({4, 0x12, 0, 0,   0, 3, 0x31, 0x00, 0, 0,   3, 0x30, 0, 1});
+    s.bits = raw({4, 0x12, 0, 0, 0, 3, 0x31, 0x00, 0, 0, 3, 0x30, 0, 1});
     QTest::newRow("RLE4 runs alternate nibbles")
-        << bmp(s) << QList<QRgb>{kWhite, kRed, kWhite, 0, kWhite, kGreen, kRed, 0, kGreen, kBlue, kGreen, kBlue};
+        << bmp(s) << QList<QRgb>{kWhite, kRed, kWhite, 0,     kWhite, kGreen,
+                                 kRed,   0,    kGreen, kBlue, kGreen, kBlue};
 
     s = BmpLayout{};
     s.width = 4, s.height = 1, s.bpp = 24, s.compression = 4, s.infoSize = 64; // OS/2 2.x RLE24
-    s.bits = raw({2, 0, 0, 255,   0, 3, 255, 0, 0, 0, 255, 0, 1, 2, 3, 0,   0, 1});
+    s.bits = raw({2, 0, 0, 255, 0, 3, 255, 0, 0, 0, 255, 0, 1, 2, 3, 0, 0, 1});
     QTest::newRow("RLE24") << bmp(s) << QList<QRgb>{kRed, kRed, kBlue, kGreen};
 }
 

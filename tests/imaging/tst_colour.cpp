@@ -25,7 +25,7 @@ namespace {
 // colours, among them the red that an unmanaged Adobe RGB file shows as 200, 60, 59.
 QImage patches()
 {
-    static const QRgb kColours[] = {qRgb(231, 57, 56), qRgb(40, 160, 70),  qRgb(30, 60, 200),
+    static const QRgb kColours[] = {qRgb(231, 57, 56),   qRgb(40, 160, 70),  qRgb(30, 60, 200),
                                     qRgb(128, 128, 128), qRgb(240, 200, 40), qRgb(20, 20, 30),
                                     qRgb(200, 120, 180), qRgb(90, 200, 220)};
     QImage image(64, 32, QImage::Format_RGB32);
@@ -61,10 +61,16 @@ QByteArray iccMarker(int sequence, int count, const QByteArray &part)
            test::raw({sequence, count}) + part;
 }
 
-QByteArray jpegHead(const QByteArray &markers) { return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA}); }
+QByteArray jpegHead(const QByteArray &markers)
+{
+    return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA});
+}
 
 QStringList g_log;
-void collect(QtMsgType, const QMessageLogContext &, const QString &message) { g_log << message; }
+void collect(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_log << message;
+}
 
 } // namespace
 
@@ -72,7 +78,10 @@ class TestColour : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("oxlume.colour.debug=true")); }
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("oxlume.colour.debug=true"));
+    }
     void embeddedProfile_data();
     void embeddedProfile();
     void jpegMarkerChain_data();
@@ -115,25 +124,30 @@ void TestColour::embeddedProfile()
         for (int x = 0; x < picture.width(); ++x) {
             const QRgb p = picture.pixel(x, y);
             if (file.startsWith(QLatin1String("grey"))) // light: the grey profile is linear
-                picture.setPixel(x, y, qRgb((qGray(p) + 255) / 2, (qGray(p) + 255) / 2, (qGray(p) + 255) / 2));
+                picture.setPixel(
+                    x, y, qRgb((qGray(p) + 255) / 2, (qGray(p) + 255) / 2, (qGray(p) + 255) / 2));
             else if (file.startsWith(QLatin1String("cmyk")))
-                picture.setPixel(x, y, qRgb((qRed(p) + 128) / 2, (qGreen(p) + 128) / 2, (qBlue(p) + 128) / 2));
+                picture.setPixel(
+                    x, y, qRgb((qRed(p) + 128) / 2, (qGreen(p) + 128) / 2, (qBlue(p) + 128) / 2));
         }
     const QString source = dir.filePath(QStringLiteral("source.png"));
     QVERIFY(picture.save(source));
     if (profile == QLatin1String("corpus")) {
-        const QString psd = test::corpusFile(QStringLiteral("psd/psd-tools/colormodes/4x4_8bit_cmyk.psd"));
+        const QString psd =
+            test::corpusFile(QStringLiteral("psd/psd-tools/colormodes/4x4_8bit_cmyk.psd"));
         target = dir.filePath(QStringLiteral("cmyk.icc"));
         if (!QFileInfo::exists(psd) || !test::imageMagick({psd + QStringLiteral("[0]"), target}))
             QSKIP("the shared corpus (for a CMYK profile) is not present");
     }
-    const QString out = dir.filePath(file), plainOut = dir.filePath(QStringLiteral("plain-") + file);
+    const QString out = dir.filePath(file),
+                  plainOut = dir.filePath(QStringLiteral("plain-") + file);
     QStringList options{QStringLiteral("-quality"), QStringLiteral("100")};
     if (file.endsWith(QLatin1String(".bmp")))
         options << QStringLiteral("-define") << QStringLiteral("bmp:format=bmp5");
     // Grey pictures go to the grey profile from sRGB as well: colour to grey, then back.
-    QVERIFY(test::imageMagick(QStringList{source, QStringLiteral("-profile"), srgb, QStringLiteral("-profile"), target} +
-                              options + QStringList{out}));
+    QVERIFY(test::imageMagick(
+        QStringList{source, QStringLiteral("-profile"), srgb, QStringLiteral("-profile"), target} +
+        options + QStringList{out}));
     QVERIFY(test::imageMagick(QStringList{source} + options + QStringList{plainOut}));
     DecodeObserver none;
     const auto converted = loadImageFile(QFile::encodeName(out).toStdString(), none);
@@ -166,13 +180,19 @@ void TestColour::jpegMarkerChain_data()
     QTest::newRow("none") << jpegHead(app1) << QByteArray() << false;
     QTest::newRow("one marker") << jpegHead(app1 + iccMarker(1, 1, a)) << a << false;
     QTest::newRow("three, out of order, fill bytes")
-        << jpegHead(iccMarker(2, 3, b) + test::raw({0xFF}) + iccMarker(3, 3, c) + app1 + iccMarker(1, 3, a))
+        << jpegHead(iccMarker(2, 3, b) + test::raw({0xFF}) + iccMarker(3, 3, c) + app1 +
+                    iccMarker(1, 3, a))
         << a + b + c << false;
-    QTest::newRow("a part missing") << jpegHead(iccMarker(1, 3, a) + iccMarker(3, 3, c)) << QByteArray() << true;
-    QTest::newRow("a part twice") << jpegHead(iccMarker(1, 2, a) + iccMarker(1, 2, a)) << QByteArray() << true;
-    QTest::newRow("counts disagree") << jpegHead(iccMarker(1, 2, a) + iccMarker(2, 3, b)) << QByteArray() << true;
-    QTest::newRow("after the image data") << jpegHead({}) + iccMarker(1, 1, a) << QByteArray() << false;
-    QTest::newRow("cut inside a marker") << jpegHead(iccMarker(1, 1, a)).left(60) << QByteArray() << false;
+    QTest::newRow("a part missing")
+        << jpegHead(iccMarker(1, 3, a) + iccMarker(3, 3, c)) << QByteArray() << true;
+    QTest::newRow("a part twice") << jpegHead(iccMarker(1, 2, a) + iccMarker(1, 2, a))
+                                  << QByteArray() << true;
+    QTest::newRow("counts disagree")
+        << jpegHead(iccMarker(1, 2, a) + iccMarker(2, 3, b)) << QByteArray() << true;
+    QTest::newRow("after the image data")
+        << jpegHead({}) + iccMarker(1, 1, a) << QByteArray() << false;
+    QTest::newRow("cut inside a marker")
+        << jpegHead(iccMarker(1, 1, a)).left(60) << QByteArray() << false;
     // Past the limit (16 MiB) the walk stops: 300 markers of 64 KiB would be 19 MB.
     QByteArray chain;
     const QByteArray big(65000, 'x');
@@ -199,16 +219,19 @@ void TestColour::unusableProfile_data()
 {
     QTest::addColumn<QByteArray>("profile");
     QTest::addColumn<QString>("why");
-    const QByteArray adobe = readAll(test::systemProfile(QStringLiteral("compatibleWithAdobeRGB1998.icc")));
+    const QByteArray adobe =
+        readAll(test::systemProfile(QStringLiteral("compatibleWithAdobeRGB1998.icc")));
     const QByteArray grey = readAll(test::systemProfile(QStringLiteral("Gray.icc")));
     if (adobe.isEmpty() || grey.isEmpty())
         return;
-    QTest::newRow("truncated") << adobe.left(300) << QStringLiteral("it says 580 bytes, 300 are present");
+    QTest::newRow("truncated") << adobe.left(300)
+                               << QStringLiteral("it says 580 bytes, 300 are present");
     QByteArray garbage = adobe;
     for (qsizetype i = 128; i < garbage.size(); ++i)
         garbage[i] = char(i * 7);
     QTest::newRow("malformed tags") << garbage << QStringLiteral("malformed");
-    QTest::newRow("grey profile for RGB pixels") << grey << QStringLiteral("grey colour profile ignored for RGB");
+    QTest::newRow("grey profile for RGB pixels")
+        << grey << QStringLiteral("grey colour profile ignored for RGB");
     QTest::newRow("tiny") << adobe.left(40) << QStringLiteral("not 132 to");
 }
 
@@ -224,7 +247,8 @@ void TestColour::unusableProfile()
     qInstallMessageHandler(previous);
     QVERIFY(!changed);
     QCOMPARE(image, before);
-    QVERIFY2(g_log.join(QLatin1Char('\n')).contains(why), qPrintable(g_log.join(QLatin1Char('\n'))));
+    QVERIFY2(g_log.join(QLatin1Char('\n')).contains(why),
+             qPrintable(g_log.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(TestColour)

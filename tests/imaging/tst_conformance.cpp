@@ -54,10 +54,9 @@ QList<Row> readManifest()
 
 bool isOwnFormat(const QString &format)
 {
-    static const QStringList own = {QStringLiteral("jpeg"), QStringLiteral("bmp"),
-                                    QStringLiteral("pcx"),  QStringLiteral("dcx"),
-                                    QStringLiteral("psd"),  QStringLiteral("wmf"),
-                                    QStringLiteral("tga")};
+    static const QStringList own = {
+        QStringLiteral("jpeg"), QStringLiteral("bmp"), QStringLiteral("pcx"), QStringLiteral("dcx"),
+        QStringLiteral("psd"),  QStringLiteral("wmf"), QStringLiteral("tga")};
     return own.contains(format);
 }
 
@@ -265,7 +264,10 @@ QString difference(const QImage &image, const QImage &reference, const Tolerance
     }
     if (image.size() != reference.size())
         return QStringLiteral("size %1x%2 against the reference's %3x%4")
-            .arg(image.width()).arg(image.height()).arg(reference.width()).arg(reference.height());
+            .arg(image.width())
+            .arg(image.height())
+            .arg(reference.width())
+            .arg(reference.height());
     if (t.mode == Compare::Loose) {
         const double d = roughDifference(image, reference);
         return d <= 24 ? QString() : QStringLiteral("rough difference %1 of 255").arg(d);
@@ -281,21 +283,27 @@ QString difference(const QImage &image, const QImage &reference, const Tolerance
         const QRgb *rb = reinterpret_cast<const QRgb *>(b.constScanLine(y));
         for (int x = 0; x < a.width(); ++x) {
             const QRgb pa = ra[x], pb = rb[x];
-            const int d = std::max({std::abs(qAlpha(pa) - qAlpha(pb)), std::abs(qRed(pa) - qRed(pb)),
-                                    std::abs(qGreen(pa) - qGreen(pb)), std::abs(qBlue(pa) - qBlue(pb))});
+            const int d =
+                std::max({std::abs(qAlpha(pa) - qAlpha(pb)), std::abs(qRed(pa) - qRed(pb)),
+                          std::abs(qGreen(pa) - qGreen(pb)), std::abs(qBlue(pa) - qBlue(pb))});
             // References of translucent pixels often went through a premultiplied canvas
             // and back: one more level of rounding there.
             const int allowed = t.maxDiff + (qAlpha(pb) < 255 ? 1 : 0);
             if (d > allowed && bad++ == 0)
                 first = QStringLiteral("(%1,%2) is #%3, the reference #%4")
-                            .arg(x).arg(y).arg(pa, 8, 16, QLatin1Char('0')).arg(pb, 8, 16, QLatin1Char('0'));
+                            .arg(x)
+                            .arg(y)
+                            .arg(pa, 8, 16, QLatin1Char('0'))
+                            .arg(pb, 8, 16, QLatin1Char('0'));
         }
     }
     if (bad <= qint64(t.outliers * a.width() * a.height()))
         bad = 0;
     return bad == 0 ? QString()
                     : QStringLiteral("%1 pixels differ by more than %2; first %3")
-                          .arg(bad).arg(t.maxDiff).arg(first);
+                          .arg(bad)
+                          .arg(t.maxDiff)
+                          .arg(first);
 }
 
 // The reference and its equally acceptable alternatives refs/<file>.altN.png.
@@ -422,7 +430,10 @@ void TestConformance::checkValid(const Row &row, const QString &path)
     const QSize infoSize(info.width, info.height);
     QVERIFY2(infoSize == image.size() || infoSize.transposed() == image.size(),
              qPrintable(QStringLiteral("header says %1x%2, decoded %3x%4")
-                            .arg(info.width).arg(info.height).arg(image.width()).arg(image.height())));
+                            .arg(info.width)
+                            .arg(info.height)
+                            .arg(image.width())
+                            .arg(image.height())));
     QVERIFY(info.bitDepth > 0);
     if (kReferenceExceptions.contains(row.path)) {
         qInfo("reference not compared: %s", kReferenceExceptions.value(row.path));
@@ -451,7 +462,8 @@ void TestConformance::checkBroken(const Row &row, const QString &path)
     }
     QVERIFY2(!observer.bad(), "progress went backwards or past its total");
     if (image.ok()) {
-        QVERIFY(image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32);
+        QVERIFY(image->format() == QImage::Format_RGB32 ||
+                image->format() == QImage::Format_ARGB32);
     } else {
         // A clean failure names the file and says something about why.
         QVERIFY(image.error().message.rfind(name + ": ", 0) == 0);
@@ -509,9 +521,12 @@ void TestConformance::convertUsage_data()
     QTest::addColumn<QStringList>("args");
     QTest::newRow("nothing") << QStringList{};
     QTest::newRow("one file") << QStringList{QStringLiteral("a.png")};
-    QTest::newRow("three files") << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
-    QTest::newRow("info with two") << QStringList{QStringLiteral("--info"), QStringLiteral("a"), QStringLiteral("b")};
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--size"), QStringLiteral("a"), QStringLiteral("b")};
+    QTest::newRow("three files") << QStringList{QStringLiteral("a"), QStringLiteral("b"),
+                                                QStringLiteral("c")};
+    QTest::newRow("info with two")
+        << QStringList{QStringLiteral("--info"), QStringLiteral("a"), QStringLiteral("b")};
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("--size"), QStringLiteral("a"), QStringLiteral("b")};
 }
 
 void TestConformance::convertUsage()
@@ -557,10 +572,13 @@ void TestConformance::convertRoundTrip_data()
     QTest::addColumn<QString>("info");
     // A PNG made here (the Qt plugin path) and one corpus file per own decoder.
     QTest::newRow("png") << QString() << QStringLiteral("PNG 5 3 32");
-    QTest::newRow("bmp") << QStringLiteral("bmp/bmpsuite/g/pal8.bmp") << QStringLiteral("BMP 127 64 8");
-    QTest::newRow("jpeg") << QStringLiteral("jpeg/libjpeg-turbo/testorig.jpg") << QStringLiteral("JPEG 227 149 24");
+    QTest::newRow("bmp") << QStringLiteral("bmp/bmpsuite/g/pal8.bmp")
+                         << QStringLiteral("BMP 127 64 8");
+    QTest::newRow("jpeg") << QStringLiteral("jpeg/libjpeg-turbo/testorig.jpg")
+                          << QStringLiteral("JPEG 227 149 24");
     QTest::newRow("pcx") << QStringLiteral("pcx/generated/gen_rgb24.pcx") << QString();
-    QTest::newRow("psd") << QStringLiteral("psd/pillow/hopper.psd") << QStringLiteral("PSD 128 128 24");
+    QTest::newRow("psd") << QStringLiteral("psd/pillow/hopper.psd")
+                         << QStringLiteral("PSD 128 128 24");
     QTest::newRow("wmf") << QStringLiteral("wmf/libwmf/sample.wmf") << QString();
 }
 

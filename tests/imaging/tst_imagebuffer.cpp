@@ -28,9 +28,11 @@ void TestImageBuffer::refusesBadSizes_data()
     QTest::addColumn<qint64>("h");
     QTest::addColumn<QString>("mentions");
     QTest::newRow("zero width") << qint64(0) << qint64(10) << QStringLiteral("empty or negative");
-    QTest::newRow("negative height") << qint64(10) << qint64(-3) << QStringLiteral("empty or negative");
+    QTest::newRow("negative height")
+        << qint64(10) << qint64(-3) << QStringLiteral("empty or negative");
     QTest::newRow("side past limit") << qint64(65536) << qint64(1) << QStringLiteral("65536 x 1");
-    QTest::newRow("pixels past limit") << qint64(65535) << qint64(65535) << QStringLiteral("65535 x 65535");
+    QTest::newRow("pixels past limit")
+        << qint64(65535) << qint64(65535) << QStringLiteral("65535 x 65535");
     QTest::newRow("300000 wide") << qint64(300000) << qint64(300000) << QStringLiteral("300000");
 }
 

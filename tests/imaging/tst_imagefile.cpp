@@ -21,7 +21,10 @@ using namespace oxlume::imaging;
 
 namespace {
 
-std::string bytesPath(const QString &path) { return QFile::encodeName(path).toStdString(); }
+std::string bytesPath(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 QByteArray pngBytes(const QImage &image)
 {
@@ -86,8 +89,10 @@ void TestImageFile::refusedBeforeDecoding_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << QStringLiteral("missing") << QStringLiteral("cannot open: No such file or directory");
-    QTest::newRow("folder named x.jpg") << QStringLiteral("folder") << QStringLiteral("not a regular file");
+    QTest::newRow("missing") << QStringLiteral("missing")
+                             << QStringLiteral("cannot open: No such file or directory");
+    QTest::newRow("folder named x.jpg")
+        << QStringLiteral("folder") << QStringLiteral("not a regular file");
     QTest::newRow("device") << QStringLiteral("device") << QStringLiteral("not a regular file");
     QTest::newRow("empty file") << QStringLiteral("empty") << QStringLiteral("file is empty");
     QTest::newRow("text") << QStringLiteral("text") << QStringLiteral("unknown image format");

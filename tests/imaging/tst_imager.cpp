@@ -3,9 +3,9 @@
 // progress on the loading thread. How deferred edits combine: tst_imagestate.
 
 #include "common/ChildProcess.h"
-#include "imaging/control/Imager.h"
 #include "imaging/Scaler.h"
 #include "imaging/Transforms.h"
+#include "imaging/control/Imager.h"
 #include "platform/Errors.h"
 
 #include <QApplication>
@@ -29,8 +29,9 @@ const QRgb kBack = qRgb(1, 2, 3);
 QImage smallImage()
 {
     QImage image(4, 2, QImage::Format_RGB32);
-    const QRgb colours[8] = {qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(0, 0, 255),   qRgb(255, 255, 0),
-                             qRgb(0, 255, 255), qRgb(255, 0, 255), qRgb(128, 64, 32), qRgb(9, 99, 199)};
+    const QRgb colours[8] = {qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(0, 0, 255),
+                             qRgb(255, 255, 0), qRgb(0, 255, 255), qRgb(255, 0, 255),
+                             qRgb(128, 64, 32), qRgb(9, 99, 199)};
     for (int i = 0; i < 8; ++i)
         image.setPixel(i % 4, i / 4, colours[i]);
     return image;
@@ -67,7 +68,10 @@ QString blockMismatch(const QImage &out, const QImage &image, QPoint origin, int
                                       : kBack;
             if (out.pixel(x, y) != expected)
                 return QStringLiteral("pixel %1,%2 is %3, expected %4")
-                    .arg(x).arg(y).arg(out.pixel(x, y), 0, 16).arg(expected, 0, 16);
+                    .arg(x)
+                    .arg(y)
+                    .arg(out.pixel(x, y), 0, 16)
+                    .arg(expected, 0, 16);
         }
     return {};
 }
@@ -81,7 +85,9 @@ QString fitMismatch(const QImage &out, const QImage &image, QPoint origin, int k
         for (int x = 0; x < out.width(); ++x)
             if (!rect.contains(x, y) && out.pixel(x, y) != kBack)
                 return QStringLiteral("pixel %1,%2 outside the image is %3")
-                    .arg(x).arg(y).arg(out.pixel(x, y), 0, 16);
+                    .arg(x)
+                    .arg(y)
+                    .arg(out.pixel(x, y), 0, 16);
     const auto near = [](QRgb a, QRgb b) {
         return std::abs(qRed(a) - qRed(b)) <= 40 && std::abs(qGreen(a) - qGreen(b)) <= 40 &&
                std::abs(qBlue(a) - qBlue(b)) <= 40;
@@ -91,7 +97,10 @@ QString fitMismatch(const QImage &out, const QImage &image, QPoint origin, int k
             const QPoint centre = origin + QPoint(i * k + k / 2, j * k + k / 2);
             if (!near(out.pixel(centre), image.pixel(i, j)))
                 return QStringLiteral("block %1,%2 is %3, expected about %4")
-                    .arg(i).arg(j).arg(out.pixel(centre), 0, 16).arg(image.pixel(i, j), 0, 16);
+                    .arg(i)
+                    .arg(j)
+                    .arg(out.pixel(centre), 0, 16)
+                    .arg(image.pixel(i, j), 0, 16);
         }
     return {};
 }
@@ -111,7 +120,8 @@ int highDpiChild(int argc, char **argv)
     Fixture f(QSize(10, 6), 0); // 20 x 12 device pixels
     f.imager.show();
     const QImage actual = render(f.imager);
-    if (actual.size() != QSize(20, 12) || !blockMismatch(actual, smallImage(), QPoint(8, 5), 1).isEmpty())
+    if (actual.size() != QSize(20, 12) ||
+        !blockMismatch(actual, smallImage(), QPoint(8, 5), 1).isEmpty())
         return 1;
     f.imager.setPaintSizeMode(3);
     return fitMismatch(render(f.imager), smallImage(), QPoint(0, 1), 5).isEmpty() ? 0 : 2;
@@ -142,7 +152,8 @@ QString areaMismatch(const QImage &out, const QImage &expected, QPoint origin)
     return {};
 }
 
-std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name, const char *format)
+std::string writeImage(const QTemporaryDir &dir, const QImage &image, const char *name,
+                       const char *format)
 {
     const QString path = dir.filePath(QString::fromLatin1(name));
     if (!image.save(path, format, 90))
@@ -463,7 +474,8 @@ void TestImager::staleBackgroundReductionDiscarded()
     QVERIFY(f.imager.isScalingInBackground());
     QTRY_VERIFY(!f.imager.isScalingInBackground());
     QCOMPARE(f.imager.scaleCount(), 1);
-    const QString mismatch = areaMismatch(render(f.imager), areaAverageScale(b, QSize(100, 75)), QPoint(0, 0));
+    const QString mismatch =
+        areaMismatch(render(f.imager), areaAverageScale(b, QSize(100, 75)), QPoint(0, 0));
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 
     // A change of size is a miss too, reduced in the background like the first.

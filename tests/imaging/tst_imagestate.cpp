@@ -16,7 +16,8 @@ QImage gradient(int w, int h)
     QImage image(w, h, QImage::Format_ARGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgba(x * 255 / (w - 1), y * 13 & 0xff, (x * y) & 0xff, (30 + x + y) & 0xff));
+            image.setPixel(
+                x, y, qRgba(x * 255 / (w - 1), y * 13 & 0xff, (x * y) & 0xff, (30 + x + y) & 0xff));
     return image;
 }
 
@@ -69,8 +70,8 @@ void TestImageState::deferredEditsEqualSequential_data()
     QTest::addColumn<QSize>("size");
     // 256 wide: every tone value passes through the combined table.
     QTest::newRow("tone, then flip") << gradient(256, 2) << "B390 C-280 L" << QSize(256, 2);
-    QTest::newRow("tone between turns") << gradient(37, 19) << "B390 T R9000 C-280 L R-18000 R36000"
-                                        << QSize(19, 37);
+    QTest::newRow("tone between turns")
+        << gradient(37, 19) << "B390 T R9000 C-280 L R-18000 R36000" << QSize(19, 37);
     QTest::newRow("turns only") << gradient(37, 19) << "R27000 T R9000 L R9000" << QSize(19, 37);
 }
 

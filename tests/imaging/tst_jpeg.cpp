@@ -34,7 +34,7 @@ struct Enc {
     bool subsample = false; // 4:2:0 instead of 4:4:4
     int quality = 100;
     bool componentScans = false; // one sequential scan per component instead of one interleaved
-    QByteArray app1; // written as an APP1 segment when not empty
+    QByteArray app1;             // written as an APP1 segment when not empty
 };
 
 // For CMYK layouts the image's R, G, B, A channels carry the C, M, Y, K inks (0 = no ink).
@@ -49,8 +49,8 @@ QByteArray encode(const QImage &img, const Enc &e)
     jpeg_mem_dest(&c, &out, &outSize);
     c.image_width = JDIMENSION(img.width());
     c.image_height = JDIMENSION(img.height());
-    const bool cmyk = e.colour == Colour::CmykAdobe || e.colour == Colour::CmykPlain ||
-                      e.colour == Colour::Ycck;
+    const bool cmyk =
+        e.colour == Colour::CmykAdobe || e.colour == Colour::CmykPlain || e.colour == Colour::Ycck;
     c.input_components = e.colour == Colour::Grey ? 1 : cmyk ? 4 : 3;
     c.in_color_space = e.colour == Colour::Grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
@@ -113,7 +113,8 @@ QImage libjpegDecode(const QByteArray &data)
     c.err = jpeg_std_error(&err);
     err.emit_message = [](j_common_ptr, int) {};
     jpeg_create_decompress(&c);
-    jpeg_mem_src(&c, reinterpret_cast<const unsigned char *>(data.constData()), (unsigned long)data.size());
+    jpeg_mem_src(&c, reinterpret_cast<const unsigned char *>(data.constData()),
+                 (unsigned long)data.size());
     jpeg_read_header(&c, TRUE);
     c.out_color_space = JCS_EXT_BGRA;
     jpeg_start_decompress(&c);
@@ -127,7 +128,8 @@ QImage libjpegDecode(const QByteArray &data)
 }
 
 // A 2 x 2 grid of flat colours; the cells are multiples of 16 so 4:2:0 chroma stays clean.
-const QRgb kCells[4] = {qRgb(220, 30, 30), qRgb(30, 200, 40), qRgb(40, 40, 210), qRgb(240, 240, 240)};
+const QRgb kCells[4] = {qRgb(220, 30, 30), qRgb(30, 200, 40), qRgb(40, 40, 210),
+                        qRgb(240, 240, 240)};
 
 QImage quadrants(int w, int h, const QRgb cells[4] = kCells)
 {
@@ -144,17 +146,22 @@ bool near(QRgb a, QRgb b, int tol)
            qAbs(qBlue(a) - qBlue(b)) <= tol;
 }
 
-QString rgbText(QRgb p) { return QStringLiteral("(%1,%2,%3)").arg(qRed(p)).arg(qGreen(p)).arg(qBlue(p)); }
+QString rgbText(QRgb p)
+{
+    return QStringLiteral("(%1,%2,%3)").arg(qRed(p)).arg(qGreen(p)).arg(qBlue(p));
+}
 
 // Checks the centre of each quadrant cell of a w x h image.
 void checkQuadrants(const QImage &img, const QRgb expect[4], int tol)
 {
     const int w = img.width(), h = img.height();
-    const QPoint centres[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
+    const QPoint centres[4] = {
+        {w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
     for (int i = 0; i < 4; ++i) {
         const QRgb got = img.pixel(centres[i]);
-        QVERIFY2(near(got, expect[i], tol),
-                 qPrintable(QStringLiteral("cell %1: got %2, want %3").arg(i).arg(rgbText(got), rgbText(expect[i]))));
+        QVERIFY2(near(got, expect[i], tol), qPrintable(QStringLiteral("cell %1: got %2, want %3")
+                                                           .arg(i)
+                                                           .arg(rgbText(got), rgbText(expect[i]))));
     }
 }
 
@@ -227,14 +234,14 @@ void patchSize(QByteArray &jpeg, int w, int h)
 QPoint displayPos(int o, int x, int y, int dw, int dh)
 {
     switch (o) {
-    case 1: return {x, y};                      // row 0 top, column 0 left
-    case 2: return {dw - 1 - x, y};             // row 0 top, column 0 right
-    case 3: return {dw - 1 - x, dh - 1 - y};    // row 0 bottom, column 0 right
-    case 4: return {x, dh - 1 - y};             // row 0 bottom, column 0 left
-    case 5: return {y, x};                      // row 0 left, column 0 top
-    case 6: return {dw - 1 - y, x};             // row 0 right, column 0 top
-    case 7: return {dw - 1 - y, dh - 1 - x};    // row 0 right, column 0 bottom
-    default: return {y, dh - 1 - x};            // 8: row 0 left, column 0 bottom
+    case 1: return {x, y};                   // row 0 top, column 0 left
+    case 2: return {dw - 1 - x, y};          // row 0 top, column 0 right
+    case 3: return {dw - 1 - x, dh - 1 - y}; // row 0 bottom, column 0 right
+    case 4: return {x, dh - 1 - y};          // row 0 bottom, column 0 left
+    case 5: return {y, x};                   // row 0 left, column 0 top
+    case 6: return {dw - 1 - y, x};          // row 0 right, column 0 top
+    case 7: return {dw - 1 - y, dh - 1 - x}; // row 0 right, column 0 bottom
+    default: return {y, dh - 1 - x};         // 8: row 0 left, column 0 bottom
     }
 }
 
@@ -247,7 +254,8 @@ QImage storedFor(const QImage &display, int o)
     QImage stored(sw, sh, QImage::Format_ARGB32);
     for (int y = 0; y < sh; ++y)
         for (int x = 0; x < sw; ++x)
-            stored.setPixel(x, y, display.pixel(displayPos(o, x, y, display.width(), display.height())));
+            stored.setPixel(x, y,
+                            display.pixel(displayPos(o, x, y, display.width(), display.height())));
     return stored;
 }
 
@@ -287,22 +295,36 @@ void TestJpeg::decodesLayouts_data()
     QTest::addColumn<bool>("subsample");
     QTest::addColumn<int>("bitDepth");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("grey") << int(Colour::Grey) << false << false << 0 << false << 8 << QSize(64, 48);
-    QTest::newRow("rgb 4:4:4") << int(Colour::Rgb) << false << false << 0 << false << 24 << QSize(64, 48);
-    QTest::newRow("rgb 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24 << QSize(64, 48);
-    QTest::newRow("progressive") << int(Colour::Rgb) << true << false << 0 << true << 24 << QSize(64, 48);
-    QTest::newRow("progressive grey") << int(Colour::Grey) << true << false << 0 << false << 8 << QSize(64, 48);
-    QTest::newRow("arithmetic") << int(Colour::Rgb) << false << true << 0 << false << 24 << QSize(64, 48);
-    QTest::newRow("arithmetic progressive") << int(Colour::Rgb) << true << true << 0 << true << 24 << QSize(64, 48);
-    QTest::newRow("restart every row") << int(Colour::Rgb) << false << false << 1 << true << 24 << QSize(64, 48);
-    QTest::newRow("cmyk adobe") << int(Colour::CmykAdobe) << false << false << 0 << false << 32 << QSize(64, 48);
-    QTest::newRow("cmyk plain") << int(Colour::CmykPlain) << false << false << 0 << false << 32 << QSize(64, 48);
-    QTest::newRow("ycck") << int(Colour::Ycck) << false << false << 0 << false << 32 << QSize(64, 48);
+    QTest::newRow("grey") << int(Colour::Grey) << false << false << 0 << false << 8
+                          << QSize(64, 48);
+    QTest::newRow("rgb 4:4:4") << int(Colour::Rgb) << false << false << 0 << false << 24
+                               << QSize(64, 48);
+    QTest::newRow("rgb 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24
+                               << QSize(64, 48);
+    QTest::newRow("progressive") << int(Colour::Rgb) << true << false << 0 << true << 24
+                                 << QSize(64, 48);
+    QTest::newRow("progressive grey")
+        << int(Colour::Grey) << true << false << 0 << false << 8 << QSize(64, 48);
+    QTest::newRow("arithmetic") << int(Colour::Rgb) << false << true << 0 << false << 24
+                                << QSize(64, 48);
+    QTest::newRow("arithmetic progressive")
+        << int(Colour::Rgb) << true << true << 0 << true << 24 << QSize(64, 48);
+    QTest::newRow("restart every row")
+        << int(Colour::Rgb) << false << false << 1 << true << 24 << QSize(64, 48);
+    QTest::newRow("cmyk adobe") << int(Colour::CmykAdobe) << false << false << 0 << false << 32
+                                << QSize(64, 48);
+    QTest::newRow("cmyk plain") << int(Colour::CmykPlain) << false << false << 0 << false << 32
+                                << QSize(64, 48);
+    QTest::newRow("ycck") << int(Colour::Ycck) << false << false << 0 << false << 32
+                          << QSize(64, 48);
     // Partial MCUs at the edges.
-    QTest::newRow("17x9 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24 << QSize(17, 9);
-    QTest::newRow("33x35 cmyk") << int(Colour::CmykAdobe) << false << false << 0 << false << 32 << QSize(33, 35);
+    QTest::newRow("17x9 4:2:0") << int(Colour::Rgb) << false << false << 0 << true << 24
+                                << QSize(17, 9);
+    QTest::newRow("33x35 cmyk") << int(Colour::CmykAdobe) << false << false << 0 << false << 32
+                                << QSize(33, 35);
     QTest::newRow("1x1") << int(Colour::Grey) << false << false << 0 << false << 8 << QSize(1, 1);
-    QTest::newRow("cmyk progressive") << int(Colour::CmykAdobe) << true << false << 0 << false << 32 << QSize(64, 48);
+    QTest::newRow("cmyk progressive")
+        << int(Colour::CmykAdobe) << true << false << 0 << false << 32 << QSize(64, 48);
 }
 
 void TestJpeg::decodesLayouts()
@@ -317,8 +339,10 @@ void TestJpeg::decodesLayouts()
     const auto col = Colour(colour);
     const bool cmyk = col == Colour::CmykAdobe || col == Colour::CmykPlain || col == Colour::Ycck;
     // CMYK cells as inks (R,G,B,A = C,M,Y,K): pure magenta+yellow = red, half black, cyan, none.
-    const QRgb inks[4] = {qRgba(0, 255, 255, 0), qRgba(0, 0, 0, 128), qRgba(255, 0, 0, 0), qRgba(0, 0, 0, 0)};
-    const QRgb inkRgb[4] = {qRgb(255, 0, 0), qRgb(127, 127, 127), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    const QRgb inks[4] = {qRgba(0, 255, 255, 0), qRgba(0, 0, 0, 128), qRgba(255, 0, 0, 0),
+                          qRgba(0, 0, 0, 0)};
+    const QRgb inkRgb[4] = {qRgb(255, 0, 0), qRgb(127, 127, 127), qRgb(0, 255, 255),
+                            qRgb(255, 255, 255)};
     QRgb grey[4];
     for (int i = 0; i < 4; ++i)
         grey[i] = qRgb(qGray(kCells[i]), qGray(kCells[i]), qGray(kCells[i]));
@@ -412,7 +436,8 @@ void TestJpeg::malformedExifIgnored_data()
     QTest::newRow("orientation 0") << exifPayload(0, true) << 1;
     QTest::newRow("LONG type") << exifPayload(6, false, 4) << 6;
     QByteArray farIfd = e6;
-    farIfd[10] = char(0xF0), farIfd[11] = char(0xFF), farIfd[12] = char(0xFF), farIfd[13] = char(0x7F);
+    farIfd[10] = char(0xF0), farIfd[11] = char(0xFF), farIfd[12] = char(0xFF),
+    farIfd[13] = char(0x7F);
     QTest::newRow("IFD past end") << farIfd << 1;
     QByteArray manyEntries = e6;
     manyEntries[14] = char(0xFF), manyEntries[15] = char(0xFF);
@@ -551,20 +576,21 @@ void TestJpeg::scaledPastThePixelLimit_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<qint64>("maxPixels");
-    QTest::addColumn<QSize>("size");   // invalid: the decode fails
+    QTest::addColumn<QSize>("size");    // invalid: the decode fails
     QTest::addColumn<QString>("scale"); // the text the image carries
     const QByteArray good = encode(quadrants(64, 48), Enc{});
     QTest::newRow("fits") << good << qint64(64 * 48) << QSize(64, 48) << QString();
     QTest::newRow("half") << good << qint64(64 * 48 - 1) << QSize(32, 24) << QStringLiteral("1/2");
-    QTest::newRow("quarter") << good << qint64(32 * 24 - 1) << QSize(16, 12) << QStringLiteral("1/4");
+    QTest::newRow("quarter") << good << qint64(32 * 24 - 1) << QSize(16, 12)
+                             << QStringLiteral("1/4");
     QTest::newRow("eighth") << good << qint64(8 * 6) << QSize(8, 6) << QStringLiteral("1/8");
     QTest::newRow("not even at 1/8") << good << qint64(8 * 6 - 1) << QSize() << QString();
     // The largest libjpeg decodes (65500 a side; at the default limit 1/4 fits, a 1 GiB
     // picture): its data is cut short, so the rows that never arrive are grey.
     QByteArray largest = good;
     patchSize(largest, 65500, 65500);
-    QTest::newRow("65500 x 65500") << largest << qint64(8188 * 8188) << QSize(8188, 8188)
-                                   << QStringLiteral("1/8");
+    QTest::newRow("65500 x 65500")
+        << largest << qint64(8188 * 8188) << QSize(8188, 8188) << QStringLiteral("1/8");
 }
 
 // A picture past the pixel limit is shown at the largest DCT scale that fits, and says so.
@@ -608,7 +634,8 @@ void TestJpeg::progressIncreasesAcrossScans()
     QVERIFY(std::is_sorted(r.values.begin(), r.values.end()));
     QCOMPARE(r.values.back(), r.lastTotal);
     // The scans are read before the first row is out: progress must move during them too.
-    QVERIFY(std::count_if(r.values.begin(), r.values.end(), [&](int64_t v) { return v < r.lastTotal / 2; }) >= 5);
+    QVERIFY(std::count_if(r.values.begin(), r.values.end(),
+                          [&](int64_t v) { return v < r.lastTotal / 2; }) >= 5);
 }
 
 void TestJpeg::cancelAndThrowingObserverStop_data()
@@ -646,19 +673,22 @@ void TestJpeg::endlessScansRefused_data()
     QTest::addColumn<int>("side");
     QTest::addColumn<bool>("arithmetic");
     QTest::addColumn<int>("copies");
-    QTest::addColumn<int>("cancelAtMs"); // -1: never
+    QTest::addColumn<int>("cancelAtMs");  // -1: never
     QTest::addColumn<int>("claimedSide"); // 0: as encoded
     QTest::addColumn<QString>("message");
-    QTest::newRow("2000 scans, 64 x 64") << 64 << false << 2000 << -1 << 0 << QStringLiteral("scans");
+    QTest::newRow("2000 scans, 64 x 64")
+        << 64 << false << 2000 << -1 << 0 << QStringLiteral("scans");
     // Fewer scans than the scan limit, each one a pass over 147,456 blocks.
-    QTest::newRow("300 scans, 3072 x 3072") << 3072 << false << 300 << -1 << 0 << QStringLiteral("blocks");
+    QTest::newRow("300 scans, 3072 x 3072")
+        << 3072 << false << 300 << -1 << 0 << QStringLiteral("blocks");
     // Every coefficient of 16384 x 16384 kept (512 MiB) beside the 1 GiB image: past the bound.
-    QTest::newRow("coefficients past the memory bound") << 64 << false << 1 << -1 << 16384
-                                                        << QStringLiteral("working memory");
+    QTest::newRow("coefficients past the memory bound")
+        << 64 << false << 1 << -1 << 16384 << QStringLiteral("working memory");
     // Within both limits but slow (arithmetic decoding visits every block of every scan):
     // a cancel must be seen at the next scan, not at the first row out (the estimate of the
     // passes stops moving after a few scans, and with it the progress reports).
-    QTest::newRow("cancelled between scans") << 2048 << true << 400 << 200 << 0 << QStringLiteral("cancelled");
+    QTest::newRow("cancelled between scans")
+        << 2048 << true << 400 << 200 << 0 << QStringLiteral("cancelled");
 }
 
 // Copies of one scan repeated: libjpeg only warns about the bogus progression, so without a
@@ -698,8 +728,10 @@ void TestJpeg::endlessScansRefused()
     auto img = decodeJpeg(bytesOf(hostile), observer);
     const qint64 elapsed = observer.clock.elapsed();
     QVERIFY(!img.ok());
-    QVERIFY2(QString::fromStdString(img.error().message).contains(message), img.error().message.c_str());
-    QVERIFY2(elapsed < (cancelAtMs >= 0 ? cancelAtMs + 250 : 5000), qPrintable(QString::number(elapsed)));
+    QVERIFY2(QString::fromStdString(img.error().message).contains(message),
+             img.error().message.c_str());
+    QVERIFY2(elapsed < (cancelAtMs >= 0 ? cancelAtMs + 250 : 5000),
+             qPrintable(QString::number(elapsed)));
 }
 
 void TestJpeg::corpus_data()
@@ -721,7 +753,8 @@ void TestJpeg::corpus_data()
 }
 
 // Valid files match the reference decode within 3 levels per channel (the references keep the
-// stored orientation and colours, so orientation and the colour profile are off here); others decode or fail cleanly, quickly.
+// stored orientation and colours, so orientation and the colour profile are off here); others
+// decode or fail cleanly, quickly.
 void TestJpeg::corpus()
 {
     QFETCH(QString, path);
@@ -760,8 +793,8 @@ void TestJpeg::corpus()
         const auto *a = reinterpret_cast<const QRgb *>(img->constScanLine(y));
         const auto *b = reinterpret_cast<const QRgb *>(ref.constScanLine(y));
         for (int x = 0; x < ref.width(); ++x)
-            worst = std::max({worst, qAbs(qRed(a[x]) - qRed(b[x])), qAbs(qGreen(a[x]) - qGreen(b[x])),
-                              qAbs(qBlue(a[x]) - qBlue(b[x]))});
+            worst = std::max({worst, qAbs(qRed(a[x]) - qRed(b[x])),
+                              qAbs(qGreen(a[x]) - qGreen(b[x])), qAbs(qBlue(a[x]) - qBlue(b[x]))});
     }
     if (expectation == QLatin1String("valid"))
         QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));

@@ -47,7 +47,10 @@ QList<QRgb> pixels(const QImage &img)
     return out;
 }
 
-QImage decodeOk(const QByteArray &file) { return test::decodeOrWarn(decodePcx, file); }
+QImage decodeOk(const QByteArray &file)
+{
+    return test::decodeOrWarn(decodePcx, file);
+}
 
 constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF,
                kBlack = 0xFF000000;
@@ -150,29 +153,38 @@ void TestPcx::decodesEveryLayout_data()
     s.encoding = 0, s.height = 1;
 
     s.bpp = 1, s.planes = 1, s.ega = kEga, s.data = raw({0b10100000, 0});
-    QTest::newRow("mono ignores the header palette") << pcx(s) << QList<QRgb>{kWhite, kBlack, kWhite, kBlack} << 1;
+    QTest::newRow("mono ignores the header palette")
+        << pcx(s) << QList<QRgb>{kWhite, kBlack, kWhite, kBlack} << 1;
     s.planes = 2, s.data = raw({0b10100000, 0, 0b01100000, 0});
-    QTest::newRow("1 bit x 2 planes") << pcx(s) << QList<QRgb>{kGreen, kBlue, 0xFFFFFFFF, kRed} << 2;
+    QTest::newRow("1 bit x 2 planes")
+        << pcx(s) << QList<QRgb>{kGreen, kBlue, 0xFFFFFFFF, kRed} << 2;
     s.planes = 4, s.data = raw({0x80, 0, 0, 0, 0, 0, 0x80, 0}); // pixel 0: bits 0 and 3 => 9
-    QTest::newRow("1 bit x 4 planes, unset entries black") << pcx(s) << QList<QRgb>{kBlack, kRed, kRed, kRed} << 4;
+    QTest::newRow("1 bit x 4 planes, unset entries black")
+        << pcx(s) << QList<QRgb>{kBlack, kRed, kRed, kRed} << 4;
     s.version = 3;
-    QTest::newRow("version 3 uses the default EGA colours") << pcx(s) << QList<QRgb>{0xFF5555FF, kBlack, kBlack, kBlack} << 4;
+    QTest::newRow("version 3 uses the default EGA colours")
+        << pcx(s) << QList<QRgb>{0xFF5555FF, kBlack, kBlack, kBlack} << 4;
     s.version = 5, s.planes = 1, s.bpp = 2, s.data = raw({0b00011011, 0});
-    QTest::newRow("2 bits, header palette") << pcx(s) << QList<QRgb>{kRed, kGreen, kBlue, kWhite} << 2;
+    QTest::newRow("2 bits, header palette")
+        << pcx(s) << QList<QRgb>{kRed, kGreen, kBlue, kWhite} << 2;
     s.ega.clear();
-    QTest::newRow("2 bits, no palette: CGA colours") << pcx(s) << QList<QRgb>{kBlack, 0xFF55FFFF, 0xFFFF55FF, kWhite} << 2;
+    QTest::newRow("2 bits, no palette: CGA colours")
+        << pcx(s) << QList<QRgb>{kBlack, 0xFF55FFFF, 0xFFFF55FF, kWhite} << 2;
     s.ega = kEga, s.bpp = 4, s.data = raw({0x01, 0x23});
     QTest::newRow("4 bits packed") << pcx(s) << QList<QRgb>{kRed, kGreen, kBlue, kWhite} << 4;
 
     s.bpp = 8, s.data = raw({0, 1, 2, 255});
-    QTest::newRow("8 bits without a palette: grey") << pcx(s) << QList<QRgb>{kBlack, 0xFF010101, 0xFF020202, kWhite} << 8;
+    QTest::newRow("8 bits without a palette: grey")
+        << pcx(s) << QList<QRgb>{kBlack, 0xFF010101, 0xFF020202, kWhite} << 8;
     QByteArray vga(769, '\0');
     vga[0] = 0x0C;
     vga[1 + 3] = char(255), vga[1 + 6 + 1] = char(255), vga[1 + 765 + 2] = char(255);
     s.data = raw({0, 1, 2, 255}) + vga;
-    QTest::newRow("8 bits with the VGA palette") << pcx(s) << QList<QRgb>{kBlack, kRed, kGreen, kBlue} << 8;
-    s.planes = 3, s.data = raw({255, 0, 0, 9,   0, 255, 0, 8,   0, 0, 255, 7});
-    QTest::newRow("24 bits in 3 planes") << pcx(s) << QList<QRgb>{kRed, kGreen, kBlue, 0xFF090807} << 24;
+    QTest::newRow("8 bits with the VGA palette")
+        << pcx(s) << QList<QRgb>{kBlack, kRed, kGreen, kBlue} << 8;
+    s.planes = 3, s.data = raw({255, 0, 0, 9, 0, 255, 0, 8, 0, 0, 255, 7});
+    QTest::newRow("24 bits in 3 planes")
+        << pcx(s) << QList<QRgb>{kRed, kGreen, kBlue, 0xFF090807} << 24;
 }
 
 void TestPcx::decodesEveryLayout()
@@ -195,10 +207,10 @@ void TestPcx::runsCrossLinesAndPaddingIsSkipped()
     // of line 1, a run of 0xC1 literal bytes needs the escape.
     PcxLayout s;
     s.width = 3, s.height = 3, s.bytesPerLine = 4;
-    s.data = raw({0xC6, 10, 20, 30,   0xC1, 0xC5, 0xC4, 40});
+    s.data = raw({0xC6, 10, 20, 30, 0xC1, 0xC5, 0xC4, 40});
     const QImage img = decodeOk(pcx(s));
-    QCOMPARE(pixels(img), (QList<QRgb>{0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF141414,
-                                       0xFFC5C5C5, 0xFF282828, 0xFF282828}));
+    QCOMPARE(pixels(img), (QList<QRgb>{0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A, 0xFF0A0A0A,
+                                       0xFF141414, 0xFFC5C5C5, 0xFF282828, 0xFF282828}));
     // Odd bytesPerLine with 3 planes: each plane is padded on its own.
     PcxLayout t;
     t.encoding = 0, t.width = 1, t.height = 1, t.planes = 3, t.bytesPerLine = 3;
@@ -219,10 +231,12 @@ void TestPcx::truncatedDataIsTransparent_data()
     QTest::addColumn<QList<QRgb>>("expected");
     PcxLayout s;
     s.width = 2, s.height = 3, s.encoding = 0;
-    s.data = raw({5, 6,   7});
-    QTest::newRow("raw, cut in line 2") << pcx(s) << QList<QRgb>{0xFF050505, 0xFF060606, 0xFF070707, kBlack, 0, 0};
+    s.data = raw({5, 6, 7});
+    QTest::newRow("raw, cut in line 2")
+        << pcx(s) << QList<QRgb>{0xFF050505, 0xFF060606, 0xFF070707, kBlack, 0, 0};
     s.encoding = 1, s.data = raw({0xC3, 5, 0xC5});
-    QTest::newRow("RLE, run count without value") << pcx(s) << QList<QRgb>{0xFF050505, 0xFF050505, 0xFF050505, kBlack, 0, 0};
+    QTest::newRow("RLE, run count without value")
+        << pcx(s) << QList<QRgb>{0xFF050505, 0xFF050505, 0xFF050505, kBlack, 0, 0};
     // The VGA palette marker and colours stay out of the pixels of a cut file.
     QByteArray vga(769, '\0');
     vga[0] = 0x0C;
@@ -244,7 +258,7 @@ void TestPcx::alphaPlane()
 {
     PcxLayout s;
     s.encoding = 0, s.width = 2, s.height = 1, s.planes = 4, s.bytesPerLine = 2;
-    s.data = raw({10, 20,  30, 40,  50, 60,  128, 0});
+    s.data = raw({10, 20, 30, 40, 50, 60, 128, 0});
     QImage img = decodeOk(pcx(s));
     QCOMPARE(img.format(), QImage::Format_ARGB32);
     QCOMPARE(pixels(img), (QList<QRgb>{0x800A1E32, 0x0014283C}));
@@ -292,7 +306,8 @@ void TestPcx::corpus()
          QStringLiteral("the reference inverts 1-bit PCX; ours matches the source photograph "
                         "and the other decoder's mono.pcx reference")},
     };
-    RUN_CORPUS((QStringList{QStringLiteral("pcx"), QStringLiteral("dcx")}), sniffPcx, decodePcx, allowed);
+    RUN_CORPUS((QStringList{QStringLiteral("pcx"), QStringLiteral("dcx")}), sniffPcx, decodePcx,
+               allowed);
 }
 
 QTEST_GUILESS_MAIN(TestPcx)

@@ -79,8 +79,9 @@ struct Psd {
     QByteArray build() const
     {
         const qsizetype rowBytes = depth == 1 ? (width + 7) / 8 : width * (depth / 8);
-        QByteArray out = "8BPS" + bytes({version}, 2) + QByteArray(6, '\0') + bytes({int(planes.size())}, 2) +
-                         bytes({height, width}, 4) + bytes({depth, mode}, 2);
+        QByteArray out = "8BPS" + bytes({version}, 2) + QByteArray(6, '\0') +
+                         bytes({int(planes.size())}, 2) + bytes({height, width}, 4) +
+                         bytes({depth, mode}, 2);
         for (const QByteArray &s : {colourData, resources})
             out += bytes({int(s.size())}, 4) + s;
         out += bytes({int(layers.size())}, version == 2 ? 8 : 4) + layers + bytes({compression}, 2);
@@ -92,7 +93,8 @@ struct Psd {
                 putBe(counts, uint64_t(packRow(row).size()), version == 2 ? 4 : 2);
             }
         if (compression >= 2)
-            return out + qCompress(data + zipTail).mid(4); // a plain zlib stream without Qt's prefix
+            return out +
+                   qCompress(data + zipTail).mid(4); // a plain zlib stream without Qt's prefix
         return out + (compression == 1 ? counts : QByteArray()) + data;
     }
 };
@@ -100,7 +102,8 @@ struct Psd {
 Psd make(int mode, int depth, std::vector<QByteArray> planes, int width = 2, QByteArray layers = {})
 {
     Psd p;
-    p.mode = mode, p.depth = depth, p.width = width, p.planes = std::move(planes), p.layers = layers;
+    p.mode = mode, p.depth = depth, p.width = width, p.planes = std::move(planes),
+    p.layers = layers;
     return p;
 }
 
@@ -133,7 +136,10 @@ int channelDiff(QRgb a, QRgb b)
 class Recorder : public DecodeObserver {
 public:
     void progress(int64_t done, int64_t) override { calls.push_back(done); }
-    bool cancelled() const override { return cancelAfter >= 0 && int64_t(calls.size()) > cancelAfter; }
+    bool cancelled() const override
+    {
+        return cancelAfter >= 0 && int64_t(calls.size()) > cancelAfter;
+    }
     std::vector<int64_t> calls;
     int64_t cancelAfter = -1;
 };
@@ -174,7 +180,8 @@ void TestPsd::modes_data()
     QTest::newRow("rgb8") << kRgb << Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)} << false;
     QTest::newRow("grey8") << make(1, 8, {bytes({0, 77})}) << Pixels{k, g77} << false;
     QTest::newRow("duotone8 as grey") << make(8, 8, {bytes({0, 77})}) << Pixels{k, g77} << false;
-    QTest::newRow("multichannel1 as grey") << make(7, 8, {bytes({0, 77})}) << Pixels{k, g77} << false;
+    QTest::newRow("multichannel1 as grey")
+        << make(7, 8, {bytes({0, 77})}) << Pixels{k, g77} << false;
     QTest::newRow("bitmap1, set bit black")
         << make(0, 1, {bytes({0xA5, 0x40})}, 10) << Pixels{k, w, k, w, w, k, w, k, w, k} << false;
     // 16 bits round to 8: round(v / 257); floats are linear 0..1, clamped, NaN black.
@@ -188,12 +195,13 @@ void TestPsd::modes_data()
     // CMYK and multichannel inks are stored inverted: 255 is no ink.
     const std::vector<QByteArray> cmyk = {bytes({255, 0, 128}), bytes({255, 255, 255}),
                                           bytes({255, 255, 255}), bytes({255, 255, 128})};
-    QTest::newRow("cmyk8") << make(4, 8, cmyk, 3) << Pixels{w, qRgb(0, 255, 255), qRgb(64, 128, 128)}
-                           << false;
+    QTest::newRow("cmyk8") << make(4, 8, cmyk, 3)
+                           << Pixels{w, qRgb(0, 255, 255), qRgb(64, 128, 128)} << false;
     QTest::newRow("multichannel4 as CMYK")
         << make(7, 8, cmyk, 3) << Pixels{w, qRgb(0, 255, 255), qRgb(64, 128, 128)} << false;
-    QTest::newRow("multichannel3 as CMY") << make(7, 8, {cmyk[0], cmyk[1], cmyk[2]}, 3)
-                                          << Pixels{w, qRgb(0, 255, 255), qRgb(128, 255, 255)} << false;
+    QTest::newRow("multichannel3 as CMY")
+        << make(7, 8, {cmyk[0], cmyk[1], cmyk[2]}, 3)
+        << Pixels{w, qRgb(0, 255, 255), qRgb(128, 255, 255)} << false;
     // D50 Lab: white, black, mid grey and sRGB red.
     QTest::newRow("lab8") << make(9, 8,
                                   {bytes({255, 0, 128, 138}), bytes({128, 128, 128, 209}),
@@ -203,25 +211,29 @@ void TestPsd::modes_data()
 
     Psd indexed = make(2, 8, {bytes({5, 255})});
     indexed.colourData = QByteArray(768, '\0');
-    indexed.colourData[5] = char(11), indexed.colourData[261] = char(22), indexed.colourData[517] = char(33);
+    indexed.colourData[5] = char(11), indexed.colourData[261] = char(22),
+    indexed.colourData[517] = char(33);
     indexed.colourData[255] = char(255);
     QTest::newRow("indexed8") << indexed << Pixels{qRgb(11, 22, 33), qRgb(255, 0, 0)} << false;
-    indexed.resources = "8BIM" + bytes({1047, 0}, 2) + bytes({2}, 4) + bytes({5}, 2); // transparent index 5
+    indexed.resources =
+        "8BIM" + bytes({1047, 0}, 2) + bytes({2}, 4) + bytes({5}, 2); // transparent index 5
     QTest::newRow("indexed8, transparent index") << indexed << Pixels{0u, qRgb(255, 0, 0)} << true;
 
     // A negative layer count makes the first extra channel the composite's alpha; its
     // colours are matted against white and come back unmatted.
-    const std::vector<QByteArray> rgba = {bytes({255, 10, 127}), bytes({255, 20, 127}), bytes({255, 30, 255}),
-                                          bytes({0, 255, 128})};
+    const std::vector<QByteArray> rgba = {bytes({255, 10, 127}), bytes({255, 20, 127}),
+                                          bytes({255, 30, 255}), bytes({0, 255, 128})};
     const Pixels unmatted{0u, qRgb(10, 20, 30), qRgba(0, 0, 255, 128)};
-    QTest::newRow("rgba8, layer count -1") << make(3, 8, rgba, 3, layerCount(-1)) << unmatted << true;
+    QTest::newRow("rgba8, layer count -1")
+        << make(3, 8, rgba, 3, layerCount(-1)) << unmatted << true;
     const std::vector<QByteArray> straight = {bytes({10, 255}), bytes({20, 255}), bytes({30, 255}),
                                               bytes({128, 0})};
     QTest::newRow("rgba8, straight colour (never below the white matte)")
-        << make(3, 8, straight, 2, layerCount(-1)) << Pixels{qRgba(10, 20, 30, 128), qRgba(255, 255, 255, 0)}
-        << true;
+        << make(3, 8, straight, 2, layerCount(-1))
+        << Pixels{qRgba(10, 20, 30, 128), qRgba(255, 255, 255, 0)} << true;
     QTest::newRow("rgb8 + selection channel")
-        << make(3, 8, rgba, 3, layerCount(1)) << Pixels{w, qRgb(10, 20, 30), qRgb(127, 127, 255)} << false;
+        << make(3, 8, rgba, 3, layerCount(1)) << Pixels{w, qRgb(10, 20, 30), qRgb(127, 127, 255)}
+        << false;
     Psd psb = make(3, 8, rgba, 3, layerCount(-1, 2));
     psb.version = 2; // 8-byte section lengths, 4-byte RLE counts
     QTest::newRow("psb rgba8") << psb << unmatted << true;
@@ -231,16 +243,16 @@ void TestPsd::modes_data()
         << make(1, 16, {bytes({0xFFFF, 0x3030}, 2), bytes({0, 0xFFFF}, 2)}, 2, lr16)
         << Pixels{0u, qRgb(48, 48, 48)} << true;
     // An empty layer list in the main section, the real one (with the alpha mark) in Lr32.
-    const QByteArray zeroThenLr32 = bytes({2}, 4) + bytes({0}, 2) + bytes({0}, 4) + "8BIMLr32" + bytes({2}, 4) +
-                                    bytes({0xFFFF}, 2);
+    const QByteArray zeroThenLr32 = bytes({2}, 4) + bytes({0}, 2) + bytes({0}, 4) + "8BIMLr32" +
+                                    bytes({2}, 4) + bytes({0xFFFF}, 2);
     QTest::newRow("grey32 + alpha, zero count before Lr32")
         << make(1, 32, {floats({1.0f, 0.5f}), floats({0.0f, 1.0f})}, 2, zeroThenLr32)
         << Pixels{0u, qRgb(128, 128, 128)} << true;
     // More channels than the format's 56: the composite takes what it needs.
     std::vector<QByteArray> many = {bytes({10, 200}), bytes({20, 100}), bytes({30, 0})};
     many.resize(60, bytes({7, 7}));
-    QTest::newRow("rgb8 + 57 extra channels") << make(3, 8, many) << Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)}
-                                              << false;
+    QTest::newRow("rgb8 + 57 extra channels")
+        << make(3, 8, many) << Pixels{qRgb(10, 20, 30), qRgb(200, 100, 0)} << false;
 }
 
 void TestPsd::modes()
@@ -269,8 +281,9 @@ void TestPsd::modes()
 void TestPsd::exifOrientation()
 {
     // Big-endian TIFF: one IFD entry, orientation (0x0112) SHORT 6 = turned clockwise.
-    const QByteArray tiff = "MM" + bytes({42}, 2) + bytes({8}, 4) + bytes({1}, 2) + bytes({0x0112, 3}, 2) +
-                            bytes({1}, 4) + bytes({6, 0}, 2) + bytes({0}, 4);
+    const QByteArray tiff = "MM" + bytes({42}, 2) + bytes({8}, 4) + bytes({1}, 2) +
+                            bytes({0x0112, 3}, 2) + bytes({1}, 4) + bytes({6, 0}, 2) +
+                            bytes({0}, 4);
     Psd psd = kRgb;
     psd.resources = "8BIM" + bytes({1058, 0}, 2) + bytes({int(tiff.size())}, 4) + tiff;
     auto image = decode(psd.build());
@@ -292,7 +305,8 @@ void TestPsd::headerGuards_data()
         change(p);
         return p.build();
     };
-    QVERIFY(sniffPsd(bytesOf(good)) && !sniffPsd(bytesOf(patched(5, bytes({3})))) && !sniffPsd(bytesOf(good.left(5))));
+    QVERIFY(sniffPsd(bytesOf(good)) && !sniffPsd(bytesOf(patched(5, bytes({3})))) &&
+            !sniffPsd(bytesOf(good.left(5))));
 
     QTest::newRow("short") << good.left(20) << QStringLiteral("ends inside the 26-byte header");
     QTest::newRow("signature") << patched(0, "8BPX") << QStringLiteral("signature is not 8BPS");
@@ -300,7 +314,8 @@ void TestPsd::headerGuards_data()
     QTest::newRow("reserved") << patched(9, bytes({1})) << QStringLiteral("reserved header bytes");
     QTest::newRow("channels 0") << patched(12, bytes({0}, 2))
                                 << QStringLiteral("channel count 0 is outside 1..65535");
-    QTest::newRow("width 0") << patched(18, bytes({0}, 4)) << QStringLiteral("width 0 is outside 1..30000");
+    QTest::newRow("width 0") << patched(18, bytes({0}, 4))
+                             << QStringLiteral("width 0 is outside 1..30000");
     QTest::newRow("width 2^31-1") << patched(18, bytes({0x7FFFFFFF}, 4))
                                   << QStringLiteral("width 2147483647 is outside");
     QTest::newRow("height -2") << patched(14, bytes({-2}, 4))
@@ -308,10 +323,11 @@ void TestPsd::headerGuards_data()
     QTest::newRow("psb width") << with([](Psd &p) { p.version = 2, p.width = 300001; })
                                << QStringLiteral("width 300001 is outside 1..300000");
     // Within the format's limits but past ours: refused before any allocation.
-    QTest::newRow("psd 30000 square")
-        << patched(14, bytes({30000, 30000}, 4)) << QStringLiteral("x 30000 pixels exceeds the limit");
-    QTest::newRow("psb 300000 square") << with([](Psd &p) { p.version = 2, p.width = p.height = 300000; })
-                                       << QStringLiteral("exceeds the limit");
+    QTest::newRow("psd 30000 square") << patched(14, bytes({30000, 30000}, 4))
+                                      << QStringLiteral("x 30000 pixels exceeds the limit");
+    QTest::newRow("psb 300000 square")
+        << with([](Psd &p) { p.version = 2, p.width = p.height = 300000; })
+        << QStringLiteral("exceeds the limit");
     QTest::newRow("psb width 70000") << with([](Psd &p) { p.version = 2, p.width = 70000; })
                                      << QStringLiteral("width 70000 exceeds the limit of 65535");
     QTest::newRow("psb height 70000") << with([](Psd &p) { p.version = 2, p.height = 70000; })
@@ -319,30 +335,41 @@ void TestPsd::headerGuards_data()
     QTest::newRow("zip planes") << with([](Psd &p) {
         p.depth = 32, p.width = 30000, p.height = 2000, p.compression = 2, p.planes.resize(56);
     }) << QStringLiteral("ZIP planes of 13440000000 bytes exceed the limit");
-    QTest::newRow("depth") << patched(22, bytes({7}, 2)) << QStringLiteral("depth 7 is not 1, 8, 16 or 32");
-    QTest::newRow("mode") << patched(24, bytes({5}, 2)) << QStringLiteral("colour mode 5 is not supported");
+    QTest::newRow("depth") << patched(22, bytes({7}, 2))
+                           << QStringLiteral("depth 7 is not 1, 8, 16 or 32");
+    QTest::newRow("mode") << patched(24, bytes({5}, 2))
+                          << QStringLiteral("colour mode 5 is not supported");
     QTest::newRow("bitmap at depth 8")
         << patched(24, bytes({0}, 2)) << QStringLiteral("depth 8 does not fit colour mode 0");
-    QTest::newRow("rgb with 2 channels") << with([](Psd &p) { p.planes.pop_back(); })
-                                         << QStringLiteral("colour mode 3 needs 3 channels, the file has 2");
-    QTest::newRow("palette short") << with([](Psd &p) { p.mode = 2, p.colourData = QByteArray(767, 'x'); })
-                                   << QStringLiteral("palette of 767 bytes is shorter than 768");
+    QTest::newRow("rgb with 2 channels")
+        << with([](Psd &p) { p.planes.pop_back(); })
+        << QStringLiteral("colour mode 3 needs 3 channels, the file has 2");
+    QTest::newRow("palette short")
+        << with([](Psd &p) { p.mode = 2, p.colourData = QByteArray(767, 'x'); })
+        << QStringLiteral("palette of 767 bytes is shorter than 768");
     QTest::newRow("colour data past end")
-        << patched(26, bytes({65536}, 4)) << QStringLiteral("colour mode data of 65536 bytes runs past");
+        << patched(26, bytes({65536}, 4))
+        << QStringLiteral("colour mode data of 65536 bytes runs past");
     QTest::newRow("resources past end")
-        << patched(30, bytes({1 << 30}, 4)) << QStringLiteral("image resources section of 1073741824 bytes");
-    QTest::newRow("layers past end") << patched(34, bytes({-1}, 4))
-                                     << QStringLiteral("layer and mask section of 4294967295 bytes");
-    QTest::newRow("compression 4") << patched(38, bytes({4}, 2)) << QStringLiteral("compression 4 is not");
-    QTest::newRow("compression missing") << good.left(39) << QStringLiteral("compression field missing");
-    QTest::newRow("raw, no pixels") << good.left(41)
-                                    << QStringLiteral(
-                                           "before the first row of pixel data (2 bytes needed, 1 present)");
+        << patched(30, bytes({1 << 30}, 4))
+        << QStringLiteral("image resources section of 1073741824 bytes");
+    QTest::newRow("layers past end")
+        << patched(34, bytes({-1}, 4))
+        << QStringLiteral("layer and mask section of 4294967295 bytes");
+    QTest::newRow("compression 4")
+        << patched(38, bytes({4}, 2)) << QStringLiteral("compression 4 is not");
+    QTest::newRow("compression missing")
+        << good.left(39) << QStringLiteral("compression field missing");
+    QTest::newRow("raw, no pixels")
+        << good.left(41)
+        << QStringLiteral("before the first row of pixel data (2 bytes needed, 1 present)");
     const QByteArray rle = with([](Psd &p) { p.compression = 1; });
     QTest::newRow("rle table past end")
         << rle.left(45)
-        << QStringLiteral("RLE byte count table of 6 bytes runs past the end of the file (5 bytes left)");
-    QTest::newRow("rle, no pixels") << rle.left(46) << QStringLiteral("ends after the RLE byte count table");
+        << QStringLiteral(
+               "RLE byte count table of 6 bytes runs past the end of the file (5 bytes left)");
+    QTest::newRow("rle, no pixels")
+        << rle.left(46) << QStringLiteral("ends after the RLE byte count table");
     QTest::newRow("zip damaged") << with([](Psd &p) { p.compression = 2; }).left(44)
                                  << QStringLiteral("ZIP data is damaged");
 }
@@ -422,7 +449,8 @@ void TestPsd::zipWithPrediction()
     p.compression = 3;
     image = decode(p.build());
     QVERIFY(image.ok());
-    QCOMPARE(pixels(image.value()), (Pixels{qRgb(16, 16, 16), qRgb(128, 128, 128), qRgb(32, 32, 32)}));
+    QCOMPARE(pixels(image.value()),
+             (Pixels{qRgb(16, 16, 16), qRgb(128, 128, 128), qRgb(32, 32, 32)}));
     // 32 bits: the floats' bytes split into four planes, then byte differences.
     const QByteArray f = floats({0.25f, 1.0f});
     QByteArray planes, deltas;
@@ -472,8 +500,9 @@ void TestPsd::corpus_data()
     if (!entries)
         QTest::newRow("corpus absent") << QString() << QString() << QString();
     for (const test::ManifestEntry &e : entries.value_or(QList<test::ManifestEntry>()))
-        QTest::newRow(qPrintable(e.path)) << test::corpusFile(e.path) << e.expectation
-                                          << (e.reference.isEmpty() ? QString() : test::corpusFile(e.reference));
+        QTest::newRow(qPrintable(e.path))
+            << test::corpusFile(e.path) << e.expectation
+            << (e.reference.isEmpty() ? QString() : test::corpusFile(e.reference));
 }
 
 // Valid files match their reference flattened on white (colours under full transparency do
@@ -496,7 +525,8 @@ void TestPsd::corpus()
     QVERIFY2(timer.elapsed() < 5000, "decode took too long");
     if (expectation == QLatin1String("valid"))
         QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
-    if (!image.ok() || reference.isEmpty() || expectation == QLatin1String("invalid-must-not-crash"))
+    if (!image.ok() || reference.isEmpty() ||
+        expectation == QLatin1String("invalid-must-not-crash"))
         return;
     // Saved without a real composite (the version-info resource says so): the stored one is a
     // white placeholder, and these references flattened the layers, which we do not read.

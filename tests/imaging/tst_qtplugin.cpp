@@ -40,8 +40,9 @@ QImage sample(QImage::Format format)
 }
 
 // The smallest GIF: 1 x 1, one transparent pixel (Qt has no GIF writer).
-const QByteArray kGif = QByteArray::fromHex(
-    "474946383961010001008000 00ffffff000000 21f90401000000 00 2c000000000100010000 02024401 00 3b");
+const QByteArray kGif =
+    QByteArray::fromHex("474946383961010001008000 00ffffff000000 21f90401000000 00 "
+                        "2c000000000100010000 02024401 00 3b");
 
 QByteArray be32(quint32 v)
 {
@@ -66,7 +67,8 @@ QByteArray pngHeader(quint32 width, quint32 height)
     return QByteArray::fromHex("89504e470d0a1a0a") +
            pngChunk(QByteArrayLiteral("IHDR") + be32(width) + be32(height) +
                     QByteArray::fromHex("0802000000")) + // 8-bit RGB
-           pngChunk(QByteArrayLiteral("IDAT")) + pngChunk(QByteArrayLiteral("IEND"));
+           pngChunk(QByteArrayLiteral("IDAT")) +
+           pngChunk(QByteArrayLiteral("IEND"));
 }
 
 const QByteArray kSvg = QByteArrayLiteral(
@@ -123,8 +125,10 @@ void TestQtPlugin::sniff_data()
     QTest::newRow("jpeg") << encoded(rgb, "JPEG") << false;
     QTest::newRow("bmp") << encoded(rgb, "BMP") << false;
     // XML that is no SVG: the SVG reader would claim it.
-    QTest::newRow("plain xml") << QByteArrayLiteral("<?xml version=\"1.0\"?>\n<note>hi</note>\n") << false;
-    QTest::newRow("html comment") << QByteArrayLiteral("<!-- not a picture -->\n<p>text</p>\n") << false;
+    QTest::newRow("plain xml") << QByteArrayLiteral("<?xml version=\"1.0\"?>\n<note>hi</note>\n")
+                               << false;
+    QTest::newRow("html comment") << QByteArrayLiteral("<!-- not a picture -->\n<p>text</p>\n")
+                                  << false;
     QTest::newRow("text") << QByteArrayLiteral("hello world, this is not an image") << false;
     QTest::newRow("empty") << QByteArray() << false;
 }
@@ -144,10 +148,14 @@ void TestQtPlugin::info_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("bitDepth");
-    QTest::newRow("png rgb") << encoded(sample(QImage::Format_RGB32), "PNG") << QStringLiteral("PNG") << 24;
-    QTest::newRow("png rgba") << encoded(sample(QImage::Format_ARGB32), "PNG") << QStringLiteral("PNG") << 32;
-    QTest::newRow("png grey") << encoded(sample(QImage::Format_Grayscale8), "PNG") << QStringLiteral("PNG") << 8;
-    QTest::newRow("ppm") << encoded(sample(QImage::Format_RGB32), "PPM") << QStringLiteral("PPM") << 24;
+    QTest::newRow("png rgb") << encoded(sample(QImage::Format_RGB32), "PNG")
+                             << QStringLiteral("PNG") << 24;
+    QTest::newRow("png rgba") << encoded(sample(QImage::Format_ARGB32), "PNG")
+                              << QStringLiteral("PNG") << 32;
+    QTest::newRow("png grey") << encoded(sample(QImage::Format_Grayscale8), "PNG")
+                              << QStringLiteral("PNG") << 8;
+    QTest::newRow("ppm") << encoded(sample(QImage::Format_RGB32), "PPM") << QStringLiteral("PPM")
+                         << 24;
 }
 
 void TestQtPlugin::info()
@@ -198,7 +206,8 @@ void TestQtPlugin::sizeGuard_data()
         << QStringLiteral("PNG: image of 70000 x 10 pixels exceeds the limit of 268435456 pixels");
     QTest::newRow("pixels past the limit")
         << pngHeader(60000, 60000)
-        << QStringLiteral("PNG: image of 60000 x 60000 pixels exceeds the limit of 268435456 pixels");
+        << QStringLiteral(
+               "PNG: image of 60000 x 60000 pixels exceeds the limit of 268435456 pixels");
 }
 
 void TestQtPlugin::sizeGuard()

@@ -28,9 +28,10 @@ struct Tga {
     QByteArray build() const
     {
         const int mapLength = mapBits ? int(map.size()) / ((mapBits + 7) / 8) : 0;
-        QByteArray out = test::raw({0, mapBits ? 1 : 0, type, mapFirst & 0xFF, mapFirst >> 8, mapLength & 0xFF,
-                                    mapLength >> 8, mapBits, 0, 0, 0, 0, width & 0xFF, width >> 8,
-                                    height & 0xFF, height >> 8, depth, descriptor});
+        QByteArray out =
+            test::raw({0, mapBits ? 1 : 0, type, mapFirst & 0xFF, mapFirst >> 8, mapLength & 0xFF,
+                       mapLength >> 8, mapBits, 0, 0, 0, 0, width & 0xFF, width >> 8, height & 0xFF,
+                       height >> 8, depth, descriptor});
         out += map + pixels;
         if (attributes < 0)
             return out;
@@ -39,7 +40,8 @@ struct Tga {
         area[0] = char(0xEF), area[1] = char(0x01); // its own size, 495
         area[494] = char(attributes);
         out += area;
-        out += test::raw({extension & 0xFF, (extension >> 8) & 0xFF, extension >> 16, 0, 0, 0, 0, 0});
+        out +=
+            test::raw({extension & 0xFF, (extension >> 8) & 0xFF, extension >> 16, 0, 0, 0, 0, 0});
         out += QByteArray("TRUEVISION-XFILE.", 17) + '\0';
         return out;
     }
@@ -91,7 +93,8 @@ void TestTga::decodes_data()
     QTest::addColumn<bool>("hasAlpha");
     const QByteArray bgr = test::raw({0, 0, 255, 255, 0, 0}); // red, blue
     QTest::newRow("2: 24-bit") << make(2, 24, bgr) << Pixels{kRed, kBlue} << false;
-    QTest::newRow("2: 24-bit, right to left") << make(2, 24, bgr, 0x30) << Pixels{kBlue, kRed} << false;
+    QTest::newRow("2: 24-bit, right to left")
+        << make(2, 24, bgr, 0x30) << Pixels{kBlue, kRed} << false;
     Tga bottomUp = make(2, 24, bgr, 0);
     bottomUp.width = 1, bottomUp.height = 2;
     QTest::newRow("2: 24-bit, bottom-left origin") << bottomUp << Pixels{kBlue, kRed} << false;
@@ -111,7 +114,8 @@ void TestTga::decodes_data()
     const QByteArray argb1555 = test::raw({0x00, 0x7C, 0x1F, 0x80});
     QTest::newRow("2: 16-bit, attribute bit as alpha")
         << make(2, 16, argb1555, 0x21) << Pixels{qRgba(255, 0, 0, 0), kBlue} << true;
-    QTest::newRow("2: 16-bit, attribute bit unused") << make(2, 16, argb1555) << Pixels{kRed, kBlue} << false;
+    QTest::newRow("2: 16-bit, attribute bit unused")
+        << make(2, 16, argb1555) << Pixels{kRed, kBlue} << false;
     QTest::newRow("2: 15-bit") << make(2, 15, argb1555) << Pixels{kRed, kBlue} << false;
     Tga mapped = make(1, 8, test::raw({7, 8}));
     mapped.mapFirst = 7, mapped.mapBits = 24, mapped.map = bgr; // entries 7 and 8
@@ -119,11 +123,11 @@ void TestTga::decodes_data()
     Tga mapped16 = mapped;
     mapped16.mapBits = 16, mapped16.map = argb1555;
     QTest::newRow("1: 16-bit map entries") << mapped16 << Pixels{kRed, kBlue} << false;
-    QTest::newRow("3: 8-bit grey") << make(3, 8, test::raw({0, 200})) << Pixels{qRgb(0, 0, 0), qRgb(200, 200, 200)}
-                                   << false;
+    QTest::newRow("3: 8-bit grey")
+        << make(3, 8, test::raw({0, 200})) << Pixels{qRgb(0, 0, 0), qRgb(200, 200, 200)} << false;
     QTest::newRow("3: 16-bit grey + alpha")
-        << make(3, 16, test::raw({200, 100, 50, 255}), 0x28) << Pixels{qRgba(200, 200, 200, 100), qRgb(50, 50, 50)}
-        << true;
+        << make(3, 16, test::raw({200, 100, 50, 255}), 0x28)
+        << Pixels{qRgba(200, 200, 200, 100), qRgb(50, 50, 50)} << true;
     // Run-length: a run of 3 red then a literal blue, the run going on into the next row.
     Tga rle = make(10, 24, test::raw({0x82, 0, 0, 255, 0x00, 255, 0, 0}));
     rle.height = 2;
@@ -131,8 +135,8 @@ void TestTga::decodes_data()
     Tga rleMapped = make(9, 8, test::raw({0x81, 7, 0x00, 8}));
     rleMapped.width = 3, rleMapped.mapFirst = 7, rleMapped.mapBits = 24, rleMapped.map = bgr;
     QTest::newRow("9: colour-mapped runs") << rleMapped << Pixels{kRed, kRed, kBlue} << false;
-    QTest::newRow("11: grey runs") << make(11, 8, test::raw({0x81, 90})) << Pixels{qRgb(90, 90, 90), qRgb(90, 90, 90)}
-                                   << false;
+    QTest::newRow("11: grey runs") << make(11, 8, test::raw({0x81, 90}))
+                                   << Pixels{qRgb(90, 90, 90), qRgb(90, 90, 90)} << false;
 }
 
 void TestTga::decodes()
@@ -158,14 +162,18 @@ void TestTga::imageMagickFiles_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<bool>("withAlpha");
-    QTest::newRow("truecolour, raw") << QStringList{QStringLiteral("-compress"), QStringLiteral("None")} << false;
-    QTest::newRow("truecolour, RLE") << QStringList{QStringLiteral("-compress"), QStringLiteral("RLE")} << false;
-    QTest::newRow("truecolour + alpha, RLE") << QStringList{QStringLiteral("-compress"), QStringLiteral("RLE")} << true;
+    QTest::newRow("truecolour, raw")
+        << QStringList{QStringLiteral("-compress"), QStringLiteral("None")} << false;
+    QTest::newRow("truecolour, RLE")
+        << QStringList{QStringLiteral("-compress"), QStringLiteral("RLE")} << false;
+    QTest::newRow("truecolour + alpha, RLE")
+        << QStringList{QStringLiteral("-compress"), QStringLiteral("RLE")} << true;
     QTest::newRow("grey, RLE") << QStringList{QStringLiteral("-type"), QStringLiteral("Grayscale"),
                                               QStringLiteral("-compress"), QStringLiteral("RLE")}
                                << false;
     QTest::newRow("palette, raw") << QStringList{QStringLiteral("-type"), QStringLiteral("Palette"),
-                                                 QStringLiteral("-compress"), QStringLiteral("None")}
+                                                 QStringLiteral("-compress"),
+                                                 QStringLiteral("None")}
                                   << false;
 }
 
@@ -181,16 +189,20 @@ void TestTga::imageMagickFiles()
     for (int y = 0; y < source.height(); ++y)
         for (int x = 0; x < source.width(); ++x) {
             const int v = (x / 5 + y) % 4 * 80;
-            source.setPixel(x, y, withAlpha ? qRgba(v, 255 - v, v / 2, (x * 40) % 256) : qRgb(v, v, v / 2));
+            source.setPixel(
+                x, y, withAlpha ? qRgba(v, 255 - v, v / 2, (x * 40) % 256) : qRgb(v, v, v / 2));
         }
     if (options.contains(QStringLiteral("Grayscale")))
-        source = source.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
-    const QString png = dir.filePath(QStringLiteral("in.png")), tga = dir.filePath(QStringLiteral("out.tga"));
+        source =
+            source.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
+    const QString png = dir.filePath(QStringLiteral("in.png")),
+                  tga = dir.filePath(QStringLiteral("out.tga"));
     QVERIFY(source.save(png));
     // ImageMagick 6 stores the rows top first while the header says bottom-left origin
     // (its reader makes the same mistake, so it reads its own files back right): flipped
     // first, the file holds what its header says.
-    QVERIFY(test::imageMagick(QStringList{png, QStringLiteral("-flip")} + options + QStringList{tga}));
+    QVERIFY(
+        test::imageMagick(QStringList{png, QStringLiteral("-flip")} + options + QStringList{tga}));
     QFile f(tga);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray file = f.readAll();
@@ -198,9 +210,13 @@ void TestTga::imageMagickFiles()
     auto image = decode(file);
     QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
     QCOMPARE(image->hasAlphaChannel(), withAlpha);
-    const Pixels got = pixels(image.value()), want = pixels(source.convertToFormat(image->format()));
+    const Pixels got = pixels(image.value()),
+                 want = pixels(source.convertToFormat(image->format()));
     for (size_t i = 0; i < got.size(); ++i)
-        QVERIFY2(got[i] == want[i], qPrintable(QStringLiteral("pixel %1: %2, want %3").arg(i).arg(got[i], 8, 16).arg(want[i], 8, 16)));
+        QVERIFY2(got[i] == want[i], qPrintable(QStringLiteral("pixel %1: %2, want %3")
+                                                   .arg(i)
+                                                   .arg(got[i], 8, 16)
+                                                   .arg(want[i], 8, 16)));
 }
 
 // Bad input: a clean error, or the part of the image the data holds (the rest transparent).
@@ -212,34 +228,42 @@ void TestTga::badInput_data()
     Tga mapped = make(1, 8, test::raw({0, 1}));
     mapped.mapBits = 24, mapped.map = test::raw({0, 0, 255, 255, 0, 0});
     QTest::newRow("colour map past the end")
-        << mapped.build().left(20) << QStringLiteral("TGA: colour map of 6 bytes at offset 18 runs past") << Pixels{};
+        << mapped.build().left(20)
+        << QStringLiteral("TGA: colour map of 6 bytes at offset 18 runs past") << Pixels{};
     QTest::newRow("colour-mapped without a map")
-        << make(1, 8, test::raw({0, 1})).build() << QStringLiteral("TGA: colour-mapped image type 1 has no colour map")
-        << Pixels{};
+        << make(1, 8, test::raw({0, 1})).build()
+        << QStringLiteral("TGA: colour-mapped image type 1 has no colour map") << Pixels{};
     Tga empty = make(2, 24, test::raw({1, 2, 3}));
     empty.width = 0;
-    QTest::newRow("zero width") << empty.build() << QStringLiteral("TGA: image size 0 x 1 is empty") << Pixels{};
+    QTest::newRow("zero width") << empty.build() << QStringLiteral("TGA: image size 0 x 1 is empty")
+                                << Pixels{};
     Tga huge = make(2, 24, test::raw({1, 2, 3}));
     huge.width = huge.height = 65535;
-    QTest::newRow("65535 x 65535") << huge.build() << QStringLiteral("TGA: image of 65535 x 65535 pixels exceeds")
-                                   << Pixels{};
+    QTest::newRow("65535 x 65535")
+        << huge.build() << QStringLiteral("TGA: image of 65535 x 65535 pixels exceeds") << Pixels{};
     QTest::newRow("type 4") << make(4, 24, test::raw({1, 2, 3})).build()
-                            << QStringLiteral("TGA: image type 4 is not 1, 2, 3, 9, 10 or 11") << Pixels{};
-    QTest::newRow("no pixel data") << make(2, 24, {}).build() << QStringLiteral("TGA: file ends before the pixel data")
-                                   << Pixels{};
+                            << QStringLiteral("TGA: image type 4 is not 1, 2, 3, 9, 10 or 11")
+                            << Pixels{};
+    QTest::newRow("no pixel data")
+        << make(2, 24, {}).build() << QStringLiteral("TGA: file ends before the pixel data")
+        << Pixels{};
     // A run that claims more pixels than the image has stops at its end.
     Tga longRun = make(10, 24, test::raw({0xFF, 0, 0, 255}));
     QTest::newRow("run past the image") << longRun.build() << QString() << Pixels{kRed, kRed};
     Tga cutShort = make(2, 24, test::raw({0, 0, 255, 255, 0, 0, 9}));
     cutShort.height = 2;
-    QTest::newRow("raw data cut short") << cutShort.build() << QString() << Pixels{kRed, kBlue, 0u, 0u};
-    QTest::newRow("not even one row") << make(2, 24, test::raw({0, 0, 255, 9})).build()
-                                      << QStringLiteral("TGA: file ends before the first row") << Pixels{};
-    QTest::newRow("runs cut short") << make(10, 24, test::raw({0x00, 0, 0, 255, 0x80})).build() << QString()
-                                    << Pixels{kRed, 0u};
+    QTest::newRow("raw data cut short")
+        << cutShort.build() << QString() << Pixels{kRed, kBlue, 0u, 0u};
+    QTest::newRow("not even one row")
+        << make(2, 24, test::raw({0, 0, 255, 9})).build()
+        << QStringLiteral("TGA: file ends before the first row") << Pixels{};
+    QTest::newRow("runs cut short") << make(10, 24, test::raw({0x00, 0, 0, 255, 0x80})).build()
+                                    << QString() << Pixels{kRed, 0u};
     QByteArray pastEnd = make(2, 24, test::raw({0, 0, 255, 255, 0, 0})).build();
-    pastEnd += test::raw({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}) + QByteArray("TRUEVISION-XFILE.", 17) + '\0';
-    QTest::newRow("extension area offset past the end") << pastEnd << QString() << Pixels{kRed, kBlue};
+    pastEnd += test::raw({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}) +
+               QByteArray("TRUEVISION-XFILE.", 17) + '\0';
+    QTest::newRow("extension area offset past the end")
+        << pastEnd << QString() << Pixels{kRed, kBlue};
 }
 
 void TestTga::badInput()
@@ -267,13 +291,14 @@ void TestTga::sniff()
         return b;
     };
     QVERIFY(sniffTga(bytesOf(good)));
-    for (const QByteArray &bad : {patched(1, 2), patched(2, 0), patched(2, 12), patched(16, 17), patched(17, 0x20 | 9),
-                                  patched(17, 0x60), good.left(17)})
+    for (const QByteArray &bad : {patched(1, 2), patched(2, 0), patched(2, 12), patched(16, 17),
+                                  patched(17, 0x20 | 9), patched(17, 0x60), good.left(17)})
         QVERIFY(!sniffTga(bytesOf(bad)));
     QCOMPARE(QString::fromLatin1(findDecoder(bytesOf(good))->name), QStringLiteral("TGA"));
     const QByteArray broken = patched(2, 0);
     QVERIFY(findDecoder(bytesOf(broken), "picture.bin") == nullptr);
-    QCOMPARE(QString::fromLatin1(findDecoder(bytesOf(broken), "dir/Picture.TGA")->name), QStringLiteral("TGA"));
+    QCOMPARE(QString::fromLatin1(findDecoder(bytesOf(broken), "dir/Picture.TGA")->name),
+             QStringLiteral("TGA"));
 }
 
 QTEST_GUILESS_MAIN(TestTga)

@@ -20,7 +20,8 @@ QImage numbered(int w, int h, QImage::Format format = QImage::Format_ARGB32)
     QImage image(w, h, format);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgba(x & 0xff, y & 0xff, (x * 7 + y * 13) & 0xff, 40 + (x + y) % 200));
+            image.setPixel(x, y,
+                           qRgba(x & 0xff, y & 0xff, (x * 7 + y * 13) & 0xff, 40 + (x + y) % 200));
     return image;
 }
 
@@ -68,8 +69,9 @@ QImage referenceBox(const QImage &src, QSize size)
                 }
             }
             const double area = sx * sy;
-            out.setPixel(x, y, qRgba(int(std::lround(sum[0] / area)), int(std::lround(sum[1] / area)),
-                                     int(std::lround(sum[2] / area)), int(std::lround(sum[3] / area))));
+            out.setPixel(x, y,
+                         qRgba(int(std::lround(sum[0] / area)), int(std::lround(sum[1] / area)),
+                               int(std::lround(sum[2] / area)), int(std::lround(sum[3] / area))));
         }
     }
     return out;
@@ -103,13 +105,16 @@ static void addSizes()
     QTest::addColumn<bool>("shared");
     for (const QSize s : {QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(5, 3), QSize(131, 66)})
         for (bool shared : {false, true}) {
-            const QByteArray name = QByteArray::number(s.width()) + "x" + QByteArray::number(s.height()) +
-                                    (shared ? " shared" : "");
+            const QByteArray name = QByteArray::number(s.width()) + "x" +
+                                    QByteArray::number(s.height()) + (shared ? " shared" : "");
             QTest::newRow(name.constData()) << s << shared;
         }
 }
 
-void TestTransforms::flipsMirrorAndUndo_data() { addSizes(); }
+void TestTransforms::flipsMirrorAndUndo_data()
+{
+    addSizes();
+}
 
 void TestTransforms::flipsMirrorAndUndo()
 {
@@ -132,7 +137,10 @@ void TestTransforms::flipsMirrorAndUndo()
     QVERIFY(samePixels(lr, original));
 }
 
-void TestTransforms::rotationsTurnAndUndo_data() { addSizes(); }
+void TestTransforms::rotationsTurnAndUndo_data()
+{
+    addSizes();
+}
 
 void TestTransforms::rotationsTurnAndUndo()
 {
@@ -148,7 +156,7 @@ void TestTransforms::rotationsTurnAndUndo()
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 // Clockwise: the bottom-left corner goes to the top-left.
-                const QPoint to = angle == 90 ? QPoint(h - 1 - y, x)
+                const QPoint to = angle == 90    ? QPoint(h - 1 - y, x)
                                   : angle == 180 ? QPoint(w - 1 - x, h - 1 - y)
                                                  : QPoint(y, w - 1 - x);
                 QCOMPARE(image.pixel(to), original.pixel(x, y));
@@ -179,8 +187,8 @@ void TestTransforms::sharedHolderNeverChanges()
 {
     const QImage pristine = numbered(17, 9);
     const std::vector<std::function<void(QImage &)>> transforms = {
-        [](QImage &i) { FlipTopBottom(i); },     [](QImage &i) { FlipLeftRight(i); },
-        [](QImage &i) { RotateImage(i, 90); },   [](QImage &i) { RotateImage(i, 180); },
+        [](QImage &i) { FlipTopBottom(i); },         [](QImage &i) { FlipLeftRight(i); },
+        [](QImage &i) { RotateImage(i, 90); },       [](QImage &i) { RotateImage(i, 180); },
         [](QImage &i) { ChangeBrightness(i, 300); }, [](QImage &i) { ChangeContrast(i, -300); },
     };
     for (const auto &transform : transforms) {
@@ -201,21 +209,23 @@ void TestTransforms::toneSaturatesKeepsAlphaAndCentresOnGrey()
     QImage up = image, down = image, half = image, clamped = image;
     ChangeBrightness(up, 1000);
     ChangeBrightness(down, -1000);
-    ChangeBrightness(half, 500);       // adds 127.5, rounded to 128
-    ChangeBrightness(clamped, 30000);  // same as 1000
+    ChangeBrightness(half, 500);      // adds 127.5, rounded to 128
+    ChangeBrightness(clamped, 30000); // same as 1000
     for (int x = 0; x < 3; ++x) {
         const QRgb p = image.pixel(x, 0);
         const auto plus = [](int v) { return std::min(255, v + 128); };
         QCOMPARE(up.pixel(x, 0), qRgba(255, 255, 255, qAlpha(p)));
         QCOMPARE(down.pixel(x, 0), qRgba(0, 0, 0, qAlpha(p)));
         QCOMPARE(clamped.pixel(x, 0), up.pixel(x, 0));
-        QCOMPARE(half.pixel(x, 0), qRgba(plus(qRed(p)), plus(qGreen(p)), plus(qBlue(p)), qAlpha(p)));
+        QCOMPARE(half.pixel(x, 0),
+                 qRgba(plus(qRed(p)), plus(qGreen(p)), plus(qBlue(p)), qAlpha(p)));
     }
     // Contrast scales the distance from 127.5: doubled, halved, flattened.
     const ToneTable more = brightnessContrastTable(0, 1000);
     const ToneTable less = brightnessContrastTable(0, -500);
     const ToneTable flat = brightnessContrastTable(0, -1000);
-    QCOMPARE(QList<int>({more[127], more[128], more[64], more[200]}), QList<int>({126, 129, 0, 255}));
+    QCOMPARE(QList<int>({more[127], more[128], more[64], more[200]}),
+             QList<int>({126, 129, 0, 255}));
     QCOMPARE(QList<int>({less[0], less[255], flat[0], flat[255]}), QList<int>({64, 191, 128, 128}));
     for (int v = 0; v < 256; ++v) {
         QCOMPARE(int(brightnessContrastTable(0, 0)[size_t(v)]), v);
@@ -236,7 +246,8 @@ void TestTransforms::combinedEqualsSequential()
         ChangeContrast(sequential, c);
         QImage combined = ramp.copy();
         ApplyBrightnessContrast(combined, b, c);
-        QVERIFY2(samePixels(sequential, combined), qPrintable(QStringLiteral("%1 %2").arg(b).arg(c)));
+        QVERIFY2(samePixels(sequential, combined),
+                 qPrintable(QStringLiteral("%1 %2").arg(b).arg(c)));
     }
 }
 
@@ -249,8 +260,8 @@ void TestTransforms::onePassEqualsSequential_data()
     QTest::addColumn<int>("format");
     for (const QSize s : {QSize(1, 1), QSize(1, 7), QSize(7, 1), QSize(37, 19), QSize(131, 66)})
         for (bool tone : {false, true}) {
-            const QByteArray name = QByteArray::number(s.width()) + "x" + QByteArray::number(s.height()) +
-                                    (tone ? " tone" : "");
+            const QByteArray name = QByteArray::number(s.width()) + "x" +
+                                    QByteArray::number(s.height()) + (tone ? " tone" : "");
             QTest::newRow(name.constData()) << s << tone << int(QImage::Format_ARGB32);
         }
     QTest::newRow("37x19 tone RGB888") << QSize(37, 19) << true << int(QImage::Format_RGB888);
@@ -263,7 +274,8 @@ void TestTransforms::onePassEqualsSequential()
     QFETCH(QSize, size);
     QFETCH(bool, withTone);
     QFETCH(int, format);
-    const QImage original = numbered(size.width(), size.height()).convertToFormat(QImage::Format(format));
+    const QImage original =
+        numbered(size.width(), size.height()).convertToFormat(QImage::Format(format));
     const QImage pristine = original.copy();
     const ToneTable tone = brightnessContrastTable(390, -280);
     struct Step {
@@ -276,7 +288,8 @@ void TestTransforms::onePassEqualsSequential()
     for (int turn : {0, 90, 180, 270, -90})
         for (int flips = 0; flips < 4; ++flips)
             for (bool turnFirst : {false, true}) {
-                const Step rotate{Orientation::rotation(turn), [turn](QImage &i) { RotateImage(i, turn); }};
+                const Step rotate{Orientation::rotation(turn),
+                                  [turn](QImage &i) { RotateImage(i, turn); }};
                 std::vector<Step> steps;
                 if (turnFirst)
                     steps.push_back(rotate);
@@ -290,14 +303,16 @@ void TestTransforms::onePassEqualsSequential()
                 QImage expected = original.copy();
                 Orientation composed;
                 for (size_t i = 0; i < steps.size(); ++i) {
-                    if (withTone && i == std::min<size_t>(1, steps.size() - 1)) // anywhere in the sequence
+                    if (withTone &&
+                        i == std::min<size_t>(1, steps.size() - 1)) // anywhere in the sequence
                         applyToneTable(expected, tone);
                     steps[i].apply(expected);
                     composed = composed.then(steps[i].orientation);
                 }
                 QImage image = original;
                 applyOrientationAndTone(image, composed, withTone ? &tone : nullptr);
-                const QByteArray what = QByteArray::number(turn) + " flips " + QByteArray::number(flips) +
+                const QByteArray what = QByteArray::number(turn) + " flips " +
+                                        QByteArray::number(flips) +
                                         (turnFirst ? " turn first" : "");
                 QVERIFY2(image == expected, what.constData());
                 QVERIFY(original == pristine);
@@ -328,7 +343,8 @@ void TestTransforms::scalerMatchesReferenceBoxFilter()
 {
     QFETCH(QSize, from);
     QFETCH(QSize, to);
-    const QImage src = randomImage(from.width(), from.height(), quint32(from.width() * 1000 + to.width()));
+    const QImage src =
+        randomImage(from.width(), from.height(), quint32(from.width() * 1000 + to.width()));
     const QImage ours = areaAverageScale(src, to);
     const QImage ref = referenceBox(src, to);
     QCOMPARE(ours.size(), to);

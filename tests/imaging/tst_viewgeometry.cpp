@@ -26,8 +26,10 @@ void TestViewGeometry::fitKeepsAspectAndCentres_data()
     QTest::newRow("wide") << QSize(400, 200) << QSize(100, 100) << QRect(0, 25, 100, 50);
     QTest::newRow("tall") << QSize(200, 400) << QSize(100, 100) << QRect(25, 0, 50, 100);
     QTest::newRow("small enlarged") << QSize(10, 5) << QSize(100, 100) << QRect(0, 25, 100, 50);
-    QTest::newRow("same aspect") << QSize(6000, 4000) << QSize(1920, 1280) << QRect(0, 0, 1920, 1280);
-    QTest::newRow("photo in HD") << QSize(6000, 4000) << QSize(1920, 1080) << QRect(150, 0, 1620, 1080);
+    QTest::newRow("same aspect") << QSize(6000, 4000) << QSize(1920, 1280)
+                                 << QRect(0, 0, 1920, 1280);
+    QTest::newRow("photo in HD") << QSize(6000, 4000) << QSize(1920, 1080)
+                                 << QRect(150, 0, 1620, 1080);
     QTest::newRow("rounded side") << QSize(3, 2) << QSize(100, 100) << QRect(0, 16, 100, 67);
     QTest::newRow("thin line") << QSize(10000, 1) << QSize(100, 100) << QRect(0, 49, 100, 1);
     QTest::newRow("one pixel") << QSize(1, 1) << QSize(30, 20) << QRect(5, 0, 20, 20);

@@ -83,7 +83,10 @@ public:
     }
 
     static void putU16(QByteArray &b, uint16_t v) { b += char(v & 0xFF), b += char(v >> 8); }
-    static void putU32(QByteArray &b, uint32_t v) { putU16(b, uint16_t(v)), putU16(b, uint16_t(v >> 16)); }
+    static void putU32(QByteArray &b, uint32_t v)
+    {
+        putU16(b, uint16_t(v)), putU16(b, uint16_t(v >> 16));
+    }
 
 private:
     QByteArray m_records;
@@ -108,7 +111,10 @@ QImage decoded(const QByteArray &file)
     return r ? r.value() : QImage();
 }
 
-QRgb at(const QImage &image, int x, int y) { return image.pixel(x, y) | 0xFF000000; }
+QRgb at(const QImage &image, int x, int y)
+{
+    return image.pixel(x, y) | 0xFF000000;
+}
 
 // A packed 24-bit bottom-up DIB; rows given top first.
 QByteArray dib24(const std::vector<std::vector<QRgb>> &rows)
@@ -183,12 +189,12 @@ void TestWmf::sniffAndHeaders_data()
         << QStringLiteral("WMF: metafile header cut short at 8 of 18 bytes");
     QByteArray badType = w.placeable(0, 0, 100, 100, 96);
     badType[22] = 5;
-    QTest::newRow("placeable, type 5") << badType << true
-                                       << QStringLiteral("WMF: header type 5 is neither");
+    QTest::newRow("placeable, type 5")
+        << badType << true << QStringLiteral("WMF: header type 5 is neither");
     QByteArray badSize = w.placeable(0, 0, 100, 100, 96);
     badSize[24] = 12;
-    QTest::newRow("placeable, header words 12") << badSize << true
-                                                << QStringLiteral("WMF: header size 12 words");
+    QTest::newRow("placeable, header words 12")
+        << badSize << true << QStringLiteral("WMF: header size 12 words");
     QByteArray plainVersion = w.plain();
     plainVersion[4] = 0x07;
     QTest::newRow("plain, unknown version") << plainVersion << false << QString();
@@ -225,8 +231,10 @@ void TestWmf::rasterSize_data()
 
     WmfWriter draw;
     draw.rectangle(10, 10, 90, 40);
-    QTest::newRow("placeable twips at 96 dpi") << draw.placeable(0, 0, 2880, 1440, 1440) << QSize(192, 96);
-    QTest::newRow("placeable, box corners swapped") << draw.placeable(2880, 1440, 0, 0, 1440) << QSize(192, 96);
+    QTest::newRow("placeable twips at 96 dpi")
+        << draw.placeable(0, 0, 2880, 1440, 1440) << QSize(192, 96);
+    QTest::newRow("placeable, box corners swapped")
+        << draw.placeable(2880, 1440, 0, 0, 1440) << QSize(192, 96);
     QTest::newRow("placeable, huge box capped, aspect kept")
         << draw.placeable(-32768, -32768, 32767, 0, 1) << QSize(4096, 2048);
     QTest::newRow("placeable, zero units per inch: drawing extent")
@@ -240,7 +248,8 @@ void TestWmf::rasterSize_data()
     WmfWriter metric;
     metric.mapMode(2).rectangle(0, 0, 254, -508); // a 1 x 2 inch rectangle, y up
     QTest::newRow("plain, low metric") << metric.plain() << QSize(96, 192);
-    QTest::newRow("plain, drawing extent only, small ones enlarged") << draw.plain() << QSize(128, 48);
+    QTest::newRow("plain, drawing extent only, small ones enlarged")
+        << draw.plain() << QSize(128, 48);
 }
 
 void TestWmf::rasterSize()
@@ -274,32 +283,43 @@ void TestWmf::windowMapping_data()
 
     // The same 40 x 40 square drawn through different mappings onto a 100 x 100 raster.
     WmfWriter moved;
-    moved.windowOrg(-50, -50).windowExt(100, 100).nullPen().solid(kRed).rectangle(-50, -50, -10, -10);
-    QTest::newRow("window origin moved") << moved.placeable(0, 0, 100, 100, 96) << QPoint(20, 20)
-                                         << QPoint(60, 60);
+    moved.windowOrg(-50, -50).windowExt(100, 100).nullPen().solid(kRed).rectangle(-50, -50, -10,
+                                                                                  -10);
+    QTest::newRow("window origin moved")
+        << moved.placeable(0, 0, 100, 100, 96) << QPoint(20, 20) << QPoint(60, 60);
     WmfWriter scaled;
     scaled.windowExt(1000, 1000).nullPen().solid(kRed).rectangle(500, 500, 900, 900);
-    QTest::newRow("window extent scales") << scaled.placeable(0, 0, 100, 100, 96) << QPoint(70, 70)
-                                          << QPoint(30, 30);
+    QTest::newRow("window extent scales")
+        << scaled.placeable(0, 0, 100, 100, 96) << QPoint(70, 70) << QPoint(30, 30);
     WmfWriter flipped;
     flipped.windowOrg(0, 100).windowExt(100, -100).nullPen().solid(kRed).rectangle(0, 0, 40, 40);
-    QTest::newRow("negative extent flips y") << flipped.placeable(0, 0, 100, 100, 96)
-                                             << QPoint(20, 80) << QPoint(20, 20);
+    QTest::newRow("negative extent flips y")
+        << flipped.placeable(0, 0, 100, 100, 96) << QPoint(20, 80) << QPoint(20, 20);
     WmfWriter offset;
-    offset.windowExt(100, 100).rec(0x020F, {10, 50}).nullPen().solid(kRed).rectangle(50, 10, 90, 50);
-    QTest::newRow("offset window origin") << offset.placeable(0, 0, 100, 100, 96) << QPoint(20, 20)
-                                          << QPoint(70, 20);
+    offset.windowExt(100, 100)
+        .rec(0x020F, {10, 50})
+        .nullPen()
+        .solid(kRed)
+        .rectangle(50, 10, 90, 50);
+    QTest::newRow("offset window origin")
+        << offset.placeable(0, 0, 100, 100, 96) << QPoint(20, 20) << QPoint(70, 20);
     WmfWriter scaleExt;
-    scaleExt.windowExt(100, 100).rec(0x0410, {1, 2, 1, 2}).nullPen().solid(kRed).rectangle(100, 100, 180, 180);
-    QTest::newRow("scale window extent") << scaleExt.placeable(0, 0, 100, 100, 96)
-                                         << QPoint(70, 70) << QPoint(30, 30);
+    scaleExt.windowExt(100, 100)
+        .rec(0x0410, {1, 2, 1, 2})
+        .nullPen()
+        .solid(kRed)
+        .rectangle(100, 100, 180, 180);
+    QTest::newRow("scale window extent")
+        << scaleExt.placeable(0, 0, 100, 100, 96) << QPoint(70, 70) << QPoint(30, 30);
     WmfWriter iso;
     iso.mapMode(7).windowExt(100, 50).nullPen().solid(kRed).rectangle(0, 40, 100, 50);
-    QTest::newRow("isotropic keeps squares") << iso.placeable(0, 0, 100, 100, 96)
-                                             << QPoint(50, 45) << QPoint(50, 95);
+    QTest::newRow("isotropic keeps squares")
+        << iso.placeable(0, 0, 100, 100, 96) << QPoint(50, 45) << QPoint(50, 95);
     WmfWriter text;
-    text.windowOrg(100, 100).windowExt(100, 100).mapMode(1).nullPen().solid(kRed).rectangle(100, 100, 140, 140);
-    QTest::newRow("plain, text mode with origin") << text.plain() << QPoint(20, 20) << QPoint(60, 60);
+    text.windowOrg(100, 100).windowExt(100, 100).mapMode(1).nullPen().solid(kRed).rectangle(
+        100, 100, 140, 140);
+    QTest::newRow("plain, text mode with origin")
+        << text.plain() << QPoint(20, 20) << QPoint(60, 60);
 }
 
 void TestWmf::windowMapping()
@@ -316,12 +336,18 @@ void TestWmf::windowMapping()
 void TestWmf::objectsTakeLowestFreeSlot()
 {
     WmfWriter w;
-    w.pen(5, 0, 0).brush(0, kRed).brush(0, kBlue) // slots 0, 1, 2
-        .select(0).remove(1)
+    w.pen(5, 0, 0)
+        .brush(0, kRed)
+        .brush(0, kBlue) // slots 0, 1, 2
+        .select(0)
+        .remove(1)
         .brush(0, kGreen) // takes slot 1 again
-        .select(1).rectangle(0, 0, 50, 100)
-        .select(2).rectangle(50, 0, 100, 100)
-        .remove(2).remove(1) // a selected brush that is deleted stays usable
+        .select(1)
+        .rectangle(0, 0, 50, 100)
+        .select(2)
+        .rectangle(50, 0, 100, 100)
+        .remove(2)
+        .remove(1) // a selected brush that is deleted stays usable
         .rectangle(0, 80, 10, 100);
     const QImage image = decoded(w.placeable(0, 0, 100, 100, 96));
     QCOMPARE(at(image, 25, 50), qRgb(0, 255, 0));
@@ -332,12 +358,19 @@ void TestWmf::objectsTakeLowestFreeSlot()
 void TestWmf::saveAndRestore()
 {
     WmfWriter w;
-    w.nullPen().solid(kRed)                      // red, saved as level 1
-        .rec(0x001E, {}).solid(kGreen)           // green, level 2
-        .rec(0x001E, {}).solid(kBlue)            // blue
-        .rec(0x0127, {-1}).rectangle(0, 0, 30, 100) // back to green
-        .rec(0x0127, {1}).rectangle(30, 0, 60, 100) // back to level 1: red
-        .rec(0x0127, {-1}).solid(kBlue).rectangle(60, 0, 100, 100); // nothing left to restore
+    w.nullPen()
+        .solid(kRed) // red, saved as level 1
+        .rec(0x001E, {})
+        .solid(kGreen) // green, level 2
+        .rec(0x001E, {})
+        .solid(kBlue) // blue
+        .rec(0x0127, {-1})
+        .rectangle(0, 0, 30, 100) // back to green
+        .rec(0x0127, {1})
+        .rectangle(30, 0, 60, 100) // back to level 1: red
+        .rec(0x0127, {-1})
+        .solid(kBlue)
+        .rectangle(60, 0, 100, 100); // nothing left to restore
     const QImage image = decoded(w.placeable(0, 0, 100, 100, 96));
     QCOMPARE(at(image, 15, 50), qRgb(0, 255, 0));
     QCOMPARE(at(image, 45, 50), qRgb(255, 0, 0));
@@ -347,13 +380,15 @@ void TestWmf::saveAndRestore()
 void TestWmf::clipping()
 {
     WmfWriter w;
-    w.nullPen().solid(kRed)
+    w.nullPen()
+        .solid(kRed)
         .rec(0x001E, {})
-        .rec(0x0416, {80, 80, 20, 20})   // intersect: 20..80
-        .rec(0x0415, {60, 60, 40, 40})   // exclude: 40..60
+        .rec(0x0416, {80, 80, 20, 20}) // intersect: 20..80
+        .rec(0x0415, {60, 60, 40, 40}) // exclude: 40..60
         .rectangle(0, 0, 100, 50)
-        .rec(0x0127, {-1})               // clipping restored with the state
-        .solid(kBlue).rectangle(0, 50, 100, 100);
+        .rec(0x0127, {-1}) // clipping restored with the state
+        .solid(kBlue)
+        .rectangle(0, 50, 100, 100);
     const QImage image = decoded(w.placeable(0, 0, 100, 100, 96));
     QCOMPARE(at(image, 30, 30), qRgb(255, 0, 0));
     QCOMPARE(at(image, 10, 30), kWhite);
@@ -403,10 +438,14 @@ void TestWmf::rasterOps()
 {
     // XOR twice gives the background back; NOT turns white black.
     WmfWriter w;
-    w.nullPen().solid(kRed).rec(0x0104, {7})
-        .rectangle(0, 0, 50, 100).rectangle(0, 0, 50, 100)
+    w.nullPen()
+        .solid(kRed)
+        .rec(0x0104, {7})
+        .rectangle(0, 0, 50, 100)
+        .rectangle(0, 0, 50, 100)
         .rectangle(0, 0, 20, 20)
-        .rec(0x0104, {6}).rectangle(50, 0, 100, 100);
+        .rec(0x0104, {6})
+        .rectangle(50, 0, 100, 100);
     const QImage image = decoded(w.placeable(0, 0, 100, 100, 96));
     QCOMPARE(at(image, 30, 50), kWhite);
     QCOMPARE(at(image, 10, 10), qRgb(0, 255, 255)); // white XOR red
@@ -432,8 +471,8 @@ void TestWmf::hatchedBrush()
 
 void TestWmf::stretchDib()
 {
-    const QByteArray dib = dib24({{qRgb(255, 0, 0), qRgb(0, 255, 0)},
-                                  {qRgb(0, 0, 255), qRgb(255, 255, 0)}});
+    const QByteArray dib =
+        dib24({{qRgb(255, 0, 0), qRgb(0, 255, 0)}, {qRgb(0, 0, 255), qRgb(255, 255, 0)}});
     QByteArray params;
     for (int v : {0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0}) // SRCCOPY, 2x2 onto 100x100
         WmfWriter::putU16(params, uint16_t(v));
@@ -489,7 +528,9 @@ void TestWmf::textDrawsSomething()
     // Rotated by 90 degrees: the run goes up from the reference point.
     WmfWriter r;
     font(r, -30, 900);
-    r.rec(0x012E, {24}).rec(0x0102, {1}).raw(0x0521, params.left(6) + QByteArray("\x5A\0\x28\0", 4));
+    r.rec(0x012E, {24})
+        .rec(0x0102, {1})
+        .raw(0x0521, params.left(6) + QByteArray("\x5A\0\x28\0", 4));
     const QImage rotated = decoded(r.placeable(0, 0, 200, 100, 96));
     QVERIFY(inked(rotated, QRect(10, 0, 31, 90)) > 100);
     QCOMPARE(inked(rotated, QRect(50, 0, 150, 100)), 0);
@@ -522,8 +563,8 @@ void TestWmf::hostile_data()
 
     QByteArray zero = good;
     zero.replace(40, 4, QByteArray(4, '\0'));
-    QTest::newRow("first record size 0") << zero
-                                         << QStringLiteral("WMF: record 1 at offset 40 has size 0 words");
+    QTest::newRow("first record size 0")
+        << zero << QStringLiteral("WMF: record 1 at offset 40 has size 0 words");
     QByteArray huge = good;
     huge.replace(40, 4, QByteArray("\xff\xff\xff\x7f", 4));
     QTest::newRow("first record past the end")
@@ -546,17 +587,24 @@ void TestWmf::hostile_data()
     QTest::newRow("objects past the table") << objects.placeable(0, 0, 100, 100, 96) << QString();
 
     WmfWriter extents;
-    extents.windowExt(1, 1).pen(1, 32767, kBlue).select(0)
-        .rec(0x0214, {-32768, -32768}).rec(0x0213, {32767, 32767})
+    extents.windowExt(1, 1)
+        .pen(1, 32767, kBlue)
+        .select(0)
+        .rec(0x0214, {-32768, -32768})
+        .rec(0x0213, {32767, 32767})
         .rec(0x0418, {32767, 32767, -32768, -32768})
-        .windowExt(0, 0).rec(0x0410, {0, 0, 0, 0}).rectangle(0, 0, 1, 1);
-    QTest::newRow("huge extents and pens") << extents.placeable(-32768, -32768, 32767, 32767, 1)
-                                           << QString();
+        .windowExt(0, 0)
+        .rec(0x0410, {0, 0, 0, 0})
+        .rectangle(0, 0, 1, 1);
+    QTest::newRow("huge extents and pens")
+        << extents.placeable(-32768, -32768, 32767, 32767, 1) << QString();
 
     WmfWriter points;
-    points.rec(0x0324, {30000, 0, 0, 10, 10}).rec(0x0538, {3, 60000, 60000, 60000, 1, 1})
+    points.rec(0x0324, {30000, 0, 0, 10, 10})
+        .rec(0x0538, {3, 60000, 60000, 60000, 1, 1})
         .rec(0x0325, {-5, 1, 1});
-    QTest::newRow("point counts past the record") << points.placeable(0, 0, 100, 100, 96) << QString();
+    QTest::newRow("point counts past the record")
+        << points.placeable(0, 0, 100, 100, 96) << QString();
 
     WmfWriter crossing; // thousands of edges crossing every row: slow to antialias
     QByteArray zigzag;
@@ -565,7 +613,8 @@ void TestWmf::hostile_data()
         WmfWriter::putU16(zigzag, uint16_t(i * 37 % 6000 - 3000)),
             WmfWriter::putU16(zigzag, uint16_t(i % 2 ? -3000 : 3000));
     crossing.nullPen().solid(kRed).raw(0x0324, zigzag);
-    QTest::newRow("crossing edges") << crossing.placeable(-1000, -1000, 1000, 1000, 960) << QString();
+    QTest::newRow("crossing edges")
+        << crossing.placeable(-1000, -1000, 1000, 1000, 960) << QString();
     WmfWriter star; // a hundred and fifty edges across the whole coordinate range, outlined
     QByteArray spikes;
     WmfWriter::putU16(spikes, 150);
@@ -573,7 +622,8 @@ void TestWmf::hostile_data()
         WmfWriter::putU16(spikes, uint16_t((i * 7919) % 65000 - 32500)),
             WmfWriter::putU16(spikes, uint16_t((i * 104729) % 65000 - 32500));
     star.pen(0x2200, 57, kBlue).select(0).solid(kRed).raw(0x0324, spikes);
-    QTest::newRow("outlined star of long edges") << star.placeable(0, 0, 19311, 12649, 1200) << QString();
+    QTest::newRow("outlined star of long edges")
+        << star.placeable(0, 0, 19311, 12649, 1200) << QString();
 
     // Drawings whose single records are slow: every one must stop within the drawing budget.
     auto repeated = [](int copies, auto build) {
@@ -594,7 +644,8 @@ void TestWmf::hostile_data()
     QByteArray dotted; // 16,000 points up and down the whole height
     WmfWriter::putU16(dotted, 16000);
     for (int i = 0; i < 16000; ++i)
-        WmfWriter::putU16(dotted, uint16_t(i / 4)), WmfWriter::putU16(dotted, uint16_t(i % 2 ? 4000 : 0));
+        WmfWriter::putU16(dotted, uint16_t(i / 4)),
+            WmfWriter::putU16(dotted, uint16_t(i % 2 ? 4000 : 0));
     QTest::newRow("long dotted polylines")
         << repeated(64, [&](WmfWriter &w) { w.pen(2, 0, kBlue).select(0).raw(0x0325, dotted); })
         << QString();
@@ -607,8 +658,8 @@ void TestWmf::hostile_data()
 
     WmfWriter empty;
     empty.rec(0x0201, {0, 0});
-    QTest::newRow("plain, nothing drawn") << empty.plain()
-                                          << QStringLiteral("WMF: the metafile sets no window extent");
+    QTest::newRow("plain, nothing drawn")
+        << empty.plain() << QStringLiteral("WMF: the metafile sets no window extent");
     QByteArray dib;
     for (int v : {40, 0, 30000, 0, 30000, 0, 1, 8, 1, 0})
         WmfWriter::putU16(dib, uint16_t(v)); // RLE8 claiming 30000 x 30000, no data
@@ -628,7 +679,8 @@ void TestWmf::hostile()
     clock.start();
     auto result = decode(file);
     // The drawing budget, and a second and a half for reading and a last primitive.
-    QVERIFY2(clock.elapsed() < wmf::kPlaybackBudgetMs + 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < wmf::kPlaybackBudgetMs + 1500,
+             qPrintable(QString::number(clock.elapsed())));
     if (error.isEmpty()) {
         QVERIFY2(result.ok(), result ? "" : result.error().message.c_str());
     } else {
@@ -681,7 +733,9 @@ void TestWmf::bandsMatchOnePass()
         images[i] = QImage(layout->width, layout->height, QImage::Format_RGB32);
         images[i].fill(Qt::white);
         DecodeObserver observer;
-        QVERIFY(wmf::play(bytesOf(file), header.value(), layout.value(), images[i], observer, bands[i]).ok());
+        QVERIFY(
+            wmf::play(bytesOf(file), header.value(), layout.value(), images[i], observer, bands[i])
+                .ok());
     }
     QCOMPARE(images[1], images[0]);
     QCOMPARE(images[2], images[0]);
@@ -714,14 +768,16 @@ void TestWmf::corpus()
         }
         ++valid;
         QVERIFY2(sniffWmf(bytesOf(data)), qPrintable(path));
-        QVERIFY2(result.ok(), qPrintable(path + QLatin1Char(' ') +
-                                         QString::fromStdString(result ? "" : result.error().message)));
+        QVERIFY2(result.ok(),
+                 qPrintable(path + QLatin1Char(' ') +
+                            QString::fromStdString(result ? "" : result.error().message)));
         const QImage image = result.value();
         int inked = 0;
         for (int y = 0; y < image.height(); y += 2)
             for (int x = 0; x < image.width(); x += 2)
                 inked += at(image, x, y) != kWhite;
-        QVERIFY2(inked * 4 > image.width() * image.height() / 200, qPrintable(path + QStringLiteral(" is blank")));
+        QVERIFY2(inked * 4 > image.width() * image.height() / 200,
+                 qPrintable(path + QStringLiteral(" is blank")));
         if (entry.reference.isEmpty())
             continue;
         const QImage ref(test::corpusFile(entry.reference));
@@ -730,7 +786,10 @@ void TestWmf::corpus()
         const double refAspect = double(ref.width()) / ref.height();
         if (!aspectExceptions.contains(path))
             QVERIFY2(std::abs(aspect / refAspect - 1) < 0.06,
-                     qPrintable(QStringLiteral("%1: aspect %2, reference %3").arg(path).arg(aspect).arg(refAspect)));
+                     qPrintable(QStringLiteral("%1: aspect %2, reference %3")
+                                    .arg(path)
+                                    .arg(aspect)
+                                    .arg(refAspect)));
         // Coarse likeness: 16 x 16 grey thumbnails on white, mean difference.
         auto thumb = [](const QImage &in) {
             QImage flat(in.size(), QImage::Format_RGB32);
@@ -745,7 +804,8 @@ void TestWmf::corpus()
             for (int x = 0; x < 16; ++x)
                 diff += std::abs(int(a.pixel(x, y) & 0xFF) - int(b.pixel(x, y) & 0xFF));
         diff /= 256;
-        QVERIFY2(diff < 40 || likenessExceptions.contains(path), qPrintable(QStringLiteral("%1: mean grey difference %2").arg(path).arg(diff)));
+        QVERIFY2(diff < 40 || likenessExceptions.contains(path),
+                 qPrintable(QStringLiteral("%1: mean grey difference %2").arg(path).arg(diff)));
     }
     QVERIFY(valid >= 20);
     QVERIFY(other >= 5);

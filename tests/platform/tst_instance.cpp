@@ -203,8 +203,8 @@ void TestInstance::transport_data()
         << QByteArray("sub/b c.jpg") << QByteArray("D=x11_TIME5") << QByteArray("@/sub/b c.jpg");
     QTest::newRow("4095 bytes") << longest << QByteArray() << longest;
     QTest::newRow("4096 bytes go as no path") << longest + "b" << QByteArray() << QByteArray();
-    QTest::newRow("invalid UTF-8") << QByteArray("/p/\xff\xfe\x80.jpg") << QByteArray()
-                                   << QByteArray("/p/\xff\xfe\x80.jpg");
+    QTest::newRow("invalid UTF-8")
+        << QByteArray("/p/\xff\xfe\x80.jpg") << QByteArray() << QByteArray("/p/\xff\xfe\x80.jpg");
     QTest::newRow("no path") << QByteArray() << QByteArray() << QByteArray();
 }
 
@@ -309,17 +309,17 @@ void TestInstance::unusableFolders_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("error"); // a part of the reason; empty: usable
     QTest::newRow("usable") << QStringLiteral("none") << QString();
-    QTest::newRow("link at the lock") << QStringLiteral("lock link") << QStringLiteral("cannot open");
-    QTest::newRow("link at the socket") << QStringLiteral("sock link")
-                                        << QStringLiteral("is not a socket");
-    QTest::newRow("others may write") << QStringLiteral("0777")
-                                      << QStringLiteral("may be written by other users");
-    QTest::newRow("another user's") << QStringLiteral("chown")
-                                    << QStringLiteral("belongs to another user");
-    QTest::newRow("a link for the folder") << QStringLiteral("folder link")
-                                           << QStringLiteral("is not a folder");
-    QTest::newRow("socket path too long") << QStringLiteral("deep")
-                                          << QStringLiteral("too long");
+    QTest::newRow("link at the lock")
+        << QStringLiteral("lock link") << QStringLiteral("cannot open");
+    QTest::newRow("link at the socket")
+        << QStringLiteral("sock link") << QStringLiteral("is not a socket");
+    QTest::newRow("others may write")
+        << QStringLiteral("0777") << QStringLiteral("may be written by other users");
+    QTest::newRow("another user's")
+        << QStringLiteral("chown") << QStringLiteral("belongs to another user");
+    QTest::newRow("a link for the folder")
+        << QStringLiteral("folder link") << QStringLiteral("is not a folder");
+    QTest::newRow("socket path too long") << QStringLiteral("deep") << QStringLiteral("too long");
     QTest::newRow("no XDG_RUNTIME_DIR: /tmp/oxlume-<uid>") << QStringLiteral("unset") << QString();
 }
 

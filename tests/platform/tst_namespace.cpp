@@ -117,26 +117,24 @@ void TestNamespace::pathOfList_data()
     QTest::newRow("root") << QList<int>{computer, root} << QByteArrayList{"", "/"}
                           << QByteArray("/");
     QTest::newRow("below root") << QList<int>{computer, root, entry, entry}
-                                << QByteArrayList{"", "/", "usr", "lib"}
-                                << QByteArray("/usr/lib");
+                                << QByteArrayList{"", "/", "usr", "lib"} << QByteArray("/usr/lib");
     QTest::newRow("mount point") << QList<int>{computer, mount, entry}
                                  << QByteArrayList{"", "/media/usb", "dcim"}
                                  << QByteArray("/media/usb/dcim");
     QTest::newRow("home") << QList<int>{home, entry} << QByteArrayList{"", "pics"}
                           << QByteArray("/home/me/pics");
-    QTest::newRow("desktop entry") << QList<int>{desk} << QByteArrayList{"a.jpg"}
-                                   << QByteArray("/home/me/Desktop/a.jpg");
+    QTest::newRow("desktop entry")
+        << QList<int>{desk} << QByteArrayList{"a.jpg"} << QByteArray("/home/me/Desktop/a.jpg");
     // Lists that no enumeration produces name nothing rather than a wrong place.
     QTest::newRow("dot-dot item") << QList<int>{computer, root, entry}
                                   << QByteArrayList{"", "/", ".."} << QByteArray();
-    QTest::newRow("slash in a name") << QList<int>{computer, root, entry}
-                                     << QByteArrayList{"", "/", "a/b"} << QByteArray();
-    QTest::newRow("entry at the top") << QList<int>{entry} << QByteArrayList{"etc"}
-                                      << QByteArray();
-    QTest::newRow("computer twice") << QList<int>{computer, computer}
-                                    << QByteArrayList{"", ""} << QByteArray();
-    QTest::newRow("relative mount") << QList<int>{computer, mount}
-                                    << QByteArrayList{"", "media"} << QByteArray();
+    QTest::newRow("slash in a name")
+        << QList<int>{computer, root, entry} << QByteArrayList{"", "/", "a/b"} << QByteArray();
+    QTest::newRow("entry at the top") << QList<int>{entry} << QByteArrayList{"etc"} << QByteArray();
+    QTest::newRow("computer twice")
+        << QList<int>{computer, computer} << QByteArrayList{"", ""} << QByteArray();
+    QTest::newRow("relative mount")
+        << QList<int>{computer, mount} << QByteArrayList{"", "media"} << QByteArray();
     QTest::newRow("unknown kind") << QList<int>{77} << QByteArrayList{"x"} << QByteArray();
 }
 
@@ -169,8 +167,7 @@ void TestNamespace::listOfPathIsLexicalAndMustExist()
     QVERIFY(!list.isAbsent());
     QCOMPARE(namespacePath(list, {}), base + "/sub/f.jpg");
     // The linked folder keeps the spelling it was given.
-    QCOMPARE(namespacePath(namespaceListOfPath(base + "/link/f.jpg"), {}),
-             base + "/link/f.jpg");
+    QCOMPARE(namespacePath(namespaceListOfPath(base + "/link/f.jpg"), {}), base + "/link/f.jpg");
     QVERIFY(namespaceListOfPath(base + "/missing").isAbsent());
     QVERIFY(namespaceListOfPath(base + "/sub/f.jpg/").isAbsent()); // a file is no folder
     QVERIFY(namespaceListOfPath("sub").isAbsent());
@@ -206,8 +203,8 @@ void TestNamespace::entriesListAsTheyAre()
     const std::string base = tempPath(dir);
     const std::string invalid = "bad\xff\xfe.jpg";
     const std::string longName = std::string(251, 'n') + ".jpg";
-    for (const std::string &name : {invalid, std::string("back\\slash.jpg"),
-                                    std::string("-leading.jpg"), longName})
+    for (const std::string &name :
+         {invalid, std::string("back\\slash.jpg"), std::string("-leading.jpg"), longName})
         touch(base + "/" + name);
     QCOMPARE(::mkdir((base + "/real").c_str(), 0755), 0);
     QCOMPARE(::symlink("real", (base + "/tofolder").c_str()), 0);
@@ -219,12 +216,16 @@ void TestNamespace::entriesListAsTheyAre()
     int status = -1;
     const auto entries = listAll(namespaceListOfPath(base), kAll, {}, &status);
     QCOMPARE(status, kStatusOk);
-    const std::map<std::string, std::uint32_t> expected = {
-        {invalid, kFileAttributes},          {"back\\slash.jpg", kFileAttributes},
-        {"-leading.jpg", kFileAttributes},   {longName, kFileAttributes},
-        {"real", kFolderAttributes},         {"tofolder", kFolderAttributes},
-        {"dangling", kFileAttributes},       {"loop", kFileAttributes},
-        {"a", kFileAttributes},              {"b", kFileAttributes}};
+    const std::map<std::string, std::uint32_t> expected = {{invalid, kFileAttributes},
+                                                           {"back\\slash.jpg", kFileAttributes},
+                                                           {"-leading.jpg", kFileAttributes},
+                                                           {longName, kFileAttributes},
+                                                           {"real", kFolderAttributes},
+                                                           {"tofolder", kFolderAttributes},
+                                                           {"dangling", kFileAttributes},
+                                                           {"loop", kFileAttributes},
+                                                           {"a", kFileAttributes},
+                                                           {"b", kFileAttributes}};
     QCOMPARE(entries, expected);
 
     // A looping link does not parse as a path; the folder link lists its target.

@@ -96,22 +96,38 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("fileForm"); // expected in the text, empty: don't care
         auto sz = [](const char *s) { return QByteArray(s, static_cast<int>(strlen(s)) + 1); };
-        QTest::newRow("text") << "Plain" << uint(REG_SZ) << sz("/home/me/pics") << QByteArray("\"Plain\"=\"/home/me/pics\"");
-        QTest::newRow("escapes") << "Q\"uo\\te" << uint(REG_SZ) << sz("a\\b\"c") << QByteArray("\"Q\\\"uo\\\\te\"=\"a\\\\b\\\"c\"");
-        QTest::newRow("utf8 and raw bytes") << "Bytes" << uint(REG_SZ) << sz("caf\xc3\xa9 \xff\xfe") << QByteArray("\"Bytes\"=\"caf\xc3\xa9 \xff\xfe\"");
-        QTest::newRow("newline") << "Lines" << uint(REG_SZ) << sz("one\ntwo\r") << QByteArray("\"Lines\"=hex(1):6f,6e,65,0a");
-        QTest::newRow("no terminator") << "Bare" << uint(REG_SZ) << QByteArray("abc") << QByteArray("\"Bare\"=hex(1):61,62,63\n");
-        QTest::newRow("embedded zero") << "Zero" << uint(REG_SZ) << QByteArray("a\0b\0", 4) << QByteArray("hex(1):61,00,62,00");
-        QTest::newRow("empty text") << "Empty" << uint(REG_SZ) << QByteArray("\0", 1) << QByteArray("\"Empty\"=\"\"");
-        QTest::newRow("no bytes") << "None" << uint(REG_SZ) << QByteArray() << QByteArray("\"None\"=hex(1):\n");
-        QTest::newRow("dword") << "Num" << uint(REG_DWORD) << QByteArray("\xff\xff\xff\xff", 4) << QByteArray("\"Num\"=dword:ffffffff");
-        QTest::newRow("short dword") << "Short" << uint(REG_DWORD) << QByteArray("\x01\x02", 2) << QByteArray("\"Short\"=hex(4):01,02");
-        QTest::newRow("binary") << "Bin" << uint(REG_BINARY) << QByteArray("\x00\x01\xfe", 3) << QByteArray("\"Bin\"=hex:00,01,fe");
-        QTest::newRow("unknown type") << "Odd" << uint(0x2b) << QByteArray("xy") << QByteArray("\"Odd\"=hex(2b):78,79");
-        QTest::newRow("long binary wraps") << "Long" << uint(REG_BINARY) << QByteArray(3000, '\x5a') << QByteArray(",\\\n  5a");
-        QTest::newRow("default value") << "" << uint(REG_SZ) << sz("Marzel JPG") << QByteArray("@=\"Marzel JPG\"");
+        QTest::newRow("text") << "Plain" << uint(REG_SZ) << sz("/home/me/pics")
+                              << QByteArray("\"Plain\"=\"/home/me/pics\"");
+        QTest::newRow("escapes") << "Q\"uo\\te" << uint(REG_SZ) << sz("a\\b\"c")
+                                 << QByteArray("\"Q\\\"uo\\\\te\"=\"a\\\\b\\\"c\"");
+        QTest::newRow("utf8 and raw bytes") << "Bytes" << uint(REG_SZ) << sz("caf\xc3\xa9 \xff\xfe")
+                                            << QByteArray("\"Bytes\"=\"caf\xc3\xa9 \xff\xfe\"");
+        QTest::newRow("newline") << "Lines" << uint(REG_SZ) << sz("one\ntwo\r")
+                                 << QByteArray("\"Lines\"=hex(1):6f,6e,65,0a");
+        QTest::newRow("no terminator") << "Bare" << uint(REG_SZ) << QByteArray("abc")
+                                       << QByteArray("\"Bare\"=hex(1):61,62,63\n");
+        QTest::newRow("embedded zero") << "Zero" << uint(REG_SZ) << QByteArray("a\0b\0", 4)
+                                       << QByteArray("hex(1):61,00,62,00");
+        QTest::newRow("empty text")
+            << "Empty" << uint(REG_SZ) << QByteArray("\0", 1) << QByteArray("\"Empty\"=\"\"");
+        QTest::newRow("no bytes") << "None" << uint(REG_SZ) << QByteArray()
+                                  << QByteArray("\"None\"=hex(1):\n");
+        QTest::newRow("dword") << "Num" << uint(REG_DWORD) << QByteArray("\xff\xff\xff\xff", 4)
+                               << QByteArray("\"Num\"=dword:ffffffff");
+        QTest::newRow("short dword") << "Short" << uint(REG_DWORD) << QByteArray("\x01\x02", 2)
+                                     << QByteArray("\"Short\"=hex(4):01,02");
+        QTest::newRow("binary") << "Bin" << uint(REG_BINARY) << QByteArray("\x00\x01\xfe", 3)
+                                << QByteArray("\"Bin\"=hex:00,01,fe");
+        QTest::newRow("unknown type")
+            << "Odd" << uint(0x2b) << QByteArray("xy") << QByteArray("\"Odd\"=hex(2b):78,79");
+        QTest::newRow("long binary wraps")
+            << "Long" << uint(REG_BINARY) << QByteArray(3000, '\x5a') << QByteArray(",\\\n  5a");
+        QTest::newRow("default value")
+            << "" << uint(REG_SZ) << sz("Marzel JPG") << QByteArray("@=\"Marzel JPG\"");
         // A line that ends in a backslash continues only when its data is a hex list.
-        QTest::newRow("=hex in name, backslash at end") << "x=hex" << uint(REG_SZ) << sz("ends in \\") << QByteArray("\"x=hex\"=\"ends in \\\\\"\n");
+        QTest::newRow("=hex in name, backslash at end")
+            << "x=hex" << uint(REG_SZ) << sz("ends in \\")
+            << QByteArray("\"x=hex\"=\"ends in \\\\\"\n");
     }
 
     void valuesRoundTripThroughTheFile()
@@ -123,7 +139,8 @@ private slots:
         const std::string valueName = name.toStdString();
         HKEY key = create("Software\\Test");
         QVERIFY(key);
-        QCOMPARE(RegSetValueEx(key, valueName, type, data.constData(), DWORD(data.size())), ERROR_SUCCESS);
+        QCOMPARE(RegSetValueEx(key, valueName, type, data.constData(), DWORD(data.size())),
+                 ERROR_SUCCESS);
         RegCloseKey(key);
 
         const std::string text = readText(userHive());
@@ -136,7 +153,10 @@ private slots:
         QVERIFY(v);
         QCOMPARE(v->type, DWORD(type));
         QCOMPARE(QByteArray::fromStdString(v->data), data);
-        QVERIFY(parsed.value() == reg::parseRegFile(reg::writeRegFile(parsed.value(), "HKEY_CURRENT_USER"), "HKEY_CURRENT_USER").value());
+        QVERIFY(parsed.value() ==
+                reg::parseRegFile(reg::writeRegFile(parsed.value(), "HKEY_CURRENT_USER"),
+                                  "HKEY_CURRENT_USER")
+                    .value());
     }
 
     void fileIsRegeditTextWithEmptyKeys()
@@ -156,8 +176,8 @@ private slots:
                              "[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n"
                              "\"Slide Method\"=dword:00000002\n"
                              "@=\"x\"\n\n"));
-        QVERIFY(QFileInfo(m_configFolder + QStringLiteral("/user.reg")).permissions()
-                == (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser));
+        QVERIFY(QFileInfo(m_configFolder + QStringLiteral("/user.reg")).permissions() ==
+                (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser));
     }
 
     void parsesHandEditedFiles()
@@ -255,7 +275,8 @@ private slots:
             HKEY sub = nullptr;
             QCOMPARE(RegCreateKeyEx(key, "Sub", &sub), ERROR_SUCCESS);
             DWORD values = 0;
-            QCOMPARE(RegQueryInfoKey(key, nullptr, nullptr, &values, nullptr, nullptr), ERROR_SUCCESS);
+            QCOMPARE(RegQueryInfoKey(key, nullptr, nullptr, &values, nullptr, nullptr),
+                     ERROR_SUCCESS);
             QCOMPARE(values, 5u); // its own changes, before they are saved
             RegCloseKey(sub);
             QCOMPARE(readText(userHive()), before);
@@ -267,7 +288,8 @@ private slots:
         Result<reg::RegKey> tree = reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER");
         QVERIFY(tree.ok());
         const reg::RegKey *batch = tree.value().find({"Batch"});
-        QVERIFY(batch && batch->findValue("Old") && batch->findValue("V4") && !batch->findValue("V0"));
+        QVERIFY(batch && batch->findValue("Old") && batch->findValue("V4") &&
+                !batch->findValue("V0"));
         QVERIFY(batch->findSubKey("Sub"));
         QVERIFY(tree.value().find({"Other"}));
         RegCloseKey(key);
@@ -331,7 +353,8 @@ private slots:
         QCOMPARE(RegEnumValue(key, 0, name, &nameSize, &type, nullptr, nullptr), ERROR_SUCCESS);
         QCOMPARE(nameSize, 1u);
         QCOMPARE(name[0], 'S');
-        QCOMPARE(RegEnumValue(key, 1, name, &nameSize, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+        QCOMPARE(RegEnumValue(key, 1, name, &nameSize, nullptr, nullptr, nullptr),
+                 ERROR_NO_MORE_ITEMS);
         RegCloseKey(key);
     }
 
@@ -341,16 +364,18 @@ private slots:
         HKEY child = create("P\\Child");
         QCOMPARE(SetDwordValue(child, "V", 1), ERROR_SUCCESS);
         DWORD subKeys = 9, values = 9;
-        QCOMPARE(RegQueryInfoKey(parent, &subKeys, nullptr, &values, nullptr, nullptr), ERROR_SUCCESS);
+        QCOMPARE(RegQueryInfoKey(parent, &subKeys, nullptr, &values, nullptr, nullptr),
+                 ERROR_SUCCESS);
         QCOMPARE(subKeys, 1u);
         QCOMPARE(values, 0u);
 
         QCOMPARE(RegDeleteKey(parent, ""), ERROR_ACCESS_DENIED); // has a sub-key
         QCOMPARE(RegDeleteKey(HKEY_CURRENT_USER, ""), ERROR_ACCESS_DENIED);
         QCOMPARE(RegDeleteValue(child, "Nope"), ERROR_FILE_NOT_FOUND);
-        QCOMPARE(RegDeleteKey(child, ""), ERROR_SUCCESS);            // values go with it
-        QCOMPARE(RegQueryInfoKey(child, &subKeys, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
-        QCOMPARE(SetDwordValue(child, "V", 2), ERROR_KEY_DELETED);   // never re-created
+        QCOMPARE(RegDeleteKey(child, ""), ERROR_SUCCESS); // values go with it
+        QCOMPARE(RegQueryInfoKey(child, &subKeys, nullptr, nullptr, nullptr, nullptr),
+                 ERROR_KEY_DELETED);
+        QCOMPARE(SetDwordValue(child, "V", 2), ERROR_KEY_DELETED); // never re-created
         QCOMPARE(RegDeleteKey(parent, "Child"), ERROR_FILE_NOT_FOUND);
         QCOMPARE(RegCloseKey(child), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(child), ERROR_INVALID_HANDLE);
@@ -394,7 +419,8 @@ private slots:
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "a\\\\b", &key), ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "\\a", &key), ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "a\nb", &key), ERROR_INVALID_PARAMETER);
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, std::string(256, 'k'), &key), ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, std::string(256, 'k'), &key),
+                 ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "a", nullptr), ERROR_INVALID_PARAMETER);
         HKEY bogus = reinterpret_cast<HKEY>(&key);
         QCOMPARE(RegCreateKeyEx(bogus, "a", &key), ERROR_INVALID_HANDLE);
@@ -411,10 +437,13 @@ private slots:
         QTest::newRow("garbage") << QByteArray("this is not a registry file\n");
         QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfeREGEDIT4", 12);
         QTest::newRow("empty") << QByteArray();
-        QTest::newRow("cut in a string") << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=\"abc");
-        QTest::newRow("cut in a hex list") << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=hex:01,\\\n");
+        QTest::newRow("cut in a string")
+            << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=\"abc");
+        QTest::newRow("cut in a hex list")
+            << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=hex:01,\\\n");
         QTest::newRow("other root") << QByteArray("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Keep]\n");
-        QTest::newRow("bad dword") << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:123456789\n");
+        QTest::newRow("bad dword")
+            << QByteArray("REGEDIT4\n[HKEY_CURRENT_USER\\Keep]\n\"V\"=dword:123456789\n");
         QTest::newRow("value before section") << QByteArray("REGEDIT4\n\"V\"=\"x\"\n");
         QByteArray deep = "REGEDIT4\n[HKEY_CURRENT_USER";
         for (int i = 0; i < 513; ++i)
@@ -442,7 +471,9 @@ private slots:
         RegCloseKey(key);
         const QStringList bad = badFiles(m_configFolder);
         QCOMPARE(bad.size(), 1);
-        QCOMPARE(QByteArray::fromStdString(readText(m_configFolder.toStdString() + "/" + bad.front().toStdString())), content);
+        QCOMPARE(QByteArray::fromStdString(
+                     readText(m_configFolder.toStdString() + "/" + bad.front().toStdString())),
+                 content);
         QVERIFY(reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER").ok());
     }
 
@@ -484,7 +515,8 @@ private slots:
     void unsafePlacesAreReadButNotWritten()
     {
         QFETCH(QString, place);
-        const std::string content = "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n";
+        const std::string content =
+            "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n";
         const std::string folder = m_configFolder.toStdString();
         const std::string target = m_dir->path().toStdString() + "/elsewhere/user.reg";
         if (place.endsWith(QLatin1String("target"))) {
@@ -494,7 +526,8 @@ private slots:
             else
                 writeText(target, content);
             QVERIFY(::symlink(target.c_str(), userHive().c_str()) == 0);
-            if (place.startsWith(QLatin1String("foreign")) && ::chown(target.c_str(), 65534, 65534) != 0)
+            if (place.startsWith(QLatin1String("foreign")) &&
+                ::chown(target.c_str(), 65534, 65534) != 0)
                 QSKIP("giving a file to another user needs root");
         } else {
             writeText(userHive(), content);
@@ -522,12 +555,14 @@ private slots:
 
     void readOnlyConfigFolderRefusesWrites()
     {
-        writeText(userHive(), "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n");
+        writeText(userHive(),
+                  "REGEDIT4\n[HKEY_CURRENT_USER\\Existing]\n\"Value\"=dword:00000007\n");
         const QString readOnlyRoot = m_dir->path() + QStringLiteral("/readonly-root");
         QVERIFY(QDir().mkpath(readOnlyRoot));
         // Readable for the unprivileged child, writable by nobody.
         QVERIFY(::chmod(m_dir->path().toUtf8().constData(), 0755) == 0);
-        QVERIFY(::chmod((m_dir->path() + QStringLiteral("/config")).toUtf8().constData(), 0755) == 0);
+        QVERIFY(::chmod((m_dir->path() + QStringLiteral("/config")).toUtf8().constData(), 0755) ==
+                0);
         QVERIFY(::chmod(userHive().c_str(), 0644) == 0);
         QVERIFY(::chmod(m_configFolder.toUtf8().constData(), 0555) == 0);
         QVERIFY(::chmod(readOnlyRoot.toUtf8().constData(), 0555) == 0);
@@ -548,7 +583,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (const char *role = std::getenv("OXLUME_REGISTRY_CHILD"); role && std::string(role) == "readonly")
+    if (const char *role = std::getenv("OXLUME_REGISTRY_CHILD");
+        role && std::string(role) == "readonly")
         return readOnlyChild();
     QCoreApplication app(argc, argv);
     TstRegistry test;

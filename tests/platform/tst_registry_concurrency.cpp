@@ -35,7 +35,8 @@ int writerChild(const std::string &prefix)
     if (RegCreateKeyEx(HKEY_CURRENT_USER, "Shared\\Key", &key) != ERROR_SUCCESS)
         return 2;
     for (int i = 0; i < kValuesPerWriter; ++i) {
-        if (SetDwordValue(key, prefix + std::to_string(i), static_cast<std::uint32_t>(i)) != ERROR_SUCCESS)
+        if (SetDwordValue(key, prefix + std::to_string(i), static_cast<std::uint32_t>(i)) !=
+            ERROR_SUCCESS)
             return 3;
     }
     RegCloseKey(key);
@@ -116,8 +117,8 @@ private slots:
             QProcess *child = startChild(QStringLiteral("flipper"));
             QVERIFY(child->waitForStarted());
             // Let it get going, then kill it at an arbitrary moment of a save.
-            std::this_thread::sleep_for(std::chrono::milliseconds(
-                20 + QRandomGenerator::global()->bounded(60)));
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(20 + QRandomGenerator::global()->bounded(60)));
             child->kill();
             QVERIFY(child->waitForFinished());
             delete child;

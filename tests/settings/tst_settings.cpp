@@ -89,11 +89,11 @@ private slots:
         QCOMPARE(stored("Last Directory")->type, REG_SZ);
         QCOMPARE(stored("Custom Directory")->data, DesktopPath() + '\0');
         const std::pair<const char *, std::uint32_t> dwords[] = {
-            {"Use Work Thread", 0xffffffff}, {"Start Directory", 1}, {"File Associations", 0},
-            {"Slide Show Speed", 108}, {"Slide Method", 1}, {"Slide Stop On Mouse", 0},
-            {"Slide Full Screen", 0}, {"Slide Show Loop", 0}, {"Show Controls", 0},
-            {"Show Buttons", 0xffffffff}, {"Show Tips", 0xffffffff}, {"Next Tip", 0},
-            {"Disable All Hints", 0}, {"Hint Disabled", 0}};
+            {"Use Work Thread", 0xffffffff}, {"Start Directory", 1},    {"File Associations", 0},
+            {"Slide Show Speed", 108},       {"Slide Method", 1},       {"Slide Stop On Mouse", 0},
+            {"Slide Full Screen", 0},        {"Slide Show Loop", 0},    {"Show Controls", 0},
+            {"Show Buttons", 0xffffffff},    {"Show Tips", 0xffffffff}, {"Next Tip", 0},
+            {"Disable All Hints", 0},        {"Hint Disabled", 0}};
         for (const auto &[name, value] : dwords) {
             const auto v = stored(name);
             QVERIFY2(v, name);
@@ -140,9 +140,9 @@ private slots:
         for (LongBool *field : fields)
             *field = true;
         QVERIFY(SaveOptions("/x").ok());
-        for (const char *name : {"Use Work Thread", "File Associations", "Slide Stop On Mouse",
-                                 "Slide Full Screen", "Slide Show Loop", "Show Controls",
-                                 "Show Buttons"}) {
+        for (const char *name :
+             {"Use Work Thread", "File Associations", "Slide Stop On Mouse", "Slide Full Screen",
+              "Slide Show Loop", "Show Controls", "Show Buttons"}) {
             const auto v = stored(name);
             QVERIFY2(v && v->data == dwordBytes(0xffffffff), name);
         }
@@ -155,9 +155,8 @@ private slots:
         const std::string hive = RegistryHivePath(HKEY_CURRENT_USER);
         Options.ShowControls = true;
         Options.SlideShowSpeed = 110;
-        const int saves = test::savesDuring(hive.substr(0, hive.rfind('/')), "user.reg", [] {
-            QVERIFY(SaveOptions("/second").ok());
-        });
+        const int saves = test::savesDuring(hive.substr(0, hive.rfind('/')), "user.reg",
+                                            [] { QVERIFY(SaveOptions("/second").ok()); });
         QCOMPARE(saves, 1);
         QCOMPARE(stored("Last Directory")->data, std::string("/second") + '\0');
         QCOMPARE(stored("Slide Show Speed")->data, dwordBytes(110));
@@ -167,8 +166,10 @@ private slots:
     {
         QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("hive is a folder") << "folder" << "not a file that can be read";
-        QTest::newRow("folder open to others") << "open" << "writable by other users";
+        QTest::newRow("hive is a folder") << "folder"
+                                          << "not a file that can be read";
+        QTest::newRow("folder open to others") << "open"
+                                               << "writable by other users";
     }
 
     void failedSaveSaysWhichFileAndWhy()
@@ -246,8 +247,10 @@ private slots:
         QTest::newRow("512 bytes") << ("\"Last Directory\"=\"" + fits + "\"\n") << fits;
         QTest::newRow("513 bytes") << ("\"Last Directory\"=\"" + fits + "q\"\n") << QByteArray();
         QTest::newRow("empty") << QByteArray("\"Last Directory\"=\"\"\n") << QByteArray();
-        QTest::newRow("up to a zero") << QByteArray("\"Last Directory\"=hex(1):2f,61,00,62,00\n") << QByteArray("/a");
-        QTest::newRow("number instead") << QByteArray("\"Last Directory\"=dword:2f2f2f2f\n") << QByteArray();
+        QTest::newRow("up to a zero")
+            << QByteArray("\"Last Directory\"=hex(1):2f,61,00,62,00\n") << QByteArray("/a");
+        QTest::newRow("number instead")
+            << QByteArray("\"Last Directory\"=dword:2f2f2f2f\n") << QByteArray();
     }
 
     void stringsUpTo512Bytes()
@@ -263,9 +266,9 @@ private slots:
 
     void numbersOfWrongTypeOrSizeKeepDefaults()
     {
-        storeSettings("\"Use Work Thread\"=\"0\"\n"            // text where a number belongs
-                      "\"Slide Show Speed\"=hex(4):64,00\n"   // two bytes only
-                      "\"Show Buttons\"=hex:00,00,00,00\n"    // four binary bytes count
+        storeSettings("\"Use Work Thread\"=\"0\"\n"         // text where a number belongs
+                      "\"Slide Show Speed\"=hex(4):64,00\n" // two bytes only
+                      "\"Show Buttons\"=hex:00,00,00,00\n"  // four binary bytes count
                       "\"Slide Method\"=\"2\"\n");
         LoadOptions();
         QVERIFY(Options.UseWorkThread);
@@ -292,7 +295,8 @@ private slots:
         QDir().mkpath(QString::fromStdString(hive.substr(0, hive.rfind('/'))));
         QFile f(QString::fromStdString(hive));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n\"Show Buttons\"=dword:0\n\"Broken");
+        f.write("REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n\"Show "
+                "Buttons\"=dword:0\n\"Broken");
         f.close();
         LoadOptions();
         QVERIFY(Options.ShowButtons);

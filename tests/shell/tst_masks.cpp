@@ -42,13 +42,13 @@ void TestMasks::matchesMaskList_data()
     QTest::newRow("abc* vs abc") << QByteArray("abc") << QByteArray("abc*") << false;
     QTest::newRow("ab?d vs abXd") << QByteArray("abXd") << QByteArray("ab?d") << true;
     QTest::newRow("ab?d vs abd") << QByteArray("abd") << QByteArray("ab?d") << false;
-    QTest::newRow("blanks around masks") << QByteArray("x.dib") << QByteArray("*.bmp ; *.dib")
-                                         << true;
+    QTest::newRow("blanks around masks")
+        << QByteArray("x.dib") << QByteArray("*.bmp ; *.dib") << true;
     QTest::newRow("later mask matches") << QByteArray("x.pcx") << QByteArray("*.jpg;*.pcx") << true;
     QTest::newRow("empty mask between") << QByteArray("x.b") << QByteArray("*.a;;*.b") << true;
     // U+00C9 / U+00E9 in UTF-8 differ in the second byte, which must not fold.
-    QTest::newRow("accented capital exact") << QByteArray("\xc3\x89.jpg") << QByteArray("\xc3\xa9*")
-                                            << false;
+    QTest::newRow("accented capital exact")
+        << QByteArray("\xc3\x89.jpg") << QByteArray("\xc3\xa9*") << false;
     QTest::newRow("high bytes equal") << QByteArray("\xff\xfe.jpg") << QByteArray("??.JPG") << true;
     QTest::newRow("stars backtrack") << QByteArray("aXbXbc") << QByteArray("a*b*c") << true;
     QTest::newRow("star takes one at end") << QByteArray("ab") << QByteArray("a*") << true;

@@ -54,12 +54,12 @@ void TestPaths::textBeforeAndAfter_data()
                                 << QByteArray("Photo.jpg") << QByteArray("Photo.jpg");
     QTest::newRow("no separator") << QByteArray("abc") << QByteArray("/") << QByteArray("abc")
                                   << QByteArray();
-    QTest::newRow("first separator only") << QByteArray("a/b/c") << QByteArray("/")
-                                          << QByteArray("a") << QByteArray("b/c");
-    QTest::newRow("long separator") << QByteArray("a::b") << QByteArray("::") << QByteArray("a")
-                                    << QByteArray("b");
-    QTest::newRow("empty separator") << QByteArray("ab") << QByteArray() << QByteArray("ab")
-                                     << QByteArray();
+    QTest::newRow("first separator only")
+        << QByteArray("a/b/c") << QByteArray("/") << QByteArray("a") << QByteArray("b/c");
+    QTest::newRow("long separator")
+        << QByteArray("a::b") << QByteArray("::") << QByteArray("a") << QByteArray("b");
+    QTest::newRow("empty separator")
+        << QByteArray("ab") << QByteArray() << QByteArray("ab") << QByteArray();
 }
 
 void TestPaths::textBeforeAndAfter()
@@ -121,8 +121,8 @@ void TestPaths::stripAndJoin_data()
                                  << QByteArray("/pics/a.jpg");
     QTest::newRow("only slashes") << QByteArray("///") << QByteArray() << QByteArray("/a.jpg");
     QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray("/a.jpg");
-    QTest::newRow("backslash kept") << QByteArray("/x\\") << QByteArray("/x\\")
-                                    << QByteArray("/x\\/a.jpg");
+    QTest::newRow("backslash kept")
+        << QByteArray("/x\\") << QByteArray("/x\\") << QByteArray("/x\\/a.jpg");
     QTest::newRow("blank kept") << QByteArray("/x/ ") << QByteArray("/x/ ")
                                 << QByteArray("/x/ /a.jpg");
 }
@@ -144,8 +144,9 @@ void TestPaths::lastPathComponent_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QByteArray>("folder");
     QTest::addColumn<QByteArray>("file");
-    QTest::newRow("trailing slash") << QByteArray("/home/Pictures/Holiday/") << QByteArray("Holiday")
-                                    << QByteArray("/home/Pictures/Holiday/") << QByteArray();
+    QTest::newRow("trailing slash")
+        << QByteArray("/home/Pictures/Holiday/") << QByteArray("Holiday")
+        << QByteArray("/home/Pictures/Holiday/") << QByteArray();
     QTest::newRow("root") << QByteArray("/") << QByteArray() << QByteArray("/") << QByteArray();
     QTest::newRow("bare name") << QByteArray("b") << QByteArray("b") << QByteArray()
                                << QByteArray("b");
@@ -187,25 +188,25 @@ void TestPaths::folderAndFileExist()
 
 void TestPaths::specialFoldersFromUserDirs_data()
 {
-    QTest::addColumn<QByteArray>("line");       // the desktop line of user-dirs.dirs
-    QTest::addColumn<QByteArray>("folder");     // relative to HOME, created before the test
-    QTest::addColumn<bool>("usesFolder");       // else HOME
+    QTest::addColumn<QByteArray>("line");   // the desktop line of user-dirs.dirs
+    QTest::addColumn<QByteArray>("folder"); // relative to HOME, created before the test
+    QTest::addColumn<bool>("usesFolder");   // else HOME
     QTest::newRow("HOME relative") << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"")
                                    << QByteArray("Schreibtisch") << true;
     QTest::newRow("absolute") << QByteArray("XDG_DESKTOP_DIR=\"@/Abs\"") << QByteArray("Abs")
                               << true;
-    QTest::newRow("escaped quote") << QByteArray("XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"")
-                                   << QByteArray("a\"b") << true;
-    QTest::newRow("missing folder") << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Gone\"") << QByteArray()
-                                    << false;
-    QTest::newRow("relative is invalid") << QByteArray("XDG_DESKTOP_DIR=\"Desk\"")
-                                         << QByteArray("Desk") << false;
-    QTest::newRow("commented out") << QByteArray("# XDG_DESKTOP_DIR=\"$HOME/D\"") << QByteArray("D")
-                                   << false;
+    QTest::newRow("escaped quote")
+        << QByteArray("XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"") << QByteArray("a\"b") << true;
+    QTest::newRow("missing folder")
+        << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Gone\"") << QByteArray() << false;
+    QTest::newRow("relative is invalid")
+        << QByteArray("XDG_DESKTOP_DIR=\"Desk\"") << QByteArray("Desk") << false;
+    QTest::newRow("commented out")
+        << QByteArray("# XDG_DESKTOP_DIR=\"$HOME/D\"") << QByteArray("D") << false;
     QTest::newRow("unquoted") << QByteArray("XDG_DESKTOP_DIR=$HOME/D") << QByteArray("D") << false;
     // No entry, or no file at all: the XDG default $HOME/Desktop, when it exists.
-    QTest::newRow("no entry, default exists") << QByteArray("# none") << QByteArray("Desktop")
-                                              << true;
+    QTest::newRow("no entry, default exists")
+        << QByteArray("# none") << QByteArray("Desktop") << true;
     QTest::newRow("no file, default exists") << QByteArray() << QByteArray("Desktop") << true;
     QTest::newRow("invalid entry, default exists")
         << QByteArray("XDG_DESKTOP_DIR=\"Desk\"") << QByteArray("Desktop") << true;
@@ -227,8 +228,7 @@ void TestPaths::specialFoldersFromUserDirs()
         QDir(home.path()).mkpath(QFile::decodeName(folder));
     if (!line.isNull()) {
         std::ofstream out((homePath + "/config/user-dirs.dirs").toStdString());
-        out << "# written by a test\nXDG_DOCUMENTS_DIR=\"$HOME/" << folder.toStdString()
-            << "\"\n"
+        out << "# written by a test\nXDG_DOCUMENTS_DIR=\"$HOME/" << folder.toStdString() << "\"\n"
             << line.replace('@', homePath).toStdString() << "\n";
     }
     const std::string expected =

@@ -33,9 +33,8 @@ void TestRandom::nextFollowsPsdes_data()
     QTest::addColumn<quint32>("left");
     QTest::addColumn<quint32>("right");
     QTest::addColumn<QList<quint32>>("expected");
-    QTest::newRow("start state 1,1") << 1u << 1u
-                                     << QList<quint32>{0x509C0C23u, 0x585EFC74u, 0x003AE300u,
-                                                       0x43684828u};
+    QTest::newRow("start state 1,1")
+        << 1u << 1u << QList<quint32>{0x509C0C23u, 0x585EFC74u, 0x003AE300u, 0x43684828u};
     QTest::newRow("1,99") << 1u << 99u << QList<quint32>{0xA66CB41Au};
 }
 

@@ -41,16 +41,16 @@ void TestSlideShow::orderedSteps_data()
     QTest::addColumn<bool>("loop");
     QTest::addColumn<QList<int>>("rows"); // rows of successive ticks; -1: the show stops
 
-    QTest::newRow("top to bottom starts below the folders") << "FFIII" << 0 << 3 << false
-                                                            << QList<int>{2, 3, 4, -1};
-    QTest::newRow("an image at index 0 comes first") << "III" << 0 << 2 << false
-                                                     << QList<int>{0, 1, 2, -1};
+    QTest::newRow("top to bottom starts below the folders")
+        << "FFIII" << 0 << 3 << false << QList<int>{2, 3, 4, -1};
+    QTest::newRow("an image at index 0 comes first")
+        << "III" << 0 << 2 << false << QList<int>{0, 1, 2, -1};
     QTest::newRow("from the current entry") << "FIII" << 1 << 1 << false << QList<int>{2, 3, -1};
     QTest::newRow("on the last entry, no loop") << "FII" << 1 << 2 << false << QList<int>{-1};
-    QTest::newRow("loop wraps to the first image") << "FFII" << 1 << 3 << true
-                                                   << QList<int>{2, 3, 2};
-    QTest::newRow("loop wraps onto an image at index 0") << "II" << 1 << 1 << true
-                                                         << QList<int>{0, 1, 0};
+    QTest::newRow("loop wraps to the first image")
+        << "FFII" << 1 << 3 << true << QList<int>{2, 3, 2};
+    QTest::newRow("loop wraps onto an image at index 0")
+        << "II" << 1 << 1 << true << QList<int>{0, 1, 0};
     QTest::newRow("nothing selected") << "FII" << 1 << -1 << false << QList<int>{1, 2, -1};
     // After a folder change: no image below the selection.
     QTest::newRow("no image below, no loop") << "IIFF" << 1 << 1 << false << QList<int>{-1};

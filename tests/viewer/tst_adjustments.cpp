@@ -22,7 +22,10 @@ QImage sample()
     return image;
 }
 
-QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB32); }
+QImage rgb(const QImage &image)
+{
+    return image.convertToFormat(QImage::Format_RGB32);
+}
 
 QImage turned(const QImage &image, int degrees)
 {

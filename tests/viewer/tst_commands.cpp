@@ -122,9 +122,9 @@ void TestCommands::initTestCase()
     qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
     // A private session bus, so that no test reaches the desktop's file manager.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"),
-                                                QStringLiteral("--nofork"),
-                                                QStringLiteral("--print-address=1")});
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                 QStringLiteral("--print-address=1")});
     if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
         m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
     if (!m_busAddress.isEmpty())
@@ -149,8 +149,7 @@ void TestCommands::init()
     fs::remove_all(m_root);
     fs::create_directories(m_root / "sub");
     QVERIFY(sample().save(QString::fromStdString(imagePath("a.bmp")), "BMP"));
-    QVERIFY(sample().mirrored(true, false).save(QString::fromStdString(imagePath("b.bmp")),
-                                                "BMP"));
+    QVERIFY(sample().mirrored(true, false).save(QString::fromStdString(imagePath("b.bmp")), "BMP"));
     Options = TOptions();
     Options.UseWorkThread = false;
     Options.StartDirectory = TStartDirectory::Custom;
@@ -294,9 +293,9 @@ void TestCommands::rightButtonInTheList()
     for (const QAction *a : menu.actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     QCOMPARE(items.join(u' '), QStringLiteral("Directory ShowOptions Refresh StartSlideShow "
-                                               "ShowAbout - ToggleListVisible "
-                                               "ToggleButtonsVisible ToggleControlsVisible - "
-                                               "Properties Exit"));
+                                              "ShowAbout - ToggleListVisible "
+                                              "ToggleButtonsVisible ToggleControlsVisible - "
+                                              "Properties Exit"));
 
     // The press, then the context-menu request the window system follows it with.
     const auto rightClick = [&](QWidget *target, QPoint pos) {
@@ -475,7 +474,8 @@ void TestCommands::propertySheetRequest()
     // Names go out as their exact bytes, whatever the encoding.
     QCOMPARE(FileUriForPath("/home/me/a b#?.jpg"),
              QStringLiteral("file:///home/me/a%20b%23%3F.jpg"));
-    QCOMPARE(FileUriForPath("/x/caf\xc3\xa9\xff.jpg"), QStringLiteral("file:///x/caf%C3%A9%FF.jpg"));
+    QCOMPARE(FileUriForPath("/x/caf\xc3\xa9\xff.jpg"),
+             QStringLiteral("file:///x/caf%C3%A9%FF.jpg"));
 
     // Without a session bus the request fails at once and quietly.
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -508,8 +508,7 @@ void TestCommands::propertySheetThroughFileManager()
                                    QDBusConnection::ExportAllSlots));
     QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     answered.reset();
-    QVERIFY(ShowPropertiesSheet("b \xff.bmp", "/tmp/x/", nullptr,
-                                [&](bool ok) { answered = ok; }));
+    QVERIFY(ShowPropertiesSheet("b \xff.bmp", "/tmp/x/", nullptr, [&](bool ok) { answered = ok; }));
     QTRY_VERIFY(answered.has_value());
     QVERIFY(*answered);
     QCOMPARE(manager.received, QStringList{QStringLiteral("file:///tmp/x/b%20%FF.bmp")});

@@ -25,8 +25,8 @@ std::vector<FileEntry> entriesOf(const QByteArrayList &names)
         if (name == "..")
             entries.push_back(MakeFolderEntry("..", ".."));
         else if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-            entries.push_back(MakeFolderEntry(name.substr(1, name.size() - 2),
-                                              name.substr(1, name.size() - 2)));
+            entries.push_back(
+                MakeFolderEntry(name.substr(1, name.size() - 2), name.substr(1, name.size() - 2)));
         else
             entries.push_back(MakeImageEntry(name, name));
     }
@@ -92,17 +92,16 @@ void TestFileList::sortOrder_data()
     QTest::newRow("folders before files, parent first")
         << QByteArrayList{"b.jpg", "[zeta]", "A.jpg", "..", "[Alpha]"}
         << QByteArrayList{" ..", " Alpha", " zeta", "A.jpg", "b.jpg"};
-    QTest::newRow("case ignored")
-        << QByteArrayList{"c.JPG", "B.jpg", "a.jpg", "A2.jpg"}
-        << QByteArrayList{"a.jpg", "A2.jpg", "B.jpg", "c.JPG"};
+    QTest::newRow("case ignored") << QByteArrayList{"c.JPG", "B.jpg", "a.jpg", "A2.jpg"}
+                                  << QByteArrayList{"a.jpg", "A2.jpg", "B.jpg", "c.JPG"};
     QTest::newRow("punctuation counts, parent stays first")
         << QByteArrayList{"[_build]", "[-dash]", "..", "[data]"}
         << QByteArrayList{" ..", " _build", " -dash", " data"};
     QTest::newRow("leading blank file: after the folders, before letters")
         << QByteArrayList{"x.jpg", " lead.jpg", "[sub]"}
         << QByteArrayList{" sub", " lead.jpg", "x.jpg"};
-    QTest::newRow("digits before letters") << QByteArrayList{"b.jpg", "10.jpg", "2.jpg"}
-                                           << QByteArrayList{"10.jpg", "2.jpg", "b.jpg"};
+    QTest::newRow("digits before letters")
+        << QByteArrayList{"b.jpg", "10.jpg", "2.jpg"} << QByteArrayList{"10.jpg", "2.jpg", "b.jpg"};
 }
 
 void TestFileList::sortOrder()
@@ -223,10 +222,10 @@ void TestFileList::locateKeyPrefersExactBytes_data()
     QTest::addColumn<QByteArrayList>("names");
     QTest::addColumn<QByteArray>("wanted");
     QTest::addColumn<QByteArray>("expected"); // the key found; empty: none
-    QTest::newRow("lower case wanted") << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"}
-                                       << QByteArray("a.jpg") << QByteArray("a.jpg");
-    QTest::newRow("upper case wanted") << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"}
-                                       << QByteArray("A.jpg") << QByteArray("A.jpg");
+    QTest::newRow("lower case wanted")
+        << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"} << QByteArray("a.jpg") << QByteArray("a.jpg");
+    QTest::newRow("upper case wanted")
+        << QByteArrayList{"A.jpg", "a.jpg", "b.jpg"} << QByteArray("A.jpg") << QByteArray("A.jpg");
     QTest::newRow("three spellings") << QByteArrayList{"x.JPG", "X.jpg", "x.jpg", "[x.jpg]"}
                                      << QByteArray("x.jpg") << QByteArray("x.jpg");
     QTest::newRow("no exact spelling: a tie still counts")
@@ -268,8 +267,8 @@ void TestFileList::listFolder()
     const PIDL folder = FolderPathToPIDL(root + "/pics");
     std::optional<FolderListing> listing = ListFolder(folder, pictures, collator);
     QVERIFY(listing);
-    QCOMPARE(keysOf(listing->entries), (QByteArrayList{" ..", " .hidden", " Sub", ".c.pcx",
-                                                       "A.BMP", "b.jpg"}));
+    QCOMPARE(keysOf(listing->entries),
+             (QByteArrayList{" ..", " .hidden", " Sub", ".c.pcx", "A.BMP", "b.jpg"}));
     QCOMPARE(listing->imageCount, 3);
     QCOMPARE(PIDLToPath(listing->parent), root);
     QVERIFY(listing->entries.back().path.empty()); // built from the folder's path

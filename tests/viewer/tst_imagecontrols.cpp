@@ -37,9 +37,8 @@ struct Fixture {
 
 void TestImageControls::zoomSteps()
 {
-    const float expected[] = {130.0f,    169.0f,     219.7f,     285.61f,
-                              371.293f,  482.6809f,  627.48517f, 815.730721f,
-                              1060.4499f, 1378.585f, 1600.0f,    1600.0f};
+    const float expected[] = {130.0f,     169.0f,      219.7f,     285.61f,   371.293f, 482.6809f,
+                              627.48517f, 815.730721f, 1060.4499f, 1378.585f, 1600.0f,  1600.0f};
     float factor = 100.0f;
     for (float step : expected) {
         factor = ZoomInFactor(factor);
@@ -66,8 +65,7 @@ void TestImageControls::groupReleasesOthersBeforeTheClickHandler()
     for (QToolButton *button : {&a, &b, &c})
         group.addButton(button);
     QList<QToolButton *> seenByHandler;
-    QObject::connect(&b, &QToolButton::clicked,
-                     [&] { seenByHandler << group.checkedButton(); });
+    QObject::connect(&b, &QToolButton::clicked, [&] { seenByHandler << group.checkedButton(); });
 
     a.click();
     QCOMPARE(group.checkedButton(), &a);

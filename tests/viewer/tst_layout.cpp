@@ -74,9 +74,10 @@ void TestLayout::savedPlacement_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QRect>("geometry"); // null: the text is refused
     QTest::addColumn<bool>("maximised");
-    QTest::newRow("normal") << QStringLiteral("40,50,500,350,0") << QRect(40, 50, 500, 350) << false;
-    QTest::newRow("maximised, negative place") << QStringLiteral("-1920,0,800,600,1")
-                                               << QRect(-1920, 0, 800, 600) << true;
+    QTest::newRow("normal") << QStringLiteral("40,50,500,350,0") << QRect(40, 50, 500, 350)
+                            << false;
+    QTest::newRow("maximised, negative place")
+        << QStringLiteral("-1920,0,800,600,1") << QRect(-1920, 0, 800, 600) << true;
     QTest::newRow("empty") << QString() << QRect() << false;
     QTest::newRow("four numbers") << QStringLiteral("1,2,3,4") << QRect() << false;
     QTest::newRow("zero width") << QStringLiteral("1,2,0,4,0") << QRect() << false;
@@ -105,15 +106,14 @@ void TestLayout::placementOnScreen_data()
     QTest::addColumn<QRect>("expected");
     // Two screens side by side: 1920 x 1050 available, then 1280 x 1024 on the right.
     QTest::newRow("on the first screen") << QRect(100, 100, 800, 600) << QRect(100, 100, 800, 600);
-    QTest::newRow("on the second screen") << QRect(2000, 100, 800, 600)
-                                          << QRect(2000, 100, 800, 600);
-    QTest::newRow("mostly off, a corner on") << QRect(-700, -500, 800, 600)
-                                             << QRect(-700, -500, 800, 600);
-    QTest::newRow("a sliver on: pulled back") << QRect(-790, 100, 800, 600)
-                                              << QRect(560, 225, 800, 600);
+    QTest::newRow("on the second screen")
+        << QRect(2000, 100, 800, 600) << QRect(2000, 100, 800, 600);
+    QTest::newRow("mostly off, a corner on")
+        << QRect(-700, -500, 800, 600) << QRect(-700, -500, 800, 600);
+    QTest::newRow("a sliver on: pulled back")
+        << QRect(-790, 100, 800, 600) << QRect(560, 225, 800, 600);
     QTest::newRow("on no screen") << QRect(5000, 3000, 800, 600) << QRect(560, 225, 800, 600);
-    QTest::newRow("too large as well") << QRect(5000, 3000, 3000, 2000)
-                                       << QRect(0, 0, 1920, 1050);
+    QTest::newRow("too large as well") << QRect(5000, 3000, 3000, 2000) << QRect(0, 0, 1920, 1050);
 }
 
 void TestLayout::placementOnScreen()

@@ -16,9 +16,14 @@ using namespace std::chrono_literals;
 namespace {
 
 // The worker side on its own thread, so that a wait shows as a future not yet ready.
-template <typename Fn> auto onWorker(Fn fn) { return std::async(std::launch::async, fn); }
+template<typename Fn>
+auto onWorker(Fn fn)
+{
+    return std::async(std::launch::async, fn);
+}
 
-template <typename T> bool waits(std::future<T> &future)
+template<typename T>
+bool waits(std::future<T> &future)
 {
     return future.wait_for(100ms) == std::future_status::timeout;
 }

@@ -36,7 +36,10 @@ QImage pattern(int width, int height)
     return image;
 }
 
-QString shown(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString shown(const std::string &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
 
 // A window stand-in that records what the loader puts on it.
 struct Window {
@@ -75,15 +78,14 @@ struct Rig {
     explicit Rig(bool background)
     {
         options.UseWorkThread = background;
-        loader = std::make_unique<ImageLoader>(imager1, decoder, unadjusted, options,
-                                               window.hooks());
+        loader =
+            std::make_unique<ImageLoader>(imager1, decoder, unadjusted, options, window.hooks());
     }
     // Background: until the worker has handed over and parked again.
     bool settle(int handOvers)
     {
-        return QTest::qWaitFor([&] {
-            return loader->handOverCount() == handOvers && loader->isWorkerParked();
-        }, 5000);
+        return QTest::qWaitFor(
+            [&] { return loader->handOverCount() == handOvers && loader->isWorkerParked(); }, 5000);
     }
 };
 
@@ -243,7 +245,10 @@ void TestLoader::sameRequestDoesNothing()
     QCOMPARE(rig.window.adjustments, 1);
 }
 
-void TestLoader::emptyPathClears_data() { sameRequestDoesNothing_data(); }
+void TestLoader::emptyPathClears_data()
+{
+    sameRequestDoesNothing_data();
+}
 
 void TestLoader::emptyPathClears()
 {
@@ -262,7 +267,10 @@ void TestLoader::emptyPathClears()
     QCOMPARE(int(rig.unadjusted.BitmapListCount()), 0);
 }
 
-void TestLoader::failureKeepsLastProgressCaption_data() { sameRequestDoesNothing_data(); }
+void TestLoader::failureKeepsLastProgressCaption_data()
+{
+    sameRequestDoesNothing_data();
+}
 
 void TestLoader::failureKeepsLastProgressCaption()
 {

@@ -20,8 +20,8 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSet>
-#include <QToolButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <filesystem>
@@ -162,8 +162,8 @@ void TestMainForm::listsFoldersThenImages()
     QCOMPARE(window->imageTypes().currentIndex(), 1);
     QCOMPARE(window->CurrentDirectory(), m_root.string());
     QCOMPARE(keys(*window), (QStringList{QStringLiteral(" .."), QStringLiteral(" alpha"),
-                                        QStringLiteral(" Beta"), QStringLiteral("A.jpg"),
-                                        QStringLiteral("b.JPG"), QStringLiteral("dune.bmp")}));
+                                         QStringLiteral(" Beta"), QStringLiteral("A.jpg"),
+                                         QStringLiteral("b.JPG"), QStringLiteral("dune.bmp")}));
     QCOMPARE(window->ImageCount(), 3);
     QVERIFY(!window->ParentPIDL().isAbsent());
     QCOMPARE(window->selectedIndex(), -1);
@@ -281,8 +281,8 @@ void TestMainForm::vanishedFolderKeepsListing()
 
 void TestMainForm::awkwardNamesGiveTheirOwnPath()
 {
-    const std::string names[] = {"\xff\xfe bad.jpg", "back\\slash.jpg", "-dash.jpg",
-                                 " lead.jpg", std::string(251, 'n') + ".jpg"};
+    const std::string names[] = {"\xff\xfe bad.jpg", "back\\slash.jpg", "-dash.jpg", " lead.jpg",
+                                 std::string(251, 'n') + ".jpg"};
     for (const std::string &name : names)
         touch(m_root / name);
     auto window = openWindow();
@@ -307,8 +307,8 @@ void TestMainForm::startArgument_data()
                             << QStringLiteral("inner.pcx");
     QTest::newRow("a folder shows its first image")
         << QStringLiteral("alpha") << QStringLiteral("alpha") << QStringLiteral("inner.pcx");
-    QTest::newRow("an empty folder is listed") << QStringLiteral("Beta") << QStringLiteral("Beta")
-                                               << QStringLiteral("<none>");
+    QTest::newRow("an empty folder is listed")
+        << QStringLiteral("Beta") << QStringLiteral("Beta") << QStringLiteral("<none>");
     QTest::newRow("a missing file is ignored")
         << QStringLiteral("missing.jpg") << QString() << QString();
 }
@@ -457,7 +457,10 @@ void TestMainForm::startFileIsScrolledIntoView()
     const QRect row = list.visualRect(list.currentIndex());
     QVERIFY2(list.viewport()->rect().contains(row),
              qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of height %5")
-                            .arg(row.x()).arg(row.y()).arg(row.width()).arg(row.height())
+                            .arg(row.x())
+                            .arg(row.y())
+                            .arg(row.width())
+                            .arg(row.height())
                             .arg(list.viewport()->height())));
 }
 
@@ -525,7 +528,8 @@ void TestMainForm::openedByHand()
     if (drop) {
         QList<QUrl> urls;
         for (const QString &path : paths)
-            urls << QUrl::fromLocalFile(QString::fromStdString((m_root / path.toStdString()).string()));
+            urls << QUrl::fromLocalFile(
+                QString::fromStdString((m_root / path.toStdString()).string()));
         QMimeData data;
         data.setUrls(urls);
         QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, {});
@@ -536,8 +540,8 @@ void TestMainForm::openedByHand()
     } else {
         window->ReceiveHandOff((m_root / paths.front().toStdString()).string());
     }
-    const std::string listed = folder.isEmpty() ? m_root.string() + "/"
-                                                : (m_root / folder.toStdString()).string();
+    const std::string listed =
+        folder.isEmpty() ? m_root.string() + "/" : (m_root / folder.toStdString()).string();
     QCOMPARE(window->CurrentDirectory(), listed);
     QCOMPARE(selectedKey(*window), selected.toStdString());
     const std::string shown = selected == QStringLiteral("<none>")
@@ -552,23 +556,26 @@ void TestMainForm::imageAreaKeys_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("expected");
     // The images, in list order: A.jpg, b.JPG, dune.bmp; folders are passed over.
-    QTest::newRow("Right") << QStringLiteral("A.jpg") << int(Qt::Key_Right) << QStringLiteral("b.JPG");
-    QTest::newRow("Space") << QStringLiteral("A.jpg") << int(Qt::Key_Space) << QStringLiteral("b.JPG");
+    QTest::newRow("Right") << QStringLiteral("A.jpg") << int(Qt::Key_Right)
+                           << QStringLiteral("b.JPG");
+    QTest::newRow("Space") << QStringLiteral("A.jpg") << int(Qt::Key_Space)
+                           << QStringLiteral("b.JPG");
     QTest::newRow("Page Down") << QStringLiteral("b.JPG") << int(Qt::Key_PageDown)
                                << QStringLiteral("dune.bmp");
-    QTest::newRow("Left") << QStringLiteral("b.JPG") << int(Qt::Key_Left) << QStringLiteral("A.jpg");
+    QTest::newRow("Left") << QStringLiteral("b.JPG") << int(Qt::Key_Left)
+                          << QStringLiteral("A.jpg");
     QTest::newRow("BackSpace") << QStringLiteral("dune.bmp") << int(Qt::Key_Backspace)
                                << QStringLiteral("b.JPG");
     QTest::newRow("Page Up") << QStringLiteral("b.JPG") << int(Qt::Key_PageUp)
                              << QStringLiteral("A.jpg");
-    QTest::newRow("Left at the first image stays") << QStringLiteral("A.jpg") << int(Qt::Key_Left)
-                                                   << QStringLiteral("A.jpg");
+    QTest::newRow("Left at the first image stays")
+        << QStringLiteral("A.jpg") << int(Qt::Key_Left) << QStringLiteral("A.jpg");
     QTest::newRow("Right at the last image stays")
         << QStringLiteral("dune.bmp") << int(Qt::Key_Right) << QStringLiteral("dune.bmp");
-    QTest::newRow("Right from a folder") << QStringLiteral(" Beta") << int(Qt::Key_Right)
-                                         << QStringLiteral("A.jpg");
-    QTest::newRow("Right with nothing selected") << QString() << int(Qt::Key_Right)
-                                                 << QStringLiteral("A.jpg");
+    QTest::newRow("Right from a folder")
+        << QStringLiteral(" Beta") << int(Qt::Key_Right) << QStringLiteral("A.jpg");
+    QTest::newRow("Right with nothing selected")
+        << QString() << int(Qt::Key_Right) << QStringLiteral("A.jpg");
 }
 
 void TestMainForm::imageAreaKeys()

@@ -2,12 +2,12 @@
 // each order, the window during a show and after each way of stopping it, and (with the
 // worker on, also on a real display) the title moving through the sample images.
 
+#include "common/Modal.h"
 #include "dialogs/TipSettings.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/ImageControls.h"
 #include "viewer/MainForm.h"
-#include "common/Modal.h"
 
 #include <QMessageBox>
 #include <QSet>
@@ -100,7 +100,8 @@ void TestSlideShowWindow::select(TfrmMain &window, const char *key)
 QString TestSlideShowWindow::selectedKey(const TfrmMain &window)
 {
     const int row = window.selectedIndex();
-    return row < 0 ? QString() : QString::fromStdString(std::string(window.files().entry(row).key()));
+    return row < 0 ? QString()
+                   : QString::fromStdString(std::string(window.files().entry(row).key()));
 }
 
 void TestSlideShowWindow::tooFewImagesShowsTheNote()
@@ -134,13 +135,17 @@ void TestSlideShowWindow::firstSlides_data()
     QTest::addColumn<QString>("before"); // selected and shown before the start
     QTest::addColumn<QString>("first");  // selected once the start is over
     QTest::addColumn<QString>("next");   // after one tick; empty: the show stopped
-    QTest::newRow("top to bottom shows the first image at once")
-        << 0 << false << "c.bmp" << "a.bmp" << "b.bmp";
-    QTest::newRow("from the current entry keeps it one interval")
-        << 1 << false << "a.bmp" << "a.bmp" << "b.bmp";
-    QTest::newRow("from the last entry without loop stops") << 1 << false << "c.bmp" << "c.bmp"
+    QTest::newRow("top to bottom shows the first image at once") << 0 << false << "c.bmp"
+                                                                 << "a.bmp"
+                                                                 << "b.bmp";
+    QTest::newRow("from the current entry keeps it one interval") << 1 << false << "a.bmp"
+                                                                  << "a.bmp"
+                                                                  << "b.bmp";
+    QTest::newRow("from the last entry without loop stops") << 1 << false << "c.bmp"
+                                                            << "c.bmp"
                                                             << "";
-    QTest::newRow("from the last entry with loop wraps") << 1 << true << "c.bmp" << "c.bmp"
+    QTest::newRow("from the last entry with loop wraps") << 1 << true << "c.bmp"
+                                                         << "c.bmp"
                                                          << "a.bmp";
 }
 
@@ -205,8 +210,8 @@ void TestSlideShowWindow::stopRestoresTheWindow()
 
     QWidget *area = window->imager().viewport();
     const auto move = [&](QPoint to) {
-        QMouseEvent event(QEvent::MouseMove, to, area->mapToGlobal(to), Qt::NoButton,
-                          Qt::NoButton, Qt::NoModifier);
+        QMouseEvent event(QEvent::MouseMove, to, area->mapToGlobal(to), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(area, &event);
     };
     if (how == QLatin1String("click")) {

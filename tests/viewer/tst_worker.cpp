@@ -64,10 +64,11 @@ struct Rig {
 // The large image, written once per run and shared with the child process.
 QString largeImagePath()
 {
-    return QDir::temp().filePath(QStringLiteral("oxlume-worker-large-%1.jpg")
-                                     .arg(qEnvironmentVariable(kChildVariable).isEmpty()
-                                              ? QCoreApplication::applicationPid()
-                                              : qEnvironmentVariableIntValue("OXLUME_WORKER_PARENT")));
+    return QDir::temp().filePath(
+        QStringLiteral("oxlume-worker-large-%1.jpg")
+            .arg(qEnvironmentVariable(kChildVariable).isEmpty()
+                     ? QCoreApplication::applicationPid()
+                     : qEnvironmentVariableIntValue("OXLUME_WORKER_PARENT")));
 }
 
 } // namespace
@@ -114,7 +115,10 @@ void TestWorker::initTestCase()
     qInfo("large image decodes in %lld ms", m_largeDecodeMs);
 }
 
-void TestWorker::cleanupTestCase() { QFile::remove(largeImagePath()); }
+void TestWorker::cleanupTestCase()
+{
+    QFile::remove(largeImagePath());
+}
 
 void TestWorker::lastRequestAlwaysWins()
 {
@@ -143,8 +147,8 @@ void TestWorker::lastRequestAlwaysWins()
             // Going back to the file before (A, B, A) is the case where a passed-over load
             // is asked for again.
             const std::size_t next = random.bounded(3u) == 0
-                ? before
-                : std::size_t(random.bounded(quint32(choices.size())));
+                                         ? before
+                                         : std::size_t(random.bounded(quint32(choices.size())));
             before = last;
             last = next;
             rig.loader->ShowImage(choices[last]);
@@ -167,9 +171,13 @@ void TestWorker::lastRequestAlwaysWins()
         else if (choices[last] == m_large)
             QCOMPARE(shown.size(), QSize(3000, 2000));
         else
-            QVERIFY2(shown.isNull(), qPrintable(QStringLiteral("round %1 k %2 last '%3' shows %4 x %5")
-                                                    .arg(round).arg(lastIndex).arg(QString::fromStdString(choices[last]))
-                                                    .arg(shown.width()).arg(shown.height())));
+            QVERIFY2(shown.isNull(),
+                     qPrintable(QStringLiteral("round %1 k %2 last '%3' shows %4 x %5")
+                                    .arg(round)
+                                    .arg(lastIndex)
+                                    .arg(QString::fromStdString(choices[last]))
+                                    .arg(shown.width())
+                                    .arg(shown.height())));
         QCOMPARE(int(rig.decoder.BitmapListCount()), 0);
     }
     QCOMPARE(staleHandOvers, 0);
@@ -210,7 +218,8 @@ void TestWorker::readAheadNeverShowsAStaleImage()
     for (int round = 0; round < 40; ++round) {
         for (int k = int(random.bounded(6u)); k > 0; --k) {
             // Mostly steps down, the case read-ahead serves; sometimes a jump.
-            last = random.bounded(3u) ? std::min(last + 1, kFiles - 1) : int(random.bounded(quint32(kFiles)));
+            last = random.bounded(3u) ? std::min(last + 1, kFiles - 1)
+                                      : int(random.bounded(quint32(kFiles)));
             rig.loader->ShowImage(files[std::size_t(last)]);
             if (random.bounded(2u))
                 QTest::qWait(int(random.bounded(5u)));
@@ -232,9 +241,11 @@ void TestWorker::readAheadNeverShowsAStaleImage()
             rig.loader->ShowImage({});
 
         rig.loader->ShowImage(files[std::size_t(last)]);
-        QVERIFY2(QTest::qWaitFor([&] {
-            return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0;
-        }, 10000), "worker did not settle");
+        QVERIFY2(
+            QTest::qWaitFor(
+                [&] { return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0; },
+                10000),
+            "worker did not settle");
         QCOMPARE(rig.imager1.BitmapList().width(), width(last, version[std::size_t(last)]));
     }
     QCOMPARE(staleHandOvers, 0);
@@ -258,7 +269,7 @@ void TestWorker::readAheadGivesWayAtOnce()
     rig.loader->ShowImage(m_images[0]);
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
     QTest::qWait(int(std::min<qint64>(30, m_largeDecodeMs / 4))); // well into the read-ahead
-    QVERIFY(rig.loader->isWorkerParked()); // reading ahead counts as resting
+    QVERIFY(rig.loader->isWorkerParked());                        // reading ahead counts as resting
 
     QElapsedTimer clock;
     clock.start();
@@ -292,9 +303,9 @@ void TestWorker::reselectingASilencedLoadLoadsItAgain()
             continue; // it finished before it could be silenced
         // Back to the first: the silenced load stopped short, so it must not be shown.
         rig.loader->ShowImage(m_large);
-        QVERIFY(QTest::qWaitFor([&] {
-            return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0;
-        }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0; },
+            5000));
         QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
     }
 }
@@ -357,8 +368,8 @@ void TestWorker::exitSilencesTheWorker()
                QString::number(QCoreApplication::applicationPid()));
     // The child ends with its worker still running, on purpose; ThreadSanitizer would call
     // that a leak.
-    env.insert(QStringLiteral("TSAN_OPTIONS"),
-               env.value(QStringLiteral("TSAN_OPTIONS")) + QStringLiteral(" report_thread_leaks=0"));
+    env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) +
+                                                   QStringLiteral(" report_thread_leaks=0"));
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {});
     QVERIFY(child.waitForFinished(20000));

@@ -4,8 +4,8 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QRegion>
 #include <QScrollBar>
 #include <QThread>
@@ -67,8 +67,9 @@ ScaleQueue &scaleQueue()
 } // namespace
 
 TImager::TImager(QWidget *parent)
-    : QAbstractScrollArea(parent), m_ownerThread(QThread::currentThread()),
-      m_scaleChannel(std::make_shared<ScaleChannel>())
+    : QAbstractScrollArea(parent)
+    , m_ownerThread(QThread::currentThread())
+    , m_scaleChannel(std::make_shared<ScaleChannel>())
 {
     m_scaleChannel->imager = this;
     setFrameShape(QFrame::NoFrame);
@@ -86,7 +87,10 @@ TImager::~TImager()
     m_scaleChannel->imager = nullptr;
 }
 
-bool TImager::onOwnerThread() const { return QThread::currentThread() == m_ownerThread; }
+bool TImager::onOwnerThread() const
+{
+    return QThread::currentThread() == m_ownerThread;
+}
 
 void TImager::setOnProgressStatus(ProgressHandler handler)
 {
@@ -94,7 +98,8 @@ void TImager::setOnProgressStatus(ProgressHandler handler)
         m_state.setProgressHandler(nullptr);
         return;
     }
-    m_state.setProgressHandler([this, handler = std::move(handler)](int16_t percent) { handler(this, percent); });
+    m_state.setProgressHandler(
+        [this, handler = std::move(handler)](int16_t percent) { handler(this, percent); });
 }
 
 int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
@@ -115,7 +120,10 @@ void TImager::setBitmapList(const QImage &image)
     imageChanged();
 }
 
-QImage TImager::BitmapList() const { return m_state.image(); }
+QImage TImager::BitmapList() const
+{
+    return m_state.image();
+}
 
 int16_t TImager::ChangeBrightness(int16_t value)
 {
@@ -185,8 +193,8 @@ void TImager::setBackColor(const QColor &color)
 
 ViewGeometry TImager::viewGeometry() const
 {
-    return ViewGeometry(m_shown.size(), viewport()->size(), viewport()->devicePixelRatioF(),
-                        m_mode, m_zoom);
+    return ViewGeometry(m_shown.size(), viewport()->size(), viewport()->devicePixelRatioF(), m_mode,
+                        m_zoom);
 }
 
 // The image changed. From another thread nothing of the widget is touched.
@@ -225,8 +233,10 @@ void TImager::refreshView(bool keepCentre)
     updateScrollBars();
     if (keepCentre || newImage) {
         const QSize c = viewGeometry().contentSize();
-        horizontalScrollBar()->setValue(int(std::lround(fx * c.width() - viewport()->width() / 2.0)));
-        verticalScrollBar()->setValue(int(std::lround(fy * c.height() - viewport()->height() / 2.0)));
+        horizontalScrollBar()->setValue(
+            int(std::lround(fx * c.width() - viewport()->width() / 2.0)));
+        verticalScrollBar()->setValue(
+            int(std::lround(fy * c.height() - viewport()->height() / 2.0)));
     }
     viewport()->update();
 }
@@ -271,7 +281,8 @@ void TImager::paintEvent(QPaintEvent *event)
     } else {
         // Fitting a small image to the area is not zooming in to see its pixels: smooth.
         painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                              m_mode == imaging::PaintSizeMode::Fit || g.scale() < kNearestFromScale);
+                              m_mode == imaging::PaintSizeMode::Fit ||
+                                  g.scale() < kNearestFromScale);
         painter.drawImage(target, m_shown);
     }
     emit imagePainted();
@@ -375,7 +386,10 @@ void TImager::resizeEvent(QResizeEvent *event)
     updateScrollBars();
 }
 
-void TImager::scrollContentsBy(int, int) { viewport()->update(); }
+void TImager::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
 
 void TImager::mousePressEvent(QMouseEvent *event)
 {

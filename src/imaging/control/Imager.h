@@ -106,7 +106,10 @@ public:
     // itself. 0 sends every reduction to the worker; default kBackgroundScaleFrom.
     static constexpr qint64 kBackgroundScaleFrom = 4'000'000;
     qint64 backgroundScaleFrom() const { return m_backgroundScaleFrom; }
-    void setBackgroundScaleFrom(qint64 pixels) { m_backgroundScaleFrom = std::max<qint64>(0, pixels); }
+    void setBackgroundScaleFrom(qint64 pixels)
+    {
+        m_backgroundScaleFrom = std::max<qint64>(0, pixels);
+    }
     // True while a reduction runs on the worker.
     bool isScalingInBackground() const { return m_scaleInFlight; }
 
@@ -144,7 +147,7 @@ private:
     static void runScaleJob();
     Q_INVOKABLE void backgroundScaleLanded();
 
-    ImageState m_state; // what a loading thread may touch: no widget state in here
+    ImageState m_state;        // what a loading thread may touch: no widget state in here
     const void *m_ownerThread; // QThread that created the instance
 
     // Painting state, owner thread only.

@@ -32,9 +32,18 @@ namespace {
 // The info header's fields at fixed offsets; fields a short header leaves out read as 0.
 class InfoFields {
 public:
-    InfoFields(Bytes info) : m_info(info) {}
-    uint32_t u32(size_t at) const { return at + 4 <= m_info.size() ? ByteReader(m_info, at).u32le() : 0; }
-    uint16_t u16(size_t at) const { return at + 2 <= m_info.size() ? ByteReader(m_info, at).u16le() : 0; }
+    InfoFields(Bytes info)
+        : m_info(info)
+    {
+    }
+    uint32_t u32(size_t at) const
+    {
+        return at + 4 <= m_info.size() ? ByteReader(m_info, at).u32le() : 0;
+    }
+    uint16_t u16(size_t at) const
+    {
+        return at + 2 <= m_info.size() ? ByteReader(m_info, at).u16le() : 0;
+    }
 
 private:
     Bytes m_info;
@@ -61,7 +70,9 @@ Result<void> checkDepth(const Header &h)
     const int b = h.bpp;
     bool ok = false;
     switch (h.compression) {
-    case Compression::Rgb: ok = b == 1 || b == 2 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32; break;
+    case Compression::Rgb:
+        ok = b == 1 || b == 2 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
+        break;
     case Compression::Rle8: ok = b == 8; break;
     case Compression::Rle4: ok = b == 4; break;
     case Compression::Rle24: ok = b == 24; break;
@@ -69,7 +80,8 @@ Result<void> checkDepth(const Header &h)
     case Compression::Jpeg:
     case Compression::Png: ok = true; break;
     case Compression::Huffman:
-        return makeError("BMP: Huffman 1D compression (compression 3 at 1 bit per pixel) is not supported");
+        return makeError(
+            "BMP: Huffman 1D compression (compression 3 at 1 bit per pixel) is not supported");
     }
     if (!ok)
         return makeError("BMP: bits per pixel " + num(b) + " is not valid for compression " +
@@ -85,9 +97,11 @@ Result<void> checkSize(int64_t width, int64_t height)
         return makeError("BMP: height 0 is empty");
     const int64_t rows = height < 0 ? -height : height;
     if (width > kMaxImageSide)
-        return makeError("BMP: width " + num(width) + " exceeds the limit of " + num(kMaxImageSide));
+        return makeError("BMP: width " + num(width) + " exceeds the limit of " +
+                         num(kMaxImageSide));
     if (rows > kMaxImageSide)
-        return makeError("BMP: height " + num(height) + " exceeds the limit of " + num(kMaxImageSide));
+        return makeError("BMP: height " + num(height) + " exceeds the limit of " +
+                         num(kMaxImageSide));
     if (width * rows > kMaxImagePixels)
         return makeError("BMP: " + num(width) + " x " + num(rows) + " pixels exceed the limit of " +
                          num(kMaxImagePixels));
@@ -119,7 +133,9 @@ void readPalette(Header &h, Bytes data, uint64_t offset, int entrySize, uint64_t
         return; // a palette beside true-colour pixels is only a display hint
     uint64_t count = std::min<uint64_t>(declared, uint64_t(1) << h.bpp); // oversized: clamp
     if (limitOffset != kNoLimit)
-        count = limitOffset > offset ? std::min<uint64_t>(count, (limitOffset - offset) / uint64_t(entrySize)) : 0;
+        count = limitOffset > offset
+                    ? std::min<uint64_t>(count, (limitOffset - offset) / uint64_t(entrySize))
+                    : 0;
     if (offset < data.size())
         count = std::min<uint64_t>(count, (data.size() - offset) / uint64_t(entrySize));
     else
@@ -177,10 +193,10 @@ Result<void> readGeometry(Header &h, const InfoFields &f, uint32_t infoSize)
 
     // OS/2 2.x reuses compression 3 and 4 for Huffman and RLE24; a 40-byte OS/2 header
     // looks like a Windows one, so the depth decides.
-    const bool os2 = (infoSize >= 16 && infoSize <= 64 && infoSize != 40 && infoSize != 52 &&
-                      infoSize != 56) ||
-                     (infoSize == 40 && ((h.rawCompression == 3 && h.bpp == 1) ||
-                                         (h.rawCompression == 4 && h.bpp == 24)));
+    const bool os2 =
+        (infoSize >= 16 && infoSize <= 64 && infoSize != 40 && infoSize != 52 && infoSize != 56) ||
+        (infoSize == 40 &&
+         ((h.rawCompression == 3 && h.bpp == 1) || (h.rawCompression == 4 && h.bpp == 24)));
     auto compression = compressionOf(h.rawCompression, h.bpp, os2);
     if (!compression)
         return compression.error();
@@ -211,7 +227,8 @@ Result<void> readMasks(Header &h, const InfoFields &f, uint32_t infoSize, Bytes 
             if (withAlpha)
                 h.alpha = Channel::fromMask(m.u32le());
             if (m.failed())
-                return makeError("BMP: bit-field masks cut short at " + num(int64_t(data.size())) + " bytes");
+                return makeError("BMP: bit-field masks cut short at " + num(int64_t(data.size())) +
+                                 " bytes");
             paletteOffset = m.position();
         }
     } else if (h.compression == Compression::Rgb && h.bpp == 32 && infoSize >= 56) {
@@ -235,13 +252,15 @@ Result<Header> parseHeader(Bytes data, Layout layout)
         ByteReader r(data, base + 10);
         fileOffBits = r.u32le();
         if (r.failed())
-            return makeError("BMP: file header cut short at " + num(int64_t(data.size())) + " bytes");
+            return makeError("BMP: file header cut short at " + num(int64_t(data.size())) +
+                             " bytes");
         infoOffset = base + kFileHeaderSize;
     }
     ByteReader r(data, infoOffset);
     const uint32_t infoSize = r.u32le();
     if (r.failed())
-        return makeError("BMP: info header missing (file has " + num(int64_t(data.size())) + " bytes)");
+        return makeError("BMP: info header missing (file has " + num(int64_t(data.size())) +
+                         " bytes)");
     if (!knownInfoSize(infoSize))
         return makeError("BMP: info header size " + num(infoSize) + " is not a known size");
     if (!r.has(infoSize - 4))
@@ -258,7 +277,8 @@ Result<Header> parseHeader(Bytes data, Layout layout)
     if (infoSize == 124 && f.u32(56) == kEmbedded) {
         const uint64_t at = uint64_t(infoOffset) + f.u32(112);
         if (at < data.size())
-            h.profile = data.subspan(size_t(at), size_t(std::min<uint64_t>(f.u32(116), data.size() - at)));
+            h.profile =
+                data.subspan(size_t(at), size_t(std::min<uint64_t>(f.u32(116), data.size() - at)));
     }
     uint64_t paletteOffset = uint64_t(infoOffset) + infoSize;
     OX_TRY(readMasks(h, f, infoSize, data, paletteOffset));
@@ -275,7 +295,8 @@ Result<Header> parseHeader(Bytes data, Layout layout)
     readPalette(h, data, paletteOffset, entrySize, declared, offBitsSound ? fileOffBits : kNoLimit);
     if (layout != Layout::HeaderOnly && h.bitsOffset >= data.size())
         return makeError("BMP: pixel data offset " + num(int64_t(h.bitsOffset)) +
-                         " is at or past the end of the file (" + num(int64_t(data.size())) + " bytes)");
+                         " is at or past the end of the file (" + num(int64_t(data.size())) +
+                         " bytes)");
     return h;
 }
 
@@ -323,7 +344,8 @@ Result<QImage> decodeLaidOut(Bytes data, bmp::Layout layout, DecodeObserver &obs
     auto header = bmp::parseHeader(data, layout);
     if (!header)
         return header.error();
-    auto image = bmp::decodePixels(header.value(), data.subspan(size_t(header->bitsOffset)), observer);
+    auto image =
+        bmp::decodePixels(header.value(), data.subspan(size_t(header->bitsOffset)), observer);
     if (image && !header->profile.empty())
         convertToSrgb(image.value(), header->profile, PixelModel::Rgb, "BMP");
     return image;
@@ -331,7 +353,10 @@ Result<QImage> decodeLaidOut(Bytes data, bmp::Layout layout, DecodeObserver &obs
 
 } // namespace
 
-bool sniffBmp(Bytes data) { return sniffFile(data) || sniffDib(data); }
+bool sniffBmp(Bytes data)
+{
+    return sniffFile(data) || sniffDib(data);
+}
 
 Result<ImageInfo> readBmpInfo(Bytes data)
 {

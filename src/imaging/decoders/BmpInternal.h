@@ -14,7 +14,7 @@ enum class Compression { Rgb, Rle8, Rle4, BitFields, Jpeg, Png, Rle24, Huffman }
 struct Channel {
     uint32_t mask = 0;
     int shift = 0;
-    uint32_t max = 0; // mask >> shift
+    uint32_t max = 0;    // mask >> shift
     bool plain8 = false; // exactly 8 contiguous bits: no scaling needed
 
     static Channel fromMask(uint32_t mask);
@@ -37,11 +37,11 @@ struct Header {
     Compression compression = Compression::Rgb;
     uint32_t rawCompression = 0;
     uint32_t imageSize = 0;
-    Channel red, green, blue, alpha; // alpha.mask 0: none
+    Channel red, green, blue, alpha;     // alpha.mask 0: none
     std::array<uint32_t, 256> palette{}; // ARGB, unset entries opaque black
-    int paletteEntries = 0;          // how many the file supplied
-    uint64_t bitsOffset = 0;         // into the span the header was parsed from
-    Bytes profile;                   // version 5 header: the embedded ICC profile (may be cut)
+    int paletteEntries = 0;              // how many the file supplied
+    uint64_t bitsOffset = 0;             // into the span the header was parsed from
+    Bytes profile;                       // version 5 header: the embedded ICC profile (may be cut)
 };
 
 // File: data starts with the file header (or an OS/2 bitmap array entry); PackedDib: with

@@ -27,7 +27,8 @@ struct RowContext {
 
 using RowFn = void (*)(const uint8_t *src, uint32_t *dst, int width, const RowContext &c);
 
-template <int Bits> void rowIndexed(const uint8_t *src, uint32_t *dst, int width, const RowContext &c)
+template<int Bits>
+void rowIndexed(const uint8_t *src, uint32_t *dst, int width, const RowContext &c)
 {
     constexpr int perByte = 8 / Bits;
     constexpr unsigned mask = (1u << Bits) - 1;
@@ -103,7 +104,8 @@ RowFn rowFunction(const Header &h)
     default: break;
     }
     const bool plain = h.red.mask == 0x00FF0000 && h.green.mask == 0x0000FF00 &&
-                       h.blue.mask == 0x000000FF && (h.alpha.mask == 0 || h.alpha.mask == 0xFF000000);
+                       h.blue.mask == 0x000000FF &&
+                       (h.alpha.mask == 0 || h.alpha.mask == 0xFF000000);
     return plain ? row32Plain : row32Masks;
 }
 
@@ -194,8 +196,10 @@ Result<QImage> decodeRows(const Header &h, Bytes bits, DecodeObserver &observer)
 class RleDecoder {
 public:
     RleDecoder(const Header &h, QImage &img, Bytes bits)
-        : m_h(h), m_img(img), m_p(reinterpret_cast<const uint8_t *>(bits.data())),
-          m_end(m_p + bits.size())
+        : m_h(h)
+        , m_img(img)
+        , m_p(reinterpret_cast<const uint8_t *>(bits.data()))
+        , m_end(m_p + bits.size())
     {
     }
 
@@ -282,7 +286,8 @@ private:
                 m_p = m_end;
                 return;
             }
-            const uint32_t colour = 0xFF000000u | (uint32_t(m_p[1]) << 16) | (uint32_t(m_p[0]) << 8) | code;
+            const uint32_t colour =
+                0xFF000000u | (uint32_t(m_p[1]) << 16) | (uint32_t(m_p[0]) << 8) | code;
             m_p += 2;
             std::fill_n(dst, n, colour);
         }
@@ -291,7 +296,9 @@ private:
 
     void absoluteRun(unsigned count)
     {
-        const int bitsPer = m_h.compression == Compression::Rle4 ? 4 : m_h.compression == Compression::Rle8 ? 8 : 24;
+        const int bitsPer = m_h.compression == Compression::Rle4   ? 4
+                            : m_h.compression == Compression::Rle8 ? 8
+                                                                   : 24;
         const size_t bytes = (size_t(count) * size_t(bitsPer) + 7) / 8;
         const size_t padded = (bytes + 1) & ~size_t(1);
         const size_t have = std::min<size_t>(bytes, size_t(m_end - m_p));

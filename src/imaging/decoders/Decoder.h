@@ -40,8 +40,9 @@ struct DecoderEntry {
 class RowProgress {
 public:
     RowProgress(DecodeObserver &observer, int64_t total)
-        : m_observer(observer), m_total(total > 0 ? total : 1),
-          m_step(m_total / 100 > 0 ? m_total / 100 : 1)
+        : m_observer(observer)
+        , m_total(total > 0 ? total : 1)
+        , m_step(m_total / 100 > 0 ? m_total / 100 : 1)
     {
     }
     // Call after each row; returns false when the load was cancelled.

@@ -22,7 +22,10 @@ constexpr DecoderEntry kDecoders[] = {
 };
 } // namespace
 
-std::span<const DecoderEntry> decoderTable() { return kDecoders; }
+std::span<const DecoderEntry> decoderTable()
+{
+    return kDecoders;
+}
 
 // Where TGA stands in the table, and the first entry whose sniff a TGA header could pass
 // (plain WMF and PCX have weak signatures; placeable WMF's never looks like a TGA header).

@@ -12,7 +12,7 @@
 namespace oxlume::imaging {
 
 // Any integer as decimal text, signed or not.
-template <std::integral T>
+template<std::integral T>
 std::string num(T v)
 {
     return std::to_string(v);

@@ -58,8 +58,8 @@ struct DecodeState {
     DecodeObserver *observer = nullptr;
     std::exception_ptr thrown; // what the observer threw, rethrown once libjpeg is left
     int lastPermille = -1;
-    int eofRow = -1;  // the iMCU row being decoded when the data ran out
-    int eofScan = 0;  // and the scan it belonged to
+    int eofRow = -1; // the iMCU row being decoded when the data ran out
+    int eofScan = 0; // and the scan it belonged to
     int scansSeen = 0;
     int64_t scanBlocks = 0; // blocks the scans so far visit, each once per scan
 
@@ -70,10 +70,13 @@ struct DecodeState {
     bool cmyk = false;
     bool adobeInverted = false;
     const CmykTransform *cmykProfile = nullptr; // CMYK through the file's profile, if usable
-    uint32_t *scratch = nullptr; // kBatchRows stored rows, for orientations 5..8
+    uint32_t *scratch = nullptr;                // kBatchRows stored rows, for orientations 5..8
 };
 
-DecodeState &stateOf(j_common_ptr c) { return *static_cast<DecodeState *>(c->client_data); }
+DecodeState &stateOf(j_common_ptr c)
+{
+    return *static_cast<DecodeState *>(c->client_data);
+}
 
 [[noreturn]] void errorExit(j_common_ptr c)
 {
@@ -91,8 +94,8 @@ void emitMessage(j_common_ptr c, int level)
     DecodeState &s = stateOf(c);
     // A marker inside the data also ends it, unless it is a restart marker that resumes it.
     const int code = c->err->msg_code;
-    const bool ended = code == JWRN_JPEG_EOF ||
-                       (code == JWRN_HIT_MARKER && s.cinfo.restart_interval == 0);
+    const bool ended =
+        code == JWRN_JPEG_EOF || (code == JWRN_HIT_MARKER && s.cinfo.restart_interval == 0);
     if (level == -1 && ended && s.eofRow < 0) {
         s.eofRow = int(s.cinfo.input_iMCU_row);
         s.eofScan = s.cinfo.input_scan_number;
@@ -192,7 +195,8 @@ int chooseScale(DecodeState *s, int64_t maxPixels, int minDenom)
         return 0;
     jpeg_decompress_struct &c = s->cinfo;
     c.scale_num = 1;
-    const unsigned first = (minDenom == 2 || minDenom == 4 || minDenom == 8) ? unsigned(minDenom) : 1;
+    const unsigned first =
+        (minDenom == 2 || minDenom == 4 || minDenom == 8) ? unsigned(minDenom) : 1;
     for (unsigned denom = first;; denom *= 2) {
         c.scale_denom = denom;
         jpeg_calc_output_dimensions(&c);
@@ -221,8 +225,8 @@ void cmykToRgb32(uchar *row, int width, bool adobeInverted)
             y = 255 - y;
             k = 255 - k;
         }
-        px[x] = 0xFF000000u | uint32_t(mul255(c, k)) << 16 | uint32_t(mul255(m, k)) << 8 |
-                mul255(y, k);
+        px[x] =
+            0xFF000000u | uint32_t(mul255(c, k)) << 16 | uint32_t(mul255(m, k)) << 8 | mul255(y, k);
     }
 }
 
@@ -253,7 +257,8 @@ void scatterBatch(const DecodeState &s, int firstRow, int rows)
     const int runStart = flipCols ? h - firstRow - rows : firstRow;
     for (int x = 0; x < w; ++x) {
         const int dy = flipRows ? w - 1 - x : x;
-        auto *out = reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine) + runStart;
+        auto *out =
+            reinterpret_cast<uint32_t *>(s.dest + qsizetype(dy) * s.destBytesPerLine) + runStart;
         const uint32_t *in = s.scratch + x;
 #ifdef __SSE2__
         if (rows == kBatchRows && (reinterpret_cast<uintptr_t>(out) & 63) == 0) {
@@ -393,8 +398,7 @@ Error Decompressor::error() const
         return makeError("JPEG: its scans visit more than " + std::to_string(kMaxScanBlocks) +
                          " blocks (scan " + std::to_string(m_s.scansSeen) +
                          "); the file is damaged or hostile");
-    default:
-        break;
+    default: break;
     }
     if (m_s.msgCode == JERR_BAD_PRECISION)
         return makeError("JPEG: " + std::to_string(c.data_precision) +
@@ -439,7 +443,7 @@ int readTiffOrientation(Bytes tiff)
     for (unsigned i = 0; i < count && !r.failed(); ++i) {
         const uint16_t tag = u16();
         const uint16_t type = u16();
-        r.skip(4); // value count
+        r.skip(4);                                        // value count
         const uint32_t value = type == 4 ? u32() : u16(); // SHORT is the norm, LONG seen too
         if (type != 4)
             r.skip(2);
@@ -523,9 +527,7 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
         s.cmyk = true;
         s.adobeInverted = c.saw_Adobe_marker;
         break;
-    default:
-        c.out_color_space = kRgb32Space;
-        break;
+    default: c.out_color_space = kRgb32Space; break;
     }
     s.progress.progress_monitor = progressMonitor;
     const QByteArray profile = options.applyProfile ? jpegIccProfile(data) : QByteArray();
@@ -569,7 +571,8 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     if (!s.cmyk && !profile.isEmpty())
         convertToSrgb(image.value(), profileBytes,
-                      c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb, "JPEG");
+                      c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb,
+                      "JPEG");
     observer.progress(1000, 1000);
     if (denom > 1 && options.scaleDenom <= 1) // a preview is not the shown image
         image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));

@@ -19,11 +19,10 @@ constexpr size_t kVgaPaletteSize = 769; // 0x0C, then 256 RGB triples, at the en
 constexpr uint32_t kDcxMagic = 0x3ADE68B1;
 constexpr uint32_t kUndefined = 0x00000000; // transparent black: data the file does not hold
 
-
 struct Header {
     int version = 0;
     bool rle = false;
-    int bpp = 0;    // bits per pixel in one plane
+    int bpp = 0; // bits per pixel in one plane
     int planes = 0;
     int bytesPerLine = 0; // per plane
     int width = 0;
@@ -31,7 +30,10 @@ struct Header {
     Bytes egaPalette; // the 48 header bytes
 };
 
-bool knownVersion(int v) { return v == 0 || v == 2 || v == 3 || v == 4 || v == 5; }
+bool knownVersion(int v)
+{
+    return v == 0 || v == 2 || v == 3 || v == 4 || v == 5;
+}
 
 // The pixel layouts PCX writers produce: bits per plane x planes.
 bool knownLayout(int bpp, int planes)
@@ -71,8 +73,9 @@ Result<Header> parseHeader(Bytes data)
         return makeError("PCX: yMax " + num(yMax) + " is less than yMin " + num(yMin));
     const int64_t width = int64_t(xMax) - xMin + 1, height = int64_t(yMax) - yMin + 1;
     if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels)
-        return makeError("PCX: " + num(width) + " x " + num(height) + " pixels exceed the limit of " +
-                         num(kMaxImageSide) + " per side or " + num(kMaxImagePixels) + " in all");
+        return makeError("PCX: " + num(width) + " x " + num(height) +
+                         " pixels exceed the limit of " + num(kMaxImageSide) + " per side or " +
+                         num(kMaxImagePixels) + " in all");
     if (!knownLayout(h.bpp, h.planes))
         return makeError("PCX: " + num(h.bpp) + " bits per pixel in " + num(h.planes) +
                          " planes is not supported");
@@ -89,7 +92,9 @@ Result<Header> parseHeader(Bytes data)
 class LineReader {
 public:
     LineReader(Bytes data, bool rle)
-        : m_p(reinterpret_cast<const uint8_t *>(data.data())), m_end(m_p + data.size()), m_rle(rle)
+        : m_p(reinterpret_cast<const uint8_t *>(data.data()))
+        , m_end(m_p + data.size())
+        , m_rle(rle)
     {
     }
 
@@ -134,7 +139,10 @@ private:
     uint8_t m_value = 0;
 };
 
-uint32_t rgb(const uint8_t *p) { return 0xFF000000u | (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]; }
+uint32_t rgb(const uint8_t *p)
+{
+    return 0xFF000000u | (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
 
 // The standard EGA colours, for files that carry no palette of their own.
 constexpr std::array<uint32_t, 16> kEgaDefault = {
@@ -153,9 +161,11 @@ std::array<uint32_t, 256> buildPalette(const Header &h, Bytes data)
         pal[1] = 0xFFFFFFFF;
     } else if (h.bpp == 8 && h.planes == 1) {
         const auto *end = reinterpret_cast<const uint8_t *>(data.data()) + data.size();
-        const bool vga = data.size() >= kHeaderSize + kVgaPaletteSize && end[-int(kVgaPaletteSize)] == 0x0C;
+        const bool vga =
+            data.size() >= kHeaderSize + kVgaPaletteSize && end[-int(kVgaPaletteSize)] == 0x0C;
         for (int i = 0; i < 256; ++i)
-            pal[size_t(i)] = vga ? rgb(end - kVgaPaletteSize + 1 + 3 * i) : 0xFF000000u | uint32_t(i) * 0x010101u;
+            pal[size_t(i)] = vga ? rgb(end - kVgaPaletteSize + 1 + 3 * i)
+                                 : 0xFF000000u | uint32_t(i) * 0x010101u;
     } else if (h.bpp == 2 && egaEmpty) {
         std::copy(kCgaDefault.begin(), kCgaDefault.end(), pal.begin());
     } else if (h.version == 3 || egaEmpty) {
@@ -289,7 +299,10 @@ Result<QImage> decodeRows(const Header &h, Bytes data, DecodeObserver &observer)
 }
 
 // A DCX container: the first page's offset, and where it ends (the next page, or the file end).
-bool isDcx(Bytes data) { return data.size() >= 8 && ByteReader(data).u32le() == kDcxMagic; }
+bool isDcx(Bytes data)
+{
+    return data.size() >= 8 && ByteReader(data).u32le() == kDcxMagic;
+}
 
 Result<Bytes> firstDcxPage(Bytes data)
 {

@@ -32,14 +32,10 @@ int colourChannels(ColorMode mode, int channels)
 {
     switch (mode) {
     case ColorMode::Rgb:
-    case ColorMode::Lab:
-        return 3;
-    case ColorMode::Cmyk:
-        return 4;
-    case ColorMode::Multichannel:
-        return std::min(channels, 4);
-    default:
-        return 1;
+    case ColorMode::Lab: return 3;
+    case ColorMode::Cmyk: return 4;
+    case ColorMode::Multichannel: return std::min(channels, 4);
+    default: return 1;
     }
 }
 
@@ -84,8 +80,8 @@ Result<Header> parseFixedHeader(Bytes data)
                     " (bitmap mode and depth 1 go together)");
     const int need = colourChannels(h.mode, h.channels);
     if (h.channels < need)
-        return fail("colour mode " + num(mode) + " needs " + num(need) + " channels, the file has " +
-                    num(h.channels));
+        return fail("colour mode " + num(mode) + " needs " + num(need) +
+                    " channels, the file has " + num(h.channels));
     return h;
 }
 
@@ -97,8 +93,8 @@ Result<Bytes> section(ByteReader &r, int lengthBytes, const char *name)
         return fail(std::string("file ends before the ") + name + " length");
     const uint64_t length = lengthBytes == 8 ? r.u64be() : r.u32be();
     if (length > r.remaining())
-        return fail(std::string(name) + " of " + num(length) + " bytes runs past the end of the file (" +
-                    num(r.remaining()) + " bytes left)");
+        return fail(std::string(name) + " of " + num(length) +
+                    " bytes runs past the end of the file (" + num(r.remaining()) + " bytes left)");
     return r.take(length);
 }
 
@@ -111,7 +107,8 @@ int findTransparentIndex(Bytes resources)
             return -1;
         const uint16_t id = r.u16be();
         const uint8_t nameLength = r.u8();
-        r.skip(uint64_t(nameLength) + (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
+        r.skip(uint64_t(nameLength) +
+               (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
         const uint32_t size = r.u32be();
         if (r.failed() || size > r.remaining())
             return -1;
@@ -132,7 +129,8 @@ Bytes findResource(Bytes resources, uint16_t wanted)
             return {};
         const uint16_t id = r.u16be();
         const uint8_t nameLength = r.u8();
-        r.skip(uint64_t(nameLength) + (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
+        r.skip(uint64_t(nameLength) +
+               (uint64_t(nameLength) + 1) % 2); // Pascal string padded to even
         const uint32_t size = r.u32be();
         if (r.failed() || size > r.remaining())
             return {};
@@ -166,7 +164,8 @@ bool mergedHasAlpha(Bytes layerSection, int lengthBytes)
         return false;
     // A count of zero here says nothing: 16- and 32-bit files may keep an empty list in this
     // place and the real one in their "Lr16"/"Lr32" block.
-    const int16_t count = infoLength >= 2 ? ByteReader(layerSection, size_t(lengthBytes)).i16be() : 0;
+    const int16_t count =
+        infoLength >= 2 ? ByteReader(layerSection, size_t(lengthBytes)).i16be() : 0;
     if (count != 0)
         return count < 0;
     r.skip(infoLength);
@@ -200,7 +199,8 @@ Result<Header> parseHeader(Bytes data)
     OX_TRY(colourData);
     h.colourData = colourData.value();
     if (h.mode == ColorMode::Indexed && h.colourData.size() < 768)
-        return fail("indexed colour palette of " + num(h.colourData.size()) + " bytes is shorter than 768");
+        return fail("indexed colour palette of " + num(h.colourData.size()) +
+                    " bytes is shorter than 768");
 
     auto resources = section(r, 4, "image resources section");
     OX_TRY(resources);
@@ -235,7 +235,10 @@ Result<Header> parseHeader(Bytes data)
     return h;
 }
 
-int usedChannels(const Header &h) { return colourChannels(h.mode, h.channels) + (h.mergedAlpha ? 1 : 0); }
+int usedChannels(const Header &h)
+{
+    return colourChannels(h.mode, h.channels) + (h.mergedAlpha ? 1 : 0);
+}
 
 uint64_t rowBytes(const Header &h)
 {

@@ -11,7 +11,10 @@ namespace oxlume::imaging::psd {
 
 namespace {
 
-inline uint8_t mul255(unsigned a, unsigned b) { return uint8_t((a * b + 127u) / 255u); }
+inline uint8_t mul255(unsigned a, unsigned b)
+{
+    return uint8_t((a * b + 127u) / 255u);
+}
 
 // CMYK is stored inverted (255 = no ink). Without a colour profile the plain complement
 // product is the honest conversion: R = (1 - C)(1 - K), and so on.
@@ -101,9 +104,7 @@ void colourRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, Q
             cmykRow(ch, w, 4, line);
         }
         break;
-    case ColorMode::Lab:
-        labRow(ch, w, line);
-        break;
+    case ColorMode::Lab: labRow(ch, w, line); break;
     case ColorMode::Multichannel:
         // Multichannel channels are inks, stored like CMYK; three or four are taken as
         // CMY(K), fewer as a grey.
@@ -155,7 +156,8 @@ void unmatteRow(QRgb *line, size_t width)
             const int v = (s - 255 + alpha) * 255;
             return v <= 0 ? 0 : std::min(255, (v + alpha / 2) / alpha);
         };
-        line[x] = qRgba(unmatte(qRed(line[x])), unmatte(qGreen(line[x])), unmatte(qBlue(line[x])), alpha);
+        line[x] =
+            qRgba(unmatte(qRed(line[x])), unmatte(qGreen(line[x])), unmatte(qBlue(line[x])), alpha);
     }
 }
 

@@ -13,7 +13,10 @@ class CmykTransform;
 
 namespace oxlume::imaging::psd {
 
-inline Error fail(const std::string &what) { return failure("PSD", what); }
+inline Error fail(const std::string &what)
+{
+    return failure("PSD", what);
+}
 
 enum class ColorMode : uint16_t {
     Bitmap = 0,

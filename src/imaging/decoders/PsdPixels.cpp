@@ -4,8 +4,8 @@
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/Limits.h"
-#include "imaging/decoders/Inflate.h"
 #include "imaging/Transforms.h"
+#include "imaging/decoders/Inflate.h"
 #include "imaging/decoders/PsdInternal.h"
 
 #include <QByteArray>
@@ -65,7 +65,8 @@ Result<void> RowSource::prepare(int used)
     // A cut-short file shows the rows it holds, but one without a single row is no image.
     if (m_data.size() - m_planeOffset < m_rowBytes)
         return fail("file ends before the first row of pixel data (" + std::to_string(m_rowBytes) +
-                    " bytes needed, " + std::to_string(m_data.size() - m_planeOffset) + " present)");
+                    " bytes needed, " + std::to_string(m_data.size() - m_planeOffset) +
+                    " present)");
     return {};
 }
 
@@ -77,7 +78,8 @@ Result<void> RowSource::prepareRle(int used)
     const uint64_t left = m_data.size() - m_h.dataOffset;
     if (tableBytes > left)
         return fail("RLE byte count table of " + std::to_string(tableBytes) +
-                    " bytes runs past the end of the file (" + std::to_string(left) + " bytes left)");
+                    " bytes runs past the end of the file (" + std::to_string(left) +
+                    " bytes left)");
     m_tableOffset = m_h.dataOffset;
     // Each channel's data starts after all rows of the channels before it.
     ByteReader table(m_data, m_tableOffset);
@@ -102,8 +104,8 @@ Result<void> RowSource::prepareZip()
     if (inflated.ok())
         m_unzipped = std::move(inflated->bytes);
     if (uint64_t(m_unzipped.size()) != expected)
-        return fail("ZIP data is damaged or cut short (" + std::to_string(m_unzipped.size()) + " of " +
-                    std::to_string(expected) + " bytes unpacked)");
+        return fail("ZIP data is damaged or cut short (" + std::to_string(m_unzipped.size()) +
+                    " of " + std::to_string(expected) + " bytes unpacked)");
     if (m_h.compression == Compression::ZipPredicted)
         undoPrediction();
     m_data = Bytes(reinterpret_cast<const std::byte *>(m_unzipped.constData()), size_t(expected));
@@ -146,8 +148,9 @@ Bytes RowSource::storedRow(int c, int64_t y, bool &complete)
     uint64_t offset = 0;
     uint64_t length = m_rowBytes;
     if (m_h.compression == Compression::Rle) {
-        ByteReader table(m_data, m_tableOffset + (uint64_t(c) * uint64_t(m_h.height) + uint64_t(y)) *
-                                                     uint64_t(m_countBytes));
+        ByteReader table(m_data,
+                         m_tableOffset + (uint64_t(c) * uint64_t(m_h.height) + uint64_t(y)) *
+                                             uint64_t(m_countBytes));
         length = m_countBytes == 4 ? table.u32be() : table.u16be();
         offset = m_cursor[size_t(c)];
         m_cursor[size_t(c)] += length;
@@ -164,7 +167,10 @@ Bytes RowSource::storedRow(int c, int64_t y, bool &complete)
 }
 
 // 16-bit samples to 8 bits, rounded: round(v / 257).
-inline uint8_t reduce16(uint16_t v) { return uint8_t((uint32_t(v) + 128u) / 257u); }
+inline uint8_t reduce16(uint16_t v)
+{
+    return uint8_t((uint32_t(v) + 128u) / 257u);
+}
 
 // Float samples: linear 0..1 scaled straight to 0..255, as other readers show them.
 inline uint8_t reduceFloat(uint32_t bits)
@@ -290,7 +296,8 @@ Result<QImage> decodeComposite(const Header &header, Bytes data, DecodeObserver 
     QImage image = std::move(decoded.value());
     if (!h.iccProfile.empty() && (h.mode == ColorMode::Rgb || h.mode == ColorMode::Indexed))
         convertToSrgb(image, h.iccProfile, PixelModel::Rgb, "PSD");
-    else if (!h.iccProfile.empty() && (h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone))
+    else if (!h.iccProfile.empty() &&
+             (h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone))
         convertToSrgb(image, h.iccProfile, PixelModel::Grey, "PSD");
     if (h.orientation != 1)
         applyOrientationAndTone(image, exifOrientation(h.orientation), nullptr);
@@ -301,14 +308,14 @@ namespace {
 
 Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observer)
 {
-    const bool alpha = h.mergedAlpha ||
-                       (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 && h.transparentIndex < 256);
+    const bool alpha = h.mergedAlpha || (h.mode == ColorMode::Indexed && h.transparentIndex >= 0 &&
+                                         h.transparentIndex < 256);
     // The header's size was checked against the limits when it was read.
     const int used = usedChannels(h);
     RowSource source(h, data);
     OX_TRY(source.prepare(used));
-    auto allocated =
-        allocateImage("PSD", h.width, h.height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    auto allocated = allocateImage("PSD", h.width, h.height,
+                                   alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     OX_TRY(allocated);
     QImage image = std::move(allocated.value());
 
@@ -333,8 +340,9 @@ Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observe
     for (; y < h.height && !truncated; ++y) {
         for (int c = 0; c < used; ++c)
             rows[size_t(c)] = rowDecoder.row(c, y, truncated);
-        matted =
-            composeRow(h, rows.data(), palette.data(), reinterpret_cast<QRgb *>(bits + y * stride)) && matted;
+        matted = composeRow(h, rows.data(), palette.data(),
+                            reinterpret_cast<QRgb *>(bits + y * stride)) &&
+                 matted;
         if (!progress.row(y + 1))
             return fail("cancelled");
     }

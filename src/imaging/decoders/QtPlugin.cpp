@@ -62,8 +62,8 @@ public:
 // Formats we decode ourselves; Qt's readers for them must never win the sniff.
 bool isOwnFormat(const QByteArray &format)
 {
-    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx", "psd", "psb", "wmf",
-                                         "tga"};
+    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx",
+                                       "psd",  "psb", "wmf", "tga"};
     return std::any_of(std::begin(kOwn), std::end(kOwn),
                        [&](const char *own) { return format == own; });
 }
@@ -80,7 +80,8 @@ QByteArray wrap(Bytes data)
 class ContentReader {
 public:
     explicit ContentReader(Bytes data, const QByteArray &format = {})
-        : m_bytes(wrap(data)), m_buffer(&m_bytes)
+        : m_bytes(wrap(data))
+        , m_buffer(&m_bytes)
     {
         m_buffer.open(QIODevice::ReadOnly);
         m_reader.setDevice(&m_buffer);
@@ -164,8 +165,8 @@ bool plausibleIco(Bytes data)
     const uint32_t magic = image.u32be();
     if (magic == 0x89504e47u) // PNG signature
         return true;
-    const uint32_t headerSize = (magic >> 24) | ((magic >> 8) & 0xff00u) |
-                                ((magic << 8) & 0xff0000u) | (magic << 24);
+    const uint32_t headerSize =
+        (magic >> 24) | ((magic >> 8) & 0xff00u) | ((magic << 8) & 0xff0000u) | (magic << 24);
     return headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 ||
            headerSize == 124; // the BITMAPINFOHEADER family
 }
@@ -215,14 +216,10 @@ std::optional<QByteArray> detectFormat(Bytes data)
 int storedBitDepth(QImage::Format format)
 {
     switch (format) {
-    case QImage::Format_Invalid:
-        return 0;
-    case QImage::Format_RGB32:
-        return 24;
-    case QImage::Format_RGBX64:
-        return 48;
-    default:
-        return QImage::toPixelFormat(format).bitsPerPixel();
+    case QImage::Format_Invalid: return 0;
+    case QImage::Format_RGB32: return 24;
+    case QImage::Format_RGBX64: return 48;
+    default: return QImage::toPixelFormat(format).bitsPerPixel();
     }
 }
 
@@ -266,7 +263,10 @@ void jumpToBestVariant(QImageReader &reader, const QByteArray &format)
         reader.jumpToImage(best);
 }
 
-std::string formatLabel(const QByteArray &format) { return format.toUpper().toStdString(); }
+std::string formatLabel(const QByteArray &format)
+{
+    return format.toUpper().toStdString();
+}
 
 Result<void> checkSize(const std::string &label, QSize size)
 {
@@ -361,8 +361,10 @@ Result<QImage> decodeQtPlugin(Bytes data, DecodeObserver &observer)
     if (image.isNull())
         return makeError(label + ": out of memory converting the image");
     if (!profile.isEmpty()) {
-        convertToSrgb(image, Bytes(reinterpret_cast<const std::byte *>(profile.constData()), size_t(profile.size())),
-                      PixelModel::Rgb, label);
+        convertToSrgb(
+            image,
+            Bytes(reinterpret_cast<const std::byte *>(profile.constData()), size_t(profile.size())),
+            PixelModel::Rgb, label);
         image.setColorSpace(QColorSpace(QColorSpace::SRgb));
     }
     observer.progress(1, 1);

@@ -23,7 +23,14 @@ constexpr char kFooterSignature[18] = "TRUEVISION-XFILE.";
 enum class Kind { Mapped, TrueColour, Grey };
 
 // What the extension area says the attribute bits are (field 24, "attributes type").
-enum class AttributeType { Unknown = -1, None = 0, Undefined = 1, Retain = 2, Alpha = 3, Premultiplied = 4 };
+enum class AttributeType {
+    Unknown = -1,
+    None = 0,
+    Undefined = 1,
+    Retain = 2,
+    Alpha = 3,
+    Premultiplied = 4
+};
 
 struct Header {
     int idLength = 0;
@@ -45,22 +52,31 @@ struct Header {
     uint64_t pixelOffset = 0;
 };
 
-std::string num(int64_t v) { return std::to_string(v); }
-Error fail(const std::string &what) { return makeError("TGA: " + what); }
+std::string num(int64_t v)
+{
+    return std::to_string(v);
+}
+Error fail(const std::string &what)
+{
+    return makeError("TGA: " + what);
+}
 
-int entryBytes(int bits) { return (bits + 7) / 8; }
+int entryBytes(int bits)
+{
+    return (bits + 7) / 8;
+}
 
-bool validEntryBits(int bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
+bool validEntryBits(int bits)
+{
+    return bits == 15 || bits == 16 || bits == 24 || bits == 32;
+}
 
 bool validDepth(Kind kind, int depth)
 {
     switch (kind) {
-    case Kind::Mapped:
-        return depth == 8 || depth == 16;
-    case Kind::TrueColour:
-        return validEntryBits(depth);
-    case Kind::Grey:
-        return depth == 8 || depth == 16;
+    case Kind::Mapped: return depth == 8 || depth == 16;
+    case Kind::TrueColour: return validEntryBits(depth);
+    case Kind::Grey: return depth == 8 || depth == 16;
     }
     return false;
 }
@@ -70,12 +86,9 @@ int roomForAlpha(const Header &h)
 {
     const int bits = h.kind == Kind::Mapped ? h.mapEntryBits : h.depth;
     switch (bits) {
-    case 16:
-        return h.kind == Kind::Grey ? 8 : 1;
-    case 32:
-        return 8;
-    default:
-        return 0;
+    case 16: return h.kind == Kind::Grey ? 8 : 1;
+    case 32: return 8;
+    default: return 0;
     }
 }
 
@@ -84,7 +97,8 @@ int roomForAlpha(const Header &h)
 Result<Header> parseHeader(Bytes data, bool strict)
 {
     if (data.size() < kHeaderSize)
-        return fail("file of " + num(int64_t(data.size())) + " bytes ends inside the 18-byte header");
+        return fail("file of " + num(int64_t(data.size())) +
+                    " bytes ends inside the 18-byte header");
     ByteReader r(data);
     Header h;
     h.idLength = r.u8();
@@ -109,14 +123,14 @@ Result<Header> parseHeader(Bytes data, bool strict)
     case 1: h.kind = Kind::Mapped; break;
     case 2: h.kind = Kind::TrueColour; break;
     case 3: h.kind = Kind::Grey; break;
-    default:
-        return fail("image type " + num(h.type) + " is not 1, 2, 3, 9, 10 or 11");
+    default: return fail("image type " + num(h.type) + " is not 1, 2, 3, 9, 10 or 11");
     }
     h.rle = h.type & 8;
     if (h.kind == Kind::Mapped && (h.mapType != 1 || h.mapLength == 0))
         return fail("colour-mapped image type " + num(h.type) + " has no colour map");
     if (h.mapType == 1 && !validEntryBits(h.mapEntryBits))
-        return fail("colour map entry size " + num(h.mapEntryBits) + " is not 15, 16, 24 or 32 bits");
+        return fail("colour map entry size " + num(h.mapEntryBits) +
+                    " is not 15, 16, 24 or 32 bits");
     if (!validDepth(h.kind, h.depth))
         return fail("pixel depth " + num(h.depth) + " is not valid for image type " + num(h.type));
     if (h.interleave != 0)
@@ -126,8 +140,8 @@ Result<Header> parseHeader(Bytes data, bool strict)
     if (h.width == 0 || h.height == 0)
         return fail("image size " + num(h.width) + " x " + num(h.height) + " is empty");
     if (int64_t(h.width) * h.height > kMaxImagePixels)
-        return fail("image of " + num(h.width) + " x " + num(h.height) + " pixels exceeds the limit of " +
-                    num(kMaxImagePixels) + " pixels");
+        return fail("image of " + num(h.width) + " x " + num(h.height) +
+                    " pixels exceeds the limit of " + num(kMaxImagePixels) + " pixels");
 
     h.mapOffset = kHeaderSize + uint64_t(h.idLength);
     const uint64_t mapBytes =
@@ -143,8 +157,8 @@ Result<Header> parseHeader(Bytes data, bool strict)
     // (at the best run-length packing) is no image: refused before the allocation, so that a
     // few hundred bytes cannot claim and clear a picture of hundreds of megabytes.
     const uint64_t pixelBytes = uint64_t(h.depth + 7) / 8;
-    const uint64_t firstRow = h.rle ? (uint64_t(h.width) + 127) / 128 * (1 + pixelBytes)
-                                    : uint64_t(h.width) * pixelBytes;
+    const uint64_t firstRow =
+        h.rle ? (uint64_t(h.width) + 127) / 128 * (1 + pixelBytes) : uint64_t(h.width) * pixelBytes;
     const uint64_t available = data.size() - h.pixelOffset;
     if (available < firstRow)
         return fail("file ends before the first row of pixel data (" + num(int64_t(firstRow)) +
@@ -172,7 +186,10 @@ AttributeType attributeType(Bytes data)
     return type <= 4 ? AttributeType(type) : AttributeType::Unknown;
 }
 
-inline uint32_t expand5(uint32_t v) { return (v * 255 + 15) / 31; }
+inline uint32_t expand5(uint32_t v)
+{
+    return (v * 255 + 15) / 31;
+}
 
 // A 15- or 16-bit A1R5G5B5 value as a pixel.
 inline uint32_t fromArgb1555(uint32_t v, bool alpha)
@@ -186,10 +203,8 @@ uint32_t readColour(const uint8_t *p, int bits, bool alpha)
 {
     switch (bits) {
     case 15:
-    case 16:
-        return fromArgb1555(uint32_t(p[0]) | uint32_t(p[1]) << 8, alpha && bits == 16);
-    case 24:
-        return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    case 16: return fromArgb1555(uint32_t(p[0]) | uint32_t(p[1]) << 8, alpha && bits == 16);
+    case 24: return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
     default:
         return (alpha ? uint32_t(p[3]) << 24 : 0xFF000000u) | uint32_t(p[2]) << 16 |
                uint32_t(p[1]) << 8 | p[0];
@@ -205,7 +220,10 @@ struct Lut8 {
 struct Lut16 {
     static constexpr size_t kBytes = 2;
     const uint32_t *table;
-    uint32_t operator()(const uint8_t *p) const { return table[uint32_t(p[0]) | uint32_t(p[1]) << 8]; }
+    uint32_t operator()(const uint8_t *p) const
+    {
+        return table[uint32_t(p[0]) | uint32_t(p[1]) << 8];
+    }
 };
 struct Bgr24 {
     static constexpr size_t kBytes = 3;
@@ -232,7 +250,7 @@ struct GreyAlpha16 {
 };
 
 // n stored pixels from src to out.
-template <typename Convert>
+template<typename Convert>
 inline void convertPixels(const Convert &convert, const uint8_t *src, uint32_t *out, size_t n)
 {
     for (size_t i = 0; i < n; ++i)
@@ -262,7 +280,10 @@ inline void convertPixels(const Bgr24 &convert, const uint8_t *src, uint32_t *ou
 class RowTarget {
 public:
     RowTarget(QImage &image, const Header &h, DecodeObserver &observer)
-        : m_bits(image.bits()), m_stride(image.bytesPerLine()), m_h(h), m_progress(observer, h.height)
+        : m_bits(image.bits())
+        , m_stride(image.bytesPerLine())
+        , m_h(h)
+        , m_progress(observer, h.height)
     {
     }
     uint32_t *row(int y) const
@@ -294,7 +315,7 @@ struct Progress {
     int rows = 0; // stored rows written, the last one possibly in part
 };
 
-template <typename Convert>
+template<typename Convert>
 Progress decodeRaw(const Convert &convert, Bytes pixels, RowTarget &target, int width, int height)
 {
     const auto *src = reinterpret_cast<const uint8_t *>(pixels.data());
@@ -321,7 +342,7 @@ Progress decodeRaw(const Convert &convert, Bytes pixels, RowTarget &target, int 
 // Run-length packets: a header byte whose top bit marks a run of (low 7 bits + 1) copies of
 // the one pixel that follows, or otherwise that many literal pixels. Packets may go on
 // across rows, as many writers let them.
-template <typename Convert>
+template<typename Convert>
 Progress decodeRle(const Convert &convert, Bytes pixels, RowTarget &target, int width, int height)
 {
     constexpr size_t kBytes = Convert::kBytes;
@@ -371,7 +392,7 @@ Progress decodeRle(const Convert &convert, Bytes pixels, RowTarget &target, int 
     return {Outcome::Complete, height};
 }
 
-template <typename Convert>
+template<typename Convert>
 Progress decodeWith(const Convert &convert, const Header &h, Bytes pixels, RowTarget &target)
 {
     return h.rle ? decodeRle(convert, pixels, target, h.width, h.height)
@@ -409,7 +430,10 @@ void unpremultiply(QImage &image)
 
 using namespace tga;
 
-bool sniffTga(Bytes data) { return parseHeader(data, true).ok(); }
+bool sniffTga(Bytes data)
+{
+    return parseHeader(data, true).ok();
+}
 
 bool hasTgaExtension(std::string_view fileName)
 {
@@ -438,8 +462,9 @@ Result<QImage> decodeTga(Bytes data, DecodeObserver &observer)
     // so. An extension area saying "no alpha" does not overrule the header: writers fill
     // that field in carelessly, and other readers show such files with their alpha.
     const AttributeType attributes = attributeType(data);
-    const bool alpha = roomForAlpha(h) > 0 && (h.alphaBits > 0 || attributes == AttributeType::Alpha ||
-                                               attributes == AttributeType::Premultiplied);
+    const bool alpha =
+        roomForAlpha(h) > 0 && (h.alphaBits > 0 || attributes == AttributeType::Alpha ||
+                                attributes == AttributeType::Premultiplied);
     auto allocated = allocateImage("TGA", h.width, h.height,
                                    alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     OX_TRY(allocated);

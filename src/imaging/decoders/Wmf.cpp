@@ -93,17 +93,13 @@ void surveyRecord(Survey &s, const RecordView &rec)
         }
         break;
     case kMoveTo:
-    case kLineTo:
-        s.addPoints(r, 1, false);
-        break;
+    case kLineTo: s.addPoints(r, 1, false); break;
     case kSetPixel:
         r.skip(4);
         s.addPoints(r, 1, false);
         break;
     case kRectangle:
-    case kEllipse:
-        s.addPoints(r, 2, false);
-        break;
+    case kEllipse: s.addPoints(r, 2, false); break;
     case kRoundRect:
         r.skip(4);
         s.addPoints(r, 2, false);
@@ -134,11 +130,8 @@ void surveyRecord(Survey &s, const RecordView &rec)
         s.addPoints(r, 1, false);
         break;
     }
-    case kExtTextOut:
-        s.addPoints(r, 1, false);
-        break;
-    default:
-        break;
+    case kExtTextOut: s.addPoints(r, 1, false); break;
+    default: break;
     }
 }
 

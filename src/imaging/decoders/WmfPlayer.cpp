@@ -31,7 +31,10 @@ namespace oxlume::imaging::wmf {
 namespace {
 
 // COLORREF: 0x00bbggrr. Palette-index forms (high byte 1 or 2) are taken as plain RGB.
-QColor colorRef(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QColor colorRef(uint32_t c)
+{
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
 
 struct Pen {
     int style = kPsSolid;
@@ -96,10 +99,10 @@ double metricScale(int mapMode)
 }
 
 // Windows-1252 for 0x80..0x9F; the rest of the ANSI code page is Latin-1.
-const char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 const char *codePageOf(int charset)
 {
@@ -286,7 +289,8 @@ class DrawBudget {
 public:
     enum class State { Going, TimeUp, Cancelled };
     DrawBudget(DecodeObserver *observer, std::atomic<bool> &stop)
-        : m_observer(observer), m_stop(stop)
+        : m_observer(observer)
+        , m_stop(stop)
     {
         m_clock.start();
     }
@@ -318,8 +322,12 @@ class Player {
 public:
     // Paints the rows [top, top + band.height()) of a picture of layout.width x height.
     Player(const Layout &layout, QImage &band, int top, DrawBudget &budget)
-        : m_layout(layout), m_width(layout.width), m_height(layout.height), m_top(top),
-          m_painter(&band), m_budget(budget)
+        : m_layout(layout)
+        , m_width(layout.width)
+        , m_height(layout.height)
+        , m_top(top)
+        , m_painter(&band)
+        , m_budget(budget)
     {
         m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
         if (layout.windowAtStart) {
@@ -627,7 +635,8 @@ void Player::polygon(ByteReader &r, bool closed)
     }
     if (n < 2)
         return;
-    const Qt::FillRule rule = m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
+    const Qt::FillRule rule =
+        m_dc.polyFillMode == kPolyFillWinding ? Qt::WindingFill : Qt::OddEvenFill;
     if (n < 16) { // too few edges to be slow
         if (!preparePen(closed))
             return;
@@ -851,8 +860,8 @@ void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int opti
         double x = x0;
         for (qsizetype i = 0; i < s.size() && !m_budget.over(); ++i) {
             m_painter.drawText(QPointF(x, baseline), QString(s[i]));
-            x += useDx ? advances[size_t(i)]
-                       : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
+            x +=
+                useDx ? advances[size_t(i)] : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
         }
     } else {
         m_painter.drawText(QPointF(x0, baseline), s);
@@ -1018,9 +1027,7 @@ void Player::blit(const RecordView &rec)
     case kRopDstInvert:
     case kRopPatCopy:
     case kRopPatInvert:
-    case kRopNop:
-        patBlt(QRectF(d0, d1).normalized(), rop);
-        return;
+    case kRopNop: patBlt(QRectF(d0, d1).normalized(), rop); return;
     default: break;
     }
     m_painter.setRenderHint(QPainter::Antialiasing, false);
@@ -1194,7 +1201,8 @@ Result<void> playBand(Bytes data, const Header &header, const Layout &layout, QI
         Player player(layout, band, top, budget);
         RecordWalker walker(data, header.firstRecord);
         NullObserver quiet;
-        RowProgress progress(observer ? *observer : quiet, std::max<int64_t>(layout.recordCount, 1));
+        RowProgress progress(observer ? *observer : quiet,
+                             std::max<int64_t>(layout.recordCount, 1));
         RecordView rec;
         RecordWalker::Step step;
         while ((step = walker.next(rec)) == RecordWalker::Step::Record) {
@@ -1234,7 +1242,8 @@ Result<void> play(Bytes data, const Header &header, const Layout &layout, QImage
         const int top = int(int64_t(image.height()) * i / bands);
         const int bottom = int(int64_t(image.height()) * (i + 1) / bands);
         QImage band(bits + stride * top, image.width(), bottom - top, stride, image.format());
-        results[size_t(i)] = playBand(data, header, layout, band, top, i == 0 ? &observer : nullptr, stop);
+        results[size_t(i)] =
+            playBand(data, header, layout, band, top, i == 0 ? &observer : nullptr, stop);
     };
     try {
         for (int i = 1; i < bands; ++i)

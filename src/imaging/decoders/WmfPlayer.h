@@ -17,8 +17,8 @@ inline constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 inline constexpr int64_t kMaxRecords = 1000000;
 inline constexpr int kMaxSaveDepth = 1024;
 inline constexpr int kMaxObjects = 65535;
-inline constexpr int kMaxRasterSide = 4096;   // longer side of a metafile with a physical size
-inline constexpr int kMaxUnitlessSide = 1024; // longer side when the file gives no physical size
+inline constexpr int kMaxRasterSide = 4096;    // longer side of a metafile with a physical size
+inline constexpr int kMaxUnitlessSide = 1024;  // longer side when the file gives no physical size
 inline constexpr int kPlaybackBudgetMs = 3000; // hostile drawings stop here, shown as far as drawn
 
 struct Header {
@@ -45,7 +45,11 @@ struct RecordView {
 class RecordWalker {
 public:
     enum class Step { Record, End, Broken };
-    RecordWalker(Bytes data, size_t firstRecord) : m_data(data), m_pos(firstRecord) {}
+    RecordWalker(Bytes data, size_t firstRecord)
+        : m_data(data)
+        , m_pos(firstRecord)
+    {
+    }
     // Record: view filled. End: EOF record, end of data or record limit. Broken: a record
     // whose size is below 3 words or runs past the data; problem() says which.
     Step next(RecordView &view);

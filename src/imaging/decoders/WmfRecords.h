@@ -85,8 +85,8 @@ inline constexpr int kPsEndCapSquare = 0x0100, kPsEndCapFlat = 0x0200;
 inline constexpr int kPsJoinBevel = 0x1000, kPsJoinMiter = 0x2000;
 
 // Brush styles and hatches.
-inline constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kBsPattern = 3,
-                     kBsDibPattern = 5, kBsDibPatternPt = 6;
+inline constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kBsPattern = 3, kBsDibPattern = 5,
+                     kBsDibPatternPt = 6;
 inline constexpr int kHsHorizontal = 0, kHsVertical = 1, kHsFDiagonal = 2, kHsBDiagonal = 3,
                      kHsCross = 4, kHsDiagCross = 5;
 

@@ -60,7 +60,9 @@ constexpr char kGlyphSizeProperty[] = "oxlumeGlyphSize";
 class TintedIconEngine : public QIconEngine {
 public:
     TintedIconEngine(QIcon base, QColor colour, QColor disabled)
-        : m_base(std::move(base)), m_colour(colour), m_disabled(disabled)
+        : m_base(std::move(base))
+        , m_colour(colour)
+        , m_disabled(disabled)
     {
     }
 
@@ -93,15 +95,16 @@ public:
         return m_base.actualSize(size, mode, state);
     }
 
-    QIconEngine *clone() const override { return new TintedIconEngine(m_base, m_colour, m_disabled); }
+    QIconEngine *clone() const override
+    {
+        return new TintedIconEngine(m_base, m_colour, m_disabled);
+    }
 
 private:
     QIcon m_base;
     QColor m_colour;
     QColor m_disabled;
 };
-
-
 
 QIcon tintedIcon(Glyph glyph, const QColor &colour, const QColor &disabledColour)
 {

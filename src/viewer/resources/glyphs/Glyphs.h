@@ -12,8 +12,8 @@ class QWidget;
 namespace oxlume {
 
 enum class Glyph {
-    Stretch,        // fit the image to the area
-    Zoom100,        // actual size
+    Stretch, // fit the image to the area
+    Zoom100, // actual size
     ZoomIn,
     ZoomOut,
     FlipTopBottom,
@@ -21,12 +21,12 @@ enum class Glyph {
     Rotate90,
     Rotate180,
     Rotate270,
-    HideUp,         // 11 x 10: hide a panel at the top
-    HideDown,       // 11 x 10: hide a panel at the bottom
-    ShowDown,       // 37 x 6: strip that brings back the panel above it
-    ShowUp,         // 37 x 6: strip that brings back the panel below it
-    Brightness,     // 17 x 17
-    Contrast,       // 17 x 17
+    HideUp,     // 11 x 10: hide a panel at the top
+    HideDown,   // 11 x 10: hide a panel at the bottom
+    ShowDown,   // 37 x 6: strip that brings back the panel above it
+    ShowUp,     // 37 x 6: strip that brings back the panel below it
+    Brightness, // 17 x 17
+    Contrast,   // 17 x 17
 };
 
 // The glyph's resource path (":/glyphs/...").
