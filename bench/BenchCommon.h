@@ -121,4 +121,14 @@ inline void writeFile(const std::string &path, const std::vector<unsigned char> 
         .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// Settings of a user who has seen the start-up tips: a benchmark measures the viewer, not the
+// Tip of the Day, whose modal dialog would also hold up a window driven from this process.
+inline void writeQuietSettings(const std::string &configHome)
+{
+    const std::string folder = configHome + "/oxlume";
+    std::system(("mkdir -p '" + folder + "'").c_str());
+    std::ofstream(folder + "/user.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n"
+                                           "\"Show Tips\"=dword:00000000\n";
+}
+
 } // namespace bench

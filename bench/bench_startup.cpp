@@ -398,6 +398,7 @@ int main(int argc, char **argv)
         mkdir(path.c_str(), 0700);
         env[name] = path;
     }
+    bench::writeQuietSettings(env["XDG_CONFIG_HOME"]);
     setenv("XDG_RUNTIME_DIR", env["XDG_RUNTIME_DIR"].c_str(), 1);
 
     int status = 0;

@@ -1,7 +1,8 @@
 # Shared build helpers.
 
 # oxlume_add_library(<name> [DEPS <targets>...])
-# A static library from every source in the calling folder (and its sub-folders), so that
+# A static library from every source in the calling folder (and its sub-folders; the entry
+# points, *main.cpp, excepted), so that
 # adding a file never means editing a build file. A sub-folder with a CMakeLists.txt of its
 # own is a library of its own and is left out.
 function(oxlume_add_library name)
@@ -9,7 +10,7 @@ function(oxlume_add_library name)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h"
        "${CMAKE_CURRENT_SOURCE_DIR}/*.qrc")
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "/[a-z_]*main\\.cpp$")
   file(GLOB_RECURSE own_lists CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt")
   foreach(list_file IN LISTS own_lists)
     get_filename_component(own_dir "${list_file}" DIRECTORY)

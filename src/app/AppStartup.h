@@ -4,6 +4,8 @@
 // the viewer's settings load runs without a GUI application object, so every path but the
 // viewer needs no display.
 
+#include "ViewerLibrary.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,7 +57,12 @@ StartupPath RunStartupSteps(const std::vector<std::string> &args, const StartupS
 
 // The whole main block. Returns the process exit code: 0 on every normal path, 1 when no
 // display can be opened or an internal error escaped before the event loop ran (its message
-// goes to stderr).
-int RunOxlume(int argc, char **argv);
+// goes to stderr). What the small start program already did is in launch.
+int RunOxlume(int argc, char **argv, const LaunchState &launch = {});
+
+// The small start program's part, before any toolkit library is loaded: answers --help and
+// --version, and hands the file to a running instance. Returns true when this start is
+// over (exitCode set); otherwise the viewer library takes it from launch.
+bool RunQuickStart(int argc, char **argv, LaunchState &launch, int &exitCode);
 
 } // namespace oxlume

@@ -157,7 +157,6 @@ void TfrmMain::FormCreate()
                     .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))), reason));
             lblFailure->show();
         });
-    // FIXME: the hand-off socket of a second start calls ReceiveHandOff once it exists.
 }
 
 void TfrmMain::showEvent(QShowEvent *event)

@@ -20,8 +20,10 @@ if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; t
 fi
 
 # Every installed file, and nothing else.
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
 expected="bin/oxlume
 bin/oxlume-convert
+${libdir:-lib}/oxlume/liboxlume-viewer.so
 share/applications/oxlume.desktop
 share/doc/oxlume/LICENSE
 share/doc/oxlume/README.md
@@ -107,6 +109,9 @@ if grep -q -a -- '--version' "$prefix/bin/oxlume"; then
 else
     echo "note: this oxlume has no --version yet; --help/--version not checked"
 fi
+# The installed program finds its viewer library: -uninstall loads it and needs no display.
+out=$("${no_display[@]}" "$prefix/bin/oxlume" -uninstall 2>&1) ||
+    fail "installed oxlume -uninstall exited $?: $out"
 
 if [ $status -ne 0 ]; then
     exit $status
