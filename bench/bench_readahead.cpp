@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -108,10 +109,22 @@ struct Viewer {
         });
     }
 
+    // Runs the event loop, asleep between events as a window's is, until done() holds; it is
+    // asked every millisecond. (A loop of processEvents calls would spin, and take from the
+    // worker the core it shares on a one-core run.)
     void waitUntil(const std::function<bool()> &done)
     {
-        while (!done())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
+        if (done())
+            return;
+        QEventLoop loop;
+        QTimer poll;
+        poll.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        poll.start(1);
+        loop.exec();
     }
     // ShowImage, then until the image is handed over and painted; ms.
     double stepTo(const std::string &path)
