@@ -197,9 +197,10 @@ class RleDecoder {
 public:
     RleDecoder(const Header &h, QImage &img, Bytes bits)
         : m_h(h)
-        , m_img(img)
         , m_p(reinterpret_cast<const uint8_t *>(bits.data()))
         , m_end(m_p + bits.size())
+        , m_bits(img.bits())
+        , m_stride(size_t(img.bytesPerLine()))
     {
     }
 
@@ -243,7 +244,13 @@ public:
     bool skipped() const { return m_skipped; }
 
 private:
-    uint32_t *line() { return lineOf(m_img, m_h, m_y); }
+    // Asked for every run, so it goes straight to the pixels rather than through QImage's
+    // scanLine, whose sharing check cost a quarter of an RLE8 decode.
+    uint32_t *line()
+    {
+        const int y = m_h.topDown ? m_y : m_h.height - 1 - m_y;
+        return reinterpret_cast<uint32_t *>(m_bits + size_t(y) * m_stride);
+    }
 
     void skipTo(int x)
     {
@@ -322,9 +329,10 @@ private:
     }
 
     const Header &m_h;
-    QImage &m_img;
     const uint8_t *m_p;
     const uint8_t *m_end;
+    uchar *m_bits;
+    size_t m_stride;
     int m_x = 0;
     int m_y = 0;
     bool m_skipped = false;

@@ -116,17 +116,26 @@ public:
                 m_run -= k;
                 continue;
             }
+            // Literal bytes, most of a photograph's, in a loop of their own.
+            const size_t room = std::min(n - i, size_t(m_end - m_p));
+            size_t k = 0;
+            while (k < room && (m_p[k] & 0xC0) != 0xC0) {
+                dst[i + k] = m_p[k];
+                ++k;
+            }
+            i += k;
+            m_p += k;
             if (m_p == m_end)
                 break;
-            const uint8_t b = *m_p++;
-            if ((b & 0xC0) != 0xC0) {
-                dst[i++] = b;
-                continue;
-            }
-            if (m_p == m_end)
+            if (k == room)
+                continue; // the line is full
+            if (m_end - m_p < 2) {
+                m_p = m_end;
                 break; // a run count with no value: the file was cut
-            m_run = b & 0x3F;
-            m_value = *m_p++;
+            }
+            m_run = m_p[0] & 0x3F;
+            m_value = m_p[1];
+            m_p += 2;
         }
         return i;
     }
