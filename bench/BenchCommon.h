@@ -127,8 +127,9 @@ inline void writeQuietSettings(const std::string &configHome)
 {
     const std::string folder = configHome + "/oxlume";
     std::system(("mkdir -p '" + folder + "'").c_str());
-    std::ofstream(folder + "/user.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n"
-                                           "\"Show Tips\"=dword:00000000\n";
+    std::ofstream(folder + "/user.reg")
+        << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrune\\Marzel]\n"
+           "\"Show Tips\"=dword:00000000\n";
 }
 
 } // namespace bench

@@ -184,12 +184,11 @@ int main(int argc, char **argv)
     oxlume::LoadOptions();
     oxlume::TfrmMain window(oxlume::Options, files[2]);
     double arrived = -1; // when the running window received the latest hand-off
-    oxlume::HandOffServer server(
-        oxlume::TakeInstanceListener(),
-        [&window, &arrived](const oxlume::HandOff &m) {
-            arrived = bench::nowMs();
-            window.ReceiveHandOff(m.path, m.activationToken);
-        });
+    oxlume::HandOffServer server(oxlume::TakeInstanceListener(),
+                                 [&window, &arrived](const oxlume::HandOff &m) {
+                                     arrived = bench::nowMs();
+                                     window.ReceiveHandOff(m.path, m.activationToken);
+                                 });
     PaintWatch watch(window);
     window.imager().viewport()->installEventFilter(&watch);
     window.resize(1200, 800);

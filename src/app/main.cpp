@@ -43,9 +43,9 @@ int main(int argc, char *argv[])
         return exitCode;
     const std::string path = viewerLibraryPath();
     void *library = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
-    const auto entry = library ? reinterpret_cast<oxlume::ViewerEntry>(
-                                     ::dlsym(library, oxlume::kViewerEntryName))
-                               : nullptr;
+    const auto entry =
+        library ? reinterpret_cast<oxlume::ViewerEntry>(::dlsym(library, oxlume::kViewerEntryName))
+                : nullptr;
     if (!entry) {
         std::fprintf(stderr, "oxlume: cannot load the viewer: %s\n", ::dlerror());
         return 1;

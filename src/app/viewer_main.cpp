@@ -7,8 +7,8 @@
 #include <type_traits>
 #include <vector>
 
-extern "C" __attribute__((visibility("default"))) int
-oxlume_viewer_main(int argc, char **argv, const oxlume::LaunchState *launch)
+extern "C" __attribute__((visibility("default"))) int oxlume_viewer_main(
+    int argc, char **argv, const oxlume::LaunchState *launch)
 {
     // The About box shows the command line as the bytes it was given, not as Qt decoded it.
     oxlume::SetProcessArguments(std::vector<std::string>(argv, argv + argc));
