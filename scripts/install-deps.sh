@@ -13,7 +13,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl-dev
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
-  libjpeg62-turbo-dev zlib1g-dev liblcms2-dev
+  libjpeg62-turbo-dev zlib1g-dev liblcms2-dev libxcb1-dev
 )
 
 # The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include "Activation.h"
 #include "Busy.h"
 #include "SplitterLayout.h"
 #include "WindowPlacement.h"
@@ -56,18 +57,6 @@ QPixmap loadFolderBitmap(const QString &resource)
     if (!pixmap.isNull())
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
-}
-
-// Raise and activate. Wayland compositors let a window take the focus with the token of
-// the launch that asked for it; Qt's Wayland plugin reads it from the environment when it
-// activates a window.
-void bringToFront(QWidget &window, const std::string &activationToken)
-{
-    if (!activationToken.empty() &&
-        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
-    window.raise();
-    window.activateWindow();
 }
 
 } // namespace
@@ -417,7 +406,7 @@ void TfrmMain::ReceiveHandOff(const std::string &path, const std::string &activa
 {
     if (isMinimized())
         showNormal();
-    if (!hasSecondaryDialog())
+    if (!showsSecondaryDialog())
         bringToFront(*this, activationToken);
     openHandedPath(path);
 }
@@ -453,10 +442,10 @@ bool TfrmMain::openPath(const std::string &path, bool force)
     return true;
 }
 
-bool TfrmMain::hasSecondaryDialog() const
+bool TfrmMain::showsSecondaryDialog() const
 {
-    return TipDialog() != nullptr || OptionsDialog() != nullptr || AboutBox() != nullptr ||
-           HintDialog() != nullptr;
+    const auto shown = [](const QWidget *dialog) { return dialog && dialog->isVisible(); };
+    return shown(TipDialog()) || shown(OptionsDialog()) || shown(AboutBox()) || shown(HintDialog());
 }
 
 void TfrmMain::ShowImage(const std::string &path)

@@ -73,9 +73,11 @@ public:
     // first image selected and shown). force lists again even when the folder is listed.
     // False when the path names neither. Shared by the hand-off, the start and a drop.
     bool openPath(const std::string &path, bool force);
-    // True once any secondary dialog (Tip of the Day, Options, About, a hint) has been
-    // created: they live on, hidden, so a hand-off no longer takes the foreground.
-    bool hasSecondaryDialog() const;
+    // True while a secondary dialog (Tip of the Day, Options, About, a hint) is shown: a
+    // hand-off then leaves the window where it is, behind or beside its dialog. (The dialogs
+    // live on, hidden, after their first use; a hidden one does not count, or the window
+    // would never come forward again after the first start's Tip of the Day.)
+    bool showsSecondaryDialog() const;
     // The receiving steps of a hand-off without the window's coming forward, for a drop too:
     // a running slide show stops and an existing file or folder opens as openPath does.
     void openHandedPath(const std::string &path);

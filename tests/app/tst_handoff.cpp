@@ -52,23 +52,26 @@ void TestHandOff::receivingSteps_data()
 {
     QTest::addColumn<QString>("path"); // below the root; "-" for no path
     QTest::addColumn<bool>("minimised");
-    QTest::addColumn<bool>("dialogBefore"); // a secondary dialog was created first
-    QTest::addColumn<QString>("folder");    // listed afterwards, below the root; "." the root
-    QTest::addColumn<QString>("selected");  // "" for nothing
+    QTest::addColumn<int>("dialog");       // a secondary dialog: 0 none, 1 used and closed, 2 shown
+    QTest::addColumn<QString>("folder");   // listed afterwards, below the root; "." the root
+    QTest::addColumn<QString>("selected"); // "" for nothing
     QTest::addColumn<int>("slideShowStops");
-    QTest::newRow("file") << "alpha/zz.bmp" << false << false << "alpha/"
+    QTest::newRow("file") << "alpha/zz.bmp" << false << 0 << "alpha/"
                           << "zz.bmp" << 1;
-    QTest::newRow("file, minimised") << "b.JPG" << true << false << ""
+    QTest::newRow("file, minimised") << "b.JPG" << true << 0 << ""
                                      << "b.JPG" << 1;
-    QTest::newRow("folder: its first image") << "alpha" << false << false << "alpha"
+    QTest::newRow("folder: its first image") << "alpha" << false << 0 << "alpha"
                                              << "inner.pcx" << 1;
-    QTest::newRow("missing: only forward") << "gone.jpg" << true << false << "."
+    QTest::newRow("missing: only forward") << "gone.jpg" << true << 0 << "."
                                            << "" << 0;
-    QTest::newRow("no path: only forward") << "-" << false << false << "."
+    QTest::newRow("no path: only forward") << "-" << false << 0 << "."
                                            << "" << 0;
-    // The About box, like every secondary dialog, lives on once created (so: last rows).
-    QTest::newRow("after a dialog: restored, not forward")
-        << "alpha/inner.pcx" << true << true << "alpha/"
+    // The About box, like every secondary dialog, lives on, hidden, once created; only while
+    // it is shown does the window stay where it is.
+    QTest::newRow("after a dialog closed: forward") << "b.JPG" << false << 1 << ""
+                                                    << "b.JPG" << 1;
+    QTest::newRow("dialog shown: restored, not forward")
+        << "alpha/inner.pcx" << true << 2 << "alpha/"
         << "inner.pcx" << 1;
 }
 
@@ -76,11 +79,11 @@ void TestHandOff::receivingSteps()
 {
     QFETCH(QString, path);
     QFETCH(bool, minimised);
-    QFETCH(bool, dialogBefore);
+    QFETCH(int, dialog);
     QFETCH(QString, folder);
     QFETCH(QString, selected);
     QFETCH(int, slideShowStops);
-    if (dialogBefore && !AboutBox())
+    if (dialog > 0 && !AboutBox())
         test::runWithModal<TfrmAbout>(ShowAboutBox, {}, [](TfrmAbout *d) { d->reject(); });
 
     TfrmMain window(Options, {});
@@ -89,6 +92,8 @@ void TestHandOff::receivingSteps()
     other.show();
     other.activateWindow();
     QTRY_VERIFY(other.isActiveWindow());
+    if (dialog == 2)
+        AboutBox()->show();
     if (minimised) {
         window.showMinimized();
         QTRY_VERIFY(window.isMinimized());
@@ -101,9 +106,10 @@ void TestHandOff::receivingSteps()
                                                      : (m_root / path.toStdString()).string());
 
     QVERIFY(!window.isMinimized());
-    if (dialogBefore) {
+    if (dialog == 2) {
         QTest::qWait(50);
         QVERIFY(!window.isActiveWindow());
+        AboutBox()->hide();
     } else {
         QTRY_VERIFY(window.isActiveWindow());
     }
