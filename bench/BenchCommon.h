@@ -2,6 +2,8 @@
 // Timing and test-image helpers shared by the benchmarks. Every figure a benchmark prints is
 // measured in the same run as its reference, so these only need to be consistent, not exact.
 
+#include "imaging/ImageBuffer.h"
+
 #include <QImage>
 
 #include <algorithm>
@@ -103,6 +105,19 @@ inline QImage noisyGradient(int w, int h, uint32_t seed)
                      (state >> 24);
         }
     }
+    return image;
+}
+
+// A copy in one of the pooled image buffers, as every image the viewer decodes or transforms
+// lives in (QImage::copy would give plain heap memory of 4 KB pages, which the viewer's
+// images never are).
+inline QImage pooledCopy(const QImage &source)
+{
+    QImage image =
+        oxlume::imaging::allocateImage("bench", source.width(), source.height(), source.format())
+            .value();
+    for (int y = 0; y < source.height(); ++y)
+        std::memcpy(image.scanLine(y), source.constScanLine(y), size_t(source.bytesPerLine()));
     return image;
 }
 

@@ -3,6 +3,7 @@
 // rotation within 4x. The memcpy is timed again right before each case, so that a machine
 // whose load changes during the run still gives fair ratios.
 
+#include "imaging/ImageBuffer.h"
 #include "imaging/Transforms.h"
 
 #include "BenchCommon.h"
@@ -72,7 +73,7 @@ int main()
         const double refMs = bench::bestMs(
             kRuns, [&] { std::memcpy(target.data(), source.constBits(), target.size()); });
         const double ms = bench::bestMs(kRuns, c.work, [&] {
-            image = source.copy();
+            image = bench::pooledCopy(source);
             other = c.shared ? image : QImage();
         });
         const double ratio = ms / refMs;
