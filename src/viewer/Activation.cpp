@@ -5,6 +5,8 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace oxlume {
