@@ -20,10 +20,10 @@ if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; t
 fi
 
 # Every installed file, and nothing else.
-libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+viewer_dir=$(sed -n 's/^OXLUME_VIEWER_LIBRARY_DIR:INTERNAL=//p' "$build/CMakeCache.txt")
 expected="bin/oxlume
 bin/oxlume-convert
-${libdir:-lib}/oxlume/liboxlume-viewer.so
+${viewer_dir:-lib/oxlume}/liboxlume-viewer.so
 share/applications/oxlume.desktop
 share/doc/oxlume/LICENSE
 share/doc/oxlume/README.md
