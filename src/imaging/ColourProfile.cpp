@@ -202,6 +202,11 @@ public:
                 m.m_columns[size_t(c)][i][3] = 0;
             }
         }
+        for (size_t c = 0; c < 3; ++c)
+            for (size_t i = 0; i < 256; ++i)
+                for (size_t k = 0; k < 4; ++k)
+                    m.m_steps[c][i][k] = int32_t(
+                        std::lround(m.m_columns[c][i][k] - (c == 0 && k < 3 ? 0.5f : 0.0f)));
         for (size_t i = 0; i < m.m_encode.size(); ++i) {
             const double v = double(i) / double(m.m_encode.size() - 1);
             const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
@@ -214,17 +219,21 @@ public:
     {
         const uint8_t *enc = m_encode.data();
 #ifdef __SSE2__
-        const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(float(kTop));
-        alignas(16) int32_t index[4];
+        // Integer sums, clamped as 16-bit lanes (the steps fit) and read straight out of the
+        // register: no round trip through memory per pixel.
+        const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(kTop);
+        const auto column = [this](size_t c, uint32_t level) {
+            return _mm_load_si128(reinterpret_cast<const __m128i *>(m_steps[c][level].data()));
+        };
         for (size_t i = 0; i < count; ++i) {
             const uint32_t p = px[i];
-            __m128 sum = _mm_load_ps(m_columns[0][(p >> 16) & 0xFF].data());
-            sum = _mm_add_ps(sum, _mm_load_ps(m_columns[1][(p >> 8) & 0xFF].data()));
-            sum = _mm_add_ps(sum, _mm_load_ps(m_columns[2][p & 0xFF].data()));
-            sum = _mm_min_ps(_mm_max_ps(sum, zero), top);
-            _mm_store_si128(reinterpret_cast<__m128i *>(index), _mm_cvttps_epi32(sum));
-            px[i] = (p & 0xFF000000u) | uint32_t(enc[index[2]]) << 16 |
-                    uint32_t(enc[index[1]]) << 8 | enc[index[0]];
+            __m128i sum = _mm_add_epi32(column(0, (p >> 16) & 0xFF), column(1, (p >> 8) & 0xFF));
+            sum = _mm_add_epi32(sum, column(2, p & 0xFF));
+            __m128i steps = _mm_packs_epi32(sum, sum);
+            steps = _mm_min_epi16(_mm_max_epi16(steps, zero), top);
+            px[i] = (p & 0xFF000000u) | uint32_t(enc[_mm_extract_epi16(steps, 2)]) << 16 |
+                    uint32_t(enc[_mm_extract_epi16(steps, 1)]) << 8 |
+                    enc[_mm_extract_epi16(steps, 0)];
         }
 #else
         for (size_t i = 0; i < count; ++i) {
@@ -279,6 +288,8 @@ private:
 
     // [channel][level]: that level's share of linear blue, green, red (scaled to kTop).
     alignas(16) std::array<std::array<std::array<float, 4>, 256>, 3> m_columns{};
+    // The same in whole encoding-table steps, for the integer path.
+    alignas(16) std::array<std::array<std::array<int32_t, 4>, 256>, 3> m_steps{};
     std::array<uint8_t, kTop + 1> m_encode{};
 };
 
