@@ -4,7 +4,9 @@
 
 #include "imaging/ImageBuffer.h"
 
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -119,6 +121,24 @@ inline QImage pooledCopy(const QImage &source)
     for (int y = 0; y < source.height(); ++y)
         std::memcpy(image.scanLine(y), source.constScanLine(y), size_t(source.bytesPerLine()));
     return image;
+}
+
+// Runs the event loop, asleep between events as a window's is, until done() holds; it is
+// asked every millisecond. (A loop of processEvents calls would spin, and take from the
+// worker the core it shares on a one-core run.)
+inline void waitUntil(const std::function<bool()> &done)
+{
+    if (done())
+        return;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(1);
+    loop.exec();
 }
 
 inline std::vector<unsigned char> readFile(const std::string &path)

@@ -13,6 +13,8 @@
 #include "viewer/Adjustments.h"
 #include "viewer/ImageLoader.h"
 
+#include "BenchCommon.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -135,23 +137,8 @@ struct Viewer {
         });
     }
 
-    // Runs the event loop, asleep between events as a window's is, until done() holds; it is
-    // asked every millisecond. (A loop of processEvents calls would spin, and take from the
-    // worker the core it shares on a one-core run.)
-    void waitUntil(const std::function<bool()> &done)
-    {
-        if (done())
-            return;
-        QEventLoop loop;
-        QTimer poll;
-        poll.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        poll.start(1);
-        loop.exec();
-    }
+    void waitUntil(const std::function<bool()> &done) { bench::waitUntil(done); }
+
     // ShowImage, then until the image is handed over and the paint that follows it is done,
     // as the window's event loop runs it; ms.
     double stepTo(const std::string &path)
