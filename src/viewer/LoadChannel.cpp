@@ -152,8 +152,11 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     // in foreground mode after the setting changed is not the worker's business. Reading
     // ahead waits until the request is on screen.
     std::unique_lock lock(m_nameLock);
-    const bool satisfied = shown && m_requestedFile == done.path;
-    const std::uint64_t seen = satisfied ? m_requestSerial : done.serial;
+    // Only the very request offered counts as shown: the user-interface thread takes an
+    // offer only while its serial is current, so the same file asked for again in between
+    // (another file, then this one) must be served again, or it never reaches the screen.
+    const bool satisfied = shown && m_requestedFile == done.path && m_requestSerial == done.serial;
+    const std::uint64_t seen = done.serial;
     const auto ready = [&] {
         return m_requestSerial != seen || m_stopping ||
                ((satisfied || m_readAheadNow) && !m_readAheadTarget.empty());
