@@ -21,6 +21,10 @@ ToneTable brightnessContrastTable(int brightness, int contrast);
 
 // Colour channels through the table; alpha is never changed.
 void applyToneTable(QImage &image, const ToneTable &table);
+// Whether the table is worked out eight pixels at a time rather than looked up pixel by
+// pixel (the processor has the instructions, the table is a clamped line); the same pixels
+// either way.
+bool toneTableVectorised(const ToneTable &table);
 
 void ChangeBrightness(QImage &image, int value);
 void ChangeContrast(QImage &image, int value);

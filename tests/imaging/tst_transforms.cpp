@@ -89,6 +89,7 @@ private slots:
     void sharedHolderNeverChanges();
     void toneSaturatesKeepsAlphaAndCentresOnGrey();
     void combinedEqualsSequential();
+    void toneMatchesTableEverywhere();
     void onePassEqualsSequential_data();
     void onePassEqualsSequential();
     void scalerMatchesReferenceBoxFilter_data();
@@ -251,13 +252,51 @@ void TestTransforms::combinedEqualsSequential()
     }
 }
 
+// Every setting the sliders reach, and more across the whole range, gives exactly the
+// table's pixels, on rows with a part of eight and a rest; where the processor allows, all of
+// them are worked out eight pixels at a time.
+void TestTransforms::toneMatchesTableEverywhere()
+{
+    QImage ramp(261, 3, QImage::Format_ARGB32);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 261; ++x)
+            ramp.setPixel(x, y,
+                          qRgba(x & 0xff, (x + 85 * y) & 0xff, (7 * x) & 0xff, (x * 13) & 0xff));
+    std::vector<std::pair<int, int>> settings;
+    for (int b = -25; b <= 25; ++b)
+        for (int c = -25; c <= 25; ++c)
+            settings.emplace_back(b * 39, c * 14);
+    QRandomGenerator random(17);
+    for (int i = 0; i < 500; ++i)
+        settings.emplace_back(random.bounded(-1000, 1001), random.bounded(-999, 1001));
+    int vectorised = 0;
+    for (const auto &[b, c] : settings) {
+        const ToneTable table = brightnessContrastTable(b, c);
+        QImage toned = ramp.copy();
+        applyToneTable(toned, table);
+        bool same = true;
+        for (int y = 0; y < 3 && same; ++y)
+            for (int x = 0; x < 261 && same; ++x) {
+                const QRgb p = ramp.pixel(x, y);
+                same = toned.pixel(x, y) == qRgba(table[size_t(qRed(p))], table[size_t(qGreen(p))],
+                                                  table[size_t(qBlue(p))], qAlpha(p));
+            }
+        QVERIFY2(same, qPrintable(QStringLiteral("brightness %1 contrast %2").arg(b).arg(c)));
+        vectorised += toneTableVectorised(table);
+    }
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        QCOMPARE(vectorised, int(settings.size()));
+#endif
+}
+
 // All eight orientations, reached by flips and turns in either order, with and without a
 // tone table, on sizes that leave single rows, single columns and partial tiles.
 void TestTransforms::onePassEqualsSequential_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("withTone");
-    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("format"); // -1: ARGB32, with a table that no line gives
     for (const QSize s : {QSize(1, 1), QSize(1, 7), QSize(7, 1), QSize(37, 19), QSize(131, 66)})
         for (bool tone : {false, true}) {
             const QByteArray name = QByteArray::number(s.width()) + "x" +
@@ -267,6 +306,9 @@ void TestTransforms::onePassEqualsSequential_data()
     QTest::newRow("37x19 tone RGB888") << QSize(37, 19) << true << int(QImage::Format_RGB888);
     // Large enough to be shared out between threads.
     QTest::newRow("1203x901 tone") << QSize(1203, 901) << true << int(QImage::Format_ARGB32);
+    // A table that no straight line gives takes the look-ups instead.
+    QTest::newRow("131x66 inverting tone") << QSize(131, 66) << true << -1;
+    QTest::newRow("1203x901 inverting tone") << QSize(1203, 901) << true << -1;
 }
 
 void TestTransforms::onePassEqualsSequential()
@@ -275,9 +317,12 @@ void TestTransforms::onePassEqualsSequential()
     QFETCH(bool, withTone);
     QFETCH(int, format);
     const QImage original =
-        numbered(size.width(), size.height()).convertToFormat(QImage::Format(format));
+        numbered(size.width(), size.height())
+            .convertToFormat(QImage::Format(format < 0 ? QImage::Format_ARGB32 : format));
     const QImage pristine = original.copy();
-    const ToneTable tone = brightnessContrastTable(390, -280);
+    ToneTable tone = brightnessContrastTable(390, -280);
+    if (format < 0)
+        std::reverse(tone.begin(), tone.end());
     struct Step {
         Orientation orientation;
         std::function<void(QImage &)> apply;
