@@ -202,15 +202,40 @@ void ImageLoader::reportFailure(const std::string &path, const char *message)
 void ImageLoader::handOverRequested()
 {
     const std::optional<LoadChannel::HandOver> offer = m_channel.takeHandOver();
-    if (!offer)
-        return;
-    bool moved = false;
-    try {
-        moved = HandOverImage(*offer);
-    } catch (...) {
-        // Nothing of the hand-over reaches the worker; it must be released either way.
+    if (offer) {
+        bool moved = false;
+        try {
+            moved = HandOverImage(*offer);
+        } catch (...) {
+            // Nothing of the hand-over reaches the worker; it must be released either way.
+        }
+        if (moved)
+            m_shownSerial = std::max(m_shownSerial, offer->serial);
+        m_channel.finishHandOver(moved);
     }
-    m_channel.finishHandOver(moved);
+    if (std::optional<LoadChannel::Preview> preview = m_channel.takePreview())
+        showPreview(*preview);
+}
+
+// A preview from beside the worker: one of the images passed while a key is held. It may
+// arrive after the image of its own request or a later one is on screen, and then it is
+// dropped: every request ends in a hand-over of a higher serial.
+void ImageLoader::showPreview(const LoadChannel::Preview &preview)
+{
+    if (m_stopping || exiting() || !m_options.UseWorkThread || preview.serial <= m_shownSerial)
+        return;
+    m_shownSerial = preview.serial;
+    BusyGuard busy;
+    try {
+        Imager1.setBitmapList(preview.image);
+        UnadjustedImager.setBitmapList(nullptr);
+        if (m_hooks.applyAdjustments)
+            m_hooks.applyAdjustments();
+    } catch (...) {
+        return; // memory: the image on screen stays
+    }
+    m_idleRelease.start();
+    ++m_previews;
 }
 
 bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)

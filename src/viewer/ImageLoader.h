@@ -125,6 +125,7 @@ private:
     bool HandOverImage(const LoadChannel::HandOver &offer);
     void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
+    void showPreview(const LoadChannel::Preview &preview);
     void setCaptionAndTitle(const QString &caption, const QString &title);
     void reportFailure(const std::string &path, const char *message);
 
@@ -139,6 +140,7 @@ private:
     bool m_stopping = false;
     int m_handOvers = 0;
     int m_previews = 0;
+    std::uint64_t m_shownSerial = 0; // of the latest request whose image went on screen
     std::function<std::string()> m_nextFile;
     bool m_keepReadAheadWhenIdle = false;
     QTimer m_idleRelease;

@@ -137,6 +137,25 @@ void LoadChannel::finishHandOver(bool moved)
     m_wake.notify_all();
 }
 
+std::optional<LoadChannel::Preview> LoadChannel::takePreview()
+{
+    std::lock_guard lock(m_nameLock);
+    std::optional<Preview> preview = std::move(m_preview);
+    m_preview.reset();
+    return preview;
+}
+
+void LoadChannel::leavePreview(Preview preview)
+{
+    {
+        std::lock_guard lock(m_nameLock);
+        m_preview = std::move(preview);
+    }
+    const std::uint64_t ring = 1;
+    // A full counter (never in practice) only delays the preview to the next ring.
+    (void)!::write(m_bell.get(), &ring, sizeof ring);
+}
+
 void LoadChannel::stop()
 {
     m_stopping = true;

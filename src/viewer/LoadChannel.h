@@ -60,6 +60,12 @@ public:
         QString caption;
         QString title;
     };
+    // A quick reduced decode made beside the worker, for the request of serial.
+    struct Preview {
+        std::string path;
+        std::uint64_t serial = 0;
+        QImage image;
+    };
 
     // Throws ProgramError when the hand-over event cannot be made.
     LoadChannel();
@@ -88,6 +94,8 @@ public:
     std::optional<HandOver> takeHandOver();
     // Answers the hand-over taken: moved says whether its image went on screen.
     void finishHandOver(bool moved);
+    // The preview left since the last call, if any (also announced by the hand-over event).
+    std::optional<Preview> takePreview();
     // The worker ends at its next step and every wait of it is released. Idempotent.
     void stop();
 
@@ -101,6 +109,9 @@ public:
     // Offers the worker's result for the hand-over and waits for the answer; true when it
     // was moved into the image area, false when passed over or given up at a stop.
     bool offerHandOver(const HandOver &offer);
+    // Leaves a preview for the user-interface thread, in place of one it has not taken yet,
+    // and rings; never waits (any thread beside the worker).
+    void leavePreview(Preview preview);
     // True once the running read-ahead is no longer wanted (for its decode observer).
     bool readAheadCancelled() const { return m_readAheadCancelled.load(); }
     // Ends a read-ahead job with its result (null on failure). Returns the serial of the
@@ -148,6 +159,7 @@ private:
     bool m_readingAhead = false; // the worker's job is a read-ahead of m_workerFile
     bool m_readAheadNow = false; // the target need not wait for a request on screen
     std::optional<Cached> m_cache;
+    std::optional<Preview> m_preview;
 
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};

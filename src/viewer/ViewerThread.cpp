@@ -3,13 +3,18 @@
 #include "imaging/ImageFile.h"
 #include "viewer/ImageLoader.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <optional>
+#include <sched.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace oxlume {
@@ -51,6 +56,31 @@ private:
     const LoadChannel &m_channel;
 };
 
+// Stops a preview only when the viewer closes.
+class StopObserver : public imaging::DecodeObserver {
+public:
+    StopObserver(const LoadChannel &channel, const std::atomic<bool> &stop)
+        : m_channel(channel)
+        , m_stop(stop)
+    {
+    }
+    bool cancelled() const override { return m_stop.load() || m_channel.stopRequested(); }
+
+private:
+    const LoadChannel &m_channel;
+    const std::atomic<bool> &m_stop;
+};
+
+// The processors this process may run on (taskset, cgroups), not all there are.
+int usableProcessors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return CPU_COUNT(&set);
+    return int(std::thread::hardware_concurrency());
+}
+
 // Reading ahead doubles the images held; it waits when the system has little to spare.
 bool memoryIsShort()
 {
@@ -69,6 +99,70 @@ bool memoryIsShort()
 
 } // namespace
 
+// Previews on a thread of their own: the worker starts the whole decode of each request at
+// once, so the last one is not held up by a preview, while the images passed are previewed
+// on the second processor. Only the latest job waits; a preview is not cancelled when a
+// newer one is asked for, because it is one of the images passed.
+class TViewerThread::PreviewLane {
+public:
+    explicit PreviewLane(LoadChannel &channel)
+        : m_channel(channel)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~PreviewLane()
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    void ask(const std::string &path, std::uint64_t serial)
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_job = Job{path, serial};
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    struct Job {
+        std::string path;
+        std::uint64_t serial = 0;
+    };
+
+    void run()
+    {
+        lowerOwnPriority();
+        StopObserver observer(m_channel, m_stop);
+        while (true) {
+            Job job;
+            {
+                std::unique_lock lock(m_lock);
+                m_wake.wait(lock, [&] { return m_stop.load() || m_job.has_value(); });
+                if (m_stop)
+                    return;
+                job = std::move(*m_job);
+                m_job.reset();
+            }
+            Result<QImage> preview =
+                imaging::loadReducedJpeg(job.path, kPreviewFromPixels, kPreviewPixels, observer);
+            if (preview)
+                m_channel.leavePreview({job.path, job.serial, std::move(preview).value()});
+        }
+    }
+
+    LoadChannel &m_channel;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::optional<Job> m_job;        // guarded by m_lock
+    std::atomic<bool> m_stop{false}; // written under m_lock
+    std::thread m_thread;
+};
+
 TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
                              std::mutex &decodeLock, Report report)
     : m_channel(channel)
@@ -76,6 +170,8 @@ TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
     , m_decodeLock(decodeLock)
     , m_report(std::move(report))
 {
+    if (usableProcessors() > 1)
+        m_previewLane = std::make_unique<PreviewLane>(channel);
     m_thread = std::thread([this] { Execute(); });
 }
 
@@ -99,9 +195,13 @@ void TViewerThread::Execute()
                 continue;
             job = std::move(adopted);
         }
-        // A request passed over for a newer one means requests outrun whole decodes.
+        // A request passed over for a newer one means requests outrun whole decodes. The
+        // lane previews the image passed, while this one is decoded whole at once; so the
+        // last request of a held key never waits for a preview of its own.
         const bool hurry = !shown && done.serial != 0;
-        shown = serve(*job, hurry);
+        if (hurry && m_previewLane && !done.path.empty())
+            m_previewLane->ask(done.path, done.serial);
+        shown = serve(*job, hurry && !m_previewLane);
         done = std::move(*job);
     }
 }
@@ -116,8 +216,8 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
             return false;
     } else {
         request.cached.reset(); // the file changed since it was read ahead
-        // A preview costs about half a decode, so they are spaced out: enough of them to
-        // follow the images passed, and the last request then mostly starts its whole
+        // Alone, a preview costs most of a decode, so they are spaced out: enough of them
+        // to follow the images passed, and the last request then mostly starts its whole
         // decode at once.
         const auto now = std::chrono::steady_clock::now();
         if (hurry && !path.empty() && now - m_lastPreview >= kPreviewSpacing) {

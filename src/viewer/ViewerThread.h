@@ -2,7 +2,9 @@
 // TViewerThread: the background decoder. It loads the latest request into DecoderImager,
 // offers the result for the hand-over through the LoadChannel, reads the next file ahead
 // and parks while nothing is asked. While requests come faster than whole decodes (a key
-// held down), each request first gets a quick reduced decode that is shown at once.
+// held down), the images passed get quick reduced decodes that are shown at once: with a
+// second processor on a thread of their own, beside the whole decode of the latest
+// request; with one, each request first gets its own.
 
 #include "imaging/control/Imager.h"
 
@@ -10,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,6 +49,8 @@ private:
     std::mutex &m_decodeLock;
     Report m_report;
     std::chrono::steady_clock::time_point m_lastPreview;
+    class PreviewLane;
+    std::unique_ptr<PreviewLane> m_previewLane; // none on a single processor
     std::thread m_thread;
 };
 

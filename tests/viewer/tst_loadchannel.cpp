@@ -144,6 +144,16 @@ void TestLoadChannel::handOverIsAnsweredOrGivenUp()
     channel.finishHandOver(answer == 0);
     QCOMPARE(offer.get(), answer == 0);
     QVERIFY(!channel.takeHandOver()); // answered once only
+
+    // Previews left beside it never wait; the latest replaces one not yet taken.
+    channel.leavePreview({"b.jpg", 2, QImage(4, 4, QImage::Format_RGB32)});
+    channel.leavePreview({"c.jpg", 3, QImage(2, 2, QImage::Format_RGB32)});
+    QVERIFY(readable(channel.handOverFd()));
+    QVERIFY(!channel.takeHandOver());
+    const std::optional<LoadChannel::Preview> preview = channel.takePreview();
+    QVERIFY(preview && preview->path == "c.jpg" && preview->serial == 3 &&
+            preview->image.width() == 2);
+    QVERIFY(!channel.takePreview());
 }
 
 QTEST_GUILESS_MAIN(TestLoadChannel)
