@@ -90,6 +90,7 @@ private slots:
     void toneSaturatesKeepsAlphaAndCentresOnGrey();
     void combinedEqualsSequential();
     void toneMatchesTableEverywhere();
+    void largeTurnsLandExactly();
     void onePassEqualsSequential_data();
     void onePassEqualsSequential();
     void scalerMatchesReferenceBoxFilter_data();
@@ -288,6 +289,29 @@ void TestTransforms::toneMatchesTableEverywhere()
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
         QCOMPARE(vectorised, int(settings.size()));
 #endif
+}
+
+// Results too large for the cache are streamed out a cache line at a time; sides that are no
+// multiple of a line leave rows that start anywhere, and every pixel must still land.
+void TestTransforms::largeTurnsLandExactly()
+{
+    const QImage source = randomImage(4099, 2051, 5);
+    QImage turned = source;
+    RotateImage(turned, 90);
+    QVERIFY(samePixels(turned, source.transformed(QTransform().rotate(90))));
+
+    const ToneTable tone = brightnessContrastTable(-200, 300);
+    QImage toned = source;
+    applyOrientationAndTone(toned, Orientation::rotation(270).then(Orientation::flipTopBottom()),
+                            &tone);
+    QImage expected = source.transformed(QTransform().rotate(270)).mirrored(false, true);
+    for (int y = 0; y < expected.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(expected.scanLine(y));
+        for (int x = 0; x < expected.width(); ++x)
+            row[x] = qRgb(tone[size_t(qRed(row[x]))], tone[size_t(qGreen(row[x]))],
+                          tone[size_t(qBlue(row[x]))]);
+    }
+    QVERIFY(samePixels(toned, expected));
 }
 
 // All eight orientations, reached by flips and turns in either order, with and without a
