@@ -97,18 +97,30 @@ bool parseQuoted(std::string_view s, std::string &out, std::string_view &rest)
 // alone are an empty list. One pass over the bytes, as long lists make up much of a hive.
 bool parseHexList(std::string_view s, std::string &out)
 {
-    out.clear();
-    out.reserve(s.size() / 3 + 1);
+    out.resize(s.size() / 2 + 1); // every byte but the last takes a digit and a comma at least
+    std::size_t size = 0;
     bool first = true;  // no comma yet
     bool blank = false; // a '\r' before the first item, which only blanks may follow
     bool after = false; // blanks after the digits of an item
     unsigned digits = 0;
     unsigned byte = 0;
-    for (char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        // Most items are two digits and a comma, as this program writes them.
+        if (digits == 0 && !blank && i + 2 < s.size() && s[i + 2] == ',') {
+            const int high = hexDigit(c);
+            const int low = hexDigit(s[i + 1]);
+            if (high >= 0 && low >= 0) {
+                out[size++] = static_cast<char>((high << 4) | low);
+                first = false;
+                i += 2;
+                continue;
+            }
+        }
         if (c == ',') {
             if (digits == 0)
                 return false;
-            out += static_cast<char>(byte);
+            out[size++] = static_cast<char>(byte);
             digits = byte = 0;
             after = first = false;
             continue;
@@ -129,9 +141,11 @@ bool parseHexList(std::string_view s, std::string &out)
         byte = (byte << 4) | static_cast<unsigned>(d);
         ++digits;
     }
-    if (digits == 0)
-        return first; // after a comma, the last item is empty
-    out += static_cast<char>(byte);
+    if (digits != 0)
+        out[size++] = static_cast<char>(byte);
+    else if (!first)
+        return false; // after a comma, the last item is empty
+    out.resize(size);
     return true;
 }
 
@@ -447,6 +461,7 @@ private:
     std::vector<std::uint32_t> m_lastKeys;
     std::vector<std::uint8_t> m_dropped; // mergeValues' scratch
     std::vector<IndexSlot> m_slots;      // mergeValues' scratch
+    std::vector<std::uint64_t> m_hashes; // mergeValues' scratch
     Error m_error;
 };
 
@@ -536,12 +551,14 @@ bool HiveParser::section(std::size_t number, std::string_view text)
 
 bool HiveParser::value(std::size_t number, std::string_view text)
 {
-    std::string name;
+    // Read straight into the key's list: a failed line fails the whole parse.
+    ParsedKey &key = m_keys[m_current];
+    RegValue &entry = key.values.emplace_back();
     std::string_view rest;
     if (text.front() == '@') {
         rest = text.substr(1);
     } else if (text.front() == '"') {
-        if (!parseQuoted(text, name, rest))
+        if (!parseQuoted(text, entry.name, rest))
             return fail(number, "a value name without its closing quote");
     } else {
         return fail(number, "neither a section, a value nor a comment");
@@ -550,32 +567,29 @@ bool HiveParser::value(std::size_t number, std::string_view text)
     if (rest.empty() || rest.front() != '=')
         return fail(number, "no '=' after the value name");
     rest = trim(rest.substr(1));
-    ParsedKey &key = m_keys[m_current];
 
     if (rest == "-") {
-        key.deletions.push_back(static_cast<std::uint32_t>(key.values.size()));
-        key.values.push_back(RegValue{std::move(name), REG_NONE, {}});
+        key.deletions.push_back(static_cast<std::uint32_t>(key.values.size() - 1));
         return true;
     }
     if (!rest.empty() && rest.front() == '"') {
-        std::string data;
         std::string_view after;
-        if (!parseQuoted(rest, data, after))
+        if (!parseQuoted(rest, entry.data, after))
             return fail(number, "a string value without its closing quote");
         if (!trim(after).empty())
             return fail(number, "text after a string value");
-        data += '\0';
-        key.values.push_back(RegValue{std::move(name), REG_SZ, std::move(data)});
+        entry.data += '\0';
+        entry.type = REG_SZ;
         return true;
     }
     if (rest.substr(0, 6) == "dword:") {
         DWORD d = 0;
         if (!parseHexNumber(trim(rest.substr(6)), 8, d))
             return fail(number, "a dword that is not 1 to 8 hex digits");
-        std::string data(4, '\0');
+        entry.data.resize(4);
         for (std::size_t b = 0; b < 4; ++b)
-            data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
-        key.values.push_back(RegValue{std::move(name), REG_DWORD, std::move(data)});
+            entry.data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
+        entry.type = REG_DWORD;
         return true;
     }
     if (rest.substr(0, 3) == "hex") {
@@ -592,10 +606,9 @@ bool HiveParser::value(std::size_t number, std::string_view text)
         } else {
             return fail(number, "a bad hex value");
         }
-        std::string data;
-        if (!parseHexList(list, data))
+        if (!parseHexList(list, entry.data))
             return fail(number, "a hex list with an item that is not a byte");
-        key.values.push_back(RegValue{std::move(name), type, std::move(data)});
+        entry.type = type;
         return true;
     }
     return fail(number, "a value of unknown form");
@@ -618,6 +631,10 @@ void HiveParser::mergeValues(ParsedKey &key)
             size *= 2;
         m_slots.assign(size, IndexSlot{});
         mask = size - 1;
+        // Hashed up front, so that the slots can be asked for well before they are probed.
+        m_hashes.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            m_hashes[i] = nameHash(0, values[i].name);
     }
     std::vector<std::uint8_t> &dropped = m_dropped;
     dropped.assign(count, 0);
@@ -629,7 +646,9 @@ void HiveParser::mergeValues(ParsedKey &key)
         std::size_t free = 0;
         std::uint32_t tag = 0;
         if (hashed) {
-            const std::uint64_t hash = nameHash(0, name);
+            if (i + 16 < count)
+                __builtin_prefetch(&m_slots[m_hashes[i + 16] & mask]);
+            const std::uint64_t hash = m_hashes[i];
             tag = static_cast<std::uint32_t>(hash >> 32);
             for (free = hash & mask; m_slots[free].index != 0; free = (free + 1) & mask) {
                 const IndexSlot slot = m_slots[free];
@@ -685,29 +704,16 @@ void HiveParser::build(RegKey &out, std::uint32_t key, const std::vector<std::ui
     out.values = std::move(m_keys[key].values);
     out.subKeys.resize(childStart[key + 1] - childStart[key]);
     for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
+        // In name order the keys are all over the table; fetch them ahead.
+        if (i + 8 < childStart[key + 1]) {
+            const auto *ahead = reinterpret_cast<const char *>(&m_keys[children[i + 8]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + 64);
+        }
         RegKey &sub = out.subKeys[i - childStart[key]];
         sub.name = std::move(m_keys[children[i]].name);
         build(sub, children[i], childStart, children);
     }
-}
-
-// Bucket positions of keys by parent: start[k]..start[k+1] index the children of key k, in
-// the order they were added.
-void groupByOwner(const std::vector<ParsedKey> &keys, std::vector<std::uint32_t> &start,
-                  std::vector<std::uint32_t> &order)
-{
-    const std::size_t owners = keys.size();
-    start.assign(owners + 1, 0);
-    for (const ParsedKey &key : keys)
-        if (!key.removed && key.owner != kNone)
-            ++start[key.owner + 1];
-    for (std::size_t k = 0; k < owners; ++k)
-        start[k + 1] += start[k];
-    order.assign(start[owners], 0);
-    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (std::uint32_t i = 0; i < keys.size(); ++i)
-        if (!keys[i].removed && keys[i].owner != kNone)
-            order[next[keys[i].owner]++] = i;
 }
 
 // Sorts each key's children by name. The first sixteen folded bytes, in two integers,
@@ -754,28 +760,41 @@ void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
 
 Result<RegKey> HiveParser::finish()
 {
-    std::vector<std::uint32_t> childStart, children;
-    groupByOwner(m_keys, childStart, children);
-    sortChildren(childStart, children);
-
+    // One pass in table order, which has every key after its parent: which keys are still
+    // in the tree (neither removed nor below a removed one), their children counted per
+    // parent, and the length of their full names.
+    //
     // Saving writes every key's full name in its section header. Keys whose names add up
     // past what a hive may hold would give a file that the next start sets aside, so such
     // a file is refused now, while the user's own bytes are still there to keep.
-    std::vector<std::uint64_t> pathLength(m_keys.size(), 0);
-    std::vector<std::uint32_t> stack{0};
+    const std::size_t count = m_keys.size();
+    std::vector<std::uint32_t> parent(count, kNone); // kNone: not in the tree
+    std::vector<std::uint64_t> pathLength(count, 0);
+    std::vector<std::uint32_t> childStart(count + 1, 0);
+    parent[0] = 0;
     pathLength[0] = m_rootName.size();
-    std::uint64_t written = 0;
-    while (!stack.empty()) {
-        const std::uint32_t key = stack.back();
-        stack.pop_back();
-        written += pathLength[key] + 4;
-        for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
-            pathLength[children[i]] = pathLength[key] + 1 + m_keys[children[i]].name.size();
-            stack.push_back(children[i]);
-        }
+    std::uint64_t written = pathLength[0] + 4;
+    for (std::uint32_t i = 1; i < count; ++i) {
+        const ParsedKey &key = m_keys[i];
+        if (key.removed || parent[key.owner] == kNone)
+            continue;
+        parent[i] = key.owner;
+        pathLength[i] = pathLength[key.owner] + 1 + key.name.size();
+        written += pathLength[i] + 4;
+        ++childStart[key.owner + 1];
     }
     if (written > kMaxHiveSize)
         return makeError("the key names would make the saved file larger than 16 MB");
+
+    // Children by parent: childStart[k]..childStart[k + 1] index those of key k.
+    for (std::size_t k = 0; k < count; ++k)
+        childStart[k + 1] += childStart[k];
+    std::vector<std::uint32_t> children(childStart[count]);
+    std::vector<std::uint32_t> next(childStart.begin(), childStart.end() - 1);
+    for (std::uint32_t i = 1; i < count; ++i)
+        if (parent[i] != kNone)
+            children[next[parent[i]]++] = i;
+    sortChildren(childStart, children);
 
     RegKey root;
     root.name = std::string(m_rootName);
