@@ -93,25 +93,60 @@ bool parseQuoted(std::string_view s, std::string &out, std::string_view &rest)
     }
 }
 
+// A comma-separated list of bytes, each one or two hex digits with blanks around it; blanks
+// alone are an empty list. One pass over the bytes, as long lists make up much of a hive.
 bool parseHexList(std::string_view s, std::string &out)
 {
-    out.clear();
-    s = trim(s);
-    if (s.empty())
-        return true;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = s.find(',', start);
-        const std::string_view item = trim(s.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-        DWORD byte = 0;
-        if (!parseHexNumber(item, 2, byte))
+    out.resize(s.size() / 2 + 1); // every byte but the last takes a digit and a comma at least
+    std::size_t size = 0;
+    bool first = true;  // no comma yet
+    bool blank = false; // a '\r' before the first item, which only blanks may follow
+    bool after = false; // blanks after the digits of an item
+    unsigned digits = 0;
+    unsigned byte = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        // Most items are two digits and a comma, as this program writes them.
+        if (digits == 0 && !blank && i + 2 < s.size() && s[i + 2] == ',') {
+            const int high = hexDigit(c);
+            const int low = hexDigit(s[i + 1]);
+            if (high >= 0 && low >= 0) {
+                out[size++] = static_cast<char>((high << 4) | low);
+                first = false;
+                i += 2;
+                continue;
+            }
+        }
+        if (c == ',') {
+            if (digits == 0)
+                return false;
+            out[size++] = static_cast<char>(byte);
+            digits = byte = 0;
+            after = first = false;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r') {
+            if (digits != 0) {
+                after = true;
+            } else if (c == '\r') {
+                if (!first)
+                    return false;
+                blank = true;
+            }
+            continue;
+        }
+        const int d = hexDigit(c);
+        if (d < 0 || after || blank || digits == 2)
             return false;
-        out += static_cast<char>(byte);
-        if (comma == std::string_view::npos)
-            return true;
-        start = comma + 1;
+        byte = (byte << 4) | static_cast<unsigned>(d);
+        ++digits;
     }
+    if (digits != 0)
+        out[size++] = static_cast<char>(byte);
+    else if (!first)
+        return false; // after a comma, the last item is empty
+    out.resize(size);
+    return true;
 }
 
 bool quotable(const RegValue &v)
@@ -290,9 +325,11 @@ bool RegKey::operator==(const RegKey &other) const
 
 namespace {
 
-// The parse builds flat tables first and the tree once at the end, so that neither many
-// siblings nor many values in one key make it quadratic: names are found through a hash
-// of (owner, case-folded name), children are sorted once.
+// The parse collects the keys in a flat table and builds the tree once at the end, so that
+// neither many siblings nor many values in one key make it quadratic: keys are found
+// through a hash of (parent, case-folded name) and their children are sorted once. Values
+// are appended to their key as they come and merged once at the end, as most hives set
+// each value only once.
 constexpr std::uint32_t kNone = 0xffffffffu;
 
 struct ParsedKey {
@@ -300,15 +337,8 @@ struct ParsedKey {
     std::uint64_t hash;
     std::string name;
     bool removed = false;
-};
-
-struct ParsedValue {
-    std::uint32_t owner; // the key
-    std::uint64_t hash;
-    std::string name;
-    DWORD type;
-    std::string data;
-    bool removed = false;
+    std::vector<RegValue> values{};         // every line that set or deleted one, in order
+    std::vector<std::uint32_t> deletions{}; // the positions in values of "name"=- lines
 };
 
 std::uint64_t nameHash(std::uint32_t owner, std::string_view name)
@@ -319,14 +349,19 @@ std::uint64_t nameHash(std::uint32_t owner, std::string_view name)
     return h ^ (h >> 29);
 }
 
-// Open addressing over indices of items that carry owner, hash, name and removed. Each
-// slot keeps part of the hash, so a probe looks at an item only when that part matches.
-// Removed items stay in their slots until the next growth, so probing stays correct.
-template<typename Item>
-class NameIndex {
+// A slot of an open-addressing table of item indices. It keeps part of the hash, so that
+// a probe looks at an item only when that part matches.
+struct IndexSlot {
+    std::uint32_t index = 0; // item index + 1; 0 is an empty slot
+    std::uint32_t tag = 0;
+};
+
+// The keys by (parent, name). Removed keys stay in their slots until the next growth, so
+// probing stays correct.
+class KeyIndex {
 public:
-    explicit NameIndex(const std::vector<Item> &items)
-        : m_items(items)
+    explicit KeyIndex(const std::vector<ParsedKey> &keys)
+        : m_keys(keys)
     {
     }
 
@@ -337,77 +372,59 @@ public:
         const std::size_t mask = m_slots.size() - 1;
         const auto tag = static_cast<std::uint32_t>(hash >> 32);
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            const Slot slot = m_slots[i];
+            const IndexSlot slot = m_slots[i];
             if (slot.index == 0)
                 return kNone;
             if (slot.tag != tag)
                 continue;
-            const Item &item = m_items[slot.index - 1];
-            if (!item.removed && item.hash == hash && item.owner == owner &&
-                sameName(item.name, name))
+            const ParsedKey &key = m_keys[slot.index - 1];
+            if (!key.removed && key.hash == hash && key.owner == owner && sameName(key.name, name))
                 return slot.index - 1;
         }
     }
 
-    // Starts loading the slot where a look-up of hash begins, so that the parse can do other
-    // work while it arrives.
-    void prefetch(std::uint64_t hash) const
-    {
-        if (!m_slots.empty())
-            __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
-    }
-
-    // Adds the item that was just appended to the table.
+    // Adds the key that was just appended to the table.
     void add()
     {
         if ((m_used + 1) * 2 > m_slots.size())
             grow();
-        place(static_cast<std::uint32_t>(m_items.size() - 1));
+        place(static_cast<std::uint32_t>(m_keys.size() - 1));
     }
 
 private:
-    struct Slot {
-        std::uint32_t index = 0; // item index + 1; 0 is an empty slot
-        std::uint32_t tag = 0;
-    };
-
     void place(std::uint32_t index)
     {
         const std::size_t mask = m_slots.size() - 1;
-        const std::uint64_t hash = m_items[index].hash;
+        const std::uint64_t hash = m_keys[index].hash;
         std::size_t i = hash & mask;
         while (m_slots[i].index != 0)
             i = (i + 1) & mask;
-        m_slots[i] = Slot{index + 1, static_cast<std::uint32_t>(hash >> 32)};
+        m_slots[i] = IndexSlot{index + 1, static_cast<std::uint32_t>(hash >> 32)};
         ++m_used;
     }
 
     void grow()
     {
         std::size_t size = 64;
-        while (size < m_items.size() * 3)
+        while (size < m_keys.size() * 3)
             size *= 2;
-        m_slots.assign(size, Slot{});
+        m_slots.assign(size, IndexSlot{});
         m_used = 0;
-        for (std::uint32_t i = 0; i + 1 < m_items.size(); ++i)
-            if (!m_items[i].removed)
+        for (std::uint32_t i = 0; i + 1 < m_keys.size(); ++i)
+            if (!m_keys[i].removed)
                 place(i);
     }
 
-    const std::vector<Item> &m_items;
-    std::vector<Slot> m_slots;
+    const std::vector<ParsedKey> &m_keys;
+    std::vector<IndexSlot> m_slots;
     std::size_t m_used = 0;
 };
 
 class HiveParser {
 public:
-    HiveParser(std::string_view rootName, std::size_t lines)
+    explicit HiveParser(std::string_view rootName)
         : m_rootName(rootName)
     {
-        // Reserving for one item a line spares the moves of growing; untouched pages of the
-        // reserve cost nothing.
-        m_keys.reserve(lines + 1);
-        m_values.reserve(lines);
         m_keys.push_back(ParsedKey{kNone, 0, std::string(rootName)});
     }
 
@@ -427,20 +444,24 @@ private:
     std::uint32_t child(std::uint32_t parent, std::string_view name, bool create);
     void sortChildren(const std::vector<std::uint32_t> &start,
                       std::vector<std::uint32_t> &children) const;
-    void setValue(std::string name, std::uint64_t hash, DWORD type, std::string data);
+    void mergeValues(ParsedKey &key);
     void build(RegKey &out, std::uint32_t key, const std::vector<std::uint32_t> &childStart,
-               const std::vector<std::uint32_t> &children,
-               const std::vector<std::uint32_t> &valueStart,
-               const std::vector<std::uint32_t> &values);
+               const std::vector<std::uint32_t> &children);
 
     std::string_view m_rootName;
     std::vector<ParsedKey> m_keys;
-    std::vector<ParsedValue> m_values;
-    NameIndex<ParsedKey> m_keyIndex{m_keys};
-    NameIndex<ParsedValue> m_valueIndex{m_values};
+    KeyIndex m_keyIndex{m_keys};
     std::uint32_t m_current = kNone;       // the key of the section being read
     bool m_skipping = false;               // inside a [-key] deletion section
     std::vector<std::string_view> m_parts; // of the section being read
+    // The previous section's name, its parts and their keys. Sections in a row mostly share
+    // their parents, which then need no look-up. Emptied by a deletion.
+    std::string m_lastName;
+    std::vector<std::string_view> m_lastParts;
+    std::vector<std::uint32_t> m_lastKeys;
+    std::vector<std::uint8_t> m_dropped; // mergeValues' scratch
+    std::vector<IndexSlot> m_slots;      // mergeValues' scratch
+    std::vector<std::uint64_t> m_hashes; // mergeValues' scratch
     Error m_error;
 };
 
@@ -453,18 +474,6 @@ std::uint32_t HiveParser::child(std::uint32_t parent, std::string_view name, boo
     m_keys.push_back(ParsedKey{parent, hash, std::string(name)});
     m_keyIndex.add();
     return static_cast<std::uint32_t>(m_keys.size() - 1);
-}
-
-void HiveParser::setValue(std::string name, std::uint64_t hash, DWORD type, std::string data)
-{
-    const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
-    if (found != kNone) {
-        m_values[found].type = type;
-        m_values[found].data = std::move(data);
-        return;
-    }
-    m_values.push_back(ParsedValue{m_current, hash, std::move(name), type, std::move(data)});
-    m_valueIndex.add();
 }
 
 bool HiveParser::line(std::size_t number, std::string_view text)
@@ -508,17 +517,33 @@ bool HiveParser::section(std::size_t number, std::string_view text)
         return fail(number, "a key nested deeper than 512 levels");
     if (deletion && parts.empty())
         return fail(number, "the root key cannot be deleted");
-    std::uint32_t key = 0;
-    for (std::size_t i = 0; i < parts.size() && key != kNone; ++i)
-        key = child(key, parts[i], !deletion);
     if (deletion) {
+        std::uint32_t key = 0;
+        for (std::size_t i = 0; i < parts.size() && key != kNone; ++i)
+            key = child(key, parts[i], false);
         // Its sub-keys and values can no longer be reached, so they are left out at the end.
         if (key != kNone)
             m_keys[key].removed = true;
+        m_lastParts.clear();
+        m_lastKeys.clear();
         m_current = kNone;
         m_skipping = true;
         return true;
     }
+    std::size_t shared = 0;
+    while (shared < parts.size() && shared < m_lastParts.size() &&
+           parts[shared] == m_lastParts[shared])
+        ++shared;
+    m_lastKeys.resize(shared);
+    std::uint32_t key = shared == 0 ? 0 : m_lastKeys.back();
+    for (std::size_t i = shared; i < parts.size(); ++i) {
+        key = child(key, parts[i], true);
+        m_lastKeys.push_back(key);
+    }
+    m_lastName.assign(name);
+    m_lastParts.clear();
+    for (const std::string_view part : parts)
+        m_lastParts.emplace_back(m_lastName.data() + (part.data() - name.data()), part.size());
     m_current = key;
     m_skipping = false;
     return true;
@@ -526,12 +551,14 @@ bool HiveParser::section(std::size_t number, std::string_view text)
 
 bool HiveParser::value(std::size_t number, std::string_view text)
 {
-    std::string name;
+    // Read straight into the key's list: a failed line fails the whole parse.
+    ParsedKey &key = m_keys[m_current];
+    RegValue &entry = key.values.emplace_back();
     std::string_view rest;
     if (text.front() == '@') {
         rest = text.substr(1);
     } else if (text.front() == '"') {
-        if (!parseQuoted(text, name, rest))
+        if (!parseQuoted(text, entry.name, rest))
             return fail(number, "a value name without its closing quote");
     } else {
         return fail(number, "neither a section, a value nor a comment");
@@ -540,34 +567,29 @@ bool HiveParser::value(std::size_t number, std::string_view text)
     if (rest.empty() || rest.front() != '=')
         return fail(number, "no '=' after the value name");
     rest = trim(rest.substr(1));
-    const std::uint64_t hash = nameHash(m_current, name);
-    m_valueIndex.prefetch(hash);
 
     if (rest == "-") {
-        const std::uint32_t found = m_valueIndex.find(m_current, name, hash);
-        if (found != kNone)
-            m_values[found].removed = true;
+        key.deletions.push_back(static_cast<std::uint32_t>(key.values.size() - 1));
         return true;
     }
     if (!rest.empty() && rest.front() == '"') {
-        std::string data;
         std::string_view after;
-        if (!parseQuoted(rest, data, after))
+        if (!parseQuoted(rest, entry.data, after))
             return fail(number, "a string value without its closing quote");
         if (!trim(after).empty())
             return fail(number, "text after a string value");
-        data += '\0';
-        setValue(std::move(name), hash, REG_SZ, std::move(data));
+        entry.data += '\0';
+        entry.type = REG_SZ;
         return true;
     }
     if (rest.substr(0, 6) == "dword:") {
         DWORD d = 0;
         if (!parseHexNumber(trim(rest.substr(6)), 8, d))
             return fail(number, "a dword that is not 1 to 8 hex digits");
-        std::string data(4, '\0');
+        entry.data.resize(4);
         for (std::size_t b = 0; b < 4; ++b)
-            data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
-        setValue(std::move(name), hash, REG_DWORD, std::move(data));
+            entry.data[b] = static_cast<char>((d >> (8 * b)) & 0xff);
+        entry.type = REG_DWORD;
         return true;
     }
     if (rest.substr(0, 3) == "hex") {
@@ -584,61 +606,132 @@ bool HiveParser::value(std::size_t number, std::string_view text)
         } else {
             return fail(number, "a bad hex value");
         }
-        std::string data;
-        if (!parseHexList(list, data))
+        if (!parseHexList(list, entry.data))
             return fail(number, "a hex list with an item that is not a byte");
-        setValue(std::move(name), hash, type, std::move(data));
+        entry.type = type;
         return true;
     }
     return fail(number, "a value of unknown form");
 }
 
+// Replays a key's value lines the way setting them one by one would: a value keeps the
+// place where it was first set (after its last deletion) and the data last set.
+void HiveParser::mergeValues(ParsedKey &key)
+{
+    std::vector<RegValue> &values = key.values;
+    const std::size_t count = values.size();
+    if (count < 2 && key.deletions.empty())
+        return;
+    // Few values are compared with each other; many go through a hash table.
+    const bool hashed = count > 8;
+    std::size_t mask = 0;
+    if (hashed) {
+        std::size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        m_slots.assign(size, IndexSlot{});
+        mask = size - 1;
+        // Hashed up front, so that the slots can be asked for well before they are probed.
+        m_hashes.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            m_hashes[i] = nameHash(0, values[i].name);
+    }
+    std::vector<std::uint8_t> &dropped = m_dropped;
+    dropped.assign(count, 0);
+    bool anyDropped = false;
+    std::size_t nextDeletion = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string &name = values[i].name;
+        std::uint32_t same = kNone; // the value of this name that is set at this point
+        std::size_t free = 0;
+        std::uint32_t tag = 0;
+        if (hashed) {
+            if (i + 16 < count)
+                __builtin_prefetch(&m_slots[m_hashes[i + 16] & mask]);
+            const std::uint64_t hash = m_hashes[i];
+            tag = static_cast<std::uint32_t>(hash >> 32);
+            for (free = hash & mask; m_slots[free].index != 0; free = (free + 1) & mask) {
+                const IndexSlot slot = m_slots[free];
+                if (slot.tag == tag && !dropped[slot.index - 1] &&
+                    sameName(values[slot.index - 1].name, name)) {
+                    same = slot.index - 1;
+                    break;
+                }
+            }
+        } else {
+            for (std::uint32_t j = 0; j < i; ++j) {
+                if (!dropped[j] && sameName(values[j].name, name)) {
+                    same = j;
+                    break;
+                }
+            }
+        }
+        const bool deletion =
+            nextDeletion < key.deletions.size() && key.deletions[nextDeletion] == i;
+        if (deletion) {
+            ++nextDeletion;
+            dropped[i] = 1;
+            if (same != kNone)
+                dropped[same] = 1;
+            anyDropped = true;
+        } else if (same != kNone) {
+            values[same].type = values[i].type;
+            values[same].data = std::move(values[i].data);
+            dropped[i] = 1;
+            anyDropped = true;
+        } else if (hashed) {
+            m_slots[free] = IndexSlot{i + 1, tag};
+        }
+    }
+    if (!anyDropped)
+        return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (dropped[i])
+            continue;
+        if (kept != i)
+            values[kept] = std::move(values[i]);
+        ++kept;
+    }
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(kept), values.end());
+}
+
 void HiveParser::build(RegKey &out, std::uint32_t key, const std::vector<std::uint32_t> &childStart,
-                       const std::vector<std::uint32_t> &children,
-                       const std::vector<std::uint32_t> &valueStart,
-                       const std::vector<std::uint32_t> &values)
+                       const std::vector<std::uint32_t> &children)
 {
     // Recursion is bounded: sections deeper than kMaxKeyDepth are refused.
-    out.values.reserve(valueStart[key + 1] - valueStart[key]);
-    for (std::uint32_t i = valueStart[key]; i < valueStart[key + 1]; ++i) {
-        ParsedValue &v = m_values[values[i]];
-        out.values.push_back(RegValue{std::move(v.name), v.type, std::move(v.data)});
-    }
+    mergeValues(m_keys[key]);
+    out.values = std::move(m_keys[key].values);
     out.subKeys.resize(childStart[key + 1] - childStart[key]);
     for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
+        // In name order the keys are all over the table; fetch them ahead.
+        if (i + 8 < childStart[key + 1]) {
+            const auto *ahead = reinterpret_cast<const char *>(&m_keys[children[i + 8]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + 64);
+        }
         RegKey &sub = out.subKeys[i - childStart[key]];
         sub.name = std::move(m_keys[children[i]].name);
-        build(sub, children[i], childStart, children, valueStart, values);
+        build(sub, children[i], childStart, children);
     }
 }
 
-// Bucket positions of items by owner: start[k]..start[k+1] index the items of key k, in
-// the order the items were added.
-template<typename Item>
-void groupByOwner(const std::vector<Item> &items, std::size_t owners,
-                  std::vector<std::uint32_t> &start, std::vector<std::uint32_t> &order)
-{
-    start.assign(owners + 1, 0);
-    for (const Item &item : items)
-        if (!item.removed && item.owner != kNone)
-            ++start[item.owner + 1];
-    for (std::size_t k = 0; k < owners; ++k)
-        start[k + 1] += start[k];
-    order.assign(start[owners], 0);
-    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (std::uint32_t i = 0; i < items.size(); ++i)
-        if (!items[i].removed && items[i].owner != kNone)
-            order[next[items[i].owner]++] = i;
-}
-
-// Sorts each key's children by name. The first eight folded bytes, in an integer, decide
-// most comparisons without a look at the names themselves.
+// Sorts each key's children by name. The first sixteen folded bytes, in two integers,
+// decide most comparisons without a look at the names themselves.
 void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
                               std::vector<std::uint32_t> &children) const
 {
     struct Item {
-        std::uint64_t prefix;
+        std::uint64_t high;
+        std::uint64_t low;
         std::uint32_t key;
+    };
+    auto less = [&](const Item &a, const Item &b) {
+        if (a.high != b.high)
+            return a.high < b.high;
+        if (a.low != b.low)
+            return a.low < b.low;
+        return nameLess(m_keys[a.key].name, m_keys[b.key].name);
     };
     std::vector<Item> items;
     for (std::size_t k = 0; k + 1 < start.size(); ++k) {
@@ -647,19 +740,19 @@ void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
         items.clear();
         for (std::uint32_t i = start[k]; i < start[k + 1]; ++i) {
             const std::string &name = m_keys[children[i]].name;
-            std::uint64_t prefix = 0;
-            for (std::size_t b = 0; b < 8; ++b) {
+            Item item{0, 0, children[i]};
+            for (std::size_t b = 0; b < 16; ++b) {
                 const auto c =
                     b < name.size() ? static_cast<unsigned char>(foldAscii(name[b])) : 0u;
-                prefix = (prefix << 8) | c;
+                std::uint64_t &half = b < 8 ? item.high : item.low;
+                half = (half << 8) | c;
             }
-            items.push_back(Item{prefix, children[i]});
+            items.push_back(item);
         }
-        std::sort(items.begin(), items.end(), [&](const Item &a, const Item &b) {
-            if (a.prefix != b.prefix)
-                return a.prefix < b.prefix;
-            return nameLess(m_keys[a.key].name, m_keys[b.key].name);
-        });
+        // A hive this program saved is in order already.
+        if (std::is_sorted(items.begin(), items.end(), less))
+            continue;
+        std::sort(items.begin(), items.end(), less);
         for (std::uint32_t i = start[k]; i < start[k + 1]; ++i)
             children[i] = items[i - start[k]].key;
     }
@@ -667,33 +760,45 @@ void HiveParser::sortChildren(const std::vector<std::uint32_t> &start,
 
 Result<RegKey> HiveParser::finish()
 {
-    std::vector<std::uint32_t> childStart, children, valueStart, values;
-    groupByOwner(m_keys, m_keys.size(), childStart, children);
-    groupByOwner(m_values, m_keys.size(), valueStart, values);
-    sortChildren(childStart, children);
-
+    // One pass in table order, which has every key after its parent: which keys are still
+    // in the tree (neither removed nor below a removed one), their children counted per
+    // parent, and the length of their full names.
+    //
     // Saving writes every key's full name in its section header. Keys whose names add up
     // past what a hive may hold would give a file that the next start sets aside, so such
     // a file is refused now, while the user's own bytes are still there to keep.
-    std::vector<std::uint64_t> pathLength(m_keys.size(), 0);
-    std::vector<std::uint32_t> stack{0};
+    const std::size_t count = m_keys.size();
+    std::vector<std::uint32_t> parent(count, kNone); // kNone: not in the tree
+    std::vector<std::uint64_t> pathLength(count, 0);
+    std::vector<std::uint32_t> childStart(count + 1, 0);
+    parent[0] = 0;
     pathLength[0] = m_rootName.size();
-    std::uint64_t written = 0;
-    while (!stack.empty()) {
-        const std::uint32_t key = stack.back();
-        stack.pop_back();
-        written += pathLength[key] + 4;
-        for (std::uint32_t i = childStart[key]; i < childStart[key + 1]; ++i) {
-            pathLength[children[i]] = pathLength[key] + 1 + m_keys[children[i]].name.size();
-            stack.push_back(children[i]);
-        }
+    std::uint64_t written = pathLength[0] + 4;
+    for (std::uint32_t i = 1; i < count; ++i) {
+        const ParsedKey &key = m_keys[i];
+        if (key.removed || parent[key.owner] == kNone)
+            continue;
+        parent[i] = key.owner;
+        pathLength[i] = pathLength[key.owner] + 1 + key.name.size();
+        written += pathLength[i] + 4;
+        ++childStart[key.owner + 1];
     }
     if (written > kMaxHiveSize)
         return makeError("the key names would make the saved file larger than 16 MB");
 
+    // Children by parent: childStart[k]..childStart[k + 1] index those of key k.
+    for (std::size_t k = 0; k < count; ++k)
+        childStart[k + 1] += childStart[k];
+    std::vector<std::uint32_t> children(childStart[count]);
+    std::vector<std::uint32_t> next(childStart.begin(), childStart.end() - 1);
+    for (std::uint32_t i = 1; i < count; ++i)
+        if (parent[i] != kNone)
+            children[next[parent[i]]++] = i;
+    sortChildren(childStart, children);
+
     RegKey root;
     root.name = std::string(m_rootName);
-    build(root, 0, childStart, children, valueStart, values);
+    build(root, 0, childStart, children);
     return root;
 }
 
@@ -722,8 +827,7 @@ Result<RegKey> parseRegFile(std::string_view text, std::string_view rootName)
 {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
-    HiveParser parser(rootName,
-                      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    HiveParser parser(rootName);
     std::string joined; // a hex list continued over several lines
     std::size_t number = 0;
     std::size_t startNumber = 0;

@@ -225,6 +225,18 @@ private slots:
         QCOMPARE(k.subKeys.size(), std::size_t(1));
         QCOMPARE(k.subKeys[0].name, std::string("SUB")); // deleted, then made again: empty
         QVERIFY(k.subKeys[0].values.empty());
+
+        // The same rules in a key with enough values to be merged through a hash table.
+        std::string many = "REGEDIT4\n[HKEY_CURRENT_USER\\M]\n";
+        for (char c = 'a'; c <= 'l'; ++c)
+            many += std::string("\"") + c + "\"=\"1\"\n";
+        many += "\"B\"=\"2\"\n\"c\"=-\n\"C\"=\"3\"\n";
+        parsed = reg::parseRegFile(many, "HKEY_CURRENT_USER");
+        QVERIFY(parsed.ok());
+        std::string merged;
+        for (const reg::RegValue &v : parsed.value().subKeys[0].values)
+            merged += v.name + v.data[0];
+        QCOMPARE(merged, std::string("a1b2d1e1f1g1h1i1j1k1l1C3"));
     }
 
     void readingIsLinearInSiblingsAndValues()
