@@ -332,7 +332,6 @@ void TestTransforms::onePassEqualsSequential_data()
     QTest::newRow("1203x901 tone") << QSize(1203, 901) << true << int(QImage::Format_ARGB32);
     // A table that no straight line gives takes the look-ups instead.
     QTest::newRow("131x66 inverting tone") << QSize(131, 66) << true << -1;
-    QTest::newRow("1203x901 inverting tone") << QSize(1203, 901) << true << -1;
 }
 
 void TestTransforms::onePassEqualsSequential()
