@@ -1,5 +1,7 @@
 #include "imaging/ColourProfile.h"
 
+#include "platform/Processors.h"
+
 #include <QColorSpace>
 #include <QLoggingCategory>
 
@@ -138,7 +140,7 @@ int threadsFor(const QImage &image, const ColourOptions &options)
     // Below a few megapixels a thread's start costs more than it saves.
     if (int64_t(image.width()) * image.height() < (int64_t(1) << 21))
         return 1;
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    return std::min(platform::usableProcessors(), 8);
 }
 
 // Runs work(firstRow, rowCount) over the image's rows, shared out between threads.

@@ -1,5 +1,7 @@
 #include "imaging/Scaler.h"
 
+#include "platform/Processors.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <thread>
@@ -236,7 +238,7 @@ QImage areaAverageScale(const QImage &sourceIn, QSize size)
 
     // Large reductions run on two threads, each on its own band of destination rows.
     const bool split = int64_t(source.width()) * source.height() >= (int64_t(1) << 20) && dh >= 2 &&
-                       std::thread::hardware_concurrency() > 1;
+                       platform::usableProcessors() > 1;
     if (split) {
         std::thread other([&] { scaleRows(source, out, ax, ay, dh / 2, dh); });
         scaleRows(source, out, ax, ay, 0, dh / 2);

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageBuffer.h"
 #include "platform/Errors.h"
+#include "platform/Processors.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,8 +14,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include <sched.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -590,16 +589,6 @@ constexpr int64_t kStreamFromBytes = int64_t(32) << 20;
 constexpr int64_t kParallelFromPixels = 1 << 20;
 constexpr int kMaxThreads = 4;
 
-// The processors this thread may run on (taskset, cgroups), not all there are.
-int usableProcessors()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return std::max(1, CPU_COUNT(&set));
-    return int(std::max(1u, std::thread::hardware_concurrency()));
-}
-
 // Runs work(begin, end) over 0..count in chunks of `chunk`, each taken by whichever thread is
 // free next: a helper that the scheduler starves (another program busy on its core) holds up
 // the result by one chunk at most, never by a fixed half of the image. Only large images get
@@ -608,8 +597,9 @@ int usableProcessors()
 void inChunks(int64_t pixels, int count, int chunk, const std::function<void(int, int)> &work)
 {
     const int chunks = (count + chunk - 1) / chunk;
-    const int threads =
-        pixels < kParallelFromPixels ? 1 : std::min({usableProcessors(), kMaxThreads, chunks});
+    const int threads = pixels < kParallelFromPixels
+                            ? 1
+                            : std::min({platform::usableProcessors(), kMaxThreads, chunks});
     if (threads <= 1) {
         work(0, count); // alone, in one piece: no chunk edge interrupts the prefetching
         return;

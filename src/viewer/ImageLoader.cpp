@@ -225,17 +225,25 @@ void ImageLoader::showPreview(const LoadChannel::Preview &preview)
     if (m_stopping || exiting() || !m_options.UseWorkThread || preview.serial <= m_shownSerial)
         return;
     m_shownSerial = preview.serial;
+    if (putInImageArea(preview.image))
+        ++m_previews;
+}
+
+// The image area shows image, adjusted as the controls say, and the unadjusted copy is
+// made again from it. False when that failed (memory); failures stay on this thread.
+bool ImageLoader::putInImageArea(const QImage &image)
+{
     BusyGuard busy;
+    m_idleRelease.start();
     try {
-        Imager1.setBitmapList(preview.image);
+        Imager1.setBitmapList(image);
         UnadjustedImager.setBitmapList(nullptr);
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
     } catch (...) {
-        return; // memory: the image on screen stays
+        return false;
     }
-    m_idleRelease.start();
-    ++m_previews;
+    return true;
 }
 
 bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
@@ -254,20 +262,13 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     if (!preview &&
         (!m_channel.isCurrent(loadedPath, offer.serial) || !DecoderImager.EnableProgressEvent()))
         return false;
-    BusyGuard busy;
-    try {
-        {
-            std::lock_guard decode(m_decodeLock);
-            Imager1.setBitmapList(DecoderImager.BitmapList());
-            DecoderImager.setBitmapList(nullptr);
-        }
-        UnadjustedImager.setBitmapList(nullptr);
-        if (m_hooks.applyAdjustments)
-            m_hooks.applyAdjustments();
-    } catch (...) {
-        // Failures stay on this thread; the worker goes on either way.
+    QImage image;
+    {
+        std::lock_guard decode(m_decodeLock);
+        image = DecoderImager.BitmapList();
+        DecoderImager.setBitmapList(nullptr);
     }
-    m_idleRelease.start();
+    (void)putInImageArea(image); // the worker goes on either way
     if (preview) {
         ++m_previews;
         return true;

@@ -126,6 +126,7 @@ private:
     void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
     void showPreview(const LoadChannel::Preview &preview);
+    bool putInImageArea(const QImage &image);
     void setCaptionAndTitle(const QString &caption, const QString &title);
     void reportFailure(const std::string &path, const char *message);
 

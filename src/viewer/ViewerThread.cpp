@@ -1,6 +1,7 @@
 #include "viewer/ViewerThread.h"
 
 #include "imaging/ImageFile.h"
+#include "platform/Processors.h"
 #include "viewer/ImageLoader.h"
 
 #include <atomic>
@@ -12,7 +13,6 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -70,16 +70,6 @@ private:
     const LoadChannel &m_channel;
     const std::atomic<bool> &m_stop;
 };
-
-// The processors this process may run on (taskset, cgroups), not all there are.
-int usableProcessors()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return CPU_COUNT(&set);
-    return int(std::thread::hardware_concurrency());
-}
 
 // Reading ahead doubles the images held; it waits when the system has little to spare.
 bool memoryIsShort()
@@ -170,7 +160,7 @@ TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
     , m_decodeLock(decodeLock)
     , m_report(std::move(report))
 {
-    if (usableProcessors() > 1)
+    if (platform::usableProcessors() > 1)
         m_previewLane = std::make_unique<PreviewLane>(channel);
     m_thread = std::thread([this] { Execute(); });
 }
