@@ -409,6 +409,49 @@ void CmykTransform::convert(const uint8_t *cmyk, uint32_t *out, int width) const
         out[x] |= 0xFF000000u;
 }
 
+std::unique_ptr<PreciseTransform> PreciseTransform::create(Bytes profile, Space space,
+                                                           std::string_view format)
+{
+    const cmsColorSpaceSignature want = space == Space::Rgb    ? cmsSigRgbData
+                                        : space == Space::Grey ? cmsSigGrayData
+                                                               : cmsSigCmykData;
+    Profile p = openProfile(profile, want, format);
+    if (!p)
+        return nullptr;
+    // lcms2 reads float CMYK as ink percentages; convert() scales the stored samples to them.
+    const cmsUInt32Number in = space == Space::Rgb    ? (TYPE_RGB_FLT | PLANAR_SH(1))
+                               : space == Space::Grey ? TYPE_GRAY_FLT
+                                                      : (TYPE_CMYK_FLT | PLANAR_SH(1));
+    Transform t = makeTransform(p.get(), in, TYPE_RGB_FLT, 0, format);
+    if (!t)
+        return nullptr;
+    return std::unique_ptr<PreciseTransform>(new PreciseTransform(t.release(), space));
+}
+
+PreciseTransform::~PreciseTransform()
+{
+    cmsDeleteTransform(m_transform);
+}
+
+void PreciseTransform::convert(const float *planes, uint32_t *out, int width) const
+{
+    const size_t w = size_t(width);
+    std::vector<float> rgb(3 * w), ink;
+    if (m_space == Space::Cmyk) {
+        ink.resize(4 * w);
+        for (size_t i = 0; i < ink.size(); ++i)
+            ink[i] = (1.0f - planes[i]) * 100.0f;
+        planes = ink.data();
+    }
+    cmsDoTransform(m_transform, planes, rgb.data(), cmsUInt32Number(width));
+    const auto level = [](float v) {
+        return uint32_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+    };
+    for (size_t x = 0; x < w; ++x)
+        out[x] = 0xFF000000u | level(rgb[3 * x]) << 16 | level(rgb[3 * x + 1]) << 8 |
+                 level(rgb[3 * x + 2]);
+}
+
 QByteArray jpegIccProfile(Bytes jpeg)
 {
     static constexpr char kTag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
