@@ -14,24 +14,26 @@ namespace oxlume::imaging::psd {
 
 namespace {
 
-// Samples of both widths on one scale: top is white (or no ink); Lab's a and b are
-// (sample * labUnits - 128), so labMid is their neutral.
+// Samples of both kinds on one scale: top is white (or no ink).
 template<typename T>
 struct Scale;
 template<>
 struct Scale<uint8_t> {
     static constexpr float top = 255.0f;
-    static constexpr float labUnits = 1.0f;
     static uint8_t level(uint8_t v) { return v; }
 };
 template<>
 struct Scale<float> {
     static constexpr float top = 1.0f;
-    static constexpr float labUnits = 65535.0f / 256.0f; // 16 bits: 32768 is neutral
     static uint8_t level(float v) { return uint8_t(std::lround(v * 255.0f)); }
 };
+
+// Lab's a and b are (sample * labUnits - 128); 16-bit files have 32768 for neutral.
 template<typename T>
-constexpr float labMid = 128.0f / Scale<T>::labUnits;
+float labUnits(const Header &h)
+{
+    return std::is_same_v<T, uint8_t> ? 1.0f : h.depth == 16 ? 65535.0f / 256.0f : 255.0f;
+}
 
 template<typename T>
 inline float unit(T v)
@@ -156,12 +158,14 @@ void colourRow(const Header &h, const T *const *ch, const QRgb *palette, QRgb *l
         }
         cmykRow(ch, w, 4, line);
         break;
-    case ColorMode::Lab:
+    case ColorMode::Lab: {
+        const float units = labUnits<T>(h);
         for (size_t x = 0; x < w; ++x)
-            line[x] = labConverter().convert(unit(ch[0][x]) * 100.0f,
-                                             float(ch[1][x]) * S::labUnits - 128.0f,
-                                             float(ch[2][x]) * S::labUnits - 128.0f);
+            line[x] =
+                labConverter().convert(unit(ch[0][x]) * 100.0f, float(ch[1][x]) * units - 128.0f,
+                                       float(ch[2][x]) * units - 128.0f);
         break;
+    }
     case ColorMode::Multichannel:
         // Shown with the document's inks when it names them; otherwise three or four
         // channels are taken as CMY(K), fewer as a grey.
@@ -186,7 +190,7 @@ void colourRow(const Header &h, const T *const *ch, const QRgb *palette, QRgb *l
 template<typename T>
 float matteOf(const Header &h, int c)
 {
-    return h.mode == ColorMode::Lab && c > 0 ? labMid<T> : Scale<T>::top;
+    return h.mode == ColorMode::Lab && c > 0 ? 128.0f / labUnits<T>(h) : Scale<T>::top;
 }
 
 // An Lab colour in a display-information colour record: L 0..10000, a and b signed hundredths.

@@ -196,12 +196,15 @@ void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out
     }
 }
 
-// Stored row bytes (depth 16 or 32) to one sample 0..1 per pixel.
+// Stored row bytes (depth 8, 16 or 32) to one sample 0..1 per pixel.
 void toSamples(const Header &h, const uint8_t *in, size_t inLength, float *out)
 {
     const size_t w = size_t(h.width);
     std::fill(out, out + w, 0.0f);
-    if (h.depth == 16) {
+    if (h.depth == 8) {
+        for (size_t x = 0, n = std::min(w, inLength); x < n; ++x)
+            out[x] = float(in[x]) / 255.0f;
+    } else if (h.depth == 16) {
         const size_t n = std::min(w, inLength / 2);
         for (size_t x = 0; x < n; ++x)
             out[x] = float(uint16_t(in[2 * x] << 8 | in[2 * x + 1])) / 65535.0f;
@@ -294,10 +297,10 @@ Result<QImage> decodeComposite(const Header &header, Bytes data, DecodeObserver 
         cmyk = CmykTransform::create(h.iccProfile, true, "PSD"); // PSD stores 255 for no ink
         h.cmykProfile = cmyk.get();
     }
-    // 16- and 32-bit samples meet the profile before they are cut to 8 bits.
+    // Wide samples meet the profile before they are cut to 8 bits.
     std::unique_ptr<PreciseTransform> precise;
     const bool grey = h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone;
-    if (h.depth >= 16 && !h.iccProfile.empty() &&
+    if (wideSamples(h) && !h.iccProfile.empty() &&
         (h.mode == ColorMode::Rgb || h.mode == ColorMode::Cmyk || grey)) {
         precise =
             PreciseTransform::create(h.iccProfile,
@@ -390,7 +393,7 @@ Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observe
             palette[size_t(h.transparentIndex)] = 0;
     }
 
-    const int64_t y = h.depth >= 16
+    const int64_t y = wideSamples(h)
                           ? decodeRows<float>(h, source, used, palette.data(), image, observer)
                           : decodeRows<uint8_t>(h, source, used, palette.data(), image, observer);
     if (y < 0)
