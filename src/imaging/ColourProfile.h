@@ -75,13 +75,9 @@ public:
     void convert(const float *planes, uint32_t *out, int width) const;
 
 private:
-    PreciseTransform(void *transform, Space space)
-        : m_transform(transform)
-        , m_space(space)
-    {
-    }
-    void *m_transform;
-    Space m_space;
+    struct State;
+    explicit PreciseTransform(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
 };
 
 // The ICC profile in a JPEG's APP2 "ICC_PROFILE" markers, joined in sequence order (the

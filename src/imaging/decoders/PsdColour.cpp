@@ -25,7 +25,7 @@ struct Scale<uint8_t> {
 template<>
 struct Scale<float> {
     static constexpr float top = 1.0f;
-    static uint8_t level(float v) { return uint8_t(std::lround(v * 255.0f)); }
+    static uint8_t level(float v) { return uint8_t(v * 255.0f + 0.5f); } // v is within 0..1
 };
 
 // Lab's a and b are (sample * labUnits - 128); 16-bit files have 32768 for neutral.
@@ -43,7 +43,7 @@ inline float unit(T v)
 
 inline uint8_t toLevel(float v)
 {
-    return uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+    return uint8_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
 }
 
 // CIELAB (D50) to sRGB (D65) with Bradford adaptation folded into the matrix.
@@ -98,6 +98,14 @@ const LabConverter &labConverter()
 template<typename T>
 void cmykRow(const T *const *ch, size_t w, int inks, QRgb *line)
 {
+    if constexpr (std::is_same_v<T, uint8_t>) {
+        const auto mul = [](unsigned a, unsigned b) { return (a * b + 127u) / 255u; };
+        for (size_t x = 0; x < w; ++x) {
+            const unsigned k = inks == 4 ? ch[3][x] : 255u;
+            line[x] = qRgb(int(mul(ch[0][x], k)), int(mul(ch[1][x], k)), int(mul(ch[2][x], k)));
+        }
+        return;
+    }
     for (size_t x = 0; x < w; ++x) {
         const float k = inks == 4 ? unit(ch[3][x]) : 1.0f;
         line[x] = qRgb(toLevel(unit(ch[0][x]) * k), toLevel(unit(ch[1][x]) * k),
