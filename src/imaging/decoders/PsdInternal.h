@@ -79,12 +79,11 @@ std::vector<Ink> readInks(Bytes displayInfo, bool versioned, int channels);
 Result<QImage> decodeComposite(const Header &h, Bytes data, DecodeObserver &observer);
 
 // Whether samples are handled as floats 0..1 rather than as 8-bit values: for 16 and 32
-// bits, and for Lab and CMYK colours matted against white, whose unmatted values would
-// otherwise be rounded before a conversion that magnifies the error in dark colours.
+// bits, and for Lab colours matted against white, whose unmatted values would otherwise be
+// rounded before a conversion that magnifies the error in dark colours.
 inline bool wideSamples(const Header &h)
 {
-    return h.depth >= 16 ||
-           (h.mergedAlpha && (h.mode == ColorMode::Lab || h.mode == ColorMode::Cmyk));
+    return h.depth >= 16 || (h.mergedAlpha && h.mode == ColorMode::Lab);
 }
 // Colour conversion of one row, for 8-bit samples as stored and for wider ones as floats 0..1
 // (PsdColour.cpp). ch holds the used channels' rows in order.
