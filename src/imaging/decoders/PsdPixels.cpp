@@ -343,6 +343,8 @@ int64_t decodeRows(const Header &h, RowSource &source, int used, const QRgb *pal
         for (int c = 0; c < used; ++c)
             rows[size_t(c)] = rowDecoder.row(c, y, truncated);
         matted = mattedRow(h, rows.data());
+        if (observer.cancelled())
+            return -1;
     }
     if (h.mergedAlpha)
         source.rewind(used);
