@@ -409,6 +409,167 @@ void CmykTransform::convert(const uint8_t *cmyk, uint32_t *out, int width) const
         out[x] |= 0xFF000000u;
 }
 
+// lcms2's optimised transforms resample the conversion onto grids that are off by up to 20
+// levels in dark colours once the input has more than 8 bits, and its exact floating-point
+// path costs a microsecond a pixel. So grey goes through a table of every 16-bit level and
+// matrix-shaper RGB through curve tables and its matrix, both filled exactly once; CMYK and
+// table-based RGB take the exact path.
+namespace {
+constexpr int kPreciseSteps = 65535; // 16-bit steps of the tables
+} // namespace
+
+struct PreciseTransform::State {
+    static constexpr int kSteps = kPreciseSteps;
+    Space space = Space::Rgb;
+    Transform exact;
+    std::vector<uint8_t> levels;  // grey: output level of each 16-bit input step
+    std::vector<float> curves[3]; // matrix-shaper: linear light of each 16-bit step
+    double matrix[9] = {};        // matrix-shaper: linear RGB to linear sRGB
+    std::vector<uint8_t> encode;  // linear sRGB in 16-bit steps to its level
+    bool matrixShaper() const { return !encode.empty(); }
+};
+
+namespace {
+
+inline size_t step(float v)
+{
+    return size_t(std::clamp(v, 0.0f, 1.0f) * float(kPreciseSteps) + 0.5f);
+}
+
+inline uint32_t floatLevel(float v)
+{
+    return uint32_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+
+// The profile's primaries in sRGB's linear light, from the colorant tags of both profiles.
+bool matrixToSrgb(void *profile, double *m)
+{
+    Profile srgb(cmsCreate_sRGBProfileTHR(context()));
+    const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                     cmsSigBlueColorantTag};
+    double from[9], to[9];
+    for (int c = 0; c < 3; ++c) {
+        const auto *a = static_cast<const cmsCIEXYZ *>(cmsReadTag(profile, tags[c]));
+        const auto *b = static_cast<const cmsCIEXYZ *>(cmsReadTag(srgb.get(), tags[c]));
+        if (!a || !b)
+            return false;
+        from[c] = a->X, from[3 + c] = a->Y, from[6 + c] = a->Z;
+        to[c] = b->X, to[3 + c] = b->Y, to[6 + c] = b->Z;
+    }
+    // The inverse of sRGB's matrix by cofactors.
+    double inverse[9];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+            inverse[3 * r + c] =
+                to[3 * r1 + c1] * to[3 * r2 + c2] - to[3 * r1 + c2] * to[3 * r2 + c1];
+        }
+    const double det = to[0] * inverse[0] + to[1] * inverse[3] + to[2] * inverse[6];
+    if (!(std::abs(det) > 1e-9))
+        return false;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            m[3 * r + c] = 0;
+            for (int k = 0; k < 3; ++k)
+                m[3 * r + c] += inverse[3 * r + k] / det * from[3 * k + c];
+            if (!(std::abs(m[3 * r + c]) < 16.0)) // no real profile; also NaN
+                return false;
+        }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<PreciseTransform> PreciseTransform::create(Bytes profile, Space space,
+                                                           std::string_view format)
+{
+    const cmsColorSpaceSignature want = space == Space::Rgb    ? cmsSigRgbData
+                                        : space == Space::Grey ? cmsSigGrayData
+                                                               : cmsSigCmykData;
+    Profile p = openProfile(profile, want, format);
+    if (!p)
+        return nullptr;
+    auto state = std::make_unique<State>();
+    state->space = space;
+    // lcms2 reads float CMYK as ink percentages; convert() scales the stored samples to them.
+    const cmsUInt32Number in = space == Space::Rgb    ? (TYPE_RGB_FLT | PLANAR_SH(1))
+                               : space == Space::Grey ? TYPE_GRAY_FLT
+                                                      : (TYPE_CMYK_FLT | PLANAR_SH(1));
+    state->exact = makeTransform(p.get(), in, TYPE_RGB_FLT, cmsFLAGS_NOOPTIMIZE, format);
+    if (!state->exact)
+        return nullptr;
+    if (space == Space::Grey) {
+        std::vector<float> grey(State::kSteps + 1), rgb(3 * grey.size());
+        for (size_t i = 0; i < grey.size(); ++i)
+            grey[i] = float(i) / float(State::kSteps);
+        cmsDoTransform(state->exact.get(), grey.data(), rgb.data(), cmsUInt32Number(grey.size()));
+        state->levels.resize(grey.size());
+        for (size_t i = 0; i < grey.size(); ++i)
+            state->levels[i] = uint8_t(floatLevel(rgb[3 * i + 1]));
+    } else if (space == Space::Rgb && cmsIsMatrixShaper(p.get()) &&
+               matrixToSrgb(p.get(), state->matrix)) {
+        const cmsTagSignature trc[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto *curve = static_cast<const cmsToneCurve *>(cmsReadTag(p.get(), trc[c]));
+            if (!curve)
+                return std::unique_ptr<PreciseTransform>(new PreciseTransform(std::move(state)));
+            std::vector<float> &table = state->curves[c];
+            table.resize(State::kSteps + 1);
+            for (size_t i = 0; i < table.size(); ++i)
+                table[i] = cmsEvalToneCurveFloat(curve, float(i) / float(State::kSteps));
+        }
+        state->encode.resize(State::kSteps + 1);
+        for (size_t i = 0; i < state->encode.size(); ++i) {
+            const double v = double(i) / State::kSteps;
+            const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+            state->encode[i] = uint8_t(std::lround(e * 255.0));
+        }
+    }
+    return std::unique_ptr<PreciseTransform>(new PreciseTransform(std::move(state)));
+}
+
+PreciseTransform::PreciseTransform(std::unique_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
+
+PreciseTransform::~PreciseTransform() = default;
+
+void PreciseTransform::convert(const float *planes, uint32_t *out, int width) const
+{
+    const State &s = *m_state;
+    const size_t w = size_t(width);
+    if (!s.levels.empty()) {
+        for (size_t x = 0; x < w; ++x)
+            out[x] = 0xFF000000u | uint32_t(s.levels[step(planes[x])]) * 0x010101u;
+        return;
+    }
+    if (s.matrixShaper()) {
+        for (size_t x = 0; x < w; ++x) {
+            const double r = s.curves[0][step(planes[x])], g = s.curves[1][step(planes[w + x])],
+                         b = s.curves[2][step(planes[2 * w + x])];
+            uint32_t p = 0xFF000000u;
+            for (int c = 0; c < 3; ++c)
+                p |= uint32_t(s.encode[step(float(s.matrix[3 * c] * r + s.matrix[3 * c + 1] * g +
+                                                  s.matrix[3 * c + 2] * b))])
+                     << (16 - 8 * c);
+            out[x] = p;
+        }
+        return;
+    }
+    std::vector<float> rgb(3 * w), ink;
+    if (s.space == Space::Cmyk) {
+        ink.resize(4 * w);
+        for (size_t i = 0; i < ink.size(); ++i)
+            ink[i] = (1.0f - planes[i]) * 100.0f;
+        planes = ink.data();
+    }
+    cmsDoTransform(s.exact.get(), planes, rgb.data(), cmsUInt32Number(width));
+    for (size_t x = 0; x < w; ++x)
+        out[x] = 0xFF000000u | floatLevel(rgb[3 * x]) << 16 | floatLevel(rgb[3 * x + 1]) << 8 |
+                 floatLevel(rgb[3 * x + 2]);
+}
+
 QByteArray jpegIccProfile(Bytes jpeg)
 {
     static constexpr char kTag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};

@@ -57,6 +57,29 @@ private:
     void *m_transform;
 };
 
+// Converts rows of samples wider than 8 bits to sRGB through a profile, in floating point, so
+// that 16- and 32-bit images are not cut to 8 bits before their colours are mapped.
+class PreciseTransform {
+public:
+    enum class Space { Rgb, Grey, Cmyk };
+    // nullptr (with a log line) when the profile cannot be used or describes another space.
+    // Samples run 0..1; CMYK ones are stored inverted (1 for no ink), as PSD keeps them.
+    static std::unique_ptr<PreciseTransform> create(Bytes profile, Space space,
+                                                    std::string_view format);
+    ~PreciseTransform();
+    PreciseTransform(const PreciseTransform &) = delete;
+    PreciseTransform &operator=(const PreciseTransform &) = delete;
+
+    // width pixels given as one plane per channel, width samples apart, to opaque
+    // 0xAARRGGBB values, rounded once.
+    void convert(const float *planes, uint32_t *out, int width) const;
+
+private:
+    struct State;
+    explicit PreciseTransform(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
 // The ICC profile in a JPEG's APP2 "ICC_PROFILE" markers, joined in sequence order (the
 // format splits profiles over up to 255 markers). Empty when there is none; empty with a
 // log line when the chain is broken (missing or repeated parts) or larger than

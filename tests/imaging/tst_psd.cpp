@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <lcms2.h>
+
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -112,6 +114,46 @@ QByteArray layerCount(int count, int version = 1)
     return bytes({2}, version == 2 ? 8 : 4) + bytes({count & 0xFFFF}, 2);
 }
 
+// One image resource block, padded to even.
+QByteArray resource(int id, const QByteArray &data)
+{
+    return "8BIM" + bytes({id, 0}, 2) + bytes({int(data.size())}, 4) + data +
+           QByteArray(data.size() % 2, '\0');
+}
+
+// A display-information record: colour space, four components, opacity 100, kind (2: spot).
+QByteArray inkRecord(int space, std::initializer_list<int> components, int kind)
+{
+    return bytes({space}, 2) + bytes(components, 2) + bytes({100}, 2) + bytes({kind});
+}
+
+// After the empty layer list and global mask, tagged blocks of the given keys and contents.
+QByteArray taggedBlocks(std::initializer_list<std::pair<const char *, QByteArray>> blocks)
+{
+    QByteArray out = bytes({0, 0}, 4);
+    for (const auto &[key, data] : blocks)
+        out += QByteArray("8BIM") + key + bytes({int(data.size())}, 4) + data;
+    return out;
+}
+
+QByteArray iccData(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray out(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, out.data(), &size);
+    cmsCloseProfile(profile);
+    return out;
+}
+
+// sRGB's encoding of linear light, the float reference for linear profiles.
+int srgbLevel(double linear)
+{
+    const double v = std::clamp(linear, 0.0, 1.0);
+    return int(
+        std::lround(255.0 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055)));
+}
+
 Result<QImage> decode(const QByteArray &file)
 {
     DecodeObserver observer;
@@ -157,6 +199,8 @@ class TestPsd : public QObject {
 private slots:
     void modes_data();
     void modes();
+    void precision_data();
+    void precision();
     void exifOrientation();
     void headerGuards_data();
     void headerGuards();
@@ -248,6 +292,42 @@ void TestPsd::modes_data()
     QTest::newRow("grey32 + alpha, zero count before Lr32")
         << make(1, 32, {floats({1.0f, 0.5f}), floats({0.0f, 1.0f})}, 2, zeroThenLr32)
         << Pixels{0u, qRgb(128, 128, 128)} << true;
+    // Newer writers keep a positive count and mark the alpha with a tagged block instead.
+    QTest::newRow("grey8 + alpha via Mtrn, positive count")
+        << make(1, 8, {bytes({255, 77}), bytes({0, 255})}, 2,
+                layerCount(1) + bytes({0}, 4) + "8BIMMtrn" + bytes({0}, 4))
+        << Pixels{0u, g77} << true;
+    QTest::newRow("rgb16 + alpha via Mt16, positive count in Lr16")
+        << make(3, 16,
+                {bytes({0xFFFF, 0x1010}, 2), bytes({0xFFFF, 0x2020}, 2), bytes({0xFFFF, 0x3030}, 2),
+                 bytes({0, 0xFFFF}, 2)},
+                2, taggedBlocks({{"Lr16", bytes({1}, 2)}, {"Mt16", {}}}))
+        << Pixels{0u, qRgb(16, 32, 48)} << true;
+    QTest::newRow("grey32 + alpha via Mt32")
+        << make(1, 32, {floats({1.0f, 0.5f}), floats({0.0f, 1.0f})}, 2,
+                taggedBlocks({{"Lr32", bytes({1}, 2)}, {"Mt32", {}}}))
+        << Pixels{0u, qRgb(128, 128, 128)} << true;
+    // Lab matted against white in Lab (neutral a and b): half-covered red comes back red.
+    QTest::newRow("lab8 + alpha, matted in Lab")
+        << make(9, 8,
+                {bytes({255, 196, 0}), bytes({128, 169, 128}), bytes({128, 163, 128}),
+                 bytes({0, 128, 255})},
+                3, layerCount(-1))
+        << Pixels{0u, qRgba(255, 0, 0, 128), k} << true;
+    // Spot inks over white: RGB cyan, then CMYK yellow (components count down from no ink).
+    Psd inks = make(7, 8, {bytes({255, 0, 255, 0, 128}), bytes({255, 255, 0, 0, 255})}, 5);
+    inks.resources = resource(1077, bytes({1}, 4) + inkRecord(0, {0, 0xFFFF, 0xFFFF, 0}, 2) +
+                                        inkRecord(2, {0xFFFF, 0xFFFF, 0, 0xFFFF}, 2));
+    QTest::newRow("multichannel2 with spot inks")
+        << inks
+        << Pixels{w, qRgb(0, 255, 255), qRgb(255, 255, 0), qRgb(0, 255, 0), qRgb(128, 255, 255)}
+        << false;
+    // The older record (a padding byte more); a channel that is no ink is left out.
+    inks.resources = resource(1007, inkRecord(1, {21845, 0xFFFF, 0xFFFF, 0}, 2) + bytes({0}) +
+                                        inkRecord(0, {0xFFFF, 0, 0, 0}, 0) + bytes({0}));
+    const QRgb green = qRgb(0, 255, 0);
+    QTest::newRow("multichannel2, older display info, one HSB ink")
+        << inks << Pixels{w, green, w, green, qRgb(128, 255, 128)} << false;
     // More channels than the format's 56: the composite takes what it needs.
     std::vector<QByteArray> many = {bytes({10, 200}), bytes({20, 100}), bytes({30, 0})};
     many.resize(60, bytes({7, 7}));
@@ -275,6 +355,101 @@ void TestPsd::modes()
                                     .arg(i)
                                     .arg(got[i], 8, 16)));
     }
+}
+
+// 16- and 32-bit samples reach their colour conversion whole: each pixel within `worst`
+// levels of a floating-point conversion of the stored values, and within `mean` on average.
+void TestPsd::precision_data()
+{
+    QTest::addColumn<Psd>("psd");
+    QTest::addColumn<Pixels>("reference");
+    QTest::addColumn<int>("worst");
+    QTest::addColumn<double>("mean");
+    constexpr int n = 64;
+    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+
+    // Linear grey, dark end: 40 sRGB levels in a range 8-bit linear holds 6 of.
+    std::vector<float> grey(n);
+    Pixels greyRef;
+    QByteArray greyPlane;
+    for (int i = 0; i < n; ++i) {
+        grey[size_t(i)] = float(i) * 0.0213f / float(n - 1);
+        greyPlane += floats({grey[size_t(i)]});
+        const int v = srgbLevel(grey[size_t(i)]);
+        greyRef.push_back(qRgb(v, v, v));
+    }
+    Psd g32 = make(1, 32, {greyPlane}, n);
+    g32.resources = resource(1039, iccData(cmsCreateGrayProfile(cmsD50_xyY(), linear)));
+    QTest::newRow("grey32, linear profile") << g32 << greyRef << 1 << 1.0;
+
+    // RGB with sRGB's primaries and linear curves: the reference is sRGB's encoding alone.
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *curves[3] = {linear, linear, linear};
+    std::vector<QByteArray> rgb(3);
+    Pixels rgbRef;
+    for (int i = 0; i < n; ++i) {
+        const int v[3] = {i * 40, i * 400, 65535 - i * 1000};
+        for (int c = 0; c < 3; ++c)
+            rgb[size_t(c)] += bytes({v[c]}, 2);
+        rgbRef.push_back(
+            qRgb(srgbLevel(v[0] / 65535.0), srgbLevel(v[1] / 65535.0), srgbLevel(v[2] / 65535.0)));
+    }
+    Psd r16 = make(3, 16, rgb, n);
+    r16.resources = resource(1039, iccData(cmsCreateRGBProfile(&d65, &primaries, curves)));
+    QTest::newRow("rgb16, linear profile") << r16 << rgbRef << 1 << 1.0;
+    cmsFreeToneCurve(linear);
+
+    // Lab against lcms2's double-precision conversion; 16-bit a and b are neutral at 32768.
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr), srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM toSrgb =
+        cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::vector<QByteArray> labPlanes(3);
+    Pixels labRef;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 4 * n; ++i) {
+        int v[3];
+        for (int &c : v) {
+            seed = seed * 1664525u + 1013904223u;
+            c = int(seed >> 16);
+        }
+        const cmsCIELab in = {v[0] * 100.0 / 65535.0, (v[1] - 32768) / 256.0,
+                              (v[2] - 32768) / 256.0};
+        double out[3];
+        cmsDoTransform(toSrgb, &in, out, 1);
+        for (int c = 0; c < 3; ++c)
+            labPlanes[size_t(c)] += bytes({v[c]}, 2);
+        const auto level = [](double e) { return int(std::lround(std::clamp(e, 0.0, 1.0) * 255)); };
+        labRef.push_back(qRgb(level(out[0]), level(out[1]), level(out[2])));
+    }
+    cmsDeleteTransform(toSrgb);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    QTest::newRow("lab16") << make(9, 16, labPlanes, 4 * n) << labRef << 2 << 1.0;
+}
+
+void TestPsd::precision()
+{
+    QFETCH(Psd, psd);
+    QFETCH(Pixels, reference);
+    QFETCH(int, worst);
+    QFETCH(double, mean);
+    auto image = decode(psd.build());
+    QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
+    const Pixels got = pixels(image.value());
+    QCOMPARE(got.size(), reference.size());
+    int most = 0;
+    double sum = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        const QRgb a = got[i], b = reference[i];
+        for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)}) {
+            most = std::max(most, std::abs(d));
+            sum += std::abs(d);
+        }
+    }
+    const double average = sum / double(3 * got.size());
+    QVERIFY2(most <= worst && average < mean,
+             qPrintable(QStringLiteral("worst %1, mean %2").arg(most).arg(average)));
 }
 
 // An EXIF block among the image resources turns the picture upright, as for JPEG.

@@ -120,9 +120,23 @@ void TestTga::decodes_data()
     Tga mapped = make(1, 8, test::raw({7, 8}));
     mapped.mapFirst = 7, mapped.mapBits = 24, mapped.map = bgr; // entries 7 and 8
     QTest::newRow("1: 8-bit index, map from 7") << mapped << Pixels{kRed, kBlue} << false;
+    // Map entries carry their alpha (a 16-bit one its attribute bit) though the header counts
+    // no alpha bits, unless the extension area says the bits are none (0), undefined (1) or
+    // to be kept (2); a map with no entry above zero has no alpha at all.
     Tga mapped16 = mapped;
     mapped16.mapBits = 16, mapped16.map = argb1555;
-    QTest::newRow("1: 16-bit map entries") << mapped16 << Pixels{kRed, kBlue} << false;
+    QTest::newRow("1: 16-bit map entries, attribute bit as alpha")
+        << mapped16 << Pixels{qRgba(255, 0, 0, 0), kBlue} << true;
+    mapped16.map = test::raw({0x00, 0x7C, 0x1F, 0x00});
+    QTest::newRow("1: 16-bit map entries, no attribute bit set")
+        << mapped16 << Pixels{kRed, kBlue} << false;
+    Tga mapped32 = mapped;
+    mapped32.mapBits = 32, mapped32.map = bgra;
+    QTest::newRow("1: 32-bit map entries")
+        << mapped32 << Pixels{qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 0)} << true;
+    mapped32.attributes = 2;
+    QTest::newRow("1: 32-bit map entries, alpha to be kept")
+        << mapped32 << Pixels{kRed, kBlue} << false;
     QTest::newRow("3: 8-bit grey")
         << make(3, 8, test::raw({0, 200})) << Pixels{qRgb(0, 0, 0), qRgb(200, 200, 200)} << false;
     QTest::newRow("3: 16-bit grey + alpha")

@@ -154,20 +154,18 @@ bool hasWideLength(uint32_t key)
     return false;
 }
 
-// A layer count below zero says the first extra channel of the composite is its alpha.
-// 16- and 32-bit files keep their layers in an "Lr16"/"Lr32" block after the global mask.
+// The composite has an alpha (the first channel after the colour ones) when the layer count
+// is below zero, or, as newer writers and every 16- and 32-bit file say it, when a tagged block
+// "Mtrn", "Mt16" or "Mt32" follows the global mask. 16- and 32-bit files keep their layers in
+// an "Lr16"/"Lr32" block there, whose count may be the negative one.
 bool mergedHasAlpha(Bytes layerSection, int lengthBytes)
 {
     ByteReader r(layerSection);
     const uint64_t infoLength = lengthBytes == 8 ? r.u64be() : r.u32be();
     if (r.failed())
         return false;
-    // A count of zero here says nothing: 16- and 32-bit files may keep an empty list in this
-    // place and the real one in their "Lr16"/"Lr32" block.
-    const int16_t count =
-        infoLength >= 2 ? ByteReader(layerSection, size_t(lengthBytes)).i16be() : 0;
-    if (count != 0)
-        return count < 0;
+    if (infoLength >= 2 && ByteReader(layerSection, size_t(lengthBytes)).i16be() < 0)
+        return true;
     r.skip(infoLength);
     const uint32_t maskLength = r.u32be();
     r.skip(maskLength);
@@ -176,11 +174,14 @@ bool mergedHasAlpha(Bytes layerSection, int lengthBytes)
         if (signature != 0x3842494Du && signature != 0x38423634u) // "8BIM", "8B64"
             return false;
         const uint32_t key = r.u32be();
+        if (key == 0x4D74726Eu || key == 0x4D743136u ||
+            key == 0x4D743332u) // "Mtrn", "Mt16", "Mt32"
+            return true;
         const bool isLayers = key == 0x4C723136u || key == 0x4C723332u; // "Lr16", "Lr32"
         const bool wide = lengthBytes == 8 && (isLayers || hasWideLength(key));
         const uint64_t length = wide ? r.u64be() : r.u32be();
-        if (isLayers)
-            return length >= 2 && r.remaining() >= 2 && r.i16be() < 0;
+        if (isLayers && length >= 2 && r.remaining() >= 2 && ByteReader(r.rest()).i16be() < 0)
+            return true;
         r.skip(length);
     }
     return false;
@@ -211,12 +212,19 @@ Result<Header> parseHeader(Bytes data)
     if (!exif.empty())
         h.orientation = readTiffOrientation(exif);
 
+    if (h.mode == ColorMode::Multichannel) {
+        const Bytes display = findResource(resources.value(), 1077);
+        h.inks = display.empty()
+                     ? readInks(findResource(resources.value(), 1007), false, h.channels)
+                     : readInks(display, true, h.channels);
+    }
+
     const int lengthBytes = h.version == 2 ? 8 : 4;
     auto layers = section(r, lengthBytes, "layer and mask section");
     OX_TRY(layers);
-    h.mergedAlpha = mergedHasAlpha(layers.value(), lengthBytes);
     // Indexed and bitmap images have no colour channel to pair an alpha with.
-    const int colour = colourChannels(h.mode, h.channels);
+    const int colour = usedChannels(h);
+    h.mergedAlpha = mergedHasAlpha(layers.value(), lengthBytes);
     if (h.mode == ColorMode::Indexed || h.mode == ColorMode::Bitmap || h.channels <= colour)
         h.mergedAlpha = false;
 
@@ -237,7 +245,8 @@ Result<Header> parseHeader(Bytes data)
 
 int usedChannels(const Header &h)
 {
-    return colourChannels(h.mode, h.channels) + (h.mergedAlpha ? 1 : 0);
+    const int colour = h.inks.empty() ? colourChannels(h.mode, h.channels) : int(h.inks.size());
+    return colour + (h.mergedAlpha ? 1 : 0);
 }
 
 uint64_t rowBytes(const Header &h)

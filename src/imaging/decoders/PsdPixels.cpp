@@ -1,5 +1,6 @@
 // Pixel data of the PSD composite: channel-planar rows, raw, PackBits or ZIP, turned into
-// 8-bit samples and composed row by row into an RGB32/ARGB32 image.
+// samples (8-bit, or floats for 16 and 32 bits) and composed row by row into an RGB32/ARGB32
+// image.
 
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace oxlume::imaging::psd {
@@ -35,6 +37,12 @@ public:
     }
 
     Result<void> prepare(int used);
+    // Back to the first row, for a second pass over the same data.
+    void rewind(int used)
+    {
+        if (m_h.compression == Compression::Rle)
+            (void)prepareRle(used);
+    }
     // The stored bytes of row y of channel c (used channels in order, c < used). Fewer than
     // rowBytes() bytes (or RLE bytes cut short) means the file ends there.
     Bytes storedRow(int c, int64_t y, bool &complete);
@@ -166,25 +174,15 @@ Bytes RowSource::storedRow(int c, int64_t y, bool &complete)
     return m_data.subspan(size_t(offset), size_t(std::min(length, size - offset)));
 }
 
-// 16-bit samples to 8 bits, rounded: round(v / 257).
-inline uint8_t reduce16(uint16_t v)
-{
-    return uint8_t((uint32_t(v) + 128u) / 257u);
-}
-
-// Float samples: linear 0..1 scaled straight to 0..255, as other readers show them.
-inline uint8_t reduceFloat(uint32_t bits)
+// Float samples: NaN and below 0 as 0, above 1 as 1 (linear light past white shows white).
+inline float clampFloat(uint32_t bits)
 {
     float f;
     std::memcpy(&f, &bits, sizeof f);
-    if (!(f > 0.0f)) // also NaN
-        return 0;
-    if (f >= 1.0f)
-        return 255;
-    return uint8_t(f * 255.0f + 0.5f);
+    return f > 0.0f ? std::min(f, 1.0f) : 0.0f;
 }
 
-// Stored row bytes (depth 1, 16 or 32) to one 8-bit sample per pixel.
+// Stored row bytes (depth 1 or 8) to one 8-bit sample per pixel.
 void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out)
 {
     const size_t w = size_t(h.width);
@@ -193,21 +191,33 @@ void toSamples(const Header &h, const uint8_t *in, size_t inLength, uint8_t *out
         // Bitmap mode: a set bit is black.
         for (size_t x = 0; x < w && x / 8 < inLength; ++x)
             out[x] = (in[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
-    } else if (h.depth == 16) {
-        const size_t n = std::min(w, inLength / 2);
-        for (size_t x = 0; x < n; ++x)
-            out[x] = reduce16(uint16_t(in[2 * x] << 8 | in[2 * x + 1]));
-    } else if (h.depth == 32) {
-        const size_t n = std::min(w, inLength / 4);
-        for (size_t x = 0; x < n; ++x)
-            out[x] = reduceFloat(uint32_t(in[4 * x]) << 24 | uint32_t(in[4 * x + 1]) << 16 |
-                                 uint32_t(in[4 * x + 2]) << 8 | uint32_t(in[4 * x + 3]));
     } else if (inLength > 0) {
         std::memcpy(out, in, std::min(w, inLength));
     }
 }
 
-// One channel's row as 8-bit samples, whatever the depth and compression.
+// Stored row bytes (depth 8, 16 or 32) to one sample 0..1 per pixel.
+void toSamples(const Header &h, const uint8_t *in, size_t inLength, float *out)
+{
+    const size_t w = size_t(h.width);
+    std::fill(out, out + w, 0.0f);
+    if (h.depth == 8) {
+        for (size_t x = 0, n = std::min(w, inLength); x < n; ++x)
+            out[x] = float(in[x]) / 255.0f;
+    } else if (h.depth == 16) {
+        const size_t n = std::min(w, inLength / 2);
+        for (size_t x = 0; x < n; ++x)
+            out[x] = float(uint16_t(in[2 * x] << 8 | in[2 * x + 1])) / 65535.0f;
+    } else {
+        const size_t n = std::min(w, inLength / 4);
+        for (size_t x = 0; x < n; ++x)
+            out[x] = clampFloat(uint32_t(in[4 * x]) << 24 | uint32_t(in[4 * x + 1]) << 16 |
+                                uint32_t(in[4 * x + 2]) << 8 | uint32_t(in[4 * x + 3]));
+    }
+}
+
+// One channel's row as samples, whatever the depth and compression.
+template<typename T>
 class RowDecoder {
 public:
     RowDecoder(const Header &h, RowSource &source, int used)
@@ -220,17 +230,21 @@ public:
     {
     }
     // Sets truncated when the file ends inside this row (its missing samples read as 0).
-    const uint8_t *row(int c, int64_t y, bool &truncated)
+    const T *row(int c, int64_t y, bool &truncated)
     {
         bool complete = true;
         Bytes stored = m_source.storedRow(c, y, complete);
         truncated = truncated || !complete;
-        uint8_t *out = m_samples.data() + size_t(c) * m_width;
+        T *out = m_samples.data() + size_t(c) * m_width;
         const auto *in = reinterpret_cast<const uint8_t *>(stored.data());
-        if (m_h.depth == 8 && m_source.packed()) {
-            const size_t n = unpackBits(stored, out, m_width);
-            std::fill(out + n, out + m_width, uint8_t(0));
-            return out;
+        if constexpr (std::is_same_v<T, uint8_t>) {
+            if (m_h.depth == 8 && m_source.packed()) {
+                const size_t n = unpackBits(stored, out, m_width);
+                std::fill(out + n, out + m_width, uint8_t(0));
+                return out;
+            }
+            if (m_h.depth == 8 && complete && !m_source.packed())
+                return in; // raw 8-bit rows are read in place
         }
         if (m_source.packed()) {
             const size_t n = unpackBits(stored, m_unpacked.data(), m_stored);
@@ -238,8 +252,6 @@ public:
             toSamples(m_h, m_unpacked.data(), m_stored, out);
             return out;
         }
-        if (m_h.depth == 8 && complete)
-            return in; // raw 8-bit rows are read in place
         toSamples(m_h, in, stored.size(), out);
         return out;
     }
@@ -249,17 +261,11 @@ private:
     RowSource &m_source;
     size_t m_width;
     size_t m_stored;
-    std::vector<uint8_t> m_samples;
+    std::vector<T> m_samples;
     std::vector<uint8_t> m_unpacked;
 };
 
 } // namespace
-
-// The colour conversions of the composite's modes, one row at a time.
-// Returns whether the row's colours could be matted against white (only with an alpha).
-bool composeRow(const Header &h, const uint8_t *const *ch, const QRgb *palette, QRgb *line);
-// Turns colours matted against white back into straight colours.
-void unmatteRow(QRgb *line, size_t width);
 
 namespace {
 
@@ -291,10 +297,25 @@ Result<QImage> decodeComposite(const Header &header, Bytes data, DecodeObserver 
         cmyk = CmykTransform::create(h.iccProfile, true, "PSD"); // PSD stores 255 for no ink
         h.cmykProfile = cmyk.get();
     }
+    // Wide samples meet the profile before they are cut to 8 bits.
+    std::unique_ptr<PreciseTransform> precise;
+    const bool grey = h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone;
+    if (wideSamples(h) && !h.iccProfile.empty() &&
+        (h.mode == ColorMode::Rgb || h.mode == ColorMode::Cmyk || grey)) {
+        precise =
+            PreciseTransform::create(h.iccProfile,
+                                     h.mode == ColorMode::Rgb    ? PreciseTransform::Space::Rgb
+                                     : h.mode == ColorMode::Cmyk ? PreciseTransform::Space::Cmyk
+                                                                 : PreciseTransform::Space::Grey,
+                                     "PSD");
+        h.preciseProfile = precise.get();
+    }
     auto decoded = decodePixels(h, data, observer);
     OX_TRY(decoded);
     QImage image = std::move(decoded.value());
-    if (!h.iccProfile.empty() && (h.mode == ColorMode::Rgb || h.mode == ColorMode::Indexed))
+    if (precise) {
+        // Converted already.
+    } else if (!h.iccProfile.empty() && (h.mode == ColorMode::Rgb || h.mode == ColorMode::Indexed))
         convertToSrgb(image, h.iccProfile, PixelModel::Rgb, "PSD");
     else if (!h.iccProfile.empty() &&
              (h.mode == ColorMode::Grayscale || h.mode == ColorMode::Duotone))
@@ -305,6 +326,52 @@ Result<QImage> decodeComposite(const Header &header, Bytes data, DecodeObserver 
 }
 
 namespace {
+
+// The rows into image; returns how many there were data for, or -1 when cancelled. Colours
+// matted against white are told by a first pass over the rows and unmatted in the second,
+// before their conversion.
+template<typename T>
+int64_t decodeRows(const Header &h, RowSource &source, int used, const QRgb *palette, QImage &image,
+                   DecodeObserver &observer)
+{
+    RowDecoder<T> rowDecoder(h, source, used);
+    std::vector<const T *> rows(size_t(used), nullptr);
+    const size_t w = size_t(h.width);
+    bool matted = h.mergedAlpha;
+    bool truncated = false;
+    for (int64_t y = 0; matted && y < h.height && !truncated; ++y) {
+        for (int c = 0; c < used; ++c)
+            rows[size_t(c)] = rowDecoder.row(c, y, truncated);
+        matted = mattedRow(h, rows.data());
+        if (observer.cancelled())
+            return -1;
+    }
+    if (h.mergedAlpha)
+        source.rewind(used);
+    std::vector<T> scratch(matted ? size_t(used) * w : 0);
+    std::vector<T *> unmatted(size_t(used), nullptr);
+    for (size_t c = 0; matted && c < size_t(used); ++c)
+        unmatted[c] = scratch.data() + c * w;
+
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    RowProgress progress(observer, h.height);
+    int64_t y = 0;
+    truncated = false;
+    for (; y < h.height && !truncated; ++y) {
+        for (int c = 0; c < used; ++c)
+            rows[size_t(c)] = rowDecoder.row(c, y, truncated);
+        const T *const *samples = rows.data();
+        if (matted) {
+            unmatteRows(h, samples, unmatted.data());
+            samples = unmatted.data();
+        }
+        composeRow(h, samples, palette, reinterpret_cast<QRgb *>(bits + y * stride), matted);
+        if (!progress.row(y + 1))
+            return -1;
+    }
+    return y;
+}
 
 Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observer)
 {
@@ -328,30 +395,17 @@ Result<QImage> decodePixels(const Header &h, Bytes data, DecodeObserver &observe
             palette[size_t(h.transparentIndex)] = 0;
     }
 
-    RowDecoder rowDecoder(h, source, used);
-    std::array<const uint8_t *, 5> rows{}; // at most four colour channels and an alpha
+    const int64_t y = wideSamples(h)
+                          ? decodeRows<float>(h, source, used, palette.data(), image, observer)
+                          : decodeRows<uint8_t>(h, source, used, palette.data(), image, observer);
+    if (y < 0)
+        return fail("cancelled");
     const size_t w = size_t(h.width);
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
-    RowProgress progress(observer, h.height);
-    int64_t y = 0;
-    bool truncated = false;
-    bool matted = h.mergedAlpha;
-    for (; y < h.height && !truncated; ++y) {
-        for (int c = 0; c < used; ++c)
-            rows[size_t(c)] = rowDecoder.row(c, y, truncated);
-        matted = composeRow(h, rows.data(), palette.data(),
-                            reinterpret_cast<QRgb *>(bits + y * stride)) &&
-                 matted;
-        if (!progress.row(y + 1))
-            return fail("cancelled");
-    }
-    if (matted)
-        for (int64_t row = 0; row < y; ++row)
-            unmatteRow(reinterpret_cast<QRgb *>(bits + row * stride), w);
     // The header was whole but the pixel data ends early: show what decoded.
-    for (; y < h.height; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride), w, kMissing);
+    for (int64_t row = y; row < h.height; ++row)
+        std::fill_n(reinterpret_cast<QRgb *>(bits + row * stride), w, kMissing);
     return image;
 }
 

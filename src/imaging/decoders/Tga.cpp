@@ -415,6 +415,18 @@ std::vector<uint32_t> colourTable(const Header &h, Bytes data, bool alpha)
     return table;
 }
 
+// Whether some colour map entry is not fully transparent: a map whose every entry has a zero
+// alpha (or attribute bit) leaves the bits unused rather than hiding the whole picture.
+bool mapHasAlpha(const Header &h, Bytes data)
+{
+    const auto *map = reinterpret_cast<const uint8_t *>(data.data()) + h.mapOffset;
+    const size_t step = size_t(entryBytes(h.mapEntryBits));
+    for (int i = 0; i < h.mapLength; ++i)
+        if (readColour(map + size_t(i) * step, h.mapEntryBits, true) >> 24 != 0)
+            return true;
+    return false;
+}
+
 void unpremultiply(QImage &image)
 {
     for (int y = 0; y < image.height(); ++y) {
@@ -460,11 +472,17 @@ Result<QImage> decodeTga(Bytes data, DecodeObserver &observer)
 
     // The attribute bits are alpha when the header counts them or the extension area says
     // so. An extension area saying "no alpha" does not overrule the header: writers fill
-    // that field in carelessly, and other readers show such files with their alpha.
+    // that field in carelessly, and other readers show such files with their alpha. Colour
+    // map entries carry their alpha whatever the header counts (writers leave it at 0 for
+    // the indices), unless the extension area says the bits are no alpha.
     const AttributeType attributes = attributeType(data);
+    const bool notAlpha = attributes == AttributeType::None ||
+                          attributes == AttributeType::Undefined ||
+                          attributes == AttributeType::Retain;
     const bool alpha =
         roomForAlpha(h) > 0 && (h.alphaBits > 0 || attributes == AttributeType::Alpha ||
-                                attributes == AttributeType::Premultiplied);
+                                attributes == AttributeType::Premultiplied ||
+                                (h.kind == Kind::Mapped && !notAlpha && mapHasAlpha(h, data)));
     auto allocated = allocateImage("TGA", h.width, h.height,
                                    alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     OX_TRY(allocated);
