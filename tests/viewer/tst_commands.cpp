@@ -4,9 +4,9 @@
 
 #include "common/Modal.h"
 #include "dialogs/HintForm.h"
-#include "dialogs/HintSettings.h"
 #include "dialogs/OptionsForm.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/HintSettings.h"
+#include "guidance/TipSettings.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/Busy.h"
 #include "viewer/MainForm.h"

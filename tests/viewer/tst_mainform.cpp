@@ -1,7 +1,7 @@
 // The main window's file list end to end: listings of temporary folders, selection, keys,
 // filters, going up and down, refresh, start arguments, hand-off and saving at close.
 
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 #include "platform/Errors.h"
 #include "settings/OptionsUnit.h"
 #include "shell/FileNameFunctions.h"

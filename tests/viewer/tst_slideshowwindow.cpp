@@ -3,7 +3,7 @@
 // worker on, also on a real display) the title moving through the sample images.
 
 #include "common/Modal.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/ImageControls.h"
