@@ -4,6 +4,7 @@
 
 #include "imaging/ImageBuffer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
@@ -202,6 +203,15 @@ inline void waitUntil(const std::function<bool()> &done)
     });
     poll.start(1);
     loop.exec();
+}
+
+// Until the imaging control's reduction on the worker has landed, with the event loop asleep
+// between events: a paint that starts while one runs would measure both.
+template<typename Imager>
+void waitForBackgroundScaling(const Imager &imager)
+{
+    while (imager.isScalingInBackground())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
 inline std::vector<unsigned char> readFile(const std::string &path)
