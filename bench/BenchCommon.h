@@ -4,7 +4,9 @@
 
 #include "imaging/ImageBuffer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QTimer>
 
@@ -16,7 +18,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -42,6 +48,29 @@ inline double medianMs(int runs, const std::function<void()> &work)
         const double start = nowMs();
         work();
         times.push_back(nowMs() - start);
+    }
+    return median(std::move(times));
+}
+
+// Median of `runs` calls of timed, each of which times its own work and returns ms, so that
+// setting up and tearing down stay out of the figure. With atWorkerPriority each call runs on
+// a thread one step below normal priority, as the viewer's worker does: on a busy machine the
+// two differ.
+inline double medianOfMs(int runs, const std::function<double()> &timed,
+                         bool atWorkerPriority = false)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (!atWorkerPriority) {
+            times.push_back(timed());
+            continue;
+        }
+        std::thread thread([&] {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                        getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + 1);
+            times.push_back(timed());
+        });
+        thread.join();
     }
     return median(std::move(times));
 }
@@ -110,6 +139,41 @@ inline QImage noisyGradient(int w, int h, uint32_t seed)
     return image;
 }
 
+// Smooth RGB32 gradients with a little noise from a fixed seed: compresses roughly like a
+// photo.
+inline QImage photoLike(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < h; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int n = int(random() % 9) - 4;
+            row[x] = qRgb(std::clamp(x * 255 / w + n, 0, 255), std::clamp(y * 255 / h + n, 0, 255),
+                          std::clamp(((x + y) / 31) % 256 + n, 0, 255));
+        }
+    }
+    return image;
+}
+
+// A folder of `count` photos photo00.jpg, photo01.jpg, ...: the picture saved once as a JPEG
+// and hard links to it, which cost no disk and keep every path distinct. Empty when the
+// JPEG cannot be written or a link cannot be made.
+inline std::vector<std::string> linkedPhotos(const QString &folder, const QImage &picture,
+                                             int count)
+{
+    std::vector<std::string> paths;
+    for (int k = 0; k < count; ++k) {
+        const QString name =
+            QStringLiteral("%1/photo%2.jpg").arg(folder).arg(k, 2, 10, QLatin1Char('0'));
+        const std::string path = QFile::encodeName(name).toStdString();
+        if (k == 0 ? !picture.save(name, "JPG", 90) : ::link(paths[0].c_str(), path.c_str()) != 0)
+            return {};
+        paths.push_back(path);
+    }
+    return paths;
+}
+
 // A copy in one of the pooled image buffers, as every image the viewer decodes or transforms
 // lives in (QImage::copy would give plain heap memory of 4 KB pages, which the viewer's
 // images never are).
@@ -139,6 +203,15 @@ inline void waitUntil(const std::function<bool()> &done)
     });
     poll.start(1);
     loop.exec();
+}
+
+// Until the imaging control's reduction on the worker has landed, with the event loop asleep
+// between events: a paint that starts while one runs would measure both.
+template<typename Imager>
+void waitForBackgroundScaling(const Imager &imager)
+{
+    while (imager.isScalingInBackground())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
 inline std::vector<unsigned char> readFile(const std::string &path)

@@ -15,19 +15,14 @@
 #include "BenchCommon.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
-#include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,29 +34,6 @@ namespace {
 constexpr int kW = 6000, kH = 4000;
 constexpr int kRuns = 5;
 constexpr int kSelections = 20;
-
-// Smooth gradients with noise: compresses roughly like a photo.
-QImage photoLike()
-{
-    QImage image(kW, kH, QImage::Format_RGB32);
-    std::mt19937 random(7);
-    for (int y = 0; y < kH; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < kW; ++x) {
-            const int n = int(random() % 9) - 4;
-            row[x] =
-                qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
-                     std::clamp(((x + y) / 31) % 256 + n, 0, 255));
-        }
-    }
-    return image;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Measures the longest pause between 1 ms ticks while it runs.
 class GapMeter {
@@ -130,51 +102,26 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString first = dir.filePath(QStringLiteral("photo00.jpg"));
-    if (!photoLike().save(first, "JPG", 90)) {
-        std::puts("no JPEG writer among the Qt image plugins");
+    // A folder of such photos, one for each selection and the first.
+    const std::vector<std::string> paths =
+        bench::linkedPhotos(dir.path(), bench::photoLike(kW, kH), kSelections + 1);
+    if (paths.empty()) {
+        std::puts("could not write the photos (no JPEG writer among the Qt image plugins?)");
         return 1;
     }
-    // A folder of such photos: hard links cost no disk and keep every path distinct.
-    std::vector<std::string> paths{QFile::encodeName(first).toStdString()};
-    for (int k = 1; k <= kSelections; ++k) {
-        const std::string link =
-            QFile::encodeName(
-                dir.filePath(QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0'))))
-                .toStdString();
-        if (::link(paths[0].c_str(), link.c_str()) != 0)
-            return 1;
-        paths.push_back(link);
-    }
 
-    // Reference: one decode on this thread.
-    std::vector<double> decodes;
-    for (int run = 0; run < kRuns; ++run) {
+    // Reference: one decode on this thread, and the same at the worker's priority.
+    const auto decode = [&] {
         TImager imager;
         QElapsedTimer clock;
         clock.start();
         imager.LoadFile(paths[0]);
-        decodes.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    const double decodeMs = median(decodes);
+        return double(clock.nsecsElapsed()) / 1e6;
+    };
+    const double decodeMs = bench::medianOfMs(kRuns, decode);
     std::printf("reference: one 6000 x 4000 decode       %8.1f ms\n", decodeMs);
-
-    // The same decode on a thread one step below normal priority, as the worker runs: on a
-    // busy machine the two differ.
-    std::vector<double> niced;
-    for (int run = 0; run < kRuns; ++run) {
-        std::thread thread([&] {
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
-                        getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + 1);
-            TImager imager;
-            QElapsedTimer clock;
-            clock.start();
-            imager.LoadFile(paths[0]);
-            niced.push_back(double(clock.nsecsElapsed()) / 1e6);
-        });
-        thread.join();
-    }
-    std::printf("reference: the same at worker priority   %8.1f ms\n", median(niced));
+    std::printf("reference: the same at worker priority   %8.1f ms\n",
+                bench::medianOfMs(kRuns, decode, true));
 
     Viewer viewer;
     GapMeter meter;
@@ -188,7 +135,7 @@ int main(int argc, char **argv)
             bench::waitUntil([&] { return clock.elapsed() >= qint64(decodeMs); });
             idle.push_back(meter.stopMs());
         }
-        std::printf("reference: longest pause when idle       %8.1f ms\n", median(idle));
+        std::printf("reference: longest pause when idle       %8.1f ms\n", bench::median(idle));
         // The user-interface thread's share of a load, timed directly.
         TImager decoded;
         decoded.LoadFile(paths[0]);
@@ -202,7 +149,7 @@ int main(int argc, char **argv)
             share.push_back(double(clock.nsecsElapsed()) / 1e6);
             viewer.imager1.setBitmapList(nullptr);
         }
-        std::printf("hand-over work on the UI thread          %8.3f ms\n", median(share));
+        std::printf("hand-over work on the UI thread          %8.3f ms\n", bench::median(share));
     }
     for (const bool painted : {false, true}) {
         viewer.imager1.setVisible(painted);
@@ -214,7 +161,7 @@ int main(int argc, char **argv)
             waitForHandOvers(viewer, before + 1);
             gaps.push_back(meter.stopMs());
         }
-        const double gap = median(gaps);
+        const double gap = bench::median(gaps);
         std::printf("gap%s %8.1f ms  (%.2f of the 20 ms budget, %.3f of a decode)\n",
                     painted ? ", painting the image too:         "
                             : ": longest pause of the event loop",
@@ -240,7 +187,7 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents();
         lastShown.push_back(double(clock.nsecsElapsed() - lastAt) / 1e6);
     }
-    const double last = median(lastShown);
+    const double last = bench::median(lastShown);
     std::printf("twenty: last selection on screen after   %8.1f ms  (%.2f decodes, budget 1.5)\n",
                 last, last / decodeMs);
 

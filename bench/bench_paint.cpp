@@ -77,10 +77,7 @@ int main(int argc, char **argv)
     };
     // The sampled picture leaves a reduction running on the worker; the next run waits for
     // it untimed, so runs do not overlap.
-    const auto settle = [&] {
-        while (imager.isScalingInBackground())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    };
+    const auto settle = [&] { bench::waitForBackgroundScaling(imager); };
     const int scaledAtStart = imager.scaleCount();
     const double first = best(paint, [&] {
         settle();

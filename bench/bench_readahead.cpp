@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,10 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <string>
-#include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -40,28 +36,6 @@ namespace {
 constexpr int kW = 6000, kH = 4000;
 constexpr int kFiles = 24;
 constexpr double kImageMb = double(kW) * kH * 4 / (1 << 20);
-
-QImage photoLike()
-{
-    QImage image(kW, kH, QImage::Format_RGB32);
-    std::mt19937 random(7);
-    for (int y = 0; y < kH; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < kW; ++x) {
-            const int n = int(random() % 9) - 4;
-            row[x] =
-                qRgb(std::clamp(x * 255 / kW + n, 0, 255), std::clamp(y * 255 / kH + n, 0, 255),
-                     std::clamp(((x + y) / 31) % 256 + n, 0, 255));
-        }
-    }
-    return image;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // VmHWM or VmRSS of this process, in MB.
 double statusMb(const char *key)
@@ -159,49 +133,24 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString first = dir.filePath(QStringLiteral("photo00.jpg"));
-    if (!photoLike().save(first, "JPG", 90)) {
-        std::puts("no JPEG writer among the Qt image plugins");
+    const std::vector<std::string> paths =
+        bench::linkedPhotos(dir.path(), bench::photoLike(kW, kH), kFiles);
+    if (paths.empty()) {
+        std::puts("could not write the photos (no JPEG writer among the Qt image plugins?)");
         return 1;
     }
-    std::vector<std::string> paths{QFile::encodeName(first).toStdString()};
-    for (int k = 1; k < kFiles; ++k) {
-        const std::string link =
-            QFile::encodeName(
-                dir.filePath(QStringLiteral("photo%1.jpg").arg(k, 2, 10, QLatin1Char('0'))))
-                .toStdString();
-        if (::link(paths[0].c_str(), link.c_str()) != 0)
-            return 1;
-        paths.push_back(link);
-    }
 
-    std::vector<double> decodes;
-    for (int run = 0; run < 5; ++run) {
+    const auto decode = [&] {
         TImager imager;
         QElapsedTimer clock;
         clock.start();
         imager.LoadFile(paths[0]);
-        decodes.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    const double decodeMs = median(decodes);
+        return double(clock.nsecsElapsed()) / 1e6;
+    };
+    const double decodeMs = bench::medianOfMs(5, decode);
     std::printf("reference: one 6000 x 4000 decode            %8.1f ms\n", decodeMs);
-
-    // The same decode at the worker's priority: on a busy machine the two differ, and the
-    // worker's figures below are fairest against this one.
-    std::vector<double> niced;
-    for (int run = 0; run < 3; ++run) {
-        std::thread thread([&] {
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
-                        getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + 1);
-            TImager imager;
-            QElapsedTimer clock;
-            clock.start();
-            imager.LoadFile(paths[0]);
-            niced.push_back(double(clock.nsecsElapsed()) / 1e6);
-        });
-        thread.join();
-    }
-    const double nicedMs = median(niced);
+    // The worker's figures below are fairest against this one.
+    const double nicedMs = bench::medianOfMs(3, decode, true);
     std::printf("reference: the same at worker priority       %8.1f ms\n", nicedMs);
 
     std::vector<double> previews;
@@ -213,7 +162,7 @@ int main(int argc, char **argv)
         previews.push_back(made ? double(clock.nsecsElapsed()) / 1e6 : -1);
     }
     std::printf("reference: one quick preview (1/8 scale)     %8.1f ms  (%.3f decodes)\n",
-                median(previews), median(previews) / decodeMs);
+                bench::median(previews), bench::median(previews) / decodeMs);
 
     Viewer viewer(paths);
     imaging::trimImagePool();
@@ -230,7 +179,7 @@ int main(int argc, char **argv)
         viewer.waitUntil([&] { return viewer.loader.readAheadFile() == paths[std::size_t(k)]; });
         steps.push_back(viewer.stepTo(paths[std::size_t(k)]));
     }
-    const double step = median(steps);
+    const double step = bench::median(steps);
     std::printf("step without read-ahead (first image)       %8.1f ms  (%.2f decodes)\n", cold,
                 cold / decodeMs);
     std::printf("step: read ahead, key to painted  median    %8.1f ms  (%.3f decodes, budget 0.25)"

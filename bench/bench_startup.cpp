@@ -329,8 +329,7 @@ double firstPaintMs(const QImage &photo, qint64 backgroundFrom, int runs)
     return bench::bestMs(
         runs, [&] { imager.viewport()->grab(); },
         [&] {
-            while (imager.isScalingInBackground())
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            bench::waitForBackgroundScaling(imager);
             imager.resize(kWinW - (flip++ % 2), kWinH);
         });
 }

@@ -1,16 +1,20 @@
 # Shared build helpers.
 
-# oxlume_add_library(<name> [DEPS <targets>...])
+# oxlume_add_library(<name> [EXCLUDE <files>...] [DEPS <targets>...])
 # A static library from every source in the calling folder (and its sub-folders; the entry
 # points, *main.cpp, excepted), so that
 # adding a file never means editing a build file. A sub-folder with a CMakeLists.txt of its
-# own is a library of its own and is left out.
+# own is a library of its own and is left out, and so are the files named after EXCLUDE
+# (relative to the folder), which another library of the same folder builds.
 function(oxlume_add_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h"
        "${CMAKE_CURRENT_SOURCE_DIR}/*.qrc")
   list(FILTER sources EXCLUDE REGEX "/[a-z_]*main\\.cpp$")
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources "${CMAKE_CURRENT_SOURCE_DIR}/${excluded}")
+  endforeach()
   file(GLOB_RECURSE own_lists CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt")
   foreach(list_file IN LISTS own_lists)
     get_filename_component(own_dir "${list_file}" DIRECTORY)

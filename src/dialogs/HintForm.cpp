@@ -1,7 +1,7 @@
 #include "dialogs/HintForm.h"
 
-#include "dialogs/HintSettings.h"
 #include "dialogs/Placed.h"
+#include "guidance/HintSettings.h"
 #include "platform/Errors.h"
 
 #include <QCheckBox>

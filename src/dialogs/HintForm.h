@@ -2,7 +2,7 @@
 // The one-time hint dialog: a short explanation shown once after an action whose
 // consequence may puzzle the user, with a box to switch that hint off.
 
-#include "dialogs/HintLocal.h"
+#include "guidance/HintLocal.h"
 
 #include <QDialog>
 

@@ -1,7 +1,6 @@
 #include "dialogs/OptionsForm.h"
 
 #include "associations/FileAssociations.h"
-#include "dialogs/TipSettings.h"
 #include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 
@@ -236,7 +235,7 @@ void TfrmOptions::FormShow()
 {
     chkUseThreads->setChecked(m_options.UseWorkThread);
     chkFileAssociations->setChecked(m_options.FileAssociations);
-    chkShowTips->setChecked(ShowTipsSetting);
+    chkShowTips->setChecked(ShowTips());
 
     selectNearest(startDirectoryItems, int(m_options.StartDirectory));
     showCustomFolder();
@@ -316,7 +315,7 @@ void TfrmOptions::btnOkClick()
                                  QString::fromStdString(changed.error().message));
     }
 
-    ShowTipsSetting = chkShowTips->isChecked();
+    SetShowTips(chkShowTips->isChecked());
 
     m_options.StartDirectory = TStartDirectory(startDirectoryItems->checkedId());
     m_options.SlideShowSpeed = traSlideShowSpeed->value();

@@ -1,7 +1,7 @@
 #include "dialogs/TipForm.h"
 
-#include "dialogs/TipLocal.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/TipLocal.h"
+#include "guidance/TipSettings.h"
 
 #include <QCheckBox>
 #include <QFontInfo>

@@ -580,6 +580,29 @@ LONG pathBelow(HKEY key, const std::string &subKey, std::vector<std::string> &pa
     return ERROR_SUCCESS;
 }
 
+// What the create and open calls look up first: the key's full path, the names it adds
+// below the handle, its hive file and the tree this thread sees of that hive.
+struct KeyRequest {
+    std::vector<std::string> path;
+    std::vector<std::string> parts;
+    std::string file;
+    const reg::RegKey *tree = nullptr;
+};
+
+// The shared start of the create and open calls: clears *result and fills wanted, or says why
+// the handle, the sub-key or the result pointer is bad.
+LONG requestKey(HKEY root, const std::string &subKey, HKEY *result, KeyRequest &wanted)
+{
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (const LONG rc = pathBelow(root, subKey, wanted.path, wanted.parts); rc != ERROR_SUCCESS)
+        return rc;
+    wanted.file = fileOf(root);
+    wanted.tree = &liveTree(wanted.file, root->hive);
+    return ERROR_SUCCESS;
+}
+
 // Applies change to the handle's key in one save of its hive; ERROR_KEY_DELETED when the key
 // is gone by then.
 LONG modifyKey(HKEY key, const Change &change)
@@ -638,23 +661,18 @@ std::string RegistryHivePath(HKEY root)
 LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *disposition)
 {
     std::lock_guard guard(g_mutex);
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    std::vector<std::string> path, parts;
-    if (const LONG rc = pathBelow(root, subKey, path, parts); rc != ERROR_SUCCESS)
+    KeyRequest wanted;
+    if (const LONG rc = requestKey(root, subKey, result, wanted); rc != ERROR_SUCCESS)
         return rc;
-    const std::string file = fileOf(root);
 
     // Opening an existing key needs no write.
-    const reg::RegKey &tree = liveTree(file, root->hive);
     DWORD how = REG_OPENED_EXISTING_KEY;
-    if (!tree.find(path)) {
-        if (!tree.find(root->path))
+    if (!wanted.tree->find(wanted.path)) {
+        if (!wanted.tree->find(root->path))
             return ERROR_KEY_DELETED;
         // Another program may create the key between the look above and the locked save.
         const auto created = std::make_shared<DWORD>(REG_OPENED_EXISTING_KEY);
-        const LONG rc = modifyKey(root, [parts, created](reg::RegKey &parent) {
+        const LONG rc = modifyKey(root, [parts = wanted.parts, created](reg::RegKey &parent) {
             *created = parent.find(parts) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
             reg::RegKey *key = &parent;
             for (const std::string &p : parts)
@@ -667,24 +685,19 @@ LONG RegCreateKeyEx(HKEY root, const std::string &subKey, HKEY *result, DWORD *d
     }
     if (disposition)
         *disposition = how;
-    *result = newHandle(root->hive, file, std::move(path));
+    *result = newHandle(root->hive, std::move(wanted.file), std::move(wanted.path));
     return ERROR_SUCCESS;
 }
 
 LONG RegOpenKeyEx(HKEY root, const std::string &subKey, HKEY *result)
 {
     std::lock_guard guard(g_mutex);
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    std::vector<std::string> path, parts;
-    if (const LONG rc = pathBelow(root, subKey, path, parts); rc != ERROR_SUCCESS)
+    KeyRequest wanted;
+    if (const LONG rc = requestKey(root, subKey, result, wanted); rc != ERROR_SUCCESS)
         return rc;
-    const std::string file = fileOf(root);
-    const reg::RegKey &tree = liveTree(file, root->hive);
-    if (!tree.find(path))
-        return tree.find(root->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-    *result = newHandle(root->hive, file, std::move(path));
+    if (!wanted.tree->find(wanted.path))
+        return wanted.tree->find(root->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    *result = newHandle(root->hive, std::move(wanted.file), std::move(wanted.path));
     return ERROR_SUCCESS;
 }
 

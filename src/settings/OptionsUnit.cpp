@@ -1,8 +1,8 @@
 #include "settings/OptionsUnit.h"
 
 #include "associations/FileAssociations.h"
-#include "dialogs/HintSettings.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/HintSettings.h"
+#include "guidance/TipSettings.h"
 #include "shell/FileNameFunctions.h"
 
 namespace oxlume {
@@ -64,6 +64,16 @@ std::string SlideSpeedText(std::int32_t position)
 bool FirstRunRequested()
 {
     return g_firstRun;
+}
+
+bool ShowTips()
+{
+    return ShowTipsSetting;
+}
+
+void SetShowTips(bool show)
+{
+    ShowTipsSetting = show;
 }
 
 void LoadOptions()

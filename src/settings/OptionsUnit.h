@@ -89,4 +89,10 @@ Result<void> SaveOptions(const std::string &currentDirectory);
 // Whether the last LoadOptions found the one-shot "First Run" request.
 bool FirstRunRequested();
 
+// "Show Tips", kept beside the Tip of the Day's other value and loaded and saved with the
+// record. The Options dialog reads and sets it here, as it does the record's fields, so that
+// this unit stays the one owner of what the dialog stores.
+bool ShowTips();
+void SetShowTips(bool show);
+
 } // namespace oxlume

@@ -5,7 +5,7 @@
 #include "common/Modal.h"
 #include "common/TestEnv.h"
 #include "dialogs/AboutForm.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 #include "platform/HandOffServer.h"
 #include "platform/SingleInstance.h"
 #include "settings/OptionsUnit.h"

@@ -3,10 +3,14 @@
 // HOME in a fresh temporary folder, and environment variables put back as they were.
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -79,6 +83,58 @@ public:
 private:
     QTemporaryDir m_dir;
     ScopedEnv m_env; // declared after m_dir: restored before the folder is removed
+};
+
+// The per-user world of a test that opens the main window: a ScopedXdgHome whose folders and
+// Desktop exist from the start (the runtime folder private, as the instance socket wants) and,
+// when asked, a session bus of its own, so that no test reaches the desktop's file manager.
+class WindowSandbox {
+public:
+    enum Bus { NoBus, PrivateBus };
+
+    explicit WindowSandbox(Bus bus = NoBus)
+    {
+        if (!m_home.isValid())
+            return;
+        const std::filesystem::path home = root();
+        std::error_code failed;
+        for (const char *dir : {"config", "data", "runtime", "Desktop"})
+            std::filesystem::create_directories(home / dir, failed);
+        std::filesystem::permissions(home / "runtime", std::filesystem::perms::owner_all, failed);
+        if (bus == NoBus)
+            return;
+        m_home.env().unset("DBUS_SESSION_BUS_ADDRESS");
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                     QStringLiteral("--print-address=1")});
+        if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
+            m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
+        if (!m_busAddress.isEmpty())
+            m_home.env().set("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+    }
+    WindowSandbox(const WindowSandbox &) = delete;
+    WindowSandbox &operator=(const WindowSandbox &) = delete;
+    ~WindowSandbox()
+    {
+        if (m_bus.state() != QProcess::NotRunning) {
+            m_bus.kill();
+            m_bus.waitForFinished();
+        }
+        // By the bytes of the names: Qt cannot name the files whose names are not UTF-8.
+        std::error_code ignored;
+        std::filesystem::remove_all(root(), ignored);
+    }
+
+    bool isValid() const { return m_home.isValid(); }
+    QString path() const { return m_home.path(); }
+    std::filesystem::path root() const { return m_home.path().toStdString(); }
+    // The private bus's address; empty without one (not asked for, or no dbus-daemon).
+    QString busAddress() const { return m_busAddress; }
+
+private:
+    ScopedXdgHome m_home;
+    QProcess m_bus;
+    QString m_busAddress;
 };
 
 } // namespace oxlume::test

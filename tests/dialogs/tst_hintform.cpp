@@ -2,7 +2,7 @@
 // does to the stored switches. The modal dialog is driven from a polling timer.
 
 #include "dialogs/HintForm.h"
-#include "dialogs/HintSettings.h"
+#include "guidance/HintSettings.h"
 #include "platform/Errors.h"
 
 #include "common/Modal.h"

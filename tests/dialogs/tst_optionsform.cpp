@@ -2,7 +2,7 @@
 // decoder or touches the associations, what Cancel leaves, and the custom-folder browser.
 
 #include "dialogs/OptionsForm.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 #include "shell/FileNameFunctions.h"
 
 #include "common/Modal.h"

@@ -2,8 +2,8 @@
 // gives up, and what closing does to "Show Tips".
 
 #include "dialogs/TipForm.h"
-#include "dialogs/TipLocal.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/TipLocal.h"
+#include "guidance/TipSettings.h"
 
 #include "common/Modal.h"
 

@@ -436,6 +436,10 @@ private slots:
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "a", nullptr), ERROR_INVALID_PARAMETER);
         HKEY bogus = reinterpret_cast<HKEY>(&key);
         QCOMPARE(RegCreateKeyEx(bogus, "a", &key), ERROR_INVALID_HANDLE);
+        // Opening makes the same checks, and a refused call leaves no stale handle behind.
+        key = bogus;
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "\\a", &key), ERROR_INVALID_PARAMETER);
+        QVERIFY(!key);
         QCOMPARE(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
         key = create("Ok");
         QCOMPARE(SetDwordValue(key, "line\nbreak", 1), ERROR_INVALID_PARAMETER);

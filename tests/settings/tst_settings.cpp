@@ -2,8 +2,8 @@
 // one-shot requests and the slide-speed scale.
 
 #include "associations/FileAssociations.h"
-#include "dialogs/HintSettings.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/HintSettings.h"
+#include "guidance/TipSettings.h"
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
 #include "settings/OptionsUnit.h"

@@ -3,10 +3,11 @@
 // against closing, the Hide List hint, and adjustments following the image controls.
 
 #include "common/Modal.h"
+#include "common/TestEnv.h"
 #include "dialogs/HintForm.h"
-#include "dialogs/HintSettings.h"
 #include "dialogs/OptionsForm.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/HintSettings.h"
+#include "guidance/TipSettings.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/Busy.h"
 #include "viewer/MainForm.h"
@@ -19,11 +20,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -43,7 +42,6 @@ class TestCommands : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     void togglesWriteCaptionsAndSettings();
     void ctrlCWithTheListHidden();
@@ -65,11 +63,10 @@ private:
     static QAction *action(const TfrmMain &window, const char *name);
     std::string imagePath(const char *name) const { return (m_root / name).string(); }
 
-    QTemporaryDir m_home;
+    // A private session bus, so that no test reaches the desktop's file manager.
+    test::WindowSandbox m_home{test::WindowSandbox::PrivateBus};
     fs::path m_root;
     fs::path m_userHive;
-    QProcess m_bus;
-    QString m_busAddress; // empty without a bus
 };
 
 // A stand-in for the desktop's file manager on a private bus.
@@ -112,40 +109,13 @@ void TestCommands::initTestCase()
     // No Tip of the Day over the windows these tests open and activate.
     ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
-    const fs::path home = m_home.path().toStdString();
-    for (const char *dir : {"config", "data", "runtime", "Desktop"})
-        fs::create_directories(home / dir);
-    fs::permissions(home / "runtime", fs::perms::owner_all);
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
-    // A private session bus, so that no test reaches the desktop's file manager.
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                 QStringLiteral("--print-address=1")});
-    if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
-        m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
-    if (!m_busAddress.isEmpty())
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
-    m_userHive = home / "config" / "oxlume" / "user.reg";
-}
-
-void TestCommands::cleanupTestCase()
-{
-    if (m_bus.state() != QProcess::NotRunning) {
-        m_bus.kill();
-        m_bus.waitForFinished();
-    }
-    std::error_code ignored;
-    fs::remove_all(m_home.path().toStdString(), ignored);
+    m_userHive = m_home.root() / "config" / "oxlume" / "user.reg";
 }
 
 void TestCommands::init()
 {
     // A folder with one sub-folder and two images.
-    m_root = fs::path(m_home.path().toStdString()) / QTest::currentTestFunction();
+    m_root = m_home.root() / QTest::currentTestFunction();
     fs::remove_all(m_root);
     fs::create_directories(m_root / "sub");
     QVERIFY(sample().save(QString::fromStdString(imagePath("a.bmp")), "BMP"));
@@ -492,9 +462,9 @@ void TestCommands::propertySheetRequest()
 
 void TestCommands::propertySheetThroughFileManager()
 {
-    if (m_busAddress.isEmpty())
+    if (m_home.busAddress().isEmpty())
         QSKIP("no dbus-daemon to stand in for the session bus");
-    const QString address = m_busAddress;
+    const QString address = m_home.busAddress();
 
     // No file manager on the bus: the request goes out, the answer is an error.
     std::optional<bool> answered;

@@ -1,7 +1,7 @@
 // The main window's file list end to end: listings of temporary folders, selection, keys,
 // filters, going up and down, refresh, start arguments, hand-off and saving at close.
 
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 #include "platform/Errors.h"
 #include "settings/OptionsUnit.h"
 #include "shell/FileNameFunctions.h"
@@ -20,7 +20,6 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -44,7 +43,6 @@ class TestMainForm : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     void listsFoldersThenImages();
     void captionSurvivesTheUpdateTimer();
@@ -88,7 +86,7 @@ private:
     QStringList keys(const TfrmMain &window) const;
     std::string selectedKey(const TfrmMain &window) const;
 
-    QTemporaryDir m_home;
+    test::WindowSandbox m_home;
     fs::path m_root; // the folder each test starts in
 };
 
@@ -97,29 +95,15 @@ void TestMainForm::initTestCase()
     // No Tip of the Day over the windows these tests open and activate.
     ShowTipsSetting = false;
     QVERIFY(m_home.isValid());
-    const fs::path home = m_home.path().toStdString();
-    for (const char *dir : {"config", "data", "runtime", "Desktop"})
-        fs::create_directories(home / dir);
-    fs::permissions(home / "runtime", fs::perms::owner_all);
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
-    std::ofstream(home / "config" / "user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n";
-}
-
-void TestMainForm::cleanupTestCase()
-{
-    // Qt cannot name the files whose names are not UTF-8; remove them by their bytes.
-    std::error_code ignored;
-    fs::remove_all(m_home.path().toStdString(), ignored);
+    std::ofstream(m_home.root() / "config" / "user-dirs.dirs")
+        << "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n";
 }
 
 void TestMainForm::init()
 {
     // A fresh folder for every test: sub-folders "Beta", "alpha"; images in mixed case; a
     // file no filter but "All Files" lists.
-    m_root = fs::path(m_home.path().toStdString()) / QTest::currentTestFunction();
+    m_root = m_home.root() / QTest::currentTestFunction();
     fs::remove_all(m_root);
     fs::create_directories(m_root / "Beta");
     fs::create_directories(m_root / "alpha");
@@ -349,7 +333,7 @@ void TestMainForm::handOffSelectsAndShows()
 
 void TestMainForm::desktopEntriesBuildPathsFromTheirLists()
 {
-    const fs::path desktop = fs::path(m_home.path().toStdString()) / "Desktop";
+    const fs::path desktop = m_home.root() / "Desktop";
     touch(desktop / "wallpaper.jpg");
     auto window = openWindow();
     window->OpenFolder(DesktopPIDL(), {}, false, "wallpaper.jpg");

@@ -3,7 +3,8 @@
 // worker on, also on a real display) the title moving through the sample images.
 
 #include "common/Modal.h"
-#include "dialogs/TipSettings.h"
+#include "common/TestEnv.h"
+#include "guidance/TipSettings.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/ImageControls.h"
@@ -11,7 +12,6 @@
 
 #include <QMessageBox>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -38,27 +38,19 @@ private:
     static void select(TfrmMain &window, const char *key);
     static QString selectedKey(const TfrmMain &window);
 
-    QTemporaryDir m_home;
+    test::WindowSandbox m_home;
     fs::path m_root;
 };
 
 void TestSlideShowWindow::initTestCase()
 {
     QVERIFY(m_home.isValid());
-    const fs::path home = m_home.path().toStdString();
-    for (const char *dir : {"config", "data", "runtime", "Desktop"})
-        fs::create_directories(home / dir);
-    fs::permissions(home / "runtime", fs::perms::owner_all);
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", (m_home.path() + QStringLiteral("/runtime")).toUtf8());
 }
 
 void TestSlideShowWindow::init()
 {
     // A sub-folder and three images, each a different colour.
-    m_root = fs::path(m_home.path().toStdString()) / QTest::currentTestFunction();
+    m_root = m_home.root() / QTest::currentTestFunction();
     fs::remove_all(m_root);
     fs::create_directories(m_root / "sub");
     const QColor colours[] = {Qt::red, Qt::green, Qt::blue};

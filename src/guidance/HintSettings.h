@@ -1,7 +1,7 @@
 #pragma once
 // The stored switches of the one-time hints, kept under the settings key.
 
-#include "dialogs/HintLocal.h"
+#include "guidance/HintLocal.h"
 #include "platform/RegistryValues.h"
 
 #include <cstdint>

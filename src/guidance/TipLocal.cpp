@@ -1,4 +1,4 @@
-#include "dialogs/TipLocal.h"
+#include "guidance/TipLocal.h"
 
 #include "platform/Errors.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/TipSettings.h"
+#include "guidance/TipSettings.h"
 
 namespace oxlume {
 

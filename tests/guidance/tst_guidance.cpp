@@ -1,9 +1,9 @@
 // The tip and hint tables and their stored values (no dialogs).
 
-#include "dialogs/HintLocal.h"
-#include "dialogs/HintSettings.h"
-#include "dialogs/TipLocal.h"
-#include "dialogs/TipSettings.h"
+#include "guidance/HintLocal.h"
+#include "guidance/HintSettings.h"
+#include "guidance/TipLocal.h"
+#include "guidance/TipSettings.h"
 #include "platform/Errors.h"
 #include "platform/RegistryValues.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/HintLocal.h"
+#include "guidance/HintLocal.h"
 
 #include "platform/Errors.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/HintSettings.h"
+#include "guidance/HintSettings.h"
 
 #include "platform/Errors.h"
 
