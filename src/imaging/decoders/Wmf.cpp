@@ -175,8 +175,8 @@ Result<Header> parseHeader(Bytes data)
 {
     Header h;
     ByteReader r(data);
-    if (r.u32le() == kPlaceableKey) {
-        r.skip(2); // metafile handle, always 0 in files
+    if (ByteReader(data).u32le() == kPlaceableKey) {
+        r.skip(6); // the key, and the metafile handle, always 0 in files
         h.left = r.i16le();
         h.top = r.i16le();
         h.right = r.i16le();
@@ -187,8 +187,6 @@ Result<Header> parseHeader(Bytes data)
             return makeError("WMF: placeable header cut short at " + num(int64_t(data.size())) +
                              " of " + num(kPlaceableSize) + " bytes");
         h.placeable = true;
-    } else {
-        r.seek(0);
     }
     const size_t metaStart = r.position();
     const uint16_t type = r.u16le();
