@@ -16,6 +16,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <new>
@@ -347,6 +348,24 @@ public:
     void record(const RecordView &rec);
 
 private:
+    // Record handlers, one per group of records; each reads its parameters from r.
+    using Handler = void (Player::*)(const RecordView &rec, ByteReader &r);
+    struct Entry {
+        uint16_t function = 0;
+        Handler handler = nullptr;
+    };
+    static constexpr std::array<Entry, 256> dispatchTable();
+    void attributes(const RecordView &rec, ByteReader &r);
+    void mapMode(const RecordView &rec, ByteReader &r);
+    void origin(const RecordView &rec, ByteReader &r);
+    void extent(const RecordView &rec, ByteReader &r);
+    void objects(const RecordView &rec, ByteReader &r);
+    void states(const RecordView &rec, ByteReader &r);
+    void lines(const RecordView &rec, ByteReader &r);
+    void shapes(const RecordView &rec, ByteReader &r);
+    void texts(const RecordView &rec, ByteReader &r);
+    void bitmaps(const RecordView &rec, ByteReader &r);
+
     // Mapping
     QPointF map(double x, double y) const { return {x * m_sx + m_tx, y * m_sy + m_ty}; }
     QRectF mapRect(double l, double t, double r, double b) const
@@ -1034,11 +1053,10 @@ void Player::blit(const RecordView &rec)
     drawDib(r.rest(), QRectF(xSrc, ySrc, srcW, srcH), d0, d1, rop);
 }
 
-void Player::record(const RecordView &rec)
+// Device context attributes that take effect at the next drawing.
+void Player::attributes(const RecordView &rec, ByteReader &r)
 {
-    ByteReader r(rec.params);
     switch (rec.function) {
-    // Device context attributes
     case kSetBkColor:
         m_dc.bkColor = colorRef(r.u32le());
         m_painter.setBackground(m_dc.bkColor);
@@ -1049,67 +1067,70 @@ void Player::record(const RecordView &rec)
     case kSetTextCharExtra: m_dc.charExtra = r.i16le(); return;
     case kSetPolyFillMode: m_dc.polyFillMode = r.u16le(); return;
     case kSetRop2: m_dc.rop2 = r.u16le(); return;
+    default: return;
+    }
+}
 
-    // Mapping
-    case kSetMapMode: {
-        const int mode = r.u16le();
-        if (!r.failed() && mode >= kMmText && mode <= kMmAnisotropic)
-            m_dc.mapMode = mode;
-        break;
-    }
-    case kSetWindowOrg:
-    case kSetViewportOrg:
-    case kOffsetWindowOrg:
-    case kOffsetViewportOrg: {
-        const int y = r.i16le(), x = r.i16le();
-        if (r.failed())
-            return;
-        const bool window = rec.function == kSetWindowOrg || rec.function == kOffsetWindowOrg;
-        QPointF &org = window ? m_dc.windowOrg : m_dc.viewportOrg;
-        if (rec.function == kSetWindowOrg || rec.function == kSetViewportOrg)
-            org = QPointF(x, y);
-        else
-            org += QPointF(x, y);
-        break;
-    }
-    case kSetWindowExt:
-    case kSetViewportExt: {
+void Player::mapMode(const RecordView &, ByteReader &r)
+{
+    const int mode = r.u16le();
+    if (r.failed() || mode < kMmText || mode > kMmAnisotropic)
+        return;
+    m_dc.mapMode = mode;
+    updateTransform();
+}
+
+// Window and viewport origins, set or moved.
+void Player::origin(const RecordView &rec, ByteReader &r)
+{
+    const int y = r.i16le(), x = r.i16le();
+    if (r.failed())
+        return;
+    const bool window = rec.function == kSetWindowOrg || rec.function == kOffsetWindowOrg;
+    QPointF &org = window ? m_dc.windowOrg : m_dc.viewportOrg;
+    if (rec.function == kSetWindowOrg || rec.function == kSetViewportOrg)
+        org = QPointF(x, y);
+    else
+        org += QPointF(x, y);
+    updateTransform();
+}
+
+// Window and viewport extents, set or scaled.
+void Player::extent(const RecordView &rec, ByteReader &r)
+{
+    const bool window = rec.function == kSetWindowExt || rec.function == kScaleWindowExt;
+    if (rec.function == kSetWindowExt || rec.function == kSetViewportExt) {
         const int y = r.i16le(), x = r.i16le();
         if (r.failed() || x == 0 || y == 0) // GDI refuses empty extents
             return;
-        if (rec.function == kSetWindowExt) {
-            m_dc.windowExt = QPointF(x, y);
-            m_dc.windowExtSet = true;
-        } else {
-            m_dc.viewportExt = QPointF(x, y);
-        }
-        break;
-    }
-    case kScaleWindowExt:
-    case kScaleViewportExt: {
+        (window ? m_dc.windowExt : m_dc.viewportExt) = QPointF(x, y);
+        m_dc.windowExtSet = m_dc.windowExtSet || window;
+    } else {
         const int yDenom = r.i16le(), yNum = r.i16le(), xDenom = r.i16le(), xNum = r.i16le();
         if (r.failed() || yDenom == 0 || xDenom == 0 || yNum == 0 || xNum == 0)
             return;
-        QPointF &ext = rec.function == kScaleWindowExt ? m_dc.windowExt : m_dc.viewportExt;
+        QPointF &ext = window ? m_dc.windowExt : m_dc.viewportExt;
         const double ex = std::trunc(ext.x() * xNum / xDenom);
         const double ey = std::trunc(ext.y() * yNum / yDenom);
         if (ex != 0 && ey != 0)
             ext = QPointF(ex, ey);
-        break;
     }
+    updateTransform();
+}
 
-    // Objects
-    case kCreatePenIndirect:
-    case kCreateBrushIndirect:
-    case kDibCreatePatternBrush:
-    case kCreatePatternBrush:
-    case kCreateFontIndirect:
-    case kCreatePalette:
-    case kCreateRegion: createObject(parseObject(rec.function, r)); return;
+void Player::objects(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
     case kSelectObject: selectObject(r.u16le()); return;
     case kDeleteObject: deleteObject(r.u16le()); return;
+    default: createObject(parseObject(rec.function, r)); return;
+    }
+}
 
-    // Saved states and clipping
+// Saved states and clipping.
+void Player::states(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
     case kSaveDc: saveDc(); return;
     case kRestoreDc:
         if (r.has(2))
@@ -1135,24 +1156,17 @@ void Player::record(const RecordView &rec)
         }
         return;
     }
+    default: return;
+    }
+}
 
-    // Drawing
-    case kMoveTo: {
-        const int y = r.i16le(), x = r.i16le();
-        if (!r.failed())
-            m_dc.position = QPointF(x, y);
-        return;
-    }
-    case kLineTo: {
-        const int y = r.i16le(), x = r.i16le();
-        if (r.failed())
-            return;
-        const QPointF from = m_dc.position;
-        m_dc.position = QPointF(x, y);
-        if (preparePen(false))
-            m_painter.drawLine(map(from.x(), from.y()), map(x, y));
-        return;
-    }
+// Points, lines and polygons.
+void Player::lines(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
+    case kPolygon: polygon(r, true); return;
+    case kPolyline: polygon(r, false); return;
+    case kPolyPolygon: polyPolygon(r); return;
     case kSetPixel: {
         const QColor c = colorRef(r.u32le());
         const int y = r.i16le(), x = r.i16le();
@@ -1163,32 +1177,117 @@ void Player::record(const RecordView &rec)
         m_painter.fillRect(QRectF(std::floor(p.x()), std::floor(p.y()), 1, 1), c);
         return;
     }
-    case kPolygon: polygon(r, true); return;
-    case kPolyline: polygon(r, false); return;
-    case kPolyPolygon: polyPolygon(r); return;
-    case kRectangle:
-    case kRoundRect:
-    case kEllipse: rectangle(r, rec.function); return;
-    case kArc:
-    case kPie:
-    case kChord: arc(r, rec.function); return;
-    case kTextOut: textOut(r); return;
-    case kExtTextOut: extTextOut(r); return;
-    case kPatBlt: {
-        const uint32_t rop = r.u32le();
-        const int h = r.i16le(), w = r.i16le(), y = r.i16le(), x = r.i16le();
-        if (!r.failed())
-            patBlt(mapRect(x, y, double(x) + w, double(y) + h), int((rop >> 16) & 0xFF));
+    default: break; // MOVETO and LINETO
+    }
+    const int y = r.i16le(), x = r.i16le();
+    if (r.failed())
+        return;
+    const QPointF from = m_dc.position;
+    m_dc.position = QPointF(x, y);
+    if (rec.function == kLineTo && preparePen(false))
+        m_painter.drawLine(map(from.x(), from.y()), map(x, y));
+}
+
+// Shapes in a bounding rectangle.
+void Player::shapes(const RecordView &rec, ByteReader &r)
+{
+    if (rec.function == kArc || rec.function == kPie || rec.function == kChord)
+        arc(r, rec.function);
+    else
+        rectangle(r, rec.function);
+}
+
+void Player::texts(const RecordView &rec, ByteReader &r)
+{
+    rec.function == kTextOut ? textOut(r) : extTextOut(r);
+}
+
+void Player::bitmaps(const RecordView &rec, ByteReader &r)
+{
+    if (rec.function != kPatBlt) {
+        blit(rec);
         return;
     }
-    case kDibBitBlt:
-    case kDibStretchBlt:
-    case kStretchDib: blit(rec); return;
+    const uint32_t rop = r.u32le();
+    const int h = r.i16le(), w = r.i16le(), y = r.i16le(), x = r.i16le();
+    if (!r.failed())
+        patBlt(mapRect(x, y, double(x) + w, double(y) + h), int((rop >> 16) & 0xFF));
+}
 
-    default: return; // escapes, palettes and unknown records have nothing to draw
+// Every record type differs from the others in its low byte (the high byte counts its
+// parameters), so one indexed look-up finds the handler; the full number is still checked.
+constexpr std::array<Player::Entry, 256> Player::dispatchTable()
+{
+    constexpr Entry kHandlers[] = {
+        {kSetBkColor, &Player::attributes},
+        {kSetBkMode, &Player::attributes},
+        {kSetTextColor, &Player::attributes},
+        {kSetTextAlign, &Player::attributes},
+        {kSetTextCharExtra, &Player::attributes},
+        {kSetPolyFillMode, &Player::attributes},
+        {kSetRop2, &Player::attributes},
+        {kSetMapMode, &Player::mapMode},
+        {kSetWindowOrg, &Player::origin},
+        {kSetViewportOrg, &Player::origin},
+        {kOffsetWindowOrg, &Player::origin},
+        {kOffsetViewportOrg, &Player::origin},
+        {kSetWindowExt, &Player::extent},
+        {kSetViewportExt, &Player::extent},
+        {kScaleWindowExt, &Player::extent},
+        {kScaleViewportExt, &Player::extent},
+        {kCreatePenIndirect, &Player::objects},
+        {kCreateBrushIndirect, &Player::objects},
+        {kDibCreatePatternBrush, &Player::objects},
+        {kCreatePatternBrush, &Player::objects},
+        {kCreateFontIndirect, &Player::objects},
+        {kCreatePalette, &Player::objects},
+        {kCreateRegion, &Player::objects},
+        {kSelectObject, &Player::objects},
+        {kDeleteObject, &Player::objects},
+        {kSaveDc, &Player::states},
+        {kRestoreDc, &Player::states},
+        {kIntersectClipRect, &Player::states},
+        {kExcludeClipRect, &Player::states},
+        {kSelectClipRegion, &Player::states},
+        {kOffsetClipRgn, &Player::states},
+        {kMoveTo, &Player::lines},
+        {kLineTo, &Player::lines},
+        {kSetPixel, &Player::lines},
+        {kPolygon, &Player::lines},
+        {kPolyline, &Player::lines},
+        {kPolyPolygon, &Player::lines},
+        {kRectangle, &Player::shapes},
+        {kRoundRect, &Player::shapes},
+        {kEllipse, &Player::shapes},
+        {kArc, &Player::shapes},
+        {kPie, &Player::shapes},
+        {kChord, &Player::shapes},
+        {kTextOut, &Player::texts},
+        {kExtTextOut, &Player::texts},
+        {kPatBlt, &Player::bitmaps},
+        {kDibBitBlt, &Player::bitmaps},
+        {kDibStretchBlt, &Player::bitmaps},
+        {kStretchDib, &Player::bitmaps},
+    };
+    std::array<Entry, 256> table{};
+    for (const Entry &e : kHandlers) {
+        Entry &slot = table[e.function & 0xFF];
+        if (slot.handler)
+            throw "two record types share a low byte"; // stops the compilation
+        slot = e;
     }
-    // Only the mapping records fall through to here.
-    updateTransform();
+    return table;
+}
+
+void Player::record(const RecordView &rec)
+{
+    // Escapes, palettes and unknown records have nothing to draw.
+    static constexpr std::array<Entry, 256> kTable = dispatchTable();
+    const Entry &entry = kTable[rec.function & 0xFF];
+    if (entry.function != rec.function || !entry.handler)
+        return;
+    ByteReader r(rec.params);
+    (this->*entry.handler)(rec, r);
 }
 
 // Plays every record into one band of the picture. Band 0 reports progress and asks the
