@@ -5,15 +5,12 @@
 
 #include "imaging/decoders/Bmp.h"
 #include "imaging/decoders/WmfRecords.h"
+#include "imaging/decoders/WmfText.h"
 
 #include <QElapsedTimer>
-#include <QFont>
-#include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -48,16 +45,6 @@ struct Brush {
     QColor color = Qt::white;
     int hatch = 0;
     QImage pattern;
-};
-
-struct Font {
-    int height = 0; // < 0: character (em) height, > 0: cell height, 0: default
-    int width = 0;
-    int escapement = 0; // tenths of a degree, counter-clockwise
-    int weight = 400;
-    bool italic = false, underline = false, strikeOut = false;
-    int charset = 0;
-    QString face;
 };
 
 struct GdiObject {
@@ -97,49 +84,6 @@ double metricScale(int mapMode)
     case kMmTwips: return 96.0 / 1440.0;
     default: return 0.0;
     }
-}
-
-// Windows-1252 for 0x80..0x9F; the rest of the ANSI code page is Latin-1.
-const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-const char *codePageOf(int charset)
-{
-    switch (charset) {
-    case 128: return "Shift_JIS";
-    case 129: return "windows-949";
-    case 134: return "GBK";
-    case 136: return "Big5";
-    case 161: return "windows-1253";
-    case 162: return "windows-1254";
-    case 163: return "windows-1258";
-    case 177: return "windows-1255";
-    case 178: return "windows-1256";
-    case 186: return "windows-1257";
-    case 204: return "windows-1251";
-    case 222: return "windows-874";
-    case 238: return "windows-1250";
-    default: return nullptr;
-    }
-}
-
-QString decodeText(Bytes bytes, int charset)
-{
-    const QByteArray raw(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-    if (const char *cp = codePageOf(charset)) {
-        QStringDecoder decoder(cp);
-        if (decoder.isValid())
-            return decoder.decode(raw);
-    }
-    QString s;
-    s.reserve(raw.size());
-    for (char c : raw) {
-        const auto b = uint8_t(c);
-        s.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b)));
-    }
-    return s;
 }
 
 // Where the pixels of a packed DIB come from: its stated height's sign says bottom-up.
@@ -251,25 +195,7 @@ GdiObject parseObject(uint16_t function, ByteReader &r)
     }
     case kCreateFontIndirect: {
         GdiObject o{GdiObject::Kind::Font, {}, {}, {}};
-        Font &f = o.font;
-        f.height = r.i16le();
-        f.width = r.i16le();
-        f.escapement = r.i16le();
-        r.skip(2); // orientation: GDI draws with the escapement
-        f.weight = r.i16le();
-        f.italic = r.u8() != 0;
-        f.underline = r.u8() != 0;
-        f.strikeOut = r.u8() != 0;
-        f.charset = r.u8();
-        r.skip(4); // precisions, quality, pitch and family
-        QByteArray face;
-        while (r.has(1) && face.size() < 32) {
-            const uint8_t c = r.u8();
-            if (c == 0)
-                break;
-            face.append(char(c));
-        }
-        f.face = QString::fromLatin1(face);
+        o.font = readFont(r);
         return o;
     }
     case kCreatePalette: return GdiObject{GdiObject::Kind::Palette, {}, {}, {}};
@@ -330,7 +256,7 @@ public:
         , m_painter(&band)
         , m_budget(budget)
     {
-        m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+        m_canDrawText = fontsAvailable();
         if (layout.windowAtStart) {
             m_dc.mapMode = kMmAnisotropic;
             m_dc.windowOrg = layout.frame.topLeft();
@@ -392,10 +318,7 @@ private:
     void polyPolygon(ByteReader &r);
     void rectangle(ByteReader &r, int kind);
     void arc(ByteReader &r, int kind);
-    void text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
-              std::optional<QRectF> rect);
-    void textOut(ByteReader &r);
-    void extTextOut(ByteReader &r);
+    void text(const TextRecord &t);
     void blit(const RecordView &rec);
     void patBlt(const QRectF &device, int rop);
     void drawDib(Bytes dib, QRectF srcRect, QPointF d0, QPointF d1, int rop);
@@ -783,76 +706,28 @@ void Player::arc(ByteReader &r, int kind)
     strokeAndFill(path, kind != kArc);
 }
 
-void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
-                  std::optional<QRectF> rect)
+void Player::text(const TextRecord &t)
 {
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     m_painter.setRenderHint(QPainter::Antialiasing, true);
     std::optional<QRectF> deviceRect;
-    if (rect)
-        deviceRect = mapRect(rect->left(), rect->top(), rect->right(), rect->bottom());
-    if (deviceRect && (options & kEtoOpaque))
+    if (t.rect)
+        deviceRect = mapRect(t.rect->left(), t.rect->top(), t.rect->right(), t.rect->bottom());
+    if (deviceRect && (t.options & kEtoOpaque))
         m_painter.fillRect(*deviceRect, m_dc.bkColor);
-    if (!m_canDrawText || bytes.empty())
+    if (!m_canDrawText || t.bytes.empty())
         return;
 
     const Font &f = m_dc.font;
     const double sx = std::abs(m_sx), sy = std::abs(m_sy);
-    QFont font(f.face.isEmpty() ? QStringLiteral("Sans Serif") : f.face);
-    font.setWeight(QFont::Weight(std::clamp(f.weight <= 0 ? 400 : f.weight, 1, 1000)));
-    font.setItalic(f.italic);
-    font.setUnderline(f.underline);
-    font.setStrikeOut(f.strikeOut);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    constexpr int kReference = 100;
-    font.setPixelSize(kReference);
-    QFontMetricsF reference(font);
-    double em = 13.0; // GDI's default height when the font names none
-    if (f.height < 0)
-        em = -double(f.height) * sy;
-    else if (f.height > 0)
-        em = f.height * sy * kReference / std::max(1.0, reference.ascent() + reference.descent());
-    const double side = std::max(m_width, m_height);
-    if (!(em > 0.05) || em > 16 * side)
+    const auto run = layoutText(f, decodeText(t.bytes, f.charset), t.dx, m_dc.charExtra,
+                                m_dc.textAlign, sx, sy, std::max(m_width, m_height));
+    if (!run)
         return;
-    const int pixelSize = std::clamp(int(std::lround(em)), 1, 512);
-    font.setPixelSize(pixelSize);
-    const double k = em / pixelSize;
-    const QFontMetricsF fm(font);
-    double hx = sy > 0 ? sx / sy : 1.0; // anisotropic mappings stretch text too
-    if (f.width > 0 && fm.averageCharWidth() > 0)
-        hx = f.width * sx / (fm.averageCharWidth() * k);
-    hx = std::clamp(hx, 0.01, 100.0);
-
-    const QString s = decodeText(bytes, f.charset);
-    const double toLocal = sx / (hx * k); // logical x length -> local font units
-    std::vector<double> advances;
-    const bool useDx = !dx.empty() && dx.size() == size_t(s.size());
-    double total = 0;
-    if (useDx) {
-        for (int d : dx)
-            advances.push_back(d * toLocal), total += d * toLocal;
-    } else {
-        total = fm.horizontalAdvance(s) + double(m_dc.charExtra) * toLocal * double(s.size());
-    }
-
-    const bool updateCp = m_dc.textAlign & kTaUpdateCp;
-    if (updateCp)
+    QPointF ref = t.ref;
+    if (m_dc.textAlign & kTaUpdateCp) {
         ref = m_dc.position;
-    double x0 = 0;
-    switch (m_dc.textAlign & kTaHorizontalMask) {
-    case kTaRight: x0 = -total; break;
-    case kTaCenter: x0 = -total / 2; break;
-    default: break;
-    }
-    double baseline = fm.ascent(); // TA_TOP
-    switch (m_dc.textAlign & kTaVerticalMask) {
-    case kTaBaseline: baseline = 0; break;
-    case kTaBottom: baseline = -fm.descent(); break;
-    default: break;
-    }
-    if (updateCp) {
-        const double logicalAdvance = total / toLocal * (m_sx < 0 ? -1 : 1);
+        const double logicalAdvance = run->logicalAdvance(sx) * (m_sx < 0 ? -1 : 1);
         const int h = m_dc.textAlign & kTaHorizontalMask;
         if (h == kTaRight)
             m_dc.position.rx() -= logicalAdvance;
@@ -861,76 +736,24 @@ void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int opti
     }
 
     m_painter.save();
-    if (deviceRect && (options & kEtoClipped))
+    if (deviceRect && (t.options & kEtoClipped))
         m_painter.setClipRect(*deviceRect, m_dc.clipped ? Qt::IntersectClip : Qt::ReplaceClip);
-    const QPointF origin = map(ref.x(), ref.y());
-    QTransform t;
-    t.translate(origin.x(), origin.y());
-    t.rotate(-f.escapement / 10.0);
-    t.scale(hx * k, k);
-    m_painter.setTransform(t);
-    m_painter.setFont(font);
+    m_painter.setTransform(run->transform(map(ref.x(), ref.y()), f.escapement));
+    m_painter.setFont(run->font);
     if (m_dc.bkMode == kBkOpaque)
-        m_painter.fillRect(QRectF(x0, baseline - fm.ascent(), total, fm.ascent() + fm.descent()),
-                           m_dc.bkColor);
+        m_painter.fillRect(run->box(), m_dc.bkColor);
     m_painter.setPen(m_dc.textColor);
     m_painter.setBackgroundMode(Qt::TransparentMode);
-    if (useDx || m_dc.charExtra != 0) {
-        double x = x0;
-        for (qsizetype i = 0; i < s.size() && !m_budget.over(); ++i) {
-            m_painter.drawText(QPointF(x, baseline), QString(s[i]));
-            x +=
-                useDx ? advances[size_t(i)] : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
+    if (!run->advances.empty()) {
+        double x = run->x0;
+        for (qsizetype i = 0; i < run->text.size() && !m_budget.over(); ++i) {
+            m_painter.drawText(QPointF(x, run->baseline), QString(run->text[i]));
+            x += run->advances[size_t(i)];
         }
     } else {
-        m_painter.drawText(QPointF(x0, baseline), s);
+        m_painter.drawText(QPointF(run->x0, run->baseline), run->text);
     }
     m_painter.restore();
-}
-
-void Player::textOut(ByteReader &r)
-{
-    const int n = r.i16le();
-    if (r.failed() || n <= 0 || !r.has(uint64_t(n)))
-        return;
-    const Bytes bytes = r.take(uint64_t(n));
-    r.skip(uint64_t(n & 1));
-    const int y = r.i16le(), x = r.i16le();
-    if (r.failed())
-        return;
-    text(QPointF(x, y), bytes, {}, 0, std::nullopt);
-}
-
-void Player::extTextOut(ByteReader &r)
-{
-    const int y = r.i16le(), x = r.i16le();
-    const int n = r.i16le();
-    const int options = r.u16le();
-    if (r.failed() || n < 0)
-        return;
-    std::optional<QRectF> rect;
-    // The rectangle is there when the options ask for it; some writers add it regardless,
-    // which shows as the record being 8 bytes longer than the text needs.
-    const uint64_t textBytes = uint64_t(n + (n & 1));
-    const uint64_t avail = r.remaining();
-    if ((options & (kEtoOpaque | kEtoClipped)) || avail == textBytes + 8 + uint64_t(n) * 2 ||
-        (avail == textBytes + 8 && n != 4)) {
-        const int left = r.i16le(), top = r.i16le(), right = r.i16le(), bottom = r.i16le();
-        if (r.failed())
-            return;
-        rect = QRectF(QPointF(left, top), QPointF(right, bottom));
-    }
-    if (!r.has(uint64_t(n)))
-        return;
-    const Bytes bytes = r.take(uint64_t(n));
-    r.skip(uint64_t(n & 1));
-    std::vector<int> dx;
-    if (n > 0 && r.has(uint64_t(n) * 2)) {
-        dx.resize(size_t(n));
-        for (int &d : dx)
-            d = r.i16le();
-    }
-    text(QPointF(x, y), bytes, dx, options, rect);
 }
 
 void Player::patBlt(const QRectF &device, int rop)
@@ -1199,7 +1022,8 @@ void Player::shapes(const RecordView &rec, ByteReader &r)
 
 void Player::texts(const RecordView &rec, ByteReader &r)
 {
-    rec.function == kTextOut ? textOut(r) : extTextOut(r);
+    if (auto t = rec.function == kTextOut ? readTextOut(r) : readExtTextOut(r))
+        text(*t);
 }
 
 void Player::bitmaps(const RecordView &rec, ByteReader &r)
