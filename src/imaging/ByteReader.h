@@ -1,6 +1,7 @@
 #pragma once
-// Bounded reading from a byte span. Every read past the end sets the reader's failed flag
-// and yields zero, so a decoder can read a whole header and check once.
+// Bounded reading from a byte span. Every read past the end fails the reader for good: it
+// yields zero, and from then on nothing remains, has() answers no and every later read
+// yields zero too, so a decoder can read a whole record and check once.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,19 +17,17 @@ public:
         : m_data(data)
         , m_pos(offset)
     {
-        if (m_pos > m_data.size()) {
-            m_pos = m_data.size();
-            m_failed = true;
-        }
+        if (m_pos > m_data.size())
+            fail<int>();
     }
 
     bool failed() const { return m_failed; }
     size_t position() const { return m_pos; }
     size_t size() const { return m_data.size(); }
-    size_t remaining() const { return m_data.size() - m_pos; }
-    bool has(uint64_t n) const { return n <= remaining(); }
+    size_t remaining() const { return m_failed ? 0 : m_data.size() - m_pos; }
+    bool has(uint64_t n) const { return !m_failed && n <= remaining(); }
 
-    uint8_t u8() { return has(1) ? uint8_t(m_data[m_pos++]) : fail<uint8_t>(1); }
+    uint8_t u8() { return has(1) ? uint8_t(m_data[m_pos++]) : fail<uint8_t>(); }
     uint16_t u16le() { return uint16_t(readLe(2)); }
     uint32_t u32le() { return uint32_t(readLe(4)); }
     uint16_t u16be() { return uint16_t(readBe(2)); }
@@ -42,16 +41,16 @@ public:
     void skip(uint64_t n)
     {
         if (!has(n)) {
-            fail<int>(remaining());
+            fail<int>();
             return;
         }
         m_pos += size_t(n);
     }
+    // A failed reader stays failed: seeking back does not make its earlier reads whole.
     void seek(uint64_t offset)
     {
-        if (offset > m_data.size()) {
-            m_pos = m_data.size();
-            m_failed = true;
+        if (m_failed || offset > m_data.size()) {
+            fail<int>();
             return;
         }
         m_pos = size_t(offset);
@@ -60,7 +59,7 @@ public:
     Bytes take(uint64_t n)
     {
         if (!has(n)) {
-            fail<int>(remaining());
+            fail<int>();
             return {};
         }
         Bytes s = m_data.subspan(m_pos, size_t(n));
@@ -70,17 +69,18 @@ public:
     Bytes rest() const { return m_data.subspan(m_pos); }
 
 private:
+    // The one failed state: at the end, flagged.
     template<typename T>
-    T fail(size_t consume)
+    T fail()
     {
-        m_pos += consume;
+        m_pos = m_data.size();
         m_failed = true;
         return T{};
     }
     uint64_t readLe(int n)
     {
         if (!has(uint64_t(n)))
-            return fail<uint64_t>(remaining());
+            return fail<uint64_t>();
         uint64_t v = 0;
         for (int i = n - 1; i >= 0; --i)
             v = (v << 8) | uint8_t(m_data[m_pos + size_t(i)]);
@@ -90,7 +90,7 @@ private:
     uint64_t readBe(int n)
     {
         if (!has(uint64_t(n)))
-            return fail<uint64_t>(remaining());
+            return fail<uint64_t>();
         uint64_t v = 0;
         for (int i = 0; i < n; ++i)
             v = (v << 8) | uint8_t(m_data[m_pos + size_t(i)]);

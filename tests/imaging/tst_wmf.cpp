@@ -58,6 +58,24 @@ public:
     WmfWriter &windowOrg(int x, int y) { return rec(0x020B, {y, x}); }
     WmfWriter &windowExt(int x, int y) { return rec(0x020C, {y, x}); }
     WmfWriter &mapMode(int mode) { return rec(0x0103, {mode}); }
+    WmfWriter &moveTo(int x, int y) { return rec(0x0214, {y, x}); }
+    // Create and select a font of that height (negative: em height) named "Sans".
+    WmfWriter &font(int height, int escapement = 0)
+    {
+        QByteArray f;
+        for (int v : {height, 0, escapement, escapement, 400, 0, 0, 0, 0})
+            putU16(f, uint16_t(v));
+        ++m_objects;
+        return raw(0x02FB, f + QByteArray("Sans\0\0", 6)).select(m_objects - 1);
+    }
+    WmfWriter &textOut(int x, int y, const QByteArray &text)
+    {
+        QByteArray params;
+        putU16(params, uint16_t(text.size()));
+        params += text.size() % 2 ? text + '\0' : text;
+        putU16(params, uint16_t(y)), putU16(params, uint16_t(x));
+        return raw(0x0521, params);
+    }
 
     QByteArray placeable(int l, int t, int r, int b, int inch, bool withEof = true) const
     {
@@ -165,6 +183,8 @@ private slots:
     void hatchedBrush();
     void stretchDib();
     void textDrawsSomething();
+    void textWithinBounds_data();
+    void textWithinBounds();
     void hostile_data();
     void hostile();
     void cancelStops();
@@ -550,6 +570,47 @@ void TestWmf::textDrawsSomething()
     QCOMPARE(at(opaque, 150, 60), qRgb(255, 0, 0));
     QCOMPARE(at(opaque, 50, 80), kWhite);
     QVERIFY(inked(opaque, QRect(10, 10, 80, 40)) > 20);
+}
+
+// Without a window extent the picture is as large as what it draws, its text included.
+void TestWmf::textWithinBounds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    constexpr int kTop = 0, kBaseline = 24, kRight = 2;
+    // Two points mark a drawing of 300 x 100 that its text goes beyond.
+    auto drawing = [](int mode, int align, int height, int escapement, QPoint at,
+                      const QByteArray &text) {
+        WmfWriter w;
+        w.mapMode(mode).moveTo(0, 0).moveTo(300, mode == 1 ? 100 : -100);
+        w.font(height, escapement).rec(0x012E, {align}).textOut(at.x(), at.y(), text);
+        return w.plain();
+    };
+    QTest::newRow("last line below the last point")
+        << drawing(1, kTop, -40, 0, {0, 110}, "Last line");
+    QTest::newRow("run right of the last point")
+        << drawing(1, kBaseline, -40, 0, {250, 60}, "MMMMMM");
+    QTest::newRow("right aligned, left of the first point")
+        << drawing(1, kBaseline | kRight, -40, 0, {40, 60}, "Leftwards");
+    QTest::newRow("turned upwards past the top")
+        << drawing(1, kBaseline, -40, 900, {100, 90}, "Upwards");
+    QTest::newRow("cell height, metric mode with y up")
+        << drawing(2, kTop, 100, 0, {0, -100}, "Below");
+}
+
+void TestWmf::textWithinBounds()
+{
+    QFETCH(QByteArray, file);
+    const QImage image = decoded(file);
+    QVERIFY(!image.isNull());
+    int ink = 0, edge = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const bool dark = qGray(image.pixel(x, y)) < 128;
+            ink += dark;
+            edge += dark && (x == 0 || y == 0 || x == image.width() - 1 || y == image.height() - 1);
+        }
+    QVERIFY2(ink > 200, qPrintable(QString::number(ink)));
+    QCOMPARE(edge, 0); // no character cut off at the edge
 }
 
 void TestWmf::hostile_data()

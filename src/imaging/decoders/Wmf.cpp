@@ -4,10 +4,13 @@
 #include "imaging/decoders/Failure.h"
 #include "imaging/decoders/WmfPlayer.h"
 #include "imaging/decoders/WmfRecords.h"
+#include "imaging/decoders/WmfText.h"
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace oxlume::imaging {
 
@@ -49,6 +52,13 @@ struct Survey {
     bool anyPoint = false;
     int64_t records = 0;
     std::string problem;
+    // What text needs: the object table (fonts kept, other objects as empty slots), the
+    // selected font, the text settings and the current position.
+    std::vector<std::optional<Font>> objects;
+    std::set<int> freeSlots;
+    Font font;
+    int textAlign = 0, charExtra = 0;
+    QPointF position;
 
     void add(double x, double y)
     {
@@ -69,7 +79,57 @@ struct Survey {
             xFirst ? add(a, b) : add(b, a);
         }
     }
+    // A new object takes the lowest free slot, as in playback.
+    void createObject(std::optional<Font> object)
+    {
+        if (!freeSlots.empty()) {
+            objects[size_t(*freeSlots.begin())] = std::move(object);
+            freeSlots.erase(freeSlots.begin());
+        } else if (objects.size() < size_t(kMaxObjects)) {
+            objects.push_back(std::move(object));
+        }
+    }
+    void selectObject(int index)
+    {
+        if (index >= 0 && size_t(index) < objects.size() && !freeSlots.count(index) &&
+            objects[size_t(index)])
+            font = *objects[size_t(index)];
+    }
+    void deleteObject(int index)
+    {
+        if (index >= 0 && size_t(index) < objects.size() && freeSlots.insert(index).second)
+            objects[size_t(index)].reset();
+    }
+    void addText(const TextRecord &t);
 };
+
+// The box the string takes, turned as the font's escapement says, and its reference point.
+void Survey::addText(const TextRecord &t)
+{
+    add(t.ref.x(), t.ref.y());
+    if (t.bytes.empty() || !fontsAvailable())
+        return;
+    // Measured in pixels at the map mode's physical scale, or one pixel a unit without one;
+    // the metric modes count y upwards.
+    const double upi = unitsPerInch(mapMode.value_or(kMmText));
+    const double scale = upi > 0 ? 96.0 / upi : 1.0, ySign = upi > 0 ? -1.0 : 1.0;
+    const auto run = layoutText(font, decodeText(t.bytes, font.charset), t.dx, charExtra, textAlign,
+                                scale, scale, 65536 * scale);
+    if (!run)
+        return;
+    QPointF ref = t.ref;
+    if (textAlign & kTaUpdateCp) {
+        ref = position;
+        const int h = textAlign & kTaHorizontalMask;
+        if (h == kTaRight)
+            position.rx() -= run->logicalAdvance(scale);
+        else if (h != kTaCenter)
+            position.rx() += run->logicalAdvance(scale);
+    }
+    for (const QPointF &p :
+         run->transform(QPointF(0, 0), font.escapement).map(QPolygonF(run->box())))
+        add(ref.x() + p.x() / scale, ref.y() + ySign * p.y() / scale);
+}
 
 void surveyRecord(Survey &s, const RecordView &rec)
 {
@@ -93,7 +153,12 @@ void surveyRecord(Survey &s, const RecordView &rec)
         }
         break;
     case kMoveTo:
-    case kLineTo: s.addPoints(r, 1, false); break;
+    case kLineTo: {
+        const int y = r.i16le(), x = r.i16le();
+        if (!r.failed())
+            s.add(x, y), s.position = QPointF(x, y);
+        break;
+    }
     case kSetPixel:
         r.skip(4);
         s.addPoints(r, 1, false);
@@ -124,13 +189,34 @@ void surveyRecord(Survey &s, const RecordView &rec)
         s.addPoints(r, total, true);
         break;
     }
-    case kTextOut: {
-        const int n = r.i16le();
-        r.skip(uint64_t((std::max(n, 0) + 1) & ~1));
-        s.addPoints(r, 1, false);
+    case kTextOut:
+    case kExtTextOut:
+        if (auto t = rec.function == kTextOut ? readTextOut(r) : readExtTextOut(r))
+            s.addText(*t);
         break;
-    }
-    case kExtTextOut: s.addPoints(r, 1, false); break;
+    case kCreateFontIndirect: s.createObject(readFont(r)); break;
+    case kCreatePenIndirect:
+    case kCreateBrushIndirect:
+    case kDibCreatePatternBrush:
+    case kCreatePatternBrush:
+    case kCreatePalette:
+    case kCreateRegion: s.createObject(std::nullopt); break;
+    case kSelectObject:
+        if (r.has(2))
+            s.selectObject(r.u16le());
+        break;
+    case kDeleteObject:
+        if (r.has(2))
+            s.deleteObject(r.u16le());
+        break;
+    case kSetTextAlign:
+        if (r.has(2))
+            s.textAlign = r.u16le();
+        break;
+    case kSetTextCharExtra:
+        if (r.has(2))
+            s.charExtra = r.i16le();
+        break;
     default: break;
     }
 }
@@ -175,8 +261,8 @@ Result<Header> parseHeader(Bytes data)
 {
     Header h;
     ByteReader r(data);
-    if (r.u32le() == kPlaceableKey) {
-        r.skip(2); // metafile handle, always 0 in files
+    if (ByteReader(data).u32le() == kPlaceableKey) {
+        r.skip(6); // the key, and the metafile handle, always 0 in files
         h.left = r.i16le();
         h.top = r.i16le();
         h.right = r.i16le();
@@ -187,8 +273,6 @@ Result<Header> parseHeader(Bytes data)
             return makeError("WMF: placeable header cut short at " + num(int64_t(data.size())) +
                              " of " + num(kPlaceableSize) + " bytes");
         h.placeable = true;
-    } else {
-        r.seek(0);
     }
     const size_t metaStart = r.position();
     const uint16_t type = r.u16le();

@@ -5,17 +5,15 @@
 
 #include "imaging/decoders/Bmp.h"
 #include "imaging/decoders/WmfRecords.h"
+#include "imaging/decoders/WmfText.h"
 
 #include <QElapsedTimer>
-#include <QFont>
-#include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
-#include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <new>
@@ -47,16 +45,6 @@ struct Brush {
     QColor color = Qt::white;
     int hatch = 0;
     QImage pattern;
-};
-
-struct Font {
-    int height = 0; // < 0: character (em) height, > 0: cell height, 0: default
-    int width = 0;
-    int escapement = 0; // tenths of a degree, counter-clockwise
-    int weight = 400;
-    bool italic = false, underline = false, strikeOut = false;
-    int charset = 0;
-    QString face;
 };
 
 struct GdiObject {
@@ -96,49 +84,6 @@ double metricScale(int mapMode)
     case kMmTwips: return 96.0 / 1440.0;
     default: return 0.0;
     }
-}
-
-// Windows-1252 for 0x80..0x9F; the rest of the ANSI code page is Latin-1.
-const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-const char *codePageOf(int charset)
-{
-    switch (charset) {
-    case 128: return "Shift_JIS";
-    case 129: return "windows-949";
-    case 134: return "GBK";
-    case 136: return "Big5";
-    case 161: return "windows-1253";
-    case 162: return "windows-1254";
-    case 163: return "windows-1258";
-    case 177: return "windows-1255";
-    case 178: return "windows-1256";
-    case 186: return "windows-1257";
-    case 204: return "windows-1251";
-    case 222: return "windows-874";
-    case 238: return "windows-1250";
-    default: return nullptr;
-    }
-}
-
-QString decodeText(Bytes bytes, int charset)
-{
-    const QByteArray raw(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-    if (const char *cp = codePageOf(charset)) {
-        QStringDecoder decoder(cp);
-        if (decoder.isValid())
-            return decoder.decode(raw);
-    }
-    QString s;
-    s.reserve(raw.size());
-    for (char c : raw) {
-        const auto b = uint8_t(c);
-        s.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b)));
-    }
-    return s;
 }
 
 // Where the pixels of a packed DIB come from: its stated height's sign says bottom-up.
@@ -250,25 +195,7 @@ GdiObject parseObject(uint16_t function, ByteReader &r)
     }
     case kCreateFontIndirect: {
         GdiObject o{GdiObject::Kind::Font, {}, {}, {}};
-        Font &f = o.font;
-        f.height = r.i16le();
-        f.width = r.i16le();
-        f.escapement = r.i16le();
-        r.skip(2); // orientation: GDI draws with the escapement
-        f.weight = r.i16le();
-        f.italic = r.u8() != 0;
-        f.underline = r.u8() != 0;
-        f.strikeOut = r.u8() != 0;
-        f.charset = r.u8();
-        r.skip(4); // precisions, quality, pitch and family
-        QByteArray face;
-        while (r.has(1) && face.size() < 32) {
-            const uint8_t c = r.u8();
-            if (c == 0)
-                break;
-            face.append(char(c));
-        }
-        f.face = QString::fromLatin1(face);
+        o.font = readFont(r);
         return o;
     }
     case kCreatePalette: return GdiObject{GdiObject::Kind::Palette, {}, {}, {}};
@@ -329,7 +256,7 @@ public:
         , m_painter(&band)
         , m_budget(budget)
     {
-        m_canDrawText = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+        m_canDrawText = fontsAvailable();
         if (layout.windowAtStart) {
             m_dc.mapMode = kMmAnisotropic;
             m_dc.windowOrg = layout.frame.topLeft();
@@ -347,6 +274,24 @@ public:
     void record(const RecordView &rec);
 
 private:
+    // Record handlers, one per group of records; each reads its parameters from r.
+    using Handler = void (Player::*)(const RecordView &rec, ByteReader &r);
+    struct Entry {
+        uint16_t function = 0;
+        Handler handler = nullptr;
+    };
+    static constexpr std::array<Entry, 256> dispatchTable();
+    void attributes(const RecordView &rec, ByteReader &r);
+    void mapMode(const RecordView &rec, ByteReader &r);
+    void origin(const RecordView &rec, ByteReader &r);
+    void extent(const RecordView &rec, ByteReader &r);
+    void objects(const RecordView &rec, ByteReader &r);
+    void states(const RecordView &rec, ByteReader &r);
+    void lines(const RecordView &rec, ByteReader &r);
+    void shapes(const RecordView &rec, ByteReader &r);
+    void texts(const RecordView &rec, ByteReader &r);
+    void bitmaps(const RecordView &rec, ByteReader &r);
+
     // Mapping
     QPointF map(double x, double y) const { return {x * m_sx + m_tx, y * m_sy + m_ty}; }
     QRectF mapRect(double l, double t, double r, double b) const
@@ -373,10 +318,7 @@ private:
     void polyPolygon(ByteReader &r);
     void rectangle(ByteReader &r, int kind);
     void arc(ByteReader &r, int kind);
-    void text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
-              std::optional<QRectF> rect);
-    void textOut(ByteReader &r);
-    void extTextOut(ByteReader &r);
+    void text(const TextRecord &t);
     void blit(const RecordView &rec);
     void patBlt(const QRectF &device, int rop);
     void drawDib(Bytes dib, QRectF srcRect, QPointF d0, QPointF d1, int rop);
@@ -764,76 +706,28 @@ void Player::arc(ByteReader &r, int kind)
     strokeAndFill(path, kind != kArc);
 }
 
-void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int options,
-                  std::optional<QRectF> rect)
+void Player::text(const TextRecord &t)
 {
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     m_painter.setRenderHint(QPainter::Antialiasing, true);
     std::optional<QRectF> deviceRect;
-    if (rect)
-        deviceRect = mapRect(rect->left(), rect->top(), rect->right(), rect->bottom());
-    if (deviceRect && (options & kEtoOpaque))
+    if (t.rect)
+        deviceRect = mapRect(t.rect->left(), t.rect->top(), t.rect->right(), t.rect->bottom());
+    if (deviceRect && (t.options & kEtoOpaque))
         m_painter.fillRect(*deviceRect, m_dc.bkColor);
-    if (!m_canDrawText || bytes.empty())
+    if (!m_canDrawText || t.bytes.empty())
         return;
 
     const Font &f = m_dc.font;
     const double sx = std::abs(m_sx), sy = std::abs(m_sy);
-    QFont font(f.face.isEmpty() ? QStringLiteral("Sans Serif") : f.face);
-    font.setWeight(QFont::Weight(std::clamp(f.weight <= 0 ? 400 : f.weight, 1, 1000)));
-    font.setItalic(f.italic);
-    font.setUnderline(f.underline);
-    font.setStrikeOut(f.strikeOut);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    constexpr int kReference = 100;
-    font.setPixelSize(kReference);
-    QFontMetricsF reference(font);
-    double em = 13.0; // GDI's default height when the font names none
-    if (f.height < 0)
-        em = -double(f.height) * sy;
-    else if (f.height > 0)
-        em = f.height * sy * kReference / std::max(1.0, reference.ascent() + reference.descent());
-    const double side = std::max(m_width, m_height);
-    if (!(em > 0.05) || em > 16 * side)
+    const auto run = layoutText(f, decodeText(t.bytes, f.charset), t.dx, m_dc.charExtra,
+                                m_dc.textAlign, sx, sy, std::max(m_width, m_height));
+    if (!run)
         return;
-    const int pixelSize = std::clamp(int(std::lround(em)), 1, 512);
-    font.setPixelSize(pixelSize);
-    const double k = em / pixelSize;
-    const QFontMetricsF fm(font);
-    double hx = sy > 0 ? sx / sy : 1.0; // anisotropic mappings stretch text too
-    if (f.width > 0 && fm.averageCharWidth() > 0)
-        hx = f.width * sx / (fm.averageCharWidth() * k);
-    hx = std::clamp(hx, 0.01, 100.0);
-
-    const QString s = decodeText(bytes, f.charset);
-    const double toLocal = sx / (hx * k); // logical x length -> local font units
-    std::vector<double> advances;
-    const bool useDx = !dx.empty() && dx.size() == size_t(s.size());
-    double total = 0;
-    if (useDx) {
-        for (int d : dx)
-            advances.push_back(d * toLocal), total += d * toLocal;
-    } else {
-        total = fm.horizontalAdvance(s) + double(m_dc.charExtra) * toLocal * double(s.size());
-    }
-
-    const bool updateCp = m_dc.textAlign & kTaUpdateCp;
-    if (updateCp)
+    QPointF ref = t.ref;
+    if (m_dc.textAlign & kTaUpdateCp) {
         ref = m_dc.position;
-    double x0 = 0;
-    switch (m_dc.textAlign & kTaHorizontalMask) {
-    case kTaRight: x0 = -total; break;
-    case kTaCenter: x0 = -total / 2; break;
-    default: break;
-    }
-    double baseline = fm.ascent(); // TA_TOP
-    switch (m_dc.textAlign & kTaVerticalMask) {
-    case kTaBaseline: baseline = 0; break;
-    case kTaBottom: baseline = -fm.descent(); break;
-    default: break;
-    }
-    if (updateCp) {
-        const double logicalAdvance = total / toLocal * (m_sx < 0 ? -1 : 1);
+        const double logicalAdvance = run->logicalAdvance(sx) * (m_sx < 0 ? -1 : 1);
         const int h = m_dc.textAlign & kTaHorizontalMask;
         if (h == kTaRight)
             m_dc.position.rx() -= logicalAdvance;
@@ -842,76 +736,24 @@ void Player::text(QPointF ref, Bytes bytes, const std::vector<int> &dx, int opti
     }
 
     m_painter.save();
-    if (deviceRect && (options & kEtoClipped))
+    if (deviceRect && (t.options & kEtoClipped))
         m_painter.setClipRect(*deviceRect, m_dc.clipped ? Qt::IntersectClip : Qt::ReplaceClip);
-    const QPointF origin = map(ref.x(), ref.y());
-    QTransform t;
-    t.translate(origin.x(), origin.y());
-    t.rotate(-f.escapement / 10.0);
-    t.scale(hx * k, k);
-    m_painter.setTransform(t);
-    m_painter.setFont(font);
+    m_painter.setTransform(run->transform(map(ref.x(), ref.y()), f.escapement));
+    m_painter.setFont(run->font);
     if (m_dc.bkMode == kBkOpaque)
-        m_painter.fillRect(QRectF(x0, baseline - fm.ascent(), total, fm.ascent() + fm.descent()),
-                           m_dc.bkColor);
+        m_painter.fillRect(run->box(), m_dc.bkColor);
     m_painter.setPen(m_dc.textColor);
     m_painter.setBackgroundMode(Qt::TransparentMode);
-    if (useDx || m_dc.charExtra != 0) {
-        double x = x0;
-        for (qsizetype i = 0; i < s.size() && !m_budget.over(); ++i) {
-            m_painter.drawText(QPointF(x, baseline), QString(s[i]));
-            x +=
-                useDx ? advances[size_t(i)] : fm.horizontalAdvance(s[i]) + m_dc.charExtra * toLocal;
+    if (!run->advances.empty()) {
+        double x = run->x0;
+        for (qsizetype i = 0; i < run->text.size() && !m_budget.over(); ++i) {
+            m_painter.drawText(QPointF(x, run->baseline), QString(run->text[i]));
+            x += run->advances[size_t(i)];
         }
     } else {
-        m_painter.drawText(QPointF(x0, baseline), s);
+        m_painter.drawText(QPointF(run->x0, run->baseline), run->text);
     }
     m_painter.restore();
-}
-
-void Player::textOut(ByteReader &r)
-{
-    const int n = r.i16le();
-    if (r.failed() || n <= 0 || !r.has(uint64_t(n)))
-        return;
-    const Bytes bytes = r.take(uint64_t(n));
-    r.skip(uint64_t(n & 1));
-    const int y = r.i16le(), x = r.i16le();
-    if (r.failed())
-        return;
-    text(QPointF(x, y), bytes, {}, 0, std::nullopt);
-}
-
-void Player::extTextOut(ByteReader &r)
-{
-    const int y = r.i16le(), x = r.i16le();
-    const int n = r.i16le();
-    const int options = r.u16le();
-    if (r.failed() || n < 0)
-        return;
-    std::optional<QRectF> rect;
-    // The rectangle is there when the options ask for it; some writers add it regardless,
-    // which shows as the record being 8 bytes longer than the text needs.
-    const uint64_t textBytes = uint64_t(n + (n & 1));
-    const uint64_t avail = r.remaining();
-    if ((options & (kEtoOpaque | kEtoClipped)) || avail == textBytes + 8 + uint64_t(n) * 2 ||
-        (avail == textBytes + 8 && n != 4)) {
-        const int left = r.i16le(), top = r.i16le(), right = r.i16le(), bottom = r.i16le();
-        if (r.failed())
-            return;
-        rect = QRectF(QPointF(left, top), QPointF(right, bottom));
-    }
-    if (!r.has(uint64_t(n)))
-        return;
-    const Bytes bytes = r.take(uint64_t(n));
-    r.skip(uint64_t(n & 1));
-    std::vector<int> dx;
-    if (n > 0 && r.has(uint64_t(n) * 2)) {
-        dx.resize(size_t(n));
-        for (int &d : dx)
-            d = r.i16le();
-    }
-    text(QPointF(x, y), bytes, dx, options, rect);
 }
 
 void Player::patBlt(const QRectF &device, int rop)
@@ -1034,11 +876,10 @@ void Player::blit(const RecordView &rec)
     drawDib(r.rest(), QRectF(xSrc, ySrc, srcW, srcH), d0, d1, rop);
 }
 
-void Player::record(const RecordView &rec)
+// Device context attributes that take effect at the next drawing.
+void Player::attributes(const RecordView &rec, ByteReader &r)
 {
-    ByteReader r(rec.params);
     switch (rec.function) {
-    // Device context attributes
     case kSetBkColor:
         m_dc.bkColor = colorRef(r.u32le());
         m_painter.setBackground(m_dc.bkColor);
@@ -1049,67 +890,70 @@ void Player::record(const RecordView &rec)
     case kSetTextCharExtra: m_dc.charExtra = r.i16le(); return;
     case kSetPolyFillMode: m_dc.polyFillMode = r.u16le(); return;
     case kSetRop2: m_dc.rop2 = r.u16le(); return;
+    default: return;
+    }
+}
 
-    // Mapping
-    case kSetMapMode: {
-        const int mode = r.u16le();
-        if (!r.failed() && mode >= kMmText && mode <= kMmAnisotropic)
-            m_dc.mapMode = mode;
-        break;
-    }
-    case kSetWindowOrg:
-    case kSetViewportOrg:
-    case kOffsetWindowOrg:
-    case kOffsetViewportOrg: {
-        const int y = r.i16le(), x = r.i16le();
-        if (r.failed())
-            return;
-        const bool window = rec.function == kSetWindowOrg || rec.function == kOffsetWindowOrg;
-        QPointF &org = window ? m_dc.windowOrg : m_dc.viewportOrg;
-        if (rec.function == kSetWindowOrg || rec.function == kSetViewportOrg)
-            org = QPointF(x, y);
-        else
-            org += QPointF(x, y);
-        break;
-    }
-    case kSetWindowExt:
-    case kSetViewportExt: {
+void Player::mapMode(const RecordView &, ByteReader &r)
+{
+    const int mode = r.u16le();
+    if (r.failed() || mode < kMmText || mode > kMmAnisotropic)
+        return;
+    m_dc.mapMode = mode;
+    updateTransform();
+}
+
+// Window and viewport origins, set or moved.
+void Player::origin(const RecordView &rec, ByteReader &r)
+{
+    const int y = r.i16le(), x = r.i16le();
+    if (r.failed())
+        return;
+    const bool window = rec.function == kSetWindowOrg || rec.function == kOffsetWindowOrg;
+    QPointF &org = window ? m_dc.windowOrg : m_dc.viewportOrg;
+    if (rec.function == kSetWindowOrg || rec.function == kSetViewportOrg)
+        org = QPointF(x, y);
+    else
+        org += QPointF(x, y);
+    updateTransform();
+}
+
+// Window and viewport extents, set or scaled.
+void Player::extent(const RecordView &rec, ByteReader &r)
+{
+    const bool window = rec.function == kSetWindowExt || rec.function == kScaleWindowExt;
+    if (rec.function == kSetWindowExt || rec.function == kSetViewportExt) {
         const int y = r.i16le(), x = r.i16le();
         if (r.failed() || x == 0 || y == 0) // GDI refuses empty extents
             return;
-        if (rec.function == kSetWindowExt) {
-            m_dc.windowExt = QPointF(x, y);
-            m_dc.windowExtSet = true;
-        } else {
-            m_dc.viewportExt = QPointF(x, y);
-        }
-        break;
-    }
-    case kScaleWindowExt:
-    case kScaleViewportExt: {
+        (window ? m_dc.windowExt : m_dc.viewportExt) = QPointF(x, y);
+        m_dc.windowExtSet = m_dc.windowExtSet || window;
+    } else {
         const int yDenom = r.i16le(), yNum = r.i16le(), xDenom = r.i16le(), xNum = r.i16le();
         if (r.failed() || yDenom == 0 || xDenom == 0 || yNum == 0 || xNum == 0)
             return;
-        QPointF &ext = rec.function == kScaleWindowExt ? m_dc.windowExt : m_dc.viewportExt;
+        QPointF &ext = window ? m_dc.windowExt : m_dc.viewportExt;
         const double ex = std::trunc(ext.x() * xNum / xDenom);
         const double ey = std::trunc(ext.y() * yNum / yDenom);
         if (ex != 0 && ey != 0)
             ext = QPointF(ex, ey);
-        break;
     }
+    updateTransform();
+}
 
-    // Objects
-    case kCreatePenIndirect:
-    case kCreateBrushIndirect:
-    case kDibCreatePatternBrush:
-    case kCreatePatternBrush:
-    case kCreateFontIndirect:
-    case kCreatePalette:
-    case kCreateRegion: createObject(parseObject(rec.function, r)); return;
+void Player::objects(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
     case kSelectObject: selectObject(r.u16le()); return;
     case kDeleteObject: deleteObject(r.u16le()); return;
+    default: createObject(parseObject(rec.function, r)); return;
+    }
+}
 
-    // Saved states and clipping
+// Saved states and clipping.
+void Player::states(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
     case kSaveDc: saveDc(); return;
     case kRestoreDc:
         if (r.has(2))
@@ -1135,24 +979,17 @@ void Player::record(const RecordView &rec)
         }
         return;
     }
+    default: return;
+    }
+}
 
-    // Drawing
-    case kMoveTo: {
-        const int y = r.i16le(), x = r.i16le();
-        if (!r.failed())
-            m_dc.position = QPointF(x, y);
-        return;
-    }
-    case kLineTo: {
-        const int y = r.i16le(), x = r.i16le();
-        if (r.failed())
-            return;
-        const QPointF from = m_dc.position;
-        m_dc.position = QPointF(x, y);
-        if (preparePen(false))
-            m_painter.drawLine(map(from.x(), from.y()), map(x, y));
-        return;
-    }
+// Points, lines and polygons.
+void Player::lines(const RecordView &rec, ByteReader &r)
+{
+    switch (rec.function) {
+    case kPolygon: polygon(r, true); return;
+    case kPolyline: polygon(r, false); return;
+    case kPolyPolygon: polyPolygon(r); return;
     case kSetPixel: {
         const QColor c = colorRef(r.u32le());
         const int y = r.i16le(), x = r.i16le();
@@ -1163,32 +1000,118 @@ void Player::record(const RecordView &rec)
         m_painter.fillRect(QRectF(std::floor(p.x()), std::floor(p.y()), 1, 1), c);
         return;
     }
-    case kPolygon: polygon(r, true); return;
-    case kPolyline: polygon(r, false); return;
-    case kPolyPolygon: polyPolygon(r); return;
-    case kRectangle:
-    case kRoundRect:
-    case kEllipse: rectangle(r, rec.function); return;
-    case kArc:
-    case kPie:
-    case kChord: arc(r, rec.function); return;
-    case kTextOut: textOut(r); return;
-    case kExtTextOut: extTextOut(r); return;
-    case kPatBlt: {
-        const uint32_t rop = r.u32le();
-        const int h = r.i16le(), w = r.i16le(), y = r.i16le(), x = r.i16le();
-        if (!r.failed())
-            patBlt(mapRect(x, y, double(x) + w, double(y) + h), int((rop >> 16) & 0xFF));
+    default: break; // MOVETO and LINETO
+    }
+    const int y = r.i16le(), x = r.i16le();
+    if (r.failed())
+        return;
+    const QPointF from = m_dc.position;
+    m_dc.position = QPointF(x, y);
+    if (rec.function == kLineTo && preparePen(false))
+        m_painter.drawLine(map(from.x(), from.y()), map(x, y));
+}
+
+// Shapes in a bounding rectangle.
+void Player::shapes(const RecordView &rec, ByteReader &r)
+{
+    if (rec.function == kArc || rec.function == kPie || rec.function == kChord)
+        arc(r, rec.function);
+    else
+        rectangle(r, rec.function);
+}
+
+void Player::texts(const RecordView &rec, ByteReader &r)
+{
+    if (auto t = rec.function == kTextOut ? readTextOut(r) : readExtTextOut(r))
+        text(*t);
+}
+
+void Player::bitmaps(const RecordView &rec, ByteReader &r)
+{
+    if (rec.function != kPatBlt) {
+        blit(rec);
         return;
     }
-    case kDibBitBlt:
-    case kDibStretchBlt:
-    case kStretchDib: blit(rec); return;
+    const uint32_t rop = r.u32le();
+    const int h = r.i16le(), w = r.i16le(), y = r.i16le(), x = r.i16le();
+    if (!r.failed())
+        patBlt(mapRect(x, y, double(x) + w, double(y) + h), int((rop >> 16) & 0xFF));
+}
 
-    default: return; // escapes, palettes and unknown records have nothing to draw
+// Every record type differs from the others in its low byte (the high byte counts its
+// parameters), so one indexed look-up finds the handler; the full number is still checked.
+constexpr std::array<Player::Entry, 256> Player::dispatchTable()
+{
+    constexpr Entry kHandlers[] = {
+        {kSetBkColor, &Player::attributes},
+        {kSetBkMode, &Player::attributes},
+        {kSetTextColor, &Player::attributes},
+        {kSetTextAlign, &Player::attributes},
+        {kSetTextCharExtra, &Player::attributes},
+        {kSetPolyFillMode, &Player::attributes},
+        {kSetRop2, &Player::attributes},
+        {kSetMapMode, &Player::mapMode},
+        {kSetWindowOrg, &Player::origin},
+        {kSetViewportOrg, &Player::origin},
+        {kOffsetWindowOrg, &Player::origin},
+        {kOffsetViewportOrg, &Player::origin},
+        {kSetWindowExt, &Player::extent},
+        {kSetViewportExt, &Player::extent},
+        {kScaleWindowExt, &Player::extent},
+        {kScaleViewportExt, &Player::extent},
+        {kCreatePenIndirect, &Player::objects},
+        {kCreateBrushIndirect, &Player::objects},
+        {kDibCreatePatternBrush, &Player::objects},
+        {kCreatePatternBrush, &Player::objects},
+        {kCreateFontIndirect, &Player::objects},
+        {kCreatePalette, &Player::objects},
+        {kCreateRegion, &Player::objects},
+        {kSelectObject, &Player::objects},
+        {kDeleteObject, &Player::objects},
+        {kSaveDc, &Player::states},
+        {kRestoreDc, &Player::states},
+        {kIntersectClipRect, &Player::states},
+        {kExcludeClipRect, &Player::states},
+        {kSelectClipRegion, &Player::states},
+        {kOffsetClipRgn, &Player::states},
+        {kMoveTo, &Player::lines},
+        {kLineTo, &Player::lines},
+        {kSetPixel, &Player::lines},
+        {kPolygon, &Player::lines},
+        {kPolyline, &Player::lines},
+        {kPolyPolygon, &Player::lines},
+        {kRectangle, &Player::shapes},
+        {kRoundRect, &Player::shapes},
+        {kEllipse, &Player::shapes},
+        {kArc, &Player::shapes},
+        {kPie, &Player::shapes},
+        {kChord, &Player::shapes},
+        {kTextOut, &Player::texts},
+        {kExtTextOut, &Player::texts},
+        {kPatBlt, &Player::bitmaps},
+        {kDibBitBlt, &Player::bitmaps},
+        {kDibStretchBlt, &Player::bitmaps},
+        {kStretchDib, &Player::bitmaps},
+    };
+    std::array<Entry, 256> table{};
+    for (const Entry &e : kHandlers) {
+        Entry &slot = table[e.function & 0xFF];
+        if (slot.handler)
+            throw "two record types share a low byte"; // stops the compilation
+        slot = e;
     }
-    // Only the mapping records fall through to here.
-    updateTransform();
+    return table;
+}
+
+void Player::record(const RecordView &rec)
+{
+    // Escapes, palettes and unknown records have nothing to draw.
+    static constexpr std::array<Entry, 256> kTable = dispatchTable();
+    const Entry &entry = kTable[rec.function & 0xFF];
+    if (entry.function != rec.function || !entry.handler)
+        return;
+    ByteReader r(rec.params);
+    (this->*entry.handler)(rec, r);
 }
 
 // Plays every record into one band of the picture. Band 0 reports progress and asks the
