@@ -94,12 +94,19 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
             };
         // The display is opened before the settings are read, so that a run that cannot
         // show a window touches nothing.
+        // The toolkit keeps pointers into its argv for the whole run.
+        std::vector<std::string> toolkitArgs = ToolkitArguments({argv, argv + argc});
+        std::vector<char *> toolkitArgv;
+        for (std::string &arg : toolkitArgs)
+            toolkitArgv.push_back(arg.data());
+        toolkitArgv.push_back(nullptr);
+        int toolkitArgc = static_cast<int>(toolkitArgs.size());
         std::unique_ptr<OxlumeApplication> app;
         steps.displayProblem = [&] {
             std::string problem = DisplayProblem(args, std::getenv);
             if (problem.empty()) {
                 DisplayFailureGuard guard;
-                app = std::make_unique<OxlumeApplication>(argc, argv);
+                app = std::make_unique<OxlumeApplication>(toolkitArgc, toolkitArgv.data());
             }
             return problem;
         };

@@ -173,6 +173,14 @@ void TestStartup::displayProblem()
     // A chosen platform is Qt's to open (or to fail, which the viewer run reports).
     QVERIFY(problem({}, {{"QT_QPA_PLATFORM", "offscreen"}}).empty());
     QVERIFY(problem({"-platform", "offscreen"}, {}).empty());
+    // So is a display named on the command line, in either spelling (-display=NAME is
+    // split for the toolkit, which knows only the first).
+    QVERIFY(problem({"a.jpg", "-display", ":1"}, {}).empty());
+    QVERIFY(problem({"--display=:1"}, {}).empty());
+    QVERIFY(!problem({"-display"}, {}).empty());
+    QCOMPARE(UnknownOptions({"-display=:1"}), Args{});
+    QCOMPARE(ToolkitArguments({"oxlume", "--display=:1", "a.jpg", "-display", ":2"}),
+             (Args{"oxlume", "-display", ":1", "a.jpg", "-display", ":2"}));
 }
 
 void TestStartup::runsWithoutDisplay_data()
