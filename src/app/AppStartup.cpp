@@ -3,6 +3,7 @@
 #include "AppApplication.h"
 #include "FirstPaint.h"
 #include "ParamsFunctions.h"
+#include "WindowHandOff.h"
 #include "associations/FileAssociations.h"
 #include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
@@ -129,9 +130,7 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
         platform::UniqueFd listener = launch.instanceChecked
                                           ? platform::UniqueFd(launch.instanceListener)
                                           : TakeInstanceListener();
-        HandOffServer handOff(std::move(listener), [&window](const HandOff &message) {
-            window.ReceiveHandOff(message.path, message.activationToken);
-        });
+        HandOffServer handOff(std::move(listener), WindowHandOffReceiver(window));
         window.show();
         app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else

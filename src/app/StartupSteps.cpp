@@ -174,7 +174,7 @@ std::string HelpText()
            "  $XDG_DATA_HOME/applications/oxlume.desktop\n"
            "                                          the \"Open with\" entry of the associations\n"
            "  $XDG_RUNTIME_DIR/oxlume/                the running window's lock file and socket\n"
-           "                                          (/tmp/oxlume-<uid> without XDG_RUNTIME_DIR)\n"
+           "                                          (~/.cache/oxlume/ without XDG_RUNTIME_DIR)\n"
            "\n"
            "Exit status: 0, or 1 when no display can be opened.\n";
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The receiving end of the hand-off socket, served on the thread that owns it (the user-
 // interface thread): accepts peers of this user id only, reads one bounded message from
-// each within a deadline and hands it on. A client that sends nothing, garbage or too much
-// is dropped without blocking anything.
+// each within a deadline, hands it on and answers the sender when the receiver took it. A
+// client that sends nothing, garbage or too much is dropped without blocking anything;
+// when too many are open at once, the oldest idle one makes room for the newcomer.
 
 #include "SingleInstance.h"
 #include "UniqueFd.h"
@@ -22,7 +23,8 @@ namespace oxlume {
 class HandOffServer : public QObject {
     Q_OBJECT
 public:
-    using Receiver = std::function<void(const HandOff &message)>;
+    // True when the message is queued on a live window: only then is the sender answered.
+    using Receiver = std::function<bool(const HandOff &message)>;
 
     static constexpr std::size_t kMaxClients = 16;
     static constexpr std::chrono::milliseconds kDeadline{1000};
@@ -42,6 +44,7 @@ private:
     void acceptAll();
     void readFrom(Client *client);
     void drop(Client *client, bool counted);
+    void makeRoom();
 
     platform::UniqueFd m_listener;
     Receiver m_receiver;
