@@ -184,16 +184,11 @@ int main(int argc, char **argv)
     oxlume::LoadOptions();
     oxlume::TfrmMain window(oxlume::Options, files[2]);
     double arrived = -1; // when the running window received the latest hand-off
-    // As the viewer run wires it: the path is queued on the window and the sender answered
-    // at once.
-    oxlume::HandOffServer server(
-        oxlume::TakeInstanceListener(), [&window, &arrived](const oxlume::HandOff &m) {
-            arrived = bench::nowMs();
-            QMetaObject::invokeMethod(
-                &window, [&window, m] { window.ReceiveHandOff(m.path, m.activationToken); },
-                Qt::QueuedConnection);
-            return true;
-        });
+    oxlume::HandOffServer server(oxlume::TakeInstanceListener(),
+                                 [&window, &arrived](const oxlume::HandOff &m) {
+                                     arrived = bench::nowMs();
+                                     window.ReceiveHandOff(m.path, m.activationToken);
+                                 });
     PaintWatch watch(window);
     window.imager().viewport()->installEventFilter(&watch);
     window.resize(1200, 800);

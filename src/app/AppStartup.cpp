@@ -130,7 +130,7 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
         platform::UniqueFd listener = launch.instanceChecked
                                           ? platform::UniqueFd(launch.instanceListener)
                                           : TakeInstanceListener();
-        HandOffServer handOff(std::move(listener), WindowHandOffReceiver(window));
+        const std::unique_ptr<HandOffServer> handOff = ServeHandOffs(std::move(listener), window);
         window.show();
         app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else

@@ -3,7 +3,6 @@
 #include "viewer/MainForm.h"
 
 #include <QEvent>
-#include <QPointer>
 
 namespace oxlume {
 
@@ -30,19 +29,15 @@ protected:
 
 } // namespace
 
-HandOffServer::Receiver WindowHandOffReceiver(TfrmMain &window)
+std::unique_ptr<HandOffServer> ServeHandOffs(platform::UniqueFd listener, TfrmMain &window)
 {
-    QPointer<CloseWatch> watch = new CloseWatch(window);
-    QPointer<TfrmMain> target = &window;
-    return [watch, target](const HandOff &message) {
-        if (!watch || !target || watch->closing)
-            return false;
-        QMetaObject::invokeMethod(
-            target.data(),
-            [target, message] { target->ReceiveHandOff(message.path, message.activationToken); },
-            Qt::QueuedConnection);
-        return true;
-    };
+    auto *watch = new CloseWatch(window);
+    return std::make_unique<HandOffServer>(
+        std::move(listener),
+        [&window](const HandOff &message) {
+            window.ReceiveHandOff(message.path, message.activationToken);
+        },
+        [watch] { return !watch->closing; });
 }
 
 } // namespace oxlume

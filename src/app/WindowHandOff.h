@@ -1,15 +1,16 @@
 #pragma once
-// The running window's end of a hand-off, as the viewer run wires it to the server.
+// The running window's end of a hand-off, as the viewer run wires it.
 
 #include "platform/HandOffServer.h"
+
+#include <memory>
 
 namespace oxlume {
 
 class TfrmMain;
 
-// Takes a handed-over path for window unless the window is closing (then the sender is not
-// answered and starts as the first instance itself). The path is opened once control is
-// back in the event loop, so that the sender hears at once and goes.
-HandOffServer::Receiver WindowHandOffReceiver(TfrmMain &window);
+// Serves hand-offs on listener for window: each path is opened in it, but none is taken
+// once the window is closing (the sender then starts as the first instance itself).
+std::unique_ptr<HandOffServer> ServeHandOffs(platform::UniqueFd listener, TfrmMain &window);
 
 } // namespace oxlume

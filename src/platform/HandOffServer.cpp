@@ -21,10 +21,12 @@ struct HandOffServer::Client {
     QTimer *deadline = nullptr;
 };
 
-HandOffServer::HandOffServer(UniqueFd listener, Receiver receiver, QObject *parent)
+HandOffServer::HandOffServer(UniqueFd listener, Receiver receiver, Accepting accepting,
+                             QObject *parent)
     : QObject(parent)
     , m_listener(std::move(listener))
     , m_receiver(std::move(receiver))
+    , m_accepting(std::move(accepting))
 {
     if (!m_listener)
         return;
@@ -116,10 +118,15 @@ void HandOffServer::readFrom(Client *client)
     case DecodeStatus::Done: {
         UniqueFd peer = std::move(client->fd);
         drop(client, false);
-        // After the drop: the receiver may run a nested event loop, which must find us
-        // consistent. The sender hears back only when the message was taken.
-        if (m_receiver && m_receiver(message))
-            (void)::send(peer.get(), &kHandOffAck, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (m_accepting && !m_accepting())
+            return; // closing: the sender takes over
+        // Answered first, so that the sender goes at once; the receiver runs straight after,
+        // before any other event (a close of the window, say) can come between. After the
+        // drop: the receiver may run a nested event loop, which must find us consistent.
+        (void)::send(peer.get(), &kHandOffAck, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        peer.reset();
+        if (m_receiver)
+            m_receiver(message);
         return;
     }
     case DecodeStatus::Garbage:

@@ -138,7 +138,7 @@ void TestHandOff::throughTheSocket()
     QCOMPARE(marker.state, MarkerState::First);
     TfrmMain window(Options, {});
     window.show();
-    HandOffServer server(std::move(marker.listener), WindowHandOffReceiver(window));
+    const std::unique_ptr<HandOffServer> server = ServeHandOffs(std::move(marker.listener), window);
     const auto send = [&](const std::string &file) {
         std::future<bool> sent = std::async(std::launch::async, [&] {
             return SendHandOff(marker.socketPath, {file, "token"}, std::chrono::milliseconds(0));

@@ -244,10 +244,8 @@ void TestStartup::runsWithoutDisplay()
         InstanceMarker marker = TakeInstanceMarker(folder, kInstanceName);
         QCOMPARE(marker.state, MarkerState::First);
         lock = std::move(marker.lock);
-        server = std::make_unique<HandOffServer>(std::move(marker.listener), [&](const HandOff &m) {
-            received.push_back(m);
-            return true;
-        });
+        server = std::make_unique<HandOffServer>(std::move(marker.listener),
+                                                 [&](const HandOff &m) { received.push_back(m); });
         platform.clear();
     }
     if (!platform.isEmpty()) {
