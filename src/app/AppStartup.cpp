@@ -3,6 +3,7 @@
 #include "AppApplication.h"
 #include "FirstPaint.h"
 #include "ParamsFunctions.h"
+#include "WindowHandOff.h"
 #include "associations/FileAssociations.h"
 #include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
@@ -94,12 +95,19 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
             };
         // The display is opened before the settings are read, so that a run that cannot
         // show a window touches nothing.
+        // The toolkit keeps pointers into its argv for the whole run.
+        std::vector<std::string> toolkitArgs = ToolkitArguments({argv, argv + argc});
+        std::vector<char *> toolkitArgv;
+        for (std::string &arg : toolkitArgs)
+            toolkitArgv.push_back(arg.data());
+        toolkitArgv.push_back(nullptr);
+        int toolkitArgc = static_cast<int>(toolkitArgs.size());
         std::unique_ptr<OxlumeApplication> app;
         steps.displayProblem = [&] {
             std::string problem = DisplayProblem(args, std::getenv);
             if (problem.empty()) {
                 DisplayFailureGuard guard;
-                app = std::make_unique<OxlumeApplication>(argc, argv);
+                app = std::make_unique<OxlumeApplication>(toolkitArgc, toolkitArgv.data());
             }
             return problem;
         };
@@ -122,9 +130,7 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
         platform::UniqueFd listener = launch.instanceChecked
                                           ? platform::UniqueFd(launch.instanceListener)
                                           : TakeInstanceListener();
-        HandOffServer handOff(std::move(listener), [&window](const HandOff &message) {
-            window.ReceiveHandOff(message.path, message.activationToken);
-        });
+        const std::unique_ptr<HandOffServer> handOff = ServeHandOffs(std::move(listener), window);
         window.show();
         app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else

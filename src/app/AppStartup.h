@@ -35,6 +35,10 @@ struct StartupSteps {
 // toolkit still sees the full argv.
 std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &args);
 
+// argv (the program name first) as the toolkit reads it: -display=NAME, which it does not
+// know, becomes -display NAME; everything else stays as it is.
+std::vector<std::string> ToolkitArguments(const std::vector<std::string> &argv);
+
 // --help / -h and --version, which answer before anything else happens.
 enum class InfoRequest { None, Help, Version };
 InfoRequest FindInfoRequest(const std::vector<std::string> &args);
@@ -45,7 +49,8 @@ std::string VersionText(); // "oxlume <version>\n"
 std::vector<std::string> UnknownOptions(const std::vector<std::string> &args);
 
 // Why a viewer run could not open a display, or "" when it can try: with no platform chosen
-// (no -platform, no QT_QPA_PLATFORM) either DISPLAY or WAYLAND_DISPLAY must be set. getenv
+// (no -platform, no QT_QPA_PLATFORM) and no -display given, either DISPLAY or
+// WAYLAND_DISPLAY must be set. getenv
 // reads the environment (replaceable in tests).
 std::string DisplayProblem(const std::vector<std::string> &args,
                            const std::function<const char *(const char *)> &getenv);

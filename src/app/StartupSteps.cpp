@@ -44,10 +44,9 @@ ToolkitOption toolkitOption(std::string_view arg)
     static constexpr std::array<std::string_view, 7> kAlone = {
         "reverse", "testability", "widgetcount", "qdevel", "qdebug", "nograb", "dograb",
     };
-    static constexpr std::array<std::string_view, 3> kJoinedValue = {
-        "style=",
-        "stylesheet=",
-        "qmljsdebugger=",
+    static constexpr std::array<std::string_view, 4> kJoinedValue = {
+        "style=", "stylesheet=", "qmljsdebugger=",
+        "display=", // split for the toolkit by ToolkitArguments
     };
     if (arg.starts_with("--"))
         arg.remove_prefix(2);
@@ -83,6 +82,21 @@ std::string optionName(std::string_view arg)
     return name;
 }
 
+// The display named with -display NAME or -display=NAME (one or two dashes), else "".
+std::string displayOption(const std::vector<std::string> &args)
+{
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::string_view arg = args[k];
+        if (arg.starts_with("--"))
+            arg.remove_prefix(1);
+        if (arg == "-display" && k + 1 < args.size())
+            return args[k + 1];
+        if (arg.starts_with("-display="))
+            return std::string(arg.substr(9));
+    }
+    return {};
+}
+
 InfoRequest infoRequestOf(std::string_view arg)
 {
     if (!arg.starts_with('-'))
@@ -108,6 +122,23 @@ std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string> &a
         }
     }
     return kept;
+}
+
+std::vector<std::string> ToolkitArguments(const std::vector<std::string> &argv)
+{
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < argv.size(); ++k) {
+        std::string_view arg = argv[k];
+        if (k > 0 && arg.starts_with("--"))
+            arg.remove_prefix(1);
+        if (k > 0 && arg.starts_with("-display=")) {
+            out.emplace_back("-display");
+            out.emplace_back(arg.substr(9));
+        } else {
+            out.push_back(argv[k]);
+        }
+    }
+    return out;
 }
 
 InfoRequest FindInfoRequest(const std::vector<std::string> &args)
@@ -143,7 +174,7 @@ std::string HelpText()
            "  $XDG_DATA_HOME/applications/oxlume.desktop\n"
            "                                          the \"Open with\" entry of the associations\n"
            "  $XDG_RUNTIME_DIR/oxlume/                the running window's lock file and socket\n"
-           "                                          (/tmp/oxlume-<uid> without XDG_RUNTIME_DIR)\n"
+           "                                          (~/.cache/oxlume/ without XDG_RUNTIME_DIR)\n"
            "\n"
            "Exit status: 0, or 1 when no display can be opened.\n";
 }
@@ -180,7 +211,8 @@ std::string DisplayProblem(const std::vector<std::string> &args,
         if (args[k] == "-platform" || args[k] == "--platform")
             return {};
     }
-    if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"))
+    if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY") ||
+        !displayOption(args).empty())
         return {};
     return "neither DISPLAY nor WAYLAND_DISPLAY is set";
 }

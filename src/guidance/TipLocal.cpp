@@ -19,7 +19,7 @@ constexpr std::array<std::string_view, TipCount> kTips{{
     "right-click on the main window and select 'Options'",
     "Most functions of the program have keyboard shortcuts. Right-click on the main window "
     "to see a popup menu which lists the shortcuts.",
-    "You can see the Windows property sheet of a file by right-clicking the file name and "
+    "You can see the property sheet of a file by right-clicking the file name and "
     "selecting Properties.",
     "You can run a slide show of the images by pressing Ctrl-S.",
     "You can configure the slide show. Press Ctrl-O at the main window to see the options.",

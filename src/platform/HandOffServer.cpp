@@ -21,10 +21,12 @@ struct HandOffServer::Client {
     QTimer *deadline = nullptr;
 };
 
-HandOffServer::HandOffServer(UniqueFd listener, Receiver receiver, QObject *parent)
+HandOffServer::HandOffServer(UniqueFd listener, Receiver receiver, Accepting accepting,
+                             QObject *parent)
     : QObject(parent)
     , m_listener(std::move(listener))
     , m_receiver(std::move(receiver))
+    , m_accepting(std::move(accepting))
 {
     if (!m_listener)
         return;
@@ -57,11 +59,8 @@ void HandOffServer::acceptAll()
             qCDebug(lcHandOff) << "refused a hand-off from uid" << peer.uid;
             continue;
         }
-        if (m_clients.size() >= kMaxClients) {
-            ++m_droppedClients;
-            qCDebug(lcHandOff) << "too many hand-off clients at once; dropped one";
-            continue;
-        }
+        if (m_clients.size() >= kMaxClients)
+            makeRoom();
         auto client = std::make_unique<Client>();
         Client *raw = client.get();
         client->fd = std::move(fd);
@@ -76,7 +75,25 @@ void HandOffServer::acceptAll()
         });
         client->deadline->start(kDeadline);
         m_clients.push_back(std::move(client));
+        // A real sender has written its message by now: served at once, before later
+        // connections of this burst can push it out.
+        readFrom(raw);
     }
+}
+
+void HandOffServer::makeRoom()
+{
+    // Those that have sent nothing yet go first, oldest first: a sender writes as soon as
+    // it has connected, so the newest connection is the likeliest real one.
+    auto victim = m_clients.begin();
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if ((*it)->bytes.empty()) {
+            victim = it;
+            break;
+        }
+    }
+    qCDebug(lcHandOff) << "too many hand-off clients at once; dropped the oldest";
+    drop(victim->get(), true);
 }
 
 void HandOffServer::readFrom(Client *client)
@@ -98,12 +115,20 @@ void HandOffServer::readFrom(Client *client)
     }
     HandOff message;
     switch (DecodeHandOff(client->bytes, message)) {
-    case DecodeStatus::Done:
+    case DecodeStatus::Done: {
+        UniqueFd peer = std::move(client->fd);
         drop(client, false);
-        // Last: the receiver may run a nested event loop, which must find us consistent.
+        if (m_accepting && !m_accepting())
+            return; // closing: the sender takes over
+        // Answered first, so that the sender goes at once; the receiver runs straight after,
+        // before any other event (a close of the window, say) can come between. After the
+        // drop: the receiver may run a nested event loop, which must find us consistent.
+        (void)::send(peer.get(), &kHandOffAck, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        peer.reset();
         if (m_receiver)
             m_receiver(message);
         return;
+    }
     case DecodeStatus::Garbage:
         qCDebug(lcHandOff) << "a hand-off client sent something else than a message";
         drop(client, true);

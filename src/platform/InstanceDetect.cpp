@@ -3,6 +3,7 @@
 #include "SingleInstance.h"
 
 #include <cstdio>
+#include <thread>
 
 namespace oxlume {
 
@@ -29,22 +30,27 @@ bool DetectRunningInstance(const std::string &instanceName, const std::string &a
         startWithoutHandOff(folder.error);
         return false;
     }
-    InstanceMarker marker = TakeInstanceMarker(folder.path, instanceName);
-    switch (marker.state) {
-    case MarkerState::First: instanceMarker() = std::move(marker); return false;
-    case MarkerState::Running:
-        if (SendHandOff(marker.socketPath, HandOffFor(argument), kHandOffRetry))
+    const HandOff message = HandOffFor(argument);
+    const auto deadline = std::chrono::steady_clock::now() + kHandOffRetry;
+    for (;;) {
+        InstanceMarker marker = TakeInstanceMarker(folder.path, instanceName);
+        switch (marker.state) {
+        case MarkerState::First: instanceMarker() = std::move(marker); return false;
+        case MarkerState::Unavailable: startWithoutHandOff(marker.error); return false;
+        case MarkerState::Running: break;
+        }
+        // One connection at a time, with the marker looked at again in between: an instance
+        // that is closing takes no file, and once it has gone this start takes its place.
+        if (SendHandOff(marker.socketPath, message, std::chrono::milliseconds(0)))
             return true;
-        // Not reached in time. When the holder has ended meanwhile, this start takes its
-        // place rather than lose the file; otherwise it ends all the same.
-        marker = TakeInstanceMarker(folder.path, instanceName);
-        if (marker.state != MarkerState::First)
-            return true;
-        instanceMarker() = std::move(marker);
-        return false;
-    case MarkerState::Unavailable: startWithoutHandOff(marker.error); return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // A holder that neither answers nor ends: better a window of our own than a
+            // file that nobody shows.
+            startWithoutHandOff("the running instance does not answer");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return false;
 }
 
 platform::UniqueFd TakeInstanceListener()

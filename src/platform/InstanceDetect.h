@@ -11,14 +11,15 @@ namespace oxlume {
 
 inline constexpr const char *kInstanceName = "MarzelUniqueName555432";
 
-// How long a second start keeps trying to reach a first instance that is still starting.
+// How long a second start keeps trying to reach a first instance that is still starting
+// (or to take the marker from one that is closing).
 inline constexpr std::chrono::milliseconds kHandOffRetry{2000};
 
-// True when another instance is running and the argument (a path, may be empty) has been
-// handed to it, or could not be although it holds the marker; false when this process is
-// the first instance (also when the holder ended while the hand-off was tried), or no
-// marker can be used here (one line on stderr says why). Needs no application object and
-// no display.
+// True when another instance is running and has acknowledged the argument (a path, may be
+// empty); false when this process is the first instance (also when the holder closed
+// without taking the hand-off), or starts on its own because no marker can be used here or
+// the holder never answered (one line on stderr says why). Needs no application object
+// and no display.
 bool DetectRunningInstance(const std::string &instanceName, const std::string &argument);
 
 // The first instance's listening socket, for the hand-off receiver; invalid when this

@@ -419,6 +419,40 @@ SaveFailure saveHive(const std::string &hiveFile, Hive hive, Apply apply)
     return {};
 }
 
+// What this process last read or wrote of each value, by hive file, key and value name
+// (names in small letters). Setting a value back to exactly that is no change of ours:
+// saving it would only undo what another instance saved meanwhile, so it is left out.
+std::map<std::string, reg::RegValue> g_known;
+
+std::string folded(std::string_view name)
+{
+    std::string out(name);
+    for (char &c : out)
+        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return out;
+}
+
+// The key of a value in g_known; with valueName absent, the prefix of all values of the key
+// and of its sub-keys.
+std::string knownName(const std::string &file, const std::vector<std::string> &path,
+                      const std::string *valueName = nullptr)
+{
+    std::string name = file;
+    name += '\0';
+    for (const std::string &part : path)
+        name += folded(part) + '\\';
+    if (valueName)
+        name += '\0' + folded(*valueName);
+    return name;
+}
+
+void forgetKnown(const std::string &prefix)
+{
+    auto it = g_known.lower_bound(prefix);
+    while (it != g_known.end() && it->first.compare(0, prefix.size(), prefix) == 0)
+        it = g_known.erase(it);
+}
+
 using Change = std::function<LONG(reg::RegKey &)>;
 
 // The changes that a batch holds back for one hive: the file as the batch first read it,
@@ -513,6 +547,8 @@ SaveFailure commitBatch()
                 }
                 return ERROR_SUCCESS;
             });
+        if (f.code != ERROR_SUCCESS) // not saved: what we noted as written is not there
+            forgetKnown(knownName(entry.first, {}));
         if (first.code == ERROR_SUCCESS)
             first = std::move(f);
     }
@@ -727,7 +763,10 @@ LONG RegQueryValueEx(HKEY key, const std::string &valueName, DWORD *type, void *
         return ERROR_FILE_NOT_FOUND;
     if (type)
         *type = v->type;
-    return copyOut(v->data, data, size);
+    const LONG rc = copyOut(v->data, data, size);
+    if (rc == ERROR_SUCCESS && data)
+        g_known[knownName(fileOf(key), key->path, &valueName)] = *v;
+    return rc;
 }
 
 LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const void *data, DWORD size)
@@ -737,12 +776,18 @@ LONG RegSetValueEx(HKEY key, const std::string &valueName, DWORD type, const voi
         return ERROR_INVALID_HANDLE;
     if (!validValueName(valueName) || (size && !data) || size > kMaxValueDataSize)
         return ERROR_INVALID_PARAMETER;
-    return modifyKey(key,
-                     [valueName, type,
-                      bytes = std::string(static_cast<const char *>(data), size)](reg::RegKey &k) {
-                         k.setValue(valueName, type, bytes);
-                         return ERROR_SUCCESS;
-                     });
+    std::string bytes(static_cast<const char *>(data), size);
+    const std::string known = knownName(fileOf(key), key->path, &valueName);
+    if (const auto it = g_known.find(known);
+        it != g_known.end() && it->second.type == type && it->second.data == bytes)
+        return currentKey(key) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    const LONG rc = modifyKey(key, [valueName, type, bytes](reg::RegKey &k) {
+        k.setValue(valueName, type, bytes);
+        return ERROR_SUCCESS;
+    });
+    if (rc == ERROR_SUCCESS)
+        g_known[known] = reg::RegValue{valueName, type, std::move(bytes)};
+    return rc;
 }
 
 LONG RegDeleteValue(HKEY key, const std::string &valueName)
@@ -755,6 +800,7 @@ LONG RegDeleteValue(HKEY key, const std::string &valueName)
         return ERROR_KEY_DELETED;
     if (!current->findValue(valueName))
         return ERROR_FILE_NOT_FOUND;
+    g_known.erase(knownName(fileOf(key), key->path, &valueName));
     return modifyKey(key, [valueName](reg::RegKey &k) {
         return k.removeValue(valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
@@ -776,6 +822,7 @@ LONG RegDeleteKey(HKEY key, const std::string &subKey)
         if (!tree.find(target))
             return ERROR_FILE_NOT_FOUND;
     }
+    forgetKnown(knownName(file, target));
     return modifyHive(file, key->hive, [target](reg::RegKey &t) {
         const reg::RegKey *victim = t.find(target);
         if (!victim)
@@ -835,7 +882,10 @@ LONG RegEnumValue(HKEY key, DWORD index, char *name, DWORD *nameSize, DWORD *typ
         return rc;
     if (type)
         *type = v.type;
-    return copyOut(v.data, data, dataSize);
+    const LONG rc = copyOut(v.data, data, dataSize);
+    if (rc == ERROR_SUCCESS && data)
+        g_known[knownName(fileOf(key), key->path, &v.name)] = v;
+    return rc;
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, char *name, DWORD *nameSize)

@@ -12,6 +12,11 @@
 // a crash leaves the old or the new file and two processes never lose each other's change.
 // A RegistryBatch groups the changes of one operation into one such rewrite per hive.
 //
+// Two running instances never undo each other's changes: setting a value to exactly what
+// this process last read or wrote of it is no change and writes nothing, so a program that
+// saves all its settings at the end writes only those it changed, and what another
+// instance saved meanwhile stays. Deleting a value or a key is always a change.
+//
 // Saving refuses a folder that belongs to another user or that others may write to (said
 // once on stderr; reading still works), and follows a hive that is a symbolic link only to
 // a regular file of this user.

@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -77,6 +79,72 @@ bool fillAddress(const std::string &path, sockaddr_un &address)
         return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
+}
+
+// The address of the socket at path. A path too long for one (a long runtime folder) is
+// reached through a descriptor of its folder, which folder holds while the address is in
+// use: unlike an abstract socket, that still passes through the folder's permissions.
+bool socketAddress(const std::string &path, sockaddr_un &address, UniqueFd &folder)
+{
+    if (fillAddress(path, address))
+        return true;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    folder = UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return folder &&
+           fillAddress("/proc/self/fd/" + std::to_string(folder.get()) + path.substr(slash),
+                       address);
+}
+
+// mkdir -p, the folders it adds private to the user.
+std::string makeFolders(const std::string &path)
+{
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return "cannot create " + part + ": " + errorText(errno);
+        if (slash == std::string::npos)
+            return {};
+    }
+}
+
+// Where the marker goes without $XDG_RUNTIME_DIR: the user's cache folder, below the home
+// folder, which no other user can write to (unlike /tmp, where anyone could take the name
+// first and so switch the single instance off).
+std::string privateRuntimeFolder()
+{
+    if (const char *cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
+        return cache;
+    const char *home = std::getenv("HOME");
+    if (!home || *home != '/') {
+        const passwd *pw = ::getpwuid(::geteuid());
+        home = pw ? pw->pw_dir : nullptr;
+    }
+    if (!home || *home != '/')
+        return {};
+    return std::string(home) + "/.cache";
+}
+
+// Waits up to timeout for the first instance's answer on fd.
+bool awaitAck(int fd, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        char answer = 0;
+        const ssize_t n = ::recv(fd, &answer, 1, 0);
+        if (n == 1)
+            return answer == kHandOffAck;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return false; // closed without an answer: the instance is going
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(left.count()));
+    }
 }
 
 // Writes all of data to a non-blocking socket, waiting at most until deadline.
@@ -165,8 +233,9 @@ InstanceFolder PrepareInstanceFolder()
         runtime = dir;
         ::mkdir(runtime.c_str(), 0700); // normally there already; the user's, unchecked
     } else {
-        runtime = "/tmp/oxlume-" + std::to_string(::geteuid());
-        folder.error = ensurePrivateFolder(runtime);
+        runtime = privateRuntimeFolder();
+        folder.error =
+            runtime.empty() ? "no private folder for the instance marker" : makeFolders(runtime);
         if (!folder.error.empty())
             return folder;
     }
@@ -180,7 +249,8 @@ InstanceFolder PrepareInstanceFolder()
 UniqueFd ListenAt(const std::string &path, std::string &error)
 {
     sockaddr_un address;
-    if (!fillAddress(path, address)) {
+    UniqueFd folder;
+    if (!socketAddress(path, address, folder)) {
         error = "the socket path is too long: " + path;
         return {};
     }
@@ -207,7 +277,8 @@ InstanceMarker TakeInstanceMarker(const std::string &folder, const std::string &
     InstanceMarker marker;
     marker.socketPath = folder + "/" + name + ".sock";
     sockaddr_un address;
-    if (!fillAddress(marker.socketPath, address)) {
+    UniqueFd addressFolder;
+    if (!socketAddress(marker.socketPath, address, addressFolder)) {
         // Checked before the lock, so that no start waits on a socket that cannot exist.
         marker.error = "the socket path is too long: " + marker.socketPath;
         return marker;
@@ -239,10 +310,11 @@ InstanceMarker TakeInstanceMarker(const std::string &folder, const std::string &
 }
 
 bool SendHandOff(const std::string &socketPath, const HandOff &message,
-                 std::chrono::milliseconds retryFor)
+                 std::chrono::milliseconds retryFor, std::chrono::milliseconds ackTimeout)
 {
     sockaddr_un address;
-    if (!fillAddress(socketPath, address))
+    UniqueFd folder;
+    if (!socketAddress(socketPath, address, folder))
         return false;
     const std::string bytes = EncodeHandOff(message);
     const auto deadline = std::chrono::steady_clock::now() + retryFor;
@@ -250,8 +322,12 @@ bool SendHandOff(const std::string &socketPath, const HandOff &message,
         UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!fd)
             return false;
-        if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-            return writeAll(fd.get(), bytes, deadline);
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) ==
+            0) {
+            const auto writeDeadline =
+                std::max(deadline, std::chrono::steady_clock::now() + ackTimeout);
+            return writeAll(fd.get(), bytes, writeDeadline) && awaitAck(fd.get(), ackTimeout);
+        }
         // No socket yet, a stale one not yet replaced, or a full queue: the first instance
         // is starting (or busy); try again shortly.
         const int error = errno;

@@ -309,8 +309,8 @@ void ImageLoader::Imager1ProgressStatus(imaging::TImager *sender, int16_t iPerce
 
 void ImageLoader::timUpdatesTimer()
 {
-    if (!m_options.UseWorkThread)
-        return;
+    // Also after the worker was switched off during a load: its last image still arrives,
+    // and the caption must end on it. In foreground loads the texts are the window's own.
     const LoadChannel::Texts texts = m_channel.texts();
     if (m_hooks.caption && m_hooks.caption() != texts.caption && m_hooks.setCaption)
         m_hooks.setCaption(texts.caption);

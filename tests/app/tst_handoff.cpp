@@ -2,6 +2,7 @@
 // dialog exists), stop the slide show, and open the file or folder; the same path through
 // the socket, as the viewer run wires it.
 
+#include "app/WindowHandOff.h"
 #include "common/Modal.h"
 #include "common/TestEnv.h"
 #include "dialogs/AboutForm.h"
@@ -16,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 using namespace oxlume;
 namespace fs = std::filesystem;
@@ -129,18 +131,30 @@ void TestHandOff::receivingSteps()
 
 void TestHandOff::throughTheSocket()
 {
-    // The wiring of the viewer run: the server on the marker's socket calls ReceiveHandOff.
+    // The wiring of the viewer run: the server on the marker's socket calls ReceiveHandOff,
+    // and answers the sender only while the window is not closing.
     const InstanceFolder folder = PrepareInstanceFolder();
     InstanceMarker marker = TakeInstanceMarker(folder.path, "handoff-test");
     QCOMPARE(marker.state, MarkerState::First);
     TfrmMain window(Options, {});
     window.show();
-    HandOffServer server(std::move(marker.listener), [&window](const HandOff &m) {
-        window.ReceiveHandOff(m.path, m.activationToken);
-    });
+    const std::unique_ptr<HandOffServer> server = ServeHandOffs(std::move(marker.listener), window);
+    const auto send = [&](const std::string &file) {
+        std::future<bool> sent = std::async(std::launch::async, [&] {
+            return SendHandOff(marker.socketPath, {file, "token"}, std::chrono::milliseconds(0));
+        });
+        while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+            QTest::qWait(2);
+        return sent.get();
+    };
     const std::string file = (m_root / "alpha" / "inner.pcx").string();
-    QVERIFY(SendHandOff(marker.socketPath, {file, "token"}, std::chrono::milliseconds(0)));
+    QVERIFY(send(file));
     QTRY_COMPARE(window.loader().RequestedFile(), file);
+
+    window.close();
+    QVERIFY(!send((m_root / "alpha" / "zz.bmp").string()));
+    QTest::qWait(20);
+    QCOMPARE(window.loader().RequestedFile(), file);
 }
 
 QTEST_MAIN(TestHandOff)

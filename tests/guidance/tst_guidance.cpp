@@ -63,6 +63,8 @@ private slots:
         QCOMPARE(GetTip(3).back(), '\''); // the one tip without a closing full stop
         QVERIFY(GetTip(9).rfind("Oxlume runs with one execution thread", 0) == 0);
         QCOMPARE(GetTip(10).back(), '.');
+        for (int k = 0; k < TipCount; ++k) // texts speak of this desktop, not of another system
+            QVERIFY2(GetTip(k).find("Windows") == std::string::npos, GetTip(k).c_str());
         QVERIFY_THROWS_EXCEPTION(RangeCheckError, GetTip(11));
         QVERIFY_THROWS_EXCEPTION(RangeCheckError, GetTip(-1));
         QCOMPARE(ValidTipIndex(10), 10);

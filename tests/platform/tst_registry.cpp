@@ -18,6 +18,7 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace oxlume;
@@ -304,6 +305,50 @@ private slots:
                 !batch->findValue("V0"));
         QVERIFY(batch->findSubKey("Sub"));
         QVERIFY(tree.value().find({"Other"}));
+        RegCloseKey(key);
+    }
+
+    void instancesKeepEachOthersChanges()
+    {
+        // Two running instances: this one reads its settings at start, the other changes
+        // some and saves, then this one saves all of its own at close.
+        writeText(userHive(), "REGEDIT4\n[HKEY_CURRENT_USER\\S]\n\"A\"=dword:00000001\n"
+                              "\"B\"=dword:00000001\n\"C\"=dword:00000001\n"
+                              "\"D\"=dword:00000001\n");
+        HKEY key = create("S");
+        std::uint32_t v = 0;
+        for (const char *name : {"A", "B", "C", "D"})
+            QCOMPARE(QueryDwordValue(key, name, v), ERROR_SUCCESS);
+        const pid_t other = ::fork();
+        if (other == 0) {
+            HKEY k = create("S");
+            const bool ok = SetDwordValue(k, "A", 2) == ERROR_SUCCESS &&
+                            RegDeleteValue(k, "B") == ERROR_SUCCESS &&
+                            SetDwordValue(k, "E", 5) == ERROR_SUCCESS;
+            ::_exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(other, &status, 0);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        {
+            RegistryBatch batch;
+            for (const char *name : {"a", "B"}) // as read: not changed here
+                QCOMPARE(SetDwordValue(key, name, 1), ERROR_SUCCESS);
+            QCOMPARE(SetDwordValue(key, "C", 3), ERROR_SUCCESS);
+            QCOMPARE(RegDeleteValue(key, "D"), ERROR_SUCCESS);
+            QCOMPARE(batch.commit(), ERROR_SUCCESS);
+        }
+        QCOMPARE(SetDwordValue(key, "A", 1), ERROR_SUCCESS); // nor outside a batch
+        Result<reg::RegKey> tree = reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER");
+        QVERIFY(tree.ok());
+        const reg::RegKey *s = tree.value().find({"S"});
+        QVERIFY(s);
+        QStringList values;
+        for (const reg::RegValue &value : s->values)
+            values << QString::fromStdString(value.name) + QLatin1Char('=') +
+                          QString::number(static_cast<unsigned char>(value.data[0]));
+        values.sort();
+        QCOMPARE(values.join(QLatin1Char(' ')), QStringLiteral("A=2 C=3 E=5"));
         RegCloseKey(key);
     }
 

@@ -218,6 +218,14 @@ void TestLoader::backgroundCaptionsWaitForTheTimer()
     rig.window.caption = QStringLiteral("changed");
     QTest::qWait(400);
     QCOMPARE(rig.window.caption, QStringLiteral("changed"));
+
+    // Switched off while the worker loads (OK in the Options dialog): the worker's image
+    // still arrives, and the caption ends on that file, not on a percentage.
+    rig.options.UseWorkThread = true;
+    rig.loader->ShowImage(m_second);
+    rig.options.UseWorkThread = false;
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.caption, QStringLiteral("Oxlume: ") + shown(m_second),
+                              3000);
 }
 
 void TestLoader::sameRequestDoesNothing_data()
