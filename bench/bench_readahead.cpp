@@ -34,6 +34,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -111,8 +112,8 @@ public:
 
 struct Viewer {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     TAdjustmentState adjustments;
     ImageLoader loader;

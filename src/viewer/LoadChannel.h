@@ -14,6 +14,7 @@
 // Lock order: DecodeLock (held by the decoder's user) is taken before NameLock; nothing
 // here takes DecodeLock, and no function calls out while holding NameLock.
 
+#include "imaging/ImageFile.h"
 #include "platform/UniqueFd.h"
 
 #include <QImage>
@@ -54,7 +55,7 @@ public:
         std::string path;
         std::uint64_t serial = 0; // of the request it answers
         bool preview = false;     // a quick reduced decode while requests outrun decodes
-        std::string failure;      // why the load failed; empty when it did not
+        std::optional<imaging::LoadFailure> failure; // why the load failed, if it did
     };
     struct Texts {
         QString caption;

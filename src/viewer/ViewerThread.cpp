@@ -2,7 +2,7 @@
 
 #include "imaging/ImageFile.h"
 #include "platform/Processors.h"
-#include "viewer/ImageLoader.h"
+#include "viewer/LoadLog.h"
 
 #include <atomic>
 #include <cerrno>
@@ -153,11 +153,9 @@ private:
     std::thread m_thread;
 };
 
-TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
-                             std::mutex &decodeLock, Report report)
+TViewerThread::TViewerThread(LoadChannel &channel, DecoderAccess &decoder, Report report)
     : m_channel(channel)
     , m_decoder(decoder)
-    , m_decodeLock(decodeLock)
     , m_report(std::move(report))
 {
     if (platform::usableProcessors() > 1)
@@ -199,10 +197,10 @@ void TViewerThread::Execute()
 bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
 {
     const std::string &path = request.path;
-    std::string failure;
+    std::optional<imaging::LoadFailure> failure;
     if (request.cached && !request.cached->image.isNull() &&
         request.cached->stamp == LoadChannel::FileStamp::of(path)) {
-        if (!offerImage(path, request.cached->image))
+        if (!offerImage(request.cached->image))
             return false;
     } else {
         request.cached.reset(); // the file changed since it was read ahead
@@ -221,27 +219,23 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
     }
     // A silenced load may have stopped early, so its result is never offered. No lock is
     // held while the user-interface thread works.
-    const bool wanted =
-        m_decoder.EnableProgressEvent() && m_channel.isCurrent(path, request.serial);
+    const bool wanted = m_decoder.progressEnabled() && m_channel.isCurrent(path, request.serial);
     return wanted && m_channel.offerHandOver({path, request.serial, false, std::move(failure)});
 }
 
 // Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
 // the worker is to stop.
-bool TViewerThread::offerImage(const std::string &path, const QImage &image)
+bool TViewerThread::offerImage(const QImage &image)
 {
-    {
-        std::lock_guard decode(m_decodeLock);
-        m_decoder.setEnableProgressEvent(true);
-        if (m_channel.stopRequested()) {
-            m_decoder.setEnableProgressEvent(false);
-            return false;
-        }
-        m_decoder.setBitmapList(image);
+    const DecoderAccess::Lease decoder = m_decoder.lease();
+    decoder->setEnableProgressEvent(true);
+    if (m_channel.stopRequested()) {
+        decoder->setEnableProgressEvent(false);
+        return false;
     }
+    decoder->setBitmapList(image);
     if (m_report)
-        m_report(100);
-    (void)path;
+        m_report(*decoder, 100);
     return true;
 }
 
@@ -255,10 +249,10 @@ bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
     if (!preview)
         return false;
     {
-        std::lock_guard decode(m_decodeLock);
+        const DecoderAccess::Lease decoder = m_decoder.lease();
         if (m_channel.stopRequested())
             return false;
-        m_decoder.setBitmapList(preview.value());
+        decoder->setBitmapList(preview.value());
     }
     return m_channel.offerHandOver({path, serial, true, {}});
 }
@@ -285,30 +279,31 @@ std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &
 }
 
 // Returns why the load failed, or nothing when it did not.
-std::string TViewerThread::loadRequest(const std::string &path)
+std::optional<imaging::LoadFailure> TViewerThread::loadRequest(const std::string &path)
 {
+    std::optional<imaging::LoadFailure> failure;
     try {
-        std::lock_guard decode(m_decodeLock);
-        m_decoder.setEnableProgressEvent(true);
+        const DecoderAccess::Lease decoder = m_decoder.lease();
+        decoder->setEnableProgressEvent(true);
         // A stop may have silenced the decoder just before the line above.
         if (m_channel.stopRequested()) {
-            m_decoder.setEnableProgressEvent(false);
-            return {};
+            decoder->setEnableProgressEvent(false);
+            return std::nullopt;
         }
         if (!path.empty())
-            m_decoder.LoadFile(path, 0, 0, 1);
+            failure = decoder->load(path);
         else
-            m_decoder.setBitmapList(nullptr);
+            decoder->setBitmapList(nullptr);
     } catch (const std::exception &error) {
-        // A file that does not decode is silent; the hand-over shows what the decoder holds
-        // and the window says why in the image area. The log is for those who ask.
-        qCDebug(lcLoad, "%s", error.what());
-        return error.what();
+        failure = imaging::LoadFailure{path, error.what()}; // the progress report's, or memory
     } catch (...) {
-        qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
-        return path + ": failed for an unknown reason";
+        failure = imaging::LoadFailure{path, "failed for an unknown reason"};
     }
-    return {};
+    // A file that does not decode is silent; the hand-over shows what the decoder holds and
+    // the window says why in the image area. The log is for those who ask.
+    if (failure)
+        qCDebug(lcLoad, "%s", failure->message().c_str());
+    return failure;
 }
 
 } // namespace oxlume

@@ -15,6 +15,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -69,8 +70,8 @@ struct Window {
 
 struct Rig {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     Window window;
     std::unique_ptr<ImageLoader> loader;
