@@ -50,13 +50,13 @@ std::optional<LoadFailure> ImageState::load(const std::string &path)
 {
     const ProgressHandler handler = m_onProgress; // the handler may replace itself
     ProgressRelay relay(m_progressEnabled, handler);
-    Result<QImage> loaded = decodeImageFile(path, relay);
+    // The previous image goes first: with the next beside it, two of the largest size would
+    // not fit in memory. Nor may a failed load leave it, to be shown under the new name.
     dropPending();
-    if (!loaded) {
-        // Holding the previous image would let a caller show it under the new name.
-        m_image = QImage();
+    m_image = QImage();
+    Result<QImage> loaded = decodeImageFile(path, relay);
+    if (!loaded)
         return LoadFailure{path, loaded.error().message};
-    }
     m_image = std::move(loaded).value();
     relay.finish();
     return std::nullopt;

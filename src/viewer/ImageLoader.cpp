@@ -174,15 +174,15 @@ void ImageLoader::showInForeground(const std::string &path)
     BusyGuard busy;
     std::optional<imaging::LoadFailure> failure;
     try {
+        // Its copy goes before the next image is decoded, as Imager1's own image does: two
+        // of the largest size do not fit in memory together.
+        UnadjustedImager.setBitmapList(nullptr);
         if (!path.empty())
             failure = Imager1.load(path);
         else
             Imager1.setBitmapList(nullptr);
-        if (!failure) {
-            UnadjustedImager.setBitmapList(nullptr);
-            if (m_hooks.applyAdjustments)
-                m_hooks.applyAdjustments();
-        }
+        if (!failure && m_hooks.applyAdjustments)
+            m_hooks.applyAdjustments();
     } catch (const std::exception &error) {
         failure = imaging::LoadFailure{path, error.what()};
     } catch (...) {
@@ -254,6 +254,14 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     const bool preview = offer.preview;
     if (m_stopping || exiting())
         return false;
+    if (offer.makeRoom) {
+        // The worker is about to decode an image that does not fit beside this one.
+        if (m_channel.isCurrent(loadedPath, offer.serial)) {
+            Imager1.setBitmapList(nullptr);
+            UnadjustedImager.setBitmapList(nullptr);
+        }
+        return false;
+    }
     // ShowImage runs on this thread too, so nothing newer can be asked for between this
     // check and the move. A silenced load may have stopped early, so even if its file is
     // asked for again its result cannot be trusted: it is loaded afresh. A preview is of an

@@ -110,6 +110,8 @@ public:
     // kept, the cached image is dropped.
     static constexpr int kIdleReleaseMs = 10'000;
     void setKeepReadAheadWhenIdle(bool keep) { m_keepReadAheadWhenIdle = keep; }
+    // What the decoded images held at once may take; default imaging::kImageBudgetBytes.
+    void setImageBudget(std::int64_t bytes) { m_channel.setImageBudget(bytes); }
 
 signals:
     // After a background image has been moved into Imager1 and adjusted.

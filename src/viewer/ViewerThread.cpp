@@ -1,9 +1,11 @@
 #include "viewer/ViewerThread.h"
 
+#include "imaging/ImageBuffer.h"
 #include "imaging/ImageFile.h"
 #include "platform/Processors.h"
 #include "viewer/LoadLog.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -215,6 +217,13 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
                     return false;
             }
         }
+        // The image shown goes first when the two would not fit in memory together: what is
+        // read ahead, then, if that is not enough, the image on screen.
+        if (!path.empty() && bytesBeyondBudget(path) > 0) {
+            m_channel.dropCachedImage();
+            if (bytesBeyondBudget(path) > 0)
+                (void)m_channel.offerHandOver({path, request.serial, false, std::nullopt, true});
+        }
         failure = loadRequest(path);
     }
     // A silenced load may have stopped early, so its result is never offered. No lock is
@@ -257,10 +266,25 @@ bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
     return m_channel.offerHandOver({path, serial, true, {}});
 }
 
+// 0 when an image of path fits beside the decoded images held now. Any image fits while
+// little is held; only else is the header read (one more read of the file).
+std::int64_t TViewerThread::bytesBeyondBudget(const std::string &path) const
+{
+    const std::int64_t room = m_channel.imageBudget() - imaging::liveImageBytes();
+    if (room >= imaging::kMaxImageBytes)
+        return 0;
+    const Result<imaging::ImageInfo> info = imaging::readImageFileInfo(path);
+    if (!info)
+        return 0; // the load says why
+    return std::max<std::int64_t>(0, std::int64_t(info->width) * info->height * 4 - room);
+}
+
 std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
 {
     LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
-    if (memoryIsShort()) {
+    if (bytesBeyondBudget(path) > 0) {
+        qCDebug(lcLoad, "read ahead: %s does not fit beside the images held", path.c_str());
+    } else if (memoryIsShort()) {
         qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());
     } else {
         ReadAheadObserver observer(m_channel);

@@ -11,6 +11,7 @@
 #include "viewer/LoadChannel.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ private:
     std::optional<imaging::LoadFailure> loadRequest(const std::string &path);
     bool offerPreview(const std::string &path, std::uint64_t serial);
     bool offerImage(const QImage &image);
+    // Whether path's image fits beside the images held now, and if not, what it needs.
+    std::int64_t bytesBeyondBudget(const std::string &path) const;
     // A read-ahead job; the request that adopted it, if one did, with the image read.
     std::optional<LoadChannel::Request> readAhead(const std::string &path);
 

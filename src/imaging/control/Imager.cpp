@@ -99,6 +99,13 @@ void TImager::setOnProgressStatus(ProgressHandler handler)
 
 std::optional<LoadFailure> TImager::load(const std::string &path)
 {
+    // The painted copy goes with the image before the next is decoded (nothing paints
+    // until the load returns); while AutoRepaint is off it must stay, as the picture shown.
+    if (AutoRepaint()) {
+        m_shown = QImage();
+        m_cache.clear();
+        m_scaleChannel->shownKey.store(0);
+    }
     std::optional<LoadFailure> failure = m_image.load(path);
     imageChanged(); // a failed load emptied the instance
     return failure;
