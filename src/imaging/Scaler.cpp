@@ -281,6 +281,34 @@ QImage reduceForPainting(const QImage &source, QSize size)
     return scaleImage(source, size, true);
 }
 
+QImage sampleForPainting(const QImage &source, QSize size)
+{
+    const QImage::Format f = source.format();
+    if ((f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 &&
+         f != QImage::Format_ARGB32_Premultiplied) ||
+        size.width() < 1 || size.height() < 1)
+        return {};
+    const bool straight = f == QImage::Format_ARGB32;
+    QImage out(size, straight ? QImage::Format_ARGB32_Premultiplied : f);
+    if (out.isNull())
+        return {};
+    // The source pixel under the centre of each target pixel.
+    const auto centre = [](int i, int from, int to) {
+        return int((2 * int64_t(i) + 1) * from / (2 * int64_t(to)));
+    };
+    std::vector<int> columns(size_t(size.width()));
+    for (int x = 0; x < size.width(); ++x)
+        columns[size_t(x)] = centre(x, source.width(), size.width());
+    for (int y = 0; y < size.height(); ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(
+            source.constScanLine(centre(y, source.height(), size.height())));
+        auto *row = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = straight ? qPremultiply(in[columns[size_t(x)]]) : in[columns[size_t(x)]];
+    }
+    return out;
+}
+
 const QImage &ScaledImageCache::scaled(const QImage &source, QSize size)
 {
     if (source.isNull()) {

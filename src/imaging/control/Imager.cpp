@@ -302,7 +302,10 @@ void TImager::paintReduced(QPainter &painter, const QRect &target)
     if (m_failedKey != m_shown.cacheKey())
         startBackgroundScale(size);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(target, m_shown);
+    if (const QImage sampled = sampleForPainting(m_shown, size); !sampled.isNull())
+        painter.drawImage(target.topLeft(), sampled);
+    else
+        painter.drawImage(target, m_shown);
 }
 
 void TImager::startBackgroundScale(QSize size)
