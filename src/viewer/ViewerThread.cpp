@@ -5,7 +5,6 @@
 #include "platform/Processors.h"
 #include "viewer/LoadLog.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -219,10 +218,14 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
         }
         // The image shown goes first when the two would not fit in memory together: what is
         // read ahead, then, if that is not enough, the image on screen.
-        if (!path.empty() && bytesBeyondBudget(path) > 0) {
+        const std::int64_t need = path.empty() ? 0 : bytesNeeded(path);
+        if (!fits(need)) {
             m_channel.dropCachedImage();
-            if (bytesBeyondBudget(path) > 0)
+            if (!fits(need))
                 (void)m_channel.offerHandOver({path, request.serial, false, std::nullopt, true});
+            // A reduction for painting may hold the image shown a moment longer.
+            for (int wait = 0; wait < 100 && !fits(need) && !m_channel.stopRequested(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         failure = loadRequest(path);
     }
@@ -266,23 +269,26 @@ bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
     return m_channel.offerHandOver({path, serial, true, {}});
 }
 
-// 0 when an image of path fits beside the decoded images held now. Any image fits while
-// little is held; only else is the header read (one more read of the file).
-std::int64_t TViewerThread::bytesBeyondBudget(const std::string &path) const
+// What path's image will take in memory, where that matters: 0 while there is room for any
+// image (the header is then not read: one more read of the file), and when the header cannot
+// be read (the load will say why).
+std::int64_t TViewerThread::bytesNeeded(const std::string &path) const
 {
-    const std::int64_t room = m_channel.imageBudget() - imaging::liveImageBytes();
-    if (room >= imaging::kMaxImageBytes)
+    if (fits(imaging::kMaxImageBytes))
         return 0;
     const Result<imaging::ImageInfo> info = imaging::readImageFileInfo(path);
-    if (!info)
-        return 0; // the load says why
-    return std::max<std::int64_t>(0, std::int64_t(info->width) * info->height * 4 - room);
+    return info ? std::int64_t(info->width) * info->height * 4 : 0;
+}
+
+bool TViewerThread::fits(std::int64_t bytes) const
+{
+    return imaging::liveImageBytes() + bytes <= m_channel.imageBudget();
 }
 
 std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
 {
     LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
-    if (bytesBeyondBudget(path) > 0) {
+    if (!fits(bytesNeeded(path))) {
         qCDebug(lcLoad, "read ahead: %s does not fit beside the images held", path.c_str());
     } else if (memoryIsShort()) {
         qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());

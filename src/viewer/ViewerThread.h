@@ -42,8 +42,9 @@ private:
     std::optional<imaging::LoadFailure> loadRequest(const std::string &path);
     bool offerPreview(const std::string &path, std::uint64_t serial);
     bool offerImage(const QImage &image);
-    // Whether path's image fits beside the images held now, and if not, what it needs.
-    std::int64_t bytesBeyondBudget(const std::string &path) const;
+    // Room in memory for the next image: see imaging::kImageBudgetBytes.
+    std::int64_t bytesNeeded(const std::string &path) const;
+    bool fits(std::int64_t bytes) const;
     // A read-ahead job; the request that adopted it, if one did, with the image read.
     std::optional<LoadChannel::Request> readAhead(const std::string &path);
 
