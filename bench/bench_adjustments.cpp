@@ -19,6 +19,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -49,7 +50,7 @@ int main(int argc, char **argv)
 
     // Imager1 as the window has it: shown, fitting the image into a screen-sized area.
     TImager imager1;
-    TImager unadjusted;
+    WindowlessImager unadjusted;
     imager1.resize(1920, 1080);
     imager1.show();
     imager1.setPaintSizeMode(3);

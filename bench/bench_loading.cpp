@@ -28,6 +28,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -70,8 +71,8 @@ private:
 
 struct Viewer {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     TAdjustmentState adjustments; // panel hidden
     ImageLoader loader;

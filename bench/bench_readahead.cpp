@@ -30,6 +30,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -85,8 +86,8 @@ public:
 
 struct Viewer {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     TAdjustmentState adjustments;
     ImageLoader loader;

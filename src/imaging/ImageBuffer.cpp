@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -178,9 +179,21 @@ Pool &pool()
     return *p;
 }
 
+std::atomic<int64_t> g_liveBytes{0};
+std::atomic<int64_t> g_peakBytes{0};
+
+void countLive(int64_t bytes)
+{
+    const int64_t now = g_liveBytes.fetch_add(bytes) + bytes;
+    int64_t peak = g_peakBytes.load();
+    while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
+    }
+}
+
 void releaseMapping(void *info)
 {
     auto *m = static_cast<Mapping *>(info);
+    g_liveBytes.fetch_sub(int64_t(m->length));
     pool().release(*m);
     delete m;
 }
@@ -218,6 +231,7 @@ Result<QImage> allocateImage(std::string_view formatName, int64_t width, int64_t
         const Mapping m = pool().acquire(size_t(bytes));
         if (m.base) {
             auto *info = new Mapping(m);
+            countLive(int64_t(m.length));
             QImage image(static_cast<uchar *>(m.base), int(width), int(height),
                          qsizetype(bytesPerLine), format, releaseMapping, info);
             if (!image.isNull())
@@ -239,6 +253,16 @@ ImagePoolStats imagePoolStats()
 void trimImagePool()
 {
     pool().trim();
+}
+
+int64_t liveImageBytes()
+{
+    return g_liveBytes.load();
+}
+
+int64_t takePeakLiveImageBytes()
+{
+    return g_peakBytes.exchange(g_liveBytes.load());
 }
 
 } // namespace oxlume::imaging

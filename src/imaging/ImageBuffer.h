@@ -36,4 +36,10 @@ ImagePoolStats imagePoolStats();
 // Gives every idle pooled buffer back to the system (images still alive are unaffected).
 void trimImagePool();
 
+// Bytes of the pooled images alive now, which is every image of kPooledImageMinBytes and
+// more that allocateImage made: what the decoded images in memory take. Any thread.
+int64_t liveImageBytes();
+// The most liveImageBytes reached since the last call; starts the next count from now.
+int64_t takePeakLiveImageBytes();
+
 } // namespace oxlume::imaging

@@ -19,11 +19,6 @@ namespace oxlume::imaging {
 
 namespace {
 
-Error fileError(const std::string &path, const std::string &reason, int code = 0)
-{
-    return makeError(path + ": " + reason, code);
-}
-
 std::string errnoText(int err)
 {
     return std::generic_category().message(err);
@@ -100,19 +95,18 @@ Result<Bytes> readWholeFile(const std::string &path)
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         const int err = errno;
-        return fileError(path, "cannot open: " + errnoText(err), err);
+        return makeError("cannot open: " + errnoText(err), err);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         const int err = errno;
-        return fileError(path, "cannot read its status: " + errnoText(err), err);
+        return makeError("cannot read its status: " + errnoText(err), err);
     }
     if (!S_ISREG(st.st_mode))
-        return fileError(path, "not a regular file");
+        return makeError("not a regular file");
     if (st.st_size > kMaxFileBytes)
-        return fileError(path, "file of " + std::to_string(st.st_size) +
-                                   " bytes exceeds the limit of " + std::to_string(kMaxFileBytes) +
-                                   " bytes");
+        return makeError("file of " + std::to_string(st.st_size) + " bytes exceeds the limit of " +
+                         std::to_string(kMaxFileBytes) + " bytes");
 
     // One byte more than the file's size, so that EOF shows without growing the buffer;
     // a file that grows while we read is read on, up to the limit.
@@ -122,8 +116,8 @@ Result<Bytes> readWholeFile(const std::string &path)
     for (;;) {
         if (used == t_buffer.capacity()) {
             if (used > limit)
-                return fileError(path, "file grew past the limit of " +
-                                           std::to_string(kMaxFileBytes) + " bytes while loading");
+                return makeError("file grew past the limit of " + std::to_string(kMaxFileBytes) +
+                                 " bytes while loading");
             const size_t wanted = std::min(std::max(used * 2, size_t(64) << 10), limit + 1);
             t_buffer.grow(wanted, used);
         }
@@ -132,51 +126,45 @@ Result<Bytes> readWholeFile(const std::string &path)
             const int err = errno;
             if (err == EINTR)
                 continue;
-            return fileError(path, "read failed: " + errnoText(err), err);
+            return makeError("read failed: " + errnoText(err), err);
         }
         if (n == 0)
             break;
         used += size_t(n);
     }
     if (used > limit)
-        return fileError(path, "file grew past the limit of " + std::to_string(kMaxFileBytes) +
-                                   " bytes while loading");
+        return makeError("file grew past the limit of " + std::to_string(kMaxFileBytes) +
+                         " bytes while loading");
     if (used == 0)
-        return fileError(path, "file is empty");
+        return makeError("file is empty");
     return Bytes(t_buffer.data(), used);
-}
-
-Error decoderError(const std::string &path, const Error &error)
-{
-    return makeError(path + ": " + error.message, error.code);
 }
 
 // Decoders report bad input as a Result, but a broken internal rule or an allocation that
 // fails still throws; neither may escape into the viewer's worker.
 template<typename T, typename Fn>
-Result<T> guarded(const std::string &path, Fn &&fn)
+Result<T> guarded(Fn &&fn)
 {
     try {
         return fn();
     } catch (const std::bad_alloc &) {
-        return fileError(path, "out of memory while decoding");
+        return makeError("out of memory while decoding");
     } catch (const std::exception &e) {
-        return fileError(path, e.what());
+        return makeError(e.what());
     }
 }
 
-Result<QImage> decodeWith(const DecoderEntry &decoder, const std::string &path, Bytes data,
-                          DecodeObserver &observer)
+Result<QImage> decodeWith(const DecoderEntry &decoder, Bytes data, DecodeObserver &observer)
 {
     if (observer.cancelled())
-        return fileError(path, "cancelled");
+        return makeError("cancelled");
     Result<QImage> decoded =
-        guarded<QImage>(path, [&]() -> Result<QImage> { return decoder.decode(data, observer); });
+        guarded<QImage>([&]() -> Result<QImage> { return decoder.decode(data, observer); });
     if (!decoded)
-        return decoderError(path, decoded.error());
+        return decoded;
     QImage image = std::move(decoded).value();
     if (image.isNull())
-        return fileError(path, std::string(decoder.name) + ": decoder returned no image");
+        return makeError(std::string(decoder.name) + ": decoder returned no image");
     // The viewer relies on these two formats; a decoder that delivers another is converted
     // rather than trusted.
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
@@ -184,38 +172,50 @@ Result<QImage> decodeWith(const DecoderEntry &decoder, const std::string &path, 
     return image;
 }
 
-Result<ImageInfo> infoWith(const DecoderEntry &decoder, const std::string &path, Bytes data)
+Result<ImageInfo> infoWith(const DecoderEntry &decoder, Bytes data)
 {
-    Result<ImageInfo> info =
-        guarded<ImageInfo>(path, [&]() -> Result<ImageInfo> { return decoder.readInfo(data); });
-    if (!info)
-        return decoderError(path, info.error());
-    return info;
+    return guarded<ImageInfo>([&]() -> Result<ImageInfo> { return decoder.readInfo(data); });
 }
 
-Result<const DecoderEntry *> findFor(const std::string &path, Bytes data)
-{
-    Result<const DecoderEntry *> found = guarded<const DecoderEntry *>(
-        path, [&]() -> Result<const DecoderEntry *> { return findDecoder(data, path); });
-    if (!found)
-        return found.error();
-    if (!found.value())
-        return fileError(path, "unknown image format");
-    return found;
-}
-
-} // namespace
-
-Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
+// The opening every load shares: read the whole file and pick its decoder by content, then
+// hand both to use. The read buffer is trimmed when it returns, however it ends.
+template<typename T, typename Use>
+Result<T> withDecoder(const std::string &path, Use &&use)
 {
     TrimOnExit trim;
     Result<Bytes> data = readWholeFile(path);
     if (!data)
         return data.error();
-    Result<const DecoderEntry *> decoder = findFor(path, data.value());
-    if (!decoder)
-        return decoder.error();
-    return decodeWith(*decoder.value(), path, data.value(), observer);
+    Result<const DecoderEntry *> found = guarded<const DecoderEntry *>(
+        [&]() -> Result<const DecoderEntry *> { return findDecoder(data.value(), path); });
+    if (!found)
+        return found.error();
+    if (!found.value())
+        return makeError("unknown image format");
+    return use(*found.value(), data.value());
+}
+
+// The reason named by its file, for callers that take one message.
+template<typename T>
+Result<T> named(const std::string &path, Result<T> result)
+{
+    if (result)
+        return result;
+    return makeError(path + ": " + result.error().message, result.error().code);
+}
+
+} // namespace
+
+Result<QImage> decodeImageFile(const std::string &path, DecodeObserver &observer)
+{
+    return withDecoder<QImage>(path, [&](const DecoderEntry &decoder, Bytes data) {
+        return decodeWith(decoder, data, observer);
+    });
+}
+
+Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
+{
+    return named(path, decodeImageFile(path, observer));
 }
 
 Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
@@ -224,52 +224,39 @@ Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64
     TrimOnExit trim;
     Result<Bytes> data = readWholeFile(path);
     if (!data)
-        return data.error();
+        return named<QImage>(path, data.error());
     Result<ImageInfo> info = sniffJpeg(data.value()) ? readJpegInfo(data.value())
                                                      : Result<ImageInfo>(makeError("no JPEG"));
     const int64_t pixels = info ? int64_t(info->width) * info->height : 0;
     if (pixels < minPixels || pixels <= 0)
-        return fileError(path, "no quick preview for this image");
+        return named<QImage>(path, makeError("no quick preview for this image"));
     JpegOptions options;
     options.scaleDenom = 8;
     while (options.scaleDenom > 2 &&
            pixels / (int64_t(options.scaleDenom) * options.scaleDenom) < previewPixels)
         options.scaleDenom /= 2;
-    Result<QImage> decoded = guarded<QImage>(
-        path, [&]() -> Result<QImage> { return decodeJpegWith(data.value(), observer, options); });
-    if (!decoded)
-        return decoderError(path, decoded.error());
-    return decoded;
+    return named(path, guarded<QImage>([&]() -> Result<QImage> {
+                     return decodeJpegWith(data.value(), observer, options);
+                 }));
 }
 
 Result<ImageInfo> readImageFileInfo(const std::string &path)
 {
-    TrimOnExit trim;
-    Result<Bytes> data = readWholeFile(path);
-    if (!data)
-        return data.error();
-    Result<const DecoderEntry *> decoder = findFor(path, data.value());
-    if (!decoder)
-        return decoder.error();
-    return infoWith(*decoder.value(), path, data.value());
+    return named(path, withDecoder<ImageInfo>(path, infoWith));
 }
 
 Result<LoadedImage> loadImageFileWithInfo(const std::string &path, DecodeObserver &observer)
 {
-    TrimOnExit trim;
-    Result<Bytes> data = readWholeFile(path);
-    if (!data)
-        return data.error();
-    Result<const DecoderEntry *> decoder = findFor(path, data.value());
-    if (!decoder)
-        return decoder.error();
-    Result<ImageInfo> info = infoWith(*decoder.value(), path, data.value());
-    if (!info)
-        return info.error();
-    Result<QImage> image = decodeWith(*decoder.value(), path, data.value(), observer);
-    if (!image)
-        return image.error();
-    return LoadedImage{std::move(image).value(), std::move(info).value()};
+    const auto both = [&](const DecoderEntry &decoder, Bytes data) -> Result<LoadedImage> {
+        Result<ImageInfo> info = infoWith(decoder, data);
+        if (!info)
+            return info.error();
+        Result<QImage> image = decodeWith(decoder, data, observer);
+        if (!image)
+            return image.error();
+        return LoadedImage{std::move(image).value(), std::move(info).value()};
+    };
+    return named(path, withDecoder<LoadedImage>(path, both));
 }
 
 } // namespace oxlume::imaging

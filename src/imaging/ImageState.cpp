@@ -1,6 +1,5 @@
 #include "imaging/ImageState.h"
 
-#include "imaging/ImageFile.h"
 #include "platform/Errors.h"
 
 #include <algorithm>
@@ -47,19 +46,20 @@ private:
 
 } // namespace
 
-void ImageState::load(const std::string &path)
+std::optional<LoadFailure> ImageState::load(const std::string &path)
 {
     const ProgressHandler handler = m_onProgress; // the handler may replace itself
     ProgressRelay relay(m_progressEnabled, handler);
-    Result<QImage> loaded = loadImageFile(path, relay);
+    // The previous image goes first: with the next beside it, two of the largest size would
+    // not fit in memory. Nor may a failed load leave it, to be shown under the new name.
     dropPending();
-    if (!loaded) {
-        // Holding the previous image would let a caller show it under the new name.
-        m_image = QImage();
-        throw ProgramError(loaded.error().message);
-    }
+    m_image = QImage();
+    Result<QImage> loaded = decodeImageFile(path, relay);
+    if (!loaded)
+        return LoadFailure{path, loaded.error().message};
     m_image = std::move(loaded).value();
     relay.finish();
+    return std::nullopt;
 }
 
 void ImageState::setImage(const QImage &image)

@@ -13,12 +13,12 @@
 // One thread at a time; only the deferring flag and progressEnabled may be read from
 // another thread while it works.
 
+#include "imaging/ImageFile.h"
 #include "imaging/Transforms.h"
 
 #include <QImage>
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -33,9 +33,9 @@ public:
     using ProgressHandler = std::function<void(int16_t percent)>;
 
     // Loads a regular file, format by content. On success holds the complete image. On
-    // failure holds no image and raises ProgramError naming the file and the reason; a load
-    // whose progress is switched off meanwhile may stop early and fail that way.
-    void load(const std::string &path);
+    // failure holds no image and returns the path and the reason; a load whose progress is
+    // switched off meanwhile may stop early and fail that way.
+    [[nodiscard]] std::optional<LoadFailure> load(const std::string &path);
 
     bool progressEnabled() const { return m_progressEnabled.load(); }
     void setProgressEnabled(bool enable) { m_progressEnabled.store(enable); }

@@ -184,13 +184,27 @@ void reduceRow(const int16_t *row, int srcWidth, const Axis &axis, uint32_t *out
 // weights, then the sum reduced horizontally. Vertical first, because that step streams
 // through memory with no per-pixel bookkeeping, and the horizontal one then runs once per
 // destination row instead of once per source row.
-void scaleRows(const QImage &source, QImage &out, const Axis &ax, const Axis &ay, int y0, int y1)
+// premultiply: the source has straight alpha, premultiplied here row by row as it is read
+// (two rows at a time), so that a huge image needs no premultiplied copy of its own.
+void scaleRows(const QImage &source, QImage &out, const Axis &ax, const Axis &ay, int y0, int y1,
+               bool premultiply)
 {
     const size_t n = size_t(source.width()) * 4;
     std::vector<int32_t> acc(n);
     std::vector<int16_t> row(n);
+    std::vector<QRgb> converted[2];
+    int turn = 0;
+    if (premultiply)
+        for (std::vector<QRgb> &c : converted)
+            c.resize(size_t(source.width()));
     const auto bytes = [&](int y) {
-        return reinterpret_cast<const uint8_t *>(source.constScanLine(y));
+        const auto *line = reinterpret_cast<const QRgb *>(source.constScanLine(y));
+        if (!premultiply)
+            return reinterpret_cast<const uint8_t *>(line);
+        turn ^= 1;
+        std::transform(line, line + source.width(), converted[turn].begin(),
+                       [](QRgb p) { return qPremultiply(p); });
+        return reinterpret_cast<const uint8_t *>(converted[turn].data());
     };
     for (int y = y0; y < y1; ++y) {
         std::fill(acc.begin(), acc.end(), 0);
@@ -218,7 +232,9 @@ void scaleRows(const QImage &source, QImage &out, const Axis &ax, const Axis &ay
 
 } // namespace
 
-QImage areaAverageScale(const QImage &sourceIn, QSize size)
+namespace {
+
+QImage scaleImage(const QImage &sourceIn, QSize size, bool premultiply)
 {
     if (sourceIn.isNull() || size.width() < 1 || size.height() < 1)
         return {};
@@ -227,10 +243,11 @@ QImage areaAverageScale(const QImage &sourceIn, QSize size)
     if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 &&
         f != QImage::Format_ARGB32_Premultiplied)
         source.convertTo(QImage::Format_ARGB32_Premultiplied);
+    premultiply = premultiply && source.format() == QImage::Format_ARGB32;
 
     const int dw = size.width();
     const int dh = size.height();
-    QImage out(dw, dh, source.format());
+    QImage out(dw, dh, premultiply ? QImage::Format_ARGB32_Premultiplied : source.format());
     if (out.isNull())
         return {};
     const Axis ax = makeAxis(source.width(), dw);
@@ -240,23 +257,56 @@ QImage areaAverageScale(const QImage &sourceIn, QSize size)
     const bool split = int64_t(source.width()) * source.height() >= (int64_t(1) << 20) && dh >= 2 &&
                        platform::usableProcessors() > 1;
     if (split) {
-        std::thread other([&] { scaleRows(source, out, ax, ay, dh / 2, dh); });
-        scaleRows(source, out, ax, ay, 0, dh / 2);
+        std::thread other([&] { scaleRows(source, out, ax, ay, dh / 2, dh, premultiply); });
+        scaleRows(source, out, ax, ay, 0, dh / 2, premultiply);
         other.join();
     } else {
-        scaleRows(source, out, ax, ay, 0, dh);
+        scaleRows(source, out, ax, ay, 0, dh, premultiply);
     }
     out.setDotsPerMeterX(source.dotsPerMeterX());
     out.setDotsPerMeterY(source.dotsPerMeterY());
     return out;
 }
 
+} // namespace
+
+QImage areaAverageScale(const QImage &source, QSize size)
+{
+    return scaleImage(source, size, false);
+}
+
 QImage reduceForPainting(const QImage &source, QSize size)
 {
     // Straight alpha would bleed the colour of transparent pixels into their neighbours.
-    if (source.format() == QImage::Format_ARGB32)
-        return areaAverageScale(source.convertToFormat(QImage::Format_ARGB32_Premultiplied), size);
-    return areaAverageScale(source, size);
+    return scaleImage(source, size, true);
+}
+
+QImage sampleForPainting(const QImage &source, QSize size)
+{
+    const QImage::Format f = source.format();
+    if ((f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 &&
+         f != QImage::Format_ARGB32_Premultiplied) ||
+        size.width() < 1 || size.height() < 1)
+        return {};
+    const bool straight = f == QImage::Format_ARGB32;
+    QImage out(size, straight ? QImage::Format_ARGB32_Premultiplied : f);
+    if (out.isNull())
+        return {};
+    // The source pixel under the centre of each target pixel.
+    const auto centre = [](int i, int from, int to) {
+        return int((2 * int64_t(i) + 1) * from / (2 * int64_t(to)));
+    };
+    std::vector<int> columns(size_t(size.width()));
+    for (int x = 0; x < size.width(); ++x)
+        columns[size_t(x)] = centre(x, source.width(), size.width());
+    for (int y = 0; y < size.height(); ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(
+            source.constScanLine(centre(y, source.height(), size.height())));
+        auto *row = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = straight ? qPremultiply(in[columns[size_t(x)]]) : in[columns[size_t(x)]];
+    }
+    return out;
 }
 
 const QImage &ScaledImageCache::scaled(const QImage &source, QSize size)

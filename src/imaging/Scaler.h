@@ -18,6 +18,11 @@ QImage areaAverageScale(const QImage &source, QSize size);
 // The reduction a painted image gets: areaAverageScale, with straight alpha premultiplied
 // first. Pure, so it may run on any thread on its own copy of the handle.
 QImage reduceForPainting(const QImage &source, QSize size);
+// The quick picture of a 32-bit image (RGB32, ARGB32, premultiplied or not) at size: nearest
+// sampling, straight alpha premultiplied, at the cost of the target's pixels only. Drawn
+// scaled by QPainter instead, the largest images cost hundreds of MB of copies first.
+// Null for other formats.
+QImage sampleForPainting(const QImage &source, QSize size);
 
 // One scaled copy of one image, kept until the image or the size changes: repaints at the
 // same size cost nothing. Not thread-safe; belongs to the painting thread.

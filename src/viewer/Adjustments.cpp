@@ -43,7 +43,7 @@ std::int16_t ContrastValue(int position)
 }
 
 void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
-                           imaging::TImager &UnadjustedImager)
+                           imaging::WindowlessImager &UnadjustedImager)
 {
     if (!state.panelVisible || Imager1.BitmapListCount() == 0)
         return;

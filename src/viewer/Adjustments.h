@@ -34,6 +34,6 @@ std::int16_t ContrastValue(int position);   // (p - 25) * 14
 // Imager1), applies the adjustments and repaints Imager1 once, under the busy cursor. An
 // error of the imaging control propagates; Imager1 then paints again as usual.
 void ApplyImageAdjustments(const TAdjustmentState &state, imaging::TImager &Imager1,
-                           imaging::TImager &UnadjustedImager);
+                           imaging::WindowlessImager &UnadjustedImager);
 
 } // namespace oxlume

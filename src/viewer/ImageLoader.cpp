@@ -2,9 +2,9 @@
 
 #include "imaging/ImageBuffer.h"
 #include "imaging/decoders/Jpeg.h"
-#include "platform/Errors.h"
 #include "shell/FileNameFunctions.h"
 #include "viewer/Busy.h"
+#include "viewer/LoadLog.h"
 #include "viewer/ViewerThread.h"
 
 #include <QFile>
@@ -12,9 +12,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <string_view>
-
-Q_LOGGING_CATEGORY(lcLoad, "oxlume.load", QtWarningMsg)
 
 namespace oxlume {
 
@@ -68,21 +65,23 @@ ImageLoader::WindowHooks ImageLoader::hooksFor(QWidget &window,
     return hooks;
 }
 
-ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderImager,
-                         imaging::TImager &unadjustedImager, const TOptions &options,
+ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::WindowlessImager &decoderImager,
+                         imaging::WindowlessImager &unadjustedImager, const TOptions &options,
                          WindowHooks hooks, QObject *parent)
     : QObject(parent)
     , Imager1(imager1)
-    , DecoderImager(decoderImager)
+    , m_decoder(decoderImager)
     , UnadjustedImager(unadjustedImager)
     , m_options(options)
     , m_hooks(std::move(hooks))
 {
-    const auto progress = [this](imaging::TImager *sender, int16_t percent) {
+    Imager1.setOnProgressStatus([this](imaging::TImager *sender, int16_t percent) {
         Imager1ProgressStatus(sender, percent);
-    };
-    Imager1.setOnProgressStatus(progress);
-    DecoderImager.setOnProgressStatus(progress);
+    });
+    m_decoder.lease()->setOnProgressStatus(
+        [this](imaging::WindowlessImager *sender, int16_t percent) {
+            decoderProgress(*sender, percent);
+        });
 
     timUpdates.setInterval(kUpdateInterval);
     connect(&timUpdates, &QTimer::timeout, this, &ImageLoader::timUpdatesTimer);
@@ -97,26 +96,27 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     connect(&m_idleRelease, &QTimer::timeout, this, &ImageLoader::releaseWhenIdle);
 
     m_worker = std::make_unique<TViewerThread>(
-        m_channel, DecoderImager, m_decodeLock,
-        [this](int16_t percent) { Imager1ProgressStatus(&DecoderImager, percent); });
+        m_channel, m_decoder, [this](imaging::WindowlessImager &decoder, int16_t percent) {
+            decoderProgress(decoder, percent);
+        });
 }
 
 ImageLoader::~ImageLoader()
 {
     m_stopping = true;
-    DecoderImager.setEnableProgressEvent(false);
+    m_decoder.silence();
     m_channel.stop();
     m_worker.reset();
     m_handOverNotifier.reset();
     Imager1.setOnProgressStatus(nullptr);
-    DecoderImager.setOnProgressStatus(nullptr);
+    m_decoder.lease()->setOnProgressStatus(nullptr);
 }
 
 void ImageLoader::prepareForExit()
 {
     s_exiting = true;
     timUpdates.stop();
-    DecoderImager.setEnableProgressEvent(false);
+    m_decoder.silence();
     m_channel.stop();
 }
 
@@ -172,31 +172,33 @@ void ImageLoader::showInForeground(const std::string &path)
     m_channel.postForeground(path);
     Imager1.setEnableProgressEvent(true);
     BusyGuard busy;
+    std::optional<imaging::LoadFailure> failure;
     try {
+        // Its copy goes before the next image is decoded, as Imager1's own image does: two
+        // of the largest size do not fit in memory together.
+        UnadjustedImager.setBitmapList(nullptr);
         if (!path.empty())
-            Imager1.LoadFile(path, 0, 0, 1);
+            failure = Imager1.load(path);
         else
             Imager1.setBitmapList(nullptr);
-        UnadjustedImager.setBitmapList(nullptr);
-        if (m_hooks.applyAdjustments)
+        if (!failure && m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
     } catch (const std::exception &error) {
-        // No message box for a file that does not decode; the caption keeps its progress.
-        qCDebug(lcLoad, "%s", error.what());
-        reportFailure(path, error.what());
+        failure = imaging::LoadFailure{path, error.what()};
     } catch (...) {
         qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
+        return;
+    }
+    if (failure) {
+        // No message box for a file that does not decode; the caption keeps its progress.
+        qCDebug(lcLoad, "%s", failure->message().c_str());
+        reportFailure(*failure);
     }
 }
 
-void ImageLoader::reportFailure(const std::string &path, const char *message)
+void ImageLoader::reportFailure(const imaging::LoadFailure &failure)
 {
-    // Decoding messages begin with the path; the window names the file itself.
-    std::string_view reason(message);
-    const std::string prefix = path + ": ";
-    if (reason.starts_with(prefix))
-        reason.remove_prefix(prefix.size());
-    emit loadFailed(path, QString::fromUtf8(reason.data(), qsizetype(reason.size())));
+    emit loadFailed(failure.path, QString::fromStdString(failure.reason));
 }
 
 void ImageLoader::handOverRequested()
@@ -252,6 +254,14 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     const bool preview = offer.preview;
     if (m_stopping || exiting())
         return false;
+    if (offer.makeRoom) {
+        // The worker is about to decode an image that does not fit beside this one.
+        if (m_channel.isCurrent(loadedPath, offer.serial)) {
+            Imager1.setBitmapList(nullptr);
+            UnadjustedImager.setBitmapList(nullptr);
+        }
+        return false;
+    }
     // ShowImage runs on this thread too, so nothing newer can be asked for between this
     // check and the move. A silenced load may have stopped early, so even if its file is
     // asked for again its result cannot be trusted: it is loaded afresh. A preview is of an
@@ -260,13 +270,13 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     if (preview && !m_options.UseWorkThread)
         return false;
     if (!preview &&
-        (!m_channel.isCurrent(loadedPath, offer.serial) || !DecoderImager.EnableProgressEvent()))
+        (!m_channel.isCurrent(loadedPath, offer.serial) || !m_decoder.progressEnabled()))
         return false;
     QImage image;
     {
-        std::lock_guard decode(m_decodeLock);
-        image = DecoderImager.BitmapList();
-        DecoderImager.setBitmapList(nullptr);
+        const DecoderAccess::Lease decoder = m_decoder.lease();
+        image = decoder->BitmapList();
+        decoder->setBitmapList(nullptr);
     }
     (void)putInImageArea(image); // the worker goes on either way
     if (preview) {
@@ -277,27 +287,26 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     if (m_nextFile && m_options.UseWorkThread)
         m_channel.setReadAhead(m_nextFile());
     emit imageHandedOver(displayPath(loadedPath));
-    if (!offer.failure.empty())
-        reportFailure(loadedPath, offer.failure.c_str());
+    if (offer.failure)
+        reportFailure(*offer.failure);
     return true;
+}
+
+// Decided by the instance, not by the setting: the setting may change while the worker
+// loads, and the window must never be touched from the worker.
+void ImageLoader::decoderProgress(imaging::WindowlessImager &decoder, int16_t iPercent)
+{
+    const bool current = m_channel.setWorkerTexts([iPercent, &decoder](const std::string &file) {
+        if (iPercent == 100)
+            return LoadChannel::Texts{loadedCaption(file, decoder.BitmapList()), loadedTitle(file)};
+        return LoadChannel::Texts{progressCaption(iPercent), programName()};
+    });
+    if (!current)
+        decoder.setEnableProgressEvent(false); // superseded: no more reports
 }
 
 void ImageLoader::Imager1ProgressStatus(imaging::TImager *sender, int16_t iPercent)
 {
-    // Decided by the instance, not by the setting: the setting may change while the
-    // worker loads, and the window must never be touched from the worker.
-    if (sender == &DecoderImager) {
-        const bool current = m_channel.setWorkerTexts([iPercent, sender](const std::string &file) {
-            if (iPercent == 100)
-                return LoadChannel::Texts{loadedCaption(file, sender->BitmapList()),
-                                          loadedTitle(file)};
-            return LoadChannel::Texts{progressCaption(iPercent), programName()};
-        });
-        if (!current)
-            sender->setEnableProgressEvent(false); // superseded: no more reports
-        return;
-    }
-
     LoadChannel::Texts texts{progressCaption(iPercent), programName()};
     if (iPercent == 100) {
         const std::string file = m_channel.requestedFile();

@@ -9,8 +9,10 @@
 // and progress strings, owned by LoadChannel); nobody takes DecodeLock while holding
 // NameLock.
 
+#include "imaging/WindowlessImager.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
+#include "viewer/DecoderAccess.h"
 #include "viewer/LoadChannel.h"
 
 #include <QObject>
@@ -18,16 +20,12 @@
 #include <QString>
 #include <QTimer>
 
-#include <QLoggingCategory>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-
-Q_DECLARE_LOGGING_CATEGORY(lcLoad) // oxlume.load: why a file did not open
 
 namespace oxlume {
 
@@ -48,12 +46,12 @@ public:
     // Hooks onto a window's title and icon text.
     static WindowHooks hooksFor(QWidget &window, std::function<void()> applyAdjustments);
 
-    // The three imagers must outlive the loader. Binds OnProgressStatus of Imager1 and
-    // DecoderImager to Imager1ProgressStatus and starts the worker, parked. options is
-    // read on the user-interface thread at every ShowImage ("Use Work Thread").
-    ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderImager,
-                imaging::TImager &unadjustedImager, const TOptions &options, WindowHooks hooks,
-                QObject *parent = nullptr);
+    // The three imagers must outlive the loader. Binds OnProgressStatus of Imager1 to
+    // Imager1ProgressStatus and of DecoderImager to decoderProgress, and starts the worker, parked.
+    // options is read on the user-interface thread at every ShowImage ("Use Work Thread").
+    ImageLoader(imaging::TImager &imager1, imaging::WindowlessImager &decoderImager,
+                imaging::WindowlessImager &unadjustedImager, const TOptions &options,
+                WindowHooks hooks, QObject *parent = nullptr);
     // Silences a running load, stops the worker and waits for it (a silenced load stops
     // within a few rows). A process that is exiting should not get here: see prepareForExit.
     ~ImageLoader() override;
@@ -71,7 +69,7 @@ public:
     bool isWorkerParked() const { return m_channel.isWorkerParked(); }
 
     // For the Options dialog: take and release DecodeLock to wait for a running decode.
-    std::mutex &DecodeLock() { return m_decodeLock; }
+    std::mutex &DecodeLock() { return m_decoder.lock(); }
 
     // Call once the event loop has returned and the settings are saved, right before the
     // process ends with _exit (or std::quick_exit) without destroying the window: sets the
@@ -80,8 +78,8 @@ public:
     void prepareForExit();
     static bool exiting() { return s_exiting.load(); }
 
-    // OnProgressStatus of Imager1 (user-interface thread, foreground loads) and of
-    // DecoderImager (worker thread, background loads).
+    // OnProgressStatus of Imager1: foreground loads, on the user-interface thread. The
+    // worker's loads report through decoderProgress.
     void Imager1ProgressStatus(imaging::TImager *sender, int16_t iPercent);
     void timUpdatesTimer();
 
@@ -112,6 +110,8 @@ public:
     // kept, the cached image is dropped.
     static constexpr int kIdleReleaseMs = 10'000;
     void setKeepReadAheadWhenIdle(bool keep) { m_keepReadAheadWhenIdle = keep; }
+    // What the decoded images held at once may take; default imaging::kImageBudgetBytes.
+    void setImageBudget(std::int64_t bytes) { m_channel.setImageBudget(bytes); }
 
 signals:
     // After a background image has been moved into Imager1 and adjusted.
@@ -128,15 +128,16 @@ private:
     void showPreview(const LoadChannel::Preview &preview);
     bool putInImageArea(const QImage &image);
     void setCaptionAndTitle(const QString &caption, const QString &title);
-    void reportFailure(const std::string &path, const char *message);
+    void reportFailure(const imaging::LoadFailure &failure);
+    // OnProgressStatus of DecoderImager, on the worker, with the decoder leased.
+    void decoderProgress(imaging::WindowlessImager &decoder, int16_t iPercent);
 
     imaging::TImager &Imager1;
-    imaging::TImager &DecoderImager;
-    imaging::TImager &UnadjustedImager;
+    DecoderAccess m_decoder; // DecoderImager, reached only under DecodeLock
+    imaging::WindowlessImager &UnadjustedImager;
     const TOptions &m_options;
     WindowHooks m_hooks;
 
-    std::mutex m_decodeLock;
     LoadChannel m_channel;
     bool m_stopping = false;
     int m_handOvers = 0;

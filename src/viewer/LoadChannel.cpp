@@ -116,6 +116,13 @@ void LoadChannel::dropReadAhead(const std::string &keepFolder)
         m_readAheadCancelled = true;
 }
 
+void LoadChannel::dropCachedImage()
+{
+    std::optional<Cached> dropped; // freed outside the lock
+    std::lock_guard lock(m_nameLock);
+    dropped = std::exchange(m_cache, std::nullopt);
+}
+
 std::optional<LoadChannel::HandOver> LoadChannel::takeHandOver()
 {
     std::uint64_t rings = 0;

@@ -14,6 +14,8 @@
 // Lock order: DecodeLock (held by the decoder's user) is taken before NameLock; nothing
 // here takes DecodeLock, and no function calls out while holding NameLock.
 
+#include "imaging/ImageFile.h"
+#include "imaging/Limits.h"
 #include "platform/UniqueFd.h"
 
 #include <QImage>
@@ -54,7 +56,9 @@ public:
         std::string path;
         std::uint64_t serial = 0; // of the request it answers
         bool preview = false;     // a quick reduced decode while requests outrun decodes
-        std::string failure;      // why the load failed; empty when it did not
+        std::optional<imaging::LoadFailure> failure; // why the load failed, if it did
+        // No image: the image area is to be emptied first, to make room for this load.
+        bool makeRoom = false;
     };
     struct Texts {
         QString caption;
@@ -118,6 +122,8 @@ public:
     // request that adopted it, if one did: the image is then the worker's result to offer.
     // Otherwise a sound result waits in the cache.
     std::optional<std::uint64_t> finishReadAhead(const Cached &result);
+    // Forgets the image read ahead, if one waits in the cache.
+    void dropCachedImage();
     // Records the texts of the worker's load while it is still the request; false (nothing
     // recorded) once it has been superseded. textsFor gets the requested file; it runs
     // under NameLock, so it must not call back in here.
@@ -139,6 +145,9 @@ public:
     void setTexts(const Texts &texts);
     // The file whose image waits in the cache, if any.
     std::string cachedFile() const;
+    // What the decoded images held at once may take (imaging::liveImageBytes).
+    std::int64_t imageBudget() const { return m_imageBudget.load(); }
+    void setImageBudget(std::int64_t bytes) { m_imageBudget.store(bytes); }
 
 private:
     void wakeAll();
@@ -164,6 +173,7 @@ private:
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_readAheadCancelled{false};
+    std::atomic<std::int64_t> m_imageBudget{imaging::kImageBudgetBytes};
     // The worker rings this eventfd to have the user-interface thread run the hand-over:
     // no Qt object is made or posted on the worker.
     platform::UniqueFd m_bell;

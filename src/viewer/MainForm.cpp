@@ -97,13 +97,13 @@ void TfrmMain::FormCreate()
     if (m_currentDirectory.empty())
         m_currentDirectory = DesktopPath();
 
-    UnadjustedImager = std::make_unique<imaging::TImager>();
+    UnadjustedImager = std::make_unique<imaging::WindowlessImager>();
     const QPoint cursor = QCursor::pos();
     const QScreen *screen = QGuiApplication::primaryScreen();
     SeedRandom(cursor.x(), cursor.y(), screen ? screen->geometry().width() : 0);
     m_currentPIDL = PIDL();
     m_parentPIDL = PIDL();
-    DecoderImager = std::make_unique<imaging::TImager>();
+    DecoderImager = std::make_unique<imaging::WindowlessImager>();
     // The loader holds both locks and starts the worker parked, below normal priority.
     ImageLoader::WindowHooks hooks =
         ImageLoader::hooksFor(*this, [this] { applyImageAdjustments(); });

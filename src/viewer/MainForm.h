@@ -220,8 +220,8 @@ private:
     bool m_activated = false;
 
     // Windowless imagers: the unadjusted copy and the worker's decoding target.
-    std::unique_ptr<imaging::TImager> UnadjustedImager;
-    std::unique_ptr<imaging::TImager> DecoderImager;
+    std::unique_ptr<imaging::WindowlessImager> UnadjustedImager;
+    std::unique_ptr<imaging::WindowlessImager> DecoderImager;
     std::unique_ptr<ImageLoader> m_loader;
     std::unique_ptr<FullScreenPresentation> m_fullScreen;
     bool m_listBeforeFullScreen = true;

@@ -1,8 +1,9 @@
 #include "viewer/ViewerThread.h"
 
+#include "imaging/ImageBuffer.h"
 #include "imaging/ImageFile.h"
 #include "platform/Processors.h"
-#include "viewer/ImageLoader.h"
+#include "viewer/LoadLog.h"
 
 #include <atomic>
 #include <cerrno>
@@ -153,11 +154,9 @@ private:
     std::thread m_thread;
 };
 
-TViewerThread::TViewerThread(LoadChannel &channel, imaging::TImager &decoder,
-                             std::mutex &decodeLock, Report report)
+TViewerThread::TViewerThread(LoadChannel &channel, DecoderAccess &decoder, Report report)
     : m_channel(channel)
     , m_decoder(decoder)
-    , m_decodeLock(decodeLock)
     , m_report(std::move(report))
 {
     if (platform::usableProcessors() > 1)
@@ -199,10 +198,10 @@ void TViewerThread::Execute()
 bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
 {
     const std::string &path = request.path;
-    std::string failure;
+    std::optional<imaging::LoadFailure> failure;
     if (request.cached && !request.cached->image.isNull() &&
         request.cached->stamp == LoadChannel::FileStamp::of(path)) {
-        if (!offerImage(path, request.cached->image))
+        if (!offerImage(request.cached->image))
             return false;
     } else {
         request.cached.reset(); // the file changed since it was read ahead
@@ -217,31 +216,38 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
                     return false;
             }
         }
+        // The image shown goes first when the two would not fit in memory together: what is
+        // read ahead, then, if that is not enough, the image on screen.
+        const std::int64_t need = path.empty() ? 0 : bytesNeeded(path);
+        if (!fits(need)) {
+            m_channel.dropCachedImage();
+            if (!fits(need))
+                (void)m_channel.offerHandOver({path, request.serial, false, std::nullopt, true});
+            // A reduction for painting may hold the image shown a moment longer.
+            for (int wait = 0; wait < 100 && !fits(need) && !m_channel.stopRequested(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         failure = loadRequest(path);
     }
     // A silenced load may have stopped early, so its result is never offered. No lock is
     // held while the user-interface thread works.
-    const bool wanted =
-        m_decoder.EnableProgressEvent() && m_channel.isCurrent(path, request.serial);
+    const bool wanted = m_decoder.progressEnabled() && m_channel.isCurrent(path, request.serial);
     return wanted && m_channel.offerHandOver({path, request.serial, false, std::move(failure)});
 }
 
 // Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
 // the worker is to stop.
-bool TViewerThread::offerImage(const std::string &path, const QImage &image)
+bool TViewerThread::offerImage(const QImage &image)
 {
-    {
-        std::lock_guard decode(m_decodeLock);
-        m_decoder.setEnableProgressEvent(true);
-        if (m_channel.stopRequested()) {
-            m_decoder.setEnableProgressEvent(false);
-            return false;
-        }
-        m_decoder.setBitmapList(image);
+    const DecoderAccess::Lease decoder = m_decoder.lease();
+    decoder->setEnableProgressEvent(true);
+    if (m_channel.stopRequested()) {
+        decoder->setEnableProgressEvent(false);
+        return false;
     }
+    decoder->setBitmapList(image);
     if (m_report)
-        m_report(100);
-    (void)path;
+        m_report(*decoder, 100);
     return true;
 }
 
@@ -255,18 +261,36 @@ bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
     if (!preview)
         return false;
     {
-        std::lock_guard decode(m_decodeLock);
+        const DecoderAccess::Lease decoder = m_decoder.lease();
         if (m_channel.stopRequested())
             return false;
-        m_decoder.setBitmapList(preview.value());
+        decoder->setBitmapList(preview.value());
     }
     return m_channel.offerHandOver({path, serial, true, {}});
+}
+
+// What path's image will take in memory, where that matters: 0 while there is room for any
+// image (the header is then not read: one more read of the file), and when the header cannot
+// be read (the load will say why).
+std::int64_t TViewerThread::bytesNeeded(const std::string &path) const
+{
+    if (fits(imaging::kMaxImageBytes))
+        return 0;
+    const Result<imaging::ImageInfo> info = imaging::readImageFileInfo(path);
+    return info ? std::int64_t(info->width) * info->height * 4 : 0;
+}
+
+bool TViewerThread::fits(std::int64_t bytes) const
+{
+    return imaging::liveImageBytes() + bytes <= m_channel.imageBudget();
 }
 
 std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
 {
     LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
-    if (memoryIsShort()) {
+    if (!fits(bytesNeeded(path))) {
+        qCDebug(lcLoad, "read ahead: %s does not fit beside the images held", path.c_str());
+    } else if (memoryIsShort()) {
         qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());
     } else {
         ReadAheadObserver observer(m_channel);
@@ -285,30 +309,31 @@ std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &
 }
 
 // Returns why the load failed, or nothing when it did not.
-std::string TViewerThread::loadRequest(const std::string &path)
+std::optional<imaging::LoadFailure> TViewerThread::loadRequest(const std::string &path)
 {
+    std::optional<imaging::LoadFailure> failure;
     try {
-        std::lock_guard decode(m_decodeLock);
-        m_decoder.setEnableProgressEvent(true);
+        const DecoderAccess::Lease decoder = m_decoder.lease();
+        decoder->setEnableProgressEvent(true);
         // A stop may have silenced the decoder just before the line above.
         if (m_channel.stopRequested()) {
-            m_decoder.setEnableProgressEvent(false);
-            return {};
+            decoder->setEnableProgressEvent(false);
+            return std::nullopt;
         }
         if (!path.empty())
-            m_decoder.LoadFile(path, 0, 0, 1);
+            failure = decoder->load(path);
         else
-            m_decoder.setBitmapList(nullptr);
+            decoder->setBitmapList(nullptr);
     } catch (const std::exception &error) {
-        // A file that does not decode is silent; the hand-over shows what the decoder holds
-        // and the window says why in the image area. The log is for those who ask.
-        qCDebug(lcLoad, "%s", error.what());
-        return error.what();
+        failure = imaging::LoadFailure{path, error.what()}; // the progress report's, or memory
     } catch (...) {
-        qCDebug(lcLoad, "%s: failed for an unknown reason", path.c_str());
-        return path + ": failed for an unknown reason";
+        failure = imaging::LoadFailure{path, "failed for an unknown reason"};
     }
-    return {};
+    // A file that does not decode is silent; the hand-over shows what the decoder holds and
+    // the window says why in the image area. The log is for those who ask.
+    if (failure)
+        qCDebug(lcLoad, "%s", failure->message().c_str());
+    return failure;
 }
 
 } // namespace oxlume

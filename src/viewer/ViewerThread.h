@@ -6,14 +6,15 @@
 // second processor on a thread of their own, beside the whole decode of the latest
 // request; with one, each request first gets its own.
 
-#include "imaging/control/Imager.h"
-
+#include "imaging/ImageFile.h"
+#include "viewer/DecoderAccess.h"
 #include "viewer/LoadChannel.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,14 +22,14 @@ namespace oxlume {
 
 class TViewerThread {
 public:
-    // Called on the worker with the decoder's progress in percent, for an image that came
-    // from the cache or a read-ahead (the decoder reports its own loads itself).
-    using Report = std::function<void(int16_t percent)>;
+    // Called on the worker, with the decoder leased, with the decoder's progress in percent
+    // for an image that came from the cache or a read-ahead (the decoder reports its own
+    // loads itself).
+    using Report = std::function<void(imaging::WindowlessImager &decoder, int16_t percent)>;
 
-    // Starts the thread, parked, one step below normal priority. decodeLock guards
-    // decoder; all three must outlive the thread.
-    TViewerThread(LoadChannel &channel, imaging::TImager &decoder, std::mutex &decodeLock,
-                  Report report);
+    // Starts the thread, parked, one step below normal priority. channel and decoder must
+    // outlive the thread.
+    TViewerThread(LoadChannel &channel, DecoderAccess &decoder, Report report);
     // Joins; the channel must have been stopped first.
     ~TViewerThread();
     TViewerThread(const TViewerThread &) = delete;
@@ -38,15 +39,17 @@ private:
     void Execute();
     // One request; true when its image went on screen.
     bool serve(LoadChannel::Request &request, bool hurry);
-    std::string loadRequest(const std::string &path);
+    std::optional<imaging::LoadFailure> loadRequest(const std::string &path);
     bool offerPreview(const std::string &path, std::uint64_t serial);
-    bool offerImage(const std::string &path, const QImage &image);
+    bool offerImage(const QImage &image);
+    // Room in memory for the next image: see imaging::kImageBudgetBytes.
+    std::int64_t bytesNeeded(const std::string &path) const;
+    bool fits(std::int64_t bytes) const;
     // A read-ahead job; the request that adopted it, if one did, with the image read.
     std::optional<LoadChannel::Request> readAhead(const std::string &path);
 
     LoadChannel &m_channel;
-    imaging::TImager &m_decoder;
-    std::mutex &m_decodeLock;
+    DecoderAccess &m_decoder;
     Report m_report;
     std::chrono::steady_clock::time_point m_lastPreview;
     class PreviewLane;

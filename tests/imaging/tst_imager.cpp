@@ -325,11 +325,11 @@ void TestImager::progressOnLoadingThread()
     if (path.empty())
         QSKIP("no JPEG writer among the Qt image plugins");
 
-    TImager imager; // created here, loaded on another thread, as the decoder instance is
+    WindowlessImager imager; // created here, loaded on another thread, as the decoder instance is
     std::vector<int> percents;
     std::vector<std::thread::id> threads;
-    std::vector<TImager *> senders;
-    imager.setOnProgressStatus([&](TImager *sender, int16_t percent) {
+    std::vector<WindowlessImager *> senders;
+    imager.setOnProgressStatus([&](WindowlessImager *sender, int16_t percent) {
         percents.push_back(percent);
         threads.push_back(std::this_thread::get_id());
         senders.push_back(sender);

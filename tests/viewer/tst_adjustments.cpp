@@ -9,6 +9,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -43,7 +44,7 @@ QImage byHand(const std::function<void(TImager &)> &steps)
 
 struct Fixture {
     TImager imager1;
-    TImager unadjusted;
+    WindowlessImager unadjusted;
     Fixture() { imager1.setBitmapList(sample()); }
     QImage shown() const { return rgb(imager1.BitmapList()); }
 };
@@ -177,7 +178,7 @@ void TestAdjustments::hiddenPanelOrNoImageLeavesEverything()
 
     state.panelVisible = true;
     TImager empty;
-    TImager unadjusted;
+    WindowlessImager unadjusted;
     ApplyImageAdjustments(state, empty, unadjusted);
     QCOMPARE(int(empty.BitmapListCount()), 0);
     QCOMPARE(int(unadjusted.BitmapListCount()), 0);

@@ -1,5 +1,6 @@
 // Showing images: captions, titles, repeated and failing requests, in both modes.
 
+#include "imaging/ImageBuffer.h"
 #include "viewer/ImageLoader.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -34,6 +36,31 @@ QImage pattern(int width, int height)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb(x & 255, y & 255, (x * y) & 255));
     return image;
+}
+
+// A PCX of a few hundred bytes whose header asks for width x height: the pixels it lacks
+// are filled in, so it decodes to a whole image of that size.
+std::string tinyPcx(const QTemporaryDir &dir, const QString &name, int width, int height)
+{
+    QByteArray file(128, '\0');
+    const auto put16 = [&](int at, int v) {
+        file[at] = char(v & 0xFF);
+        file[at + 1] = char(v >> 8);
+    };
+    file[0] = 0x0A; // magic
+    file[1] = 5;    // version
+    file[2] = 1;    // run-length encoded
+    file[3] = 8;    // bits per pixel
+    put16(8, width - 1);
+    put16(10, height - 1);
+    file[65] = 3; // planes: red, green, blue
+    put16(66, width);
+    for (int i = 0; i < 100; ++i)
+        file.append("\xC5\x80", 2);
+    QFile out(dir.filePath(name));
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
+        return {};
+    return QFile::encodeName(out.fileName()).toStdString();
 }
 
 QString shown(const std::string &path)
@@ -69,8 +96,8 @@ struct Window {
 
 struct Rig {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     Window window;
     std::unique_ptr<ImageLoader> loader;
@@ -140,6 +167,8 @@ private slots:
     void failureKeepsLastProgressCaption();
     void handOverEmptiesDecoderAndCopy();
     void bytePathsAreShownNotChanged();
+    void stepsWithinTheImageBudget_data();
+    void stepsWithinTheImageBudget();
 
 private:
     QTemporaryDir m_dir;
@@ -345,6 +374,60 @@ void TestLoader::bytePathsAreShownNotChanged()
     QCOMPARE(rig.loader->RequestedFile(), odd);
     QVERIFY(rig.window.title.startsWith(QStringLiteral("Oxlume: ")));
     QVERIFY(rig.window.title.endsWith(QStringLiteral(".bmp")));
+}
+
+// Two images of the largest size never fit in memory at once. Scaled down to images of a
+// few MiB: with room for one and a half, the next file is not read ahead and the image shown
+// goes before the next is decoded; with room for two and a half, it is read ahead.
+void TestLoader::stepsWithinTheImageBudget_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::addColumn<int>("budgetHalves"); // the budget in halves of one image
+    QTest::newRow("background, room for one") << true << 3;
+    QTest::newRow("background, room for two") << true << 5;
+    QTest::newRow("foreground") << false << 3;
+}
+
+void TestLoader::stepsWithinTheImageBudget()
+{
+    QFETCH(bool, background);
+    QFETCH(int, budgetHalves);
+    const std::string a = tinyPcx(m_dir, QStringLiteral("tall.pcx"), 768, 1024);
+    const std::string b = tinyPcx(m_dir, QStringLiteral("wide.pcx"), 1024, 768);
+    QVERIFY(!a.empty() && !b.empty());
+    int64_t one = 0; // what one of them takes in memory
+    {
+        const int64_t before = imaging::liveImageBytes();
+        const Result<QImage> probe = imaging::allocateImage("probe", 1024, 768);
+        one = imaging::liveImageBytes() - before;
+    }
+    QVERIFY(one >= 1024 * 768 * 4);
+    const int64_t budget = one * budgetHalves / 2;
+    LoadLog log;
+    Rig rig(background);
+    rig.loader->setImageBudget(budget);
+    rig.loader->setNextFileProvider([&] { return b; });
+    const int64_t base = imaging::liveImageBytes();
+    (void)imaging::takePeakLiveImageBytes();
+
+    rig.loader->ShowImage(a);
+    if (background) {
+        QVERIFY(rig.settle(1));
+        if (budgetHalves >= 4)
+            QTRY_COMPARE(rig.loader->readAheadFile(), b);
+        else
+            QTRY_VERIFY2(
+                log.lines().contains(QStringLiteral("read ahead: ") + shown(b) +
+                                     QStringLiteral(" does not fit beside the images held")),
+                qPrintable(log.lines().join(QLatin1Char('|'))));
+    }
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(768, 1024));
+    rig.loader->ShowImage(b);
+    QVERIFY(!background || rig.settle(2));
+    QCOMPARE(rig.imager1.BitmapList().size(), QSize(1024, 768));
+    const int64_t peak = imaging::takePeakLiveImageBytes() - base;
+    QVERIFY2(peak <= budget,
+             qPrintable(QStringLiteral("%1 bytes held at most, budget %2").arg(peak).arg(budget)));
 }
 
 QTEST_MAIN(TestLoader)

@@ -19,6 +19,7 @@
 
 using namespace oxlume;
 using oxlume::imaging::TImager;
+using oxlume::imaging::WindowlessImager;
 
 namespace {
 
@@ -44,8 +45,8 @@ QImage pattern(int width, int height)
 
 struct Rig {
     TImager imager1;
-    TImager decoder;
-    TImager unadjusted;
+    WindowlessImager decoder;
+    WindowlessImager unadjusted;
     TOptions options;
     QString caption;
     std::unique_ptr<ImageLoader> loader;

@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScrollBar>
-#include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -68,7 +67,6 @@ ScaleQueue &scaleQueue()
 
 TImager::TImager(QWidget *parent)
     : QAbstractScrollArea(parent)
-    , m_ownerThread(QThread::currentThread())
     , m_scaleChannel(std::make_shared<ScaleChannel>())
 {
     m_scaleChannel->imager = this;
@@ -87,83 +85,84 @@ TImager::~TImager()
     m_scaleChannel->imager = nullptr;
 }
 
-bool TImager::onOwnerThread() const
-{
-    return QThread::currentThread() == m_ownerThread;
-}
-
 void TImager::setOnProgressStatus(ProgressHandler handler)
 {
     if (!handler) {
-        m_state.setProgressHandler(nullptr);
+        m_image.setOnProgressStatus(nullptr);
         return;
     }
-    m_state.setProgressHandler(
-        [this, handler = std::move(handler)](int16_t percent) { handler(this, percent); });
+    m_image.setOnProgressStatus(
+        [this, handler = std::move(handler)](WindowlessImager *, int16_t percent) {
+            handler(this, percent);
+        });
+}
+
+std::optional<LoadFailure> TImager::load(const std::string &path)
+{
+    // The painted copy goes with the image before the next is decoded (nothing paints
+    // until the load returns); while AutoRepaint is off it must stay, as the picture shown.
+    if (AutoRepaint()) {
+        m_shown = QImage();
+        m_cache.clear();
+        m_scaleChannel->shownKey.store(0);
+    }
+    std::optional<LoadFailure> failure = m_image.load(path);
+    imageChanged(); // a failed load emptied the instance
+    return failure;
 }
 
 int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
 {
-    try {
-        m_state.load(path);
-    } catch (...) {
-        imageChanged(); // the failed load emptied the instance
-        throw;
-    }
-    imageChanged();
+    if (const std::optional<LoadFailure> failure = load(path))
+        throw ProgramError(failure->message());
     return 0;
 }
 
 void TImager::setBitmapList(const QImage &image)
 {
-    m_state.setImage(image);
+    m_image.setBitmapList(image);
     imageChanged();
-}
-
-QImage TImager::BitmapList() const
-{
-    return m_state.image();
 }
 
 int16_t TImager::ChangeBrightness(int16_t value)
 {
-    if (m_state.changeBrightness(value))
+    if (m_image.state().changeBrightness(value))
         imageChanged();
     return 0;
 }
 
 int16_t TImager::ChangeContrast(int16_t value)
 {
-    if (m_state.changeContrast(value))
+    if (m_image.state().changeContrast(value))
         imageChanged();
     return 0;
 }
 
 int16_t TImager::FlipTopBottom()
 {
-    if (m_state.flipTopBottom())
+    if (m_image.state().flipTopBottom())
         imageChanged();
     return 0;
 }
 
 int16_t TImager::FlipLeftRight()
 {
-    if (m_state.flipLeftRight())
+    if (m_image.state().flipLeftRight())
         imageChanged();
     return 0;
 }
 
 int16_t TImager::RotateImage(int32_t angle, bool, int32_t)
 {
-    if (m_state.rotate(angle))
+    if (m_image.state().rotate(angle))
         imageChanged();
     return 0;
 }
 
 void TImager::setAutoRepaint(bool on)
 {
-    const bool wasOff = m_state.isDeferring();
-    m_state.setDeferring(!on);
+    const bool wasOff = m_image.state().isDeferring();
+    m_image.state().setDeferring(!on);
     if (on && wasOff)
         refreshView(false);
 }
@@ -197,10 +196,9 @@ ViewGeometry TImager::viewGeometry() const
                         m_zoom);
 }
 
-// The image changed. From another thread nothing of the widget is touched.
 void TImager::imageChanged()
 {
-    if (onOwnerThread() && AutoRepaint())
+    if (AutoRepaint())
         refreshView(false);
 }
 
@@ -212,11 +210,11 @@ void TImager::refreshView(bool keepCentre)
         return;
     QImage image;
     try {
-        image = m_state.image();
+        image = m_image.BitmapList();
     } catch (const std::exception &) {
         // Switching AutoRepaint back on must not fail (callers do it in destructors): short
         // of memory for the adjusted copy, the image is shown unadjusted.
-        image = m_state.image();
+        image = m_image.BitmapList();
     }
     double fx = 0.5, fy = 0.5;
     if (keepCentre) {
@@ -304,7 +302,10 @@ void TImager::paintReduced(QPainter &painter, const QRect &target)
     if (m_failedKey != m_shown.cacheKey())
         startBackgroundScale(size);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(target, m_shown);
+    if (const QImage sampled = sampleForPainting(m_shown, size); !sampled.isNull())
+        painter.drawImage(target.topLeft(), sampled);
+    else
+        painter.drawImage(target, m_shown);
 }
 
 void TImager::startBackgroundScale(QSize size)

@@ -1,0 +1,3 @@
+#include "viewer/LoadLog.h"
+
+Q_LOGGING_CATEGORY(lcLoad, "oxlume.load", QtWarningMsg)
