@@ -9,9 +9,13 @@
 #include "common/DecoderTest.h"
 #include "common/ImageMagick.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <lcms2.h>
 
 #include <algorithm>
 
@@ -66,6 +70,23 @@ QByteArray jpegHead(const QByteArray &markers)
     return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA});
 }
 
+// sRGB's primaries and white with linear curves: only the curves tell it from sRGB.
+QByteArray linearSrgbProfile()
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+    cmsToneCurve *curves[3] = {linear, linear, linear};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(linear);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), 0);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
 QStringList g_log;
 void collect(QtMsgType, const QMessageLogContext &, const QString &message)
 {
@@ -84,6 +105,8 @@ private slots:
     }
     void embeddedProfile_data();
     void embeddedProfile();
+    void samePrimariesOtherCurves_data();
+    void samePrimariesOtherCurves();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -166,6 +189,41 @@ void TestColour::embeddedProfile()
     const int worst = worstDifference(converted.value(), reference);
     const int tolerance = 2;
     QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// A profile with sRGB's primaries but linear curves is no sRGB profile: mid-grey is light.
+void TestColour::samePrimariesOtherCurves_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("jpg, ICC markers") << QStringLiteral("jpg");
+    QTest::newRow("png, through Qt's reader") << QStringLiteral("png");
+}
+
+void TestColour::samePrimariesOtherCurves()
+{
+    QFETCH(QString, format);
+    const QByteArray profile = linearSrgbProfile();
+    QImage grey(16, 16, QImage::Format_RGB32);
+    grey.fill(qRgb(128, 128, 128));
+    QByteArray file;
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::WriteOnly);
+    if (format == QLatin1String("png"))
+        grey.setColorSpace(QColorSpace::fromIccProfile(profile));
+    QVERIFY(grey.save(&buffer, format.toLatin1().constData(), 100));
+    if (format == QLatin1String("jpg"))
+        file.insert(2, iccMarker(1, 1, profile)); // after SOI
+    QTemporaryDir dir;
+    QFile out(dir.filePath(QStringLiteral("linear.") + format));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    DecodeObserver none;
+    const auto image = loadImageFile(QFile::encodeName(out.fileName()).toStdString(), none);
+    QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
+    // Linear 128/255 is sRGB 187.5.
+    const QRgb p = image->pixel(8, 8);
+    QVERIFY2(std::abs(qGreen(p) - 188) <= 2 && qRed(p) == qGreen(p) && qBlue(p) == qGreen(p),
+             qPrintable(QStringLiteral("mid-grey shows as %1").arg(qGreen(p))));
 }
 
 // The profile in JPEG markers: joined in sequence order; a broken or oversized chain is

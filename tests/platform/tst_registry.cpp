@@ -267,11 +267,17 @@ private slots:
         HKEY deeper = nullptr;
         QCOMPARE(RegCreateKeyEx(key, "D", &deeper), ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, path + "\\D", &deeper), ERROR_INVALID_PARAMETER);
-        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS); // the file saved at 512 reads back
+        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS);
         std::uint32_t v = 0;
         QCOMPARE(QueryDwordValue(key, "V", v), ERROR_SUCCESS);
         QCOMPARE(v, 1u);
         RegCloseKey(key);
+        // The file saved at 512 reads back (the value above came from memory).
+        const Result<reg::RegKey> saved =
+            reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER");
+        QVERIFY2(saved.ok(), saved.ok() ? "" : saved.error().message.c_str());
+        const reg::RegKey *deepest = saved.value().find(std::vector<std::string>(512, "D"));
+        QVERIFY(deepest && deepest->findValue("V"));
     }
 
     void batchSavesOnceAndSeesItsOwnChanges()
