@@ -211,6 +211,8 @@ std::optional<std::uint64_t> LoadChannel::finishReadAhead(const Cached &result)
 {
     std::lock_guard lock(m_nameLock);
     m_readingAhead = false;
+    if (!result.image.isNull())
+        ++m_readAheadsDecoded;
     if (m_readAheadCancelled || m_stopping)
         return std::nullopt;
     if (m_requestedFile == result.path) {

@@ -8,7 +8,6 @@
 #endif
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -246,15 +245,12 @@ void TestStartup::runsWithoutDisplay()
     }
     QProcess process;
     process.setProcessEnvironment(env);
-    QElapsedTimer timer;
-    timer.start();
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(10000));
     if (server) {
         QTRY_COMPARE(received.size(), std::size_t(1));
         QCOMPARE(received[0].path, std::string("/p/a.jpg"));
     }
-    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
     const QString stdOut = QString::fromUtf8(process.readAllStandardOutput());

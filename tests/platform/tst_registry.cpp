@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -248,13 +247,10 @@ private slots:
         text += "[HKEY_CURRENT_USER\\Values]\n";
         for (int i = 0; i < 100000; ++i)
             text += "\"V" + std::to_string(i) + "\"=dword:1\n";
-        QElapsedTimer timer;
-        timer.start();
         Result<reg::RegKey> parsed = reg::parseRegFile(text, "HKEY_CURRENT_USER");
         QVERIFY(parsed.ok());
         QCOMPARE(parsed.value().find({"Many"})->subKeys.size(), std::size_t(100000));
         QCOMPARE(parsed.value().find({"Values"})->values.size(), std::size_t(100000));
-        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void keysNestAtMost512Deep()
