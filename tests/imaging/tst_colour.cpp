@@ -7,6 +7,7 @@
 
 #include "common/Corpus.h"
 #include "common/DecoderTest.h"
+#include "common/IccProfiles.h"
 #include "common/ImageMagick.h"
 
 #include <QBuffer>
@@ -70,23 +71,6 @@ QByteArray jpegHead(const QByteArray &markers)
     return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA});
 }
 
-// sRGB's primaries and white with linear curves: only the curves tell it from sRGB.
-QByteArray linearSrgbProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
-    cmsToneCurve *curves[3] = {linear, linear, linear};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(linear);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
 QStringList g_log;
 void collect(QtMsgType, const QMessageLogContext &, const QString &message)
 {
@@ -107,6 +91,8 @@ private slots:
     void embeddedProfile();
     void samePrimariesOtherCurves_data();
     void samePrimariesOtherCurves();
+    void tableProfiles_data();
+    void tableProfiles();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -202,7 +188,7 @@ void TestColour::samePrimariesOtherCurves_data()
 void TestColour::samePrimariesOtherCurves()
 {
     QFETCH(QString, format);
-    const QByteArray profile = linearSrgbProfile();
+    const QByteArray profile = test::linearSrgbProfile();
     QImage grey(16, 16, QImage::Format_RGB32);
     grey.fill(qRgb(128, 128, 128));
     QByteArray file;
@@ -224,6 +210,75 @@ void TestColour::samePrimariesOtherCurves()
     const QRgb p = image->pixel(8, 8);
     QVERIFY2(std::abs(qGreen(p) - 188) <= 2 && qRed(p) == qGreen(p) && qBlue(p) == qGreen(p),
              qPrintable(QStringLiteral("mid-grey shows as %1").arg(qGreen(p))));
+}
+
+// Table-based profiles convert through a grid sampled from lcms2; every 15th level of each
+// channel lands within 2 levels of lcms2's exact floating-point transform, as lcms2's own
+// optimised transforms do.
+void TestColour::tableProfiles_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<bool>("inverted"); // CMYK stored as 255 for no ink
+    QTest::newRow("RGB, 17 points") << test::tableRgbProfile() << false;
+    QTest::newRow("RGB, 10 MB") << test::tableRgbProfile(120) << false;
+    QTest::newRow("CMYK") << test::tableCmykProfile() << false;
+    QTest::newRow("CMYK, inverted") << test::tableCmykProfile() << true;
+}
+
+void TestColour::tableProfiles()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(bool, inverted);
+    const bool cmyk = profile.mid(16, 4) == "CMYK";
+    const int channels = cmyk ? 4 : 3;
+    std::vector<uint8_t> levels; // every 15th level, pixel by pixel
+    std::vector<int> index(size_t(channels), 0);
+    for (bool more = true; more;) {
+        for (int c = 0; c < channels; ++c)
+            levels.push_back(uint8_t(index[size_t(c)] * 15));
+        if (!cmyk)
+            levels.push_back(0xFF); // alpha
+        more = false;
+        for (int c = channels - 1; c >= 0 && !more; --c)
+            more = ++index[size_t(c)] <= 17 || (index[size_t(c)] = 0, false);
+    }
+    const int count = int(levels.size() / 4);
+    QImage image(count, 1, QImage::Format_RGB32);
+    auto *pixels = reinterpret_cast<uint32_t *>(image.bits());
+    if (cmyk) {
+        const auto transform = CmykTransform::create(bytesOf(profile), inverted, "test");
+        QVERIFY(transform);
+        transform->convert(levels.data(), pixels, count);
+    } else {
+        for (int i = 0; i < count; ++i) // R, G, B as 0xAARRGGBB
+            pixels[i] = 0xFF000000u | uint32_t(levels[size_t(i) * 4]) << 16 |
+                        uint32_t(levels[size_t(i) * 4 + 1]) << 8 | levels[size_t(i) * 4 + 2];
+        QVERIFY(convertToSrgb(image, bytesOf(profile), PixelModel::Rgb, "test"));
+    }
+    cmsHPROFILE from = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM exact =
+        cmsCreateTransform(from, cmyk ? TYPE_CMYK_DBL : TYPE_RGB_DBL, srgb, TYPE_RGB_DBL,
+                           INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+    int worst = 0;
+    for (int i = 0; i < count; ++i) {
+        double in[4], out[3];
+        for (int c = 0; c < channels; ++c) {
+            const int level = levels[size_t(i) * 4 + size_t(c)];
+            in[c] = (inverted ? 255 - level : level) * (cmyk ? 100.0 : 1.0) / 255.0;
+        }
+        cmsDoTransform(exact, in, out, 1);
+        const QRgb p = pixels[i];
+        const int got[3] = {qRed(p), qGreen(p), qBlue(p)};
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(
+                worst, std::abs(got[c] - std::clamp(int(std::lround(out[c] * 255.0)), 0, 255)));
+        QCOMPARE(qAlpha(p), 255);
+    }
+    cmsDeleteTransform(exact);
+    cmsCloseProfile(from);
+    cmsCloseProfile(srgb);
+    QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
 }
 
 // The profile in JPEG markers: joined in sequence order; a broken or oversized chain is
