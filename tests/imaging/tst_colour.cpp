@@ -4,11 +4,13 @@
 
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageFile.h"
+#include "imaging/decoders/Jpeg.h"
 
 #include "common/Corpus.h"
 #include "common/DecoderTest.h"
 #include "common/IccProfiles.h"
 #include "common/ImageMagick.h"
+#include "common/PeakMemory.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -71,6 +73,46 @@ QByteArray jpegHead(const QByteArray &markers)
     return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA});
 }
 
+// lcms2's exact floating-point transform of a profile to sRGB, one pixel at a time.
+class ExactTransform {
+public:
+    ExactTransform(const QByteArray &profile, bool cmyk)
+        : m_cmyk(cmyk)
+    {
+        cmsHPROFILE from =
+            cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        m_t = cmsCreateTransform(from, cmyk ? TYPE_CMYK_DBL : TYPE_RGB_DBL, srgb, TYPE_RGB_DBL,
+                                 INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+        cmsCloseProfile(from);
+        cmsCloseProfile(srgb);
+    }
+    ~ExactTransform() { cmsDeleteTransform(m_t); }
+    ExactTransform(const ExactTransform &) = delete;
+    ExactTransform &operator=(const ExactTransform &) = delete;
+
+    // levels: R, G, B or C, M, Y, K bytes; inverted: 255 is no ink.
+    QRgb operator()(const uint8_t *levels, bool inverted = false) const
+    {
+        double in[4], out[3];
+        for (int c = 0; c < (m_cmyk ? 4 : 3); ++c)
+            in[c] = (inverted ? 255 - levels[c] : levels[c]) * (m_cmyk ? 100.0 : 1.0) / 255.0;
+        cmsDoTransform(m_t, in, out, 1);
+        const auto level = [](double v) { return std::clamp(int(std::lround(v * 255.0)), 0, 255); };
+        return qRgb(level(out[0]), level(out[1]), level(out[2]));
+    }
+
+private:
+    bool m_cmyk;
+    cmsHTRANSFORM m_t;
+};
+
+int worstChannel(QRgb a, QRgb b)
+{
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                     std::abs(qBlue(a) - qBlue(b))});
+}
+
 QStringList g_log;
 void collect(QtMsgType, const QMessageLogContext &, const QString &message)
 {
@@ -93,6 +135,8 @@ private slots:
     void samePrimariesOtherCurves();
     void tableProfiles_data();
     void tableProfiles();
+    void largeJpegWithTableProfile_data();
+    void largeJpegWithTableProfile();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -255,29 +299,72 @@ void TestColour::tableProfiles()
                         uint32_t(levels[size_t(i) * 4 + 1]) << 8 | levels[size_t(i) * 4 + 2];
         QVERIFY(convertToSrgb(image, bytesOf(profile), PixelModel::Rgb, "test"));
     }
-    cmsHPROFILE from = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM exact =
-        cmsCreateTransform(from, cmyk ? TYPE_CMYK_DBL : TYPE_RGB_DBL, srgb, TYPE_RGB_DBL,
-                           INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+    const ExactTransform exact(profile, cmyk);
     int worst = 0;
     for (int i = 0; i < count; ++i) {
-        double in[4], out[3];
-        for (int c = 0; c < channels; ++c) {
-            const int level = levels[size_t(i) * 4 + size_t(c)];
-            in[c] = (inverted ? 255 - level : level) * (cmyk ? 100.0 : 1.0) / 255.0;
-        }
-        cmsDoTransform(exact, in, out, 1);
-        const QRgb p = pixels[i];
-        const int got[3] = {qRed(p), qGreen(p), qBlue(p)};
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(
-                worst, std::abs(got[c] - std::clamp(int(std::lround(out[c] * 255.0)), 0, 255)));
-        QCOMPARE(qAlpha(p), 255);
+        worst = std::max(worst, worstChannel(pixels[i], exact(&levels[size_t(i) * 4], inverted)));
+        QCOMPARE(qAlpha(pixels[i]), 255);
     }
-    cmsDeleteTransform(exact);
-    cmsCloseProfile(from);
-    cmsCloseProfile(srgb);
+    QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// A 30-40 MB JPEG (8192 x 8192, made here) with a small or a 10 MB table profile shows,
+// converted like the exact transform within 2 levels, and the decode's memory stays within
+// its image plus a tenth: the conversion works in place.
+void TestColour::largeJpegWithTableProfile_data()
+{
+    QTest::addColumn<int>("points");
+    QTest::newRow("16 KB profile") << 14;
+    QTest::newRow("10 MB profile") << 120;
+}
+
+void TestColour::largeJpegWithTableProfile()
+{
+    QFETCH(int, points);
+    static const QByteArray plainJpeg = [] {
+        QImage noise(8192, 8192, QImage::Format_RGB32);
+        quint32 state = 7;
+        for (int y = 0; y < noise.height(); ++y) {
+            auto *row = reinterpret_cast<quint32 *>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x)
+                row[x] = 0xFF000000u | (state = state * 1664525u + 1013904223u) >> 8;
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        noise.save(&buffer, "JPG", 75);
+        return bytes;
+    }();
+    QVERIFY2(plainJpeg.size() > 30'000'000 && plainJpeg.size() < 40'000'000,
+             qPrintable(QString::number(plainJpeg.size())));
+    const QByteArray profile = test::tableRgbProfile(points);
+    QByteArray jpeg = plainJpeg;
+    QByteArray markers;
+    constexpr qsizetype kPart = 65519;
+    const int parts = int((profile.size() + kPart - 1) / kPart);
+    for (int i = 0; i < parts; ++i)
+        markers += iccMarker(i + 1, parts, profile.mid(i * kPart, kPart));
+    jpeg.insert(2, markers);
+
+    DecodeObserver none;
+    const QImage plain = decodeJpeg(bytesOf(plainJpeg), none).value();
+    const bool measured = test::resetPeakMemory();
+    const qint64 before = test::peakMemoryBytes();
+    const auto converted = decodeJpeg(bytesOf(jpeg), none);
+    const qint64 growth = test::peakMemoryBytes() - before;
+    QVERIFY2(converted.ok(), converted.ok() ? "" : converted.error().message.c_str());
+    QCOMPARE(converted->size(), plain.size());
+    if (measured && before > 0)
+        QVERIFY2(growth <= converted->sizeInBytes() * 11 / 10,
+                 qPrintable(QStringLiteral("peak memory grew by %1 MiB").arg(growth >> 20)));
+    const ExactTransform exact(profile, false);
+    int worst = 0;
+    for (int i = 0; i < 4096; ++i) { // spread over every band of rows
+        const int x = (i * 2039) % plain.width(), y = (i * 4099) % plain.height();
+        const QRgb p = plain.pixel(x, y);
+        const uint8_t levels[3] = {uint8_t(qRed(p)), uint8_t(qGreen(p)), uint8_t(qBlue(p))};
+        worst = std::max(worst, worstChannel(converted->pixel(x, y), exact(levels)));
+    }
     QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
 }
 

@@ -3,6 +3,7 @@
 // memory, questionable ones at least do not crash. Plus oxlume-convert end to end.
 
 #include "common/Corpus.h"
+#include "common/PeakMemory.h"
 #include "imaging/ImageFile.h"
 
 #include <QDirIterator>
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 
 using namespace oxlume;
 using namespace oxlume::imaging;
@@ -90,28 +90,6 @@ private:
     int64_t m_last = 0;
     bool m_bad = false;
 };
-
-// Peak resident memory since the last reset, when the kernel lets us measure it.
-bool resetPeakMemory()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return bool(clear.flush());
-}
-qint64 peakMemoryBytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            qint64 kb = 0;
-            status >> kb;
-            return kb * 1024;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
 
 // Valid files whose reference we do not hold the decoder to, each with the reason. They
 // must still decode. The first group are our own decoders disagreeing with one other
@@ -445,12 +423,12 @@ void TestConformance::checkValid(const Row &row, const QString &path)
 void TestConformance::checkBroken(const Row &row, const QString &path)
 {
     const std::string name = QFile::encodeName(path).toStdString();
-    const bool measured = resetPeakMemory();
-    const qint64 before = peakMemoryBytes();
+    const bool measured = oxlume::test::resetPeakMemory();
+    const qint64 before = oxlume::test::peakMemoryBytes();
     CheckingObserver observer;
     const Result<QImage> image = loadImageFile(name, observer);
     if (measured && before > 0) {
-        const qint64 growth = peakMemoryBytes() - before;
+        const qint64 growth = oxlume::test::peakMemoryBytes() - before;
         QVERIFY2(growth < kPeakGrowthLimit,
                  qPrintable(QStringLiteral("peak memory grew by %1 MiB").arg(growth >> 20)));
     }
