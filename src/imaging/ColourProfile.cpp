@@ -470,7 +470,7 @@ private:
 
     // The cube at base split into six tetrahedra along its diagonal: the one holding the
     // point, by the order of its fractions along the three axes. Chosen from a table, not by
-    // branches, which noisy pictures mispredict (that halves the time).
+    // branches, which the random order of a noisy picture's fractions mispredicts.
     Lanes tetrahedron(int base, const Strides &s, float f0, float f1, float f2) const
     {
         struct Order {
