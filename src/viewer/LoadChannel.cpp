@@ -203,6 +203,7 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     m_readAheadNow = false;
     m_readAheadCancelled = false;
     m_workerFile = std::exchange(m_readAheadTarget, std::string());
+    ++m_readAheadsBegun;
     Request job{m_workerFile, m_requestSerial, true, std::exchange(m_cache, std::nullopt)};
     return job;
 }

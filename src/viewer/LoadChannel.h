@@ -139,8 +139,9 @@ public:
     void setTexts(const Texts &texts);
     // The file whose image waits in the cache, if any.
     std::string cachedFile() const;
-    // Read-aheads whose decode ran to its end (adopted, cached or dropped after): one
-    // cancelled in time stops short and is not counted.
+    // Read-aheads begun, and those whose decode ran to its end (adopted, cached or dropped
+    // after): one cancelled in time stops short and is not counted there.
+    int readAheadsBegun() const { return m_readAheadsBegun.load(); }
     int readAheadsDecoded() const { return m_readAheadsDecoded.load(); }
 
 private:
@@ -167,6 +168,7 @@ private:
     std::atomic<bool> m_parked{true};
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_readAheadCancelled{false};
+    std::atomic<int> m_readAheadsBegun{0};
     std::atomic<int> m_readAheadsDecoded{0};
     // The worker rings this eventfd to have the user-interface thread run the hand-over:
     // no Qt object is made or posted on the worker.
