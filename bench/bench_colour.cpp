@@ -8,10 +8,15 @@
 //   QColorSpace  - Qt's own conversion of the same pixels, for the choice of library
 // and the fidelity of both conversions against lcms2's unoptimised floating-point transform
 // over every 4th level of R, G and B.
+// Then, per profile kind (matrix RGB, table RGB, table CMYK), the decode of an 8192 x 8192
+// JPEG with the profile against the same JPEG without one (for CMYK: the same inks without
+// a profile), aim <= 1.3x, with the decode's peak memory against the image's size, aim
+// <= 1.1x. With the argument "largest" also at 16384 x 16384, the largest image allowed.
 
 #include "imaging/ColourProfile.h"
 #include "imaging/decoders/Jpeg.h"
 
+#include "../tests/common/IccProfiles.h"
 #include "BenchCommon.h"
 
 #include <QColorSpace>
@@ -20,6 +25,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -32,29 +39,12 @@ namespace {
 constexpr int kW = 6000, kH = 4000;
 constexpr int kRuns = 5;
 
-QByteArray saveProfile(cmsHPROFILE p)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(p, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    cmsSaveProfileToMem(p, bytes.data(), &size);
-    cmsCloseProfile(p);
-    return bytes;
-}
+using oxlume::test::adobeRgbProfile;
+using oxlume::test::saveProfile;
 
-// Adobe RGB (1998): its primaries, D65 white and a 2.2 gamma (563/256).
-QByteArray adobeRgbProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
-    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
-    QByteArray bytes = saveProfile(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(gamma);
-    return bytes;
-}
-
-std::vector<unsigned char> compress(const QImage &image, const QByteArray &profile)
+// The pixels' four bytes are taken as C, M, Y, K when cmyk is set.
+std::vector<unsigned char> compress(const QImage &image, const QByteArray &profile,
+                                    bool cmyk = false)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
@@ -66,7 +56,7 @@ std::vector<unsigned char> compress(const QImage &image, const QByteArray &profi
     c.image_width = JDIMENSION(image.width());
     c.image_height = JDIMENSION(image.height());
     c.input_components = 4;
-    c.in_color_space = JCS_EXT_BGRX;
+    c.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 90, TRUE);
     jpeg_start_compress(&c, TRUE);
@@ -152,9 +142,104 @@ Fidelity compare(const QImage &a, const QImage &b)
     return f;
 }
 
+// The same JPEG with a profile in APP2 markers right after SOI, as jpeg_write_icc_profile
+// would have written it.
+std::vector<unsigned char> withProfile(const std::vector<unsigned char> &jpeg,
+                                       const QByteArray &profile)
+{
+    constexpr qsizetype kChunk = 65519;
+    const int count = int((profile.size() + kChunk - 1) / kChunk);
+    std::vector<unsigned char> out(jpeg.begin(), jpeg.begin() + 2);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray part = profile.mid(i * kChunk, kChunk);
+        const size_t length = size_t(part.size()) + 16;
+        out.insert(out.end(), {0xFF, 0xE2, uchar(length >> 8), uchar(length & 0xFF)});
+        out.insert(out.end(), "ICC_PROFILE", "ICC_PROFILE" + 12);
+        out.insert(out.end(), {uchar(i + 1), uchar(count)});
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+// Resident memory now, and its peak since the last reset (the kernel's high-water mark).
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+double statusMiB(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == field) {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+// Median decode time, and the decodes' peak memory above baselineMiB (resident before the
+// first decode of this size: the files, not yet any image).
+struct Decode {
+    double ms = 0, peakMiB = 0;
+};
+Decode measureDecode(const std::vector<unsigned char> &file, int runs, double baselineMiB)
+{
+    Decode d;
+    resetPeak();
+    d.ms = bench::medianMs(runs, [&] {
+        DecodeObserver quiet;
+        auto image = decodeJpeg(span(file), quiet);
+        if (!image)
+            std::abort();
+    });
+    d.peakMiB = statusMiB("VmHWM:") - baselineMiB;
+    return d;
+}
+
+void profileKinds(int side)
+{
+    const int runs = side > 8192 ? 3 : 5;
+    std::vector<unsigned char> rgb, cmyk;
+    {
+        const QImage picture = bench::noisyGradient(side, side, 7);
+        rgb = compress(picture, {});
+        cmyk = compress(picture, {}, true);
+    }
+    const double imageMiB = double(side) * side * 4 / 1048576.0;
+    const double baseline = statusMiB("VmRSS:");
+    const Decode plain = measureDecode(rgb, runs, baseline);
+    const Decode plainCmyk = measureDecode(cmyk, runs, baseline);
+    std::printf("\n%d x %d (JPEG %.0f MB RGB, %.0f MB CMYK; image %.0f MiB)\n", side, side,
+                double(rgb.size()) / 1e6, double(cmyk.size()) / 1e6, imageMiB);
+    std::printf("  no profile, RGB:   %8.1f ms (reference)           peak %6.0f MiB  %.3fx\n",
+                plain.ms, plain.peakMiB, plain.peakMiB / imageMiB);
+    std::printf("  no profile, CMYK:  %8.1f ms (reference for CMYK)  peak %6.0f MiB  %.3fx\n",
+                plainCmyk.ms, plainCmyk.peakMiB, plainCmyk.peakMiB / imageMiB);
+    const struct {
+        const char *name;
+        QByteArray profile;
+        bool cmyk;
+    } kinds[] = {{"matrix RGB", adobeRgbProfile(), false},
+                 {"table RGB", oxlume::test::tableRgbProfile(), false},
+                 {"table CMYK", oxlume::test::tableCmykProfile(17), true}};
+    for (const auto &kind : kinds) {
+        const auto file = withProfile(kind.cmyk ? cmyk : rgb, kind.profile);
+        const Decode d = measureDecode(file, runs, baseline + double(file.size()) / 1048576.0);
+        const double reference = kind.cmyk ? plainCmyk.ms : plain.ms;
+        std::printf(
+            "  %-17s %8.1f ms  %.3fx  (aim <= 1.3x)  peak %6.0f MiB  %.3fx  (aim <= 1.1x)\n",
+            (std::string(kind.name) + ":").c_str(), d.ms, d.ms / reference, d.peakMiB,
+            d.peakMiB / imageMiB);
+    }
+}
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
     const QImage picture = bench::noisyGradient(kW, kH, 7);
     const QByteArray adobe = adobeRgbProfile();
@@ -194,6 +279,35 @@ int main()
     cmsDeleteTransform(general);
     cmsCloseProfile(from);
     cmsCloseProfile(to);
+    // Table-based profiles: our grid against lcms2's optimised 8-bit transform, one core.
+    const QByteArray tableRgb = oxlume::test::tableRgbProfile();
+    const QByteArray tableCmyk = oxlume::test::tableCmykProfile(17);
+    const double gridRgb = bench::bestMs(
+        kRuns, [&] { convertToSrgb(work, span(tableRgb), PixelModel::Rgb, "bench", {1}); },
+        [&] { work = decoded.copy(); });
+    const auto cmykGrid = CmykTransform::create(span(tableCmyk), false, "bench");
+    const double gridCmyk = bench::bestMs(
+        kRuns, [&] { cmykGrid->convertInPlace(work, {1}); }, [&] { work = decoded.copy(); });
+    const auto lcmsMs = [&](const QByteArray &profile, cmsUInt32Number format) {
+        cmsHPROFILE in =
+            cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+        cmsHPROFILE out = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM t = cmsCreateTransform(in, format, out, TYPE_BGRA_8, INTENT_PERCEPTUAL, 0);
+        const double ms = bench::bestMs(
+            kRuns,
+            [&] {
+                for (int y = 0; y < work.height(); ++y)
+                    cmsDoTransform(t, work.scanLine(y), work.scanLine(y),
+                                   cmsUInt32Number(work.width()));
+            },
+            [&] { work = decoded.copy(); });
+        cmsDeleteTransform(t);
+        cmsCloseProfile(in);
+        cmsCloseProfile(out);
+        return ms;
+    };
+    const double lcmsRgb = lcmsMs(tableRgb, TYPE_BGRA_8);
+    const double lcmsCmyk = lcmsMs(tableCmyk, TYPE_CMYK_8);
     const QColorSpace adobeSpace = QColorSpace::fromIccProfile(adobe);
     const double qt = bench::bestMs(
         kRuns, [&] { work.convertToColorSpace(QColorSpace::SRgb); },
@@ -219,6 +333,13 @@ int main()
     std::printf("conversion alone, QColorSpace:          %7.1f ms  %.3fx of decode\n", qt,
                 qt / decode);
 
+    std::printf("table RGB, our grid, 1 thread:          %7.1f ms  %.3fx of decode; lcms2 %.1f ms "
+                "%.3fx\n",
+                gridRgb, gridRgb / decode, lcmsRgb, lcmsRgb / decode);
+    std::printf("table CMYK, our grid, 1 thread:         %7.1f ms  %.3fx of decode; lcms2 %.1f ms "
+                "%.3fx\n",
+                gridCmyk, gridCmyk / decode, lcmsCmyk, lcmsCmyk / decode);
+
     const QImage colours = testColours();
     const QImage exact = exactConversion(colours, adobe);
     QImage viaLcms = colours.copy();
@@ -230,5 +351,9 @@ int main()
     std::printf("fidelity against an exact transform (levels): table path max %.0f mean %.3f; "
                 "QColorSpace max %.0f mean %.3f\n",
                 fl.maxDiff, fl.meanDiff, fq.maxDiff, fq.meanDiff);
+
+    profileKinds(8192);
+    if (argc > 1 && std::string(argv[1]) == "largest")
+        profileKinds(16384);
     return 0;
 }

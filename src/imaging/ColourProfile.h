@@ -48,13 +48,16 @@ public:
     // width pixels of four bytes C, M, Y, K to opaque 0xAARRGGBB values; in and out may be
     // the same memory.
     void convert(const uint8_t *cmyk, uint32_t *out, int width) const;
+    // The same for every pixel of an image whose 32-bit pixels hold C, M, Y, K bytes, in
+    // place, with its rows shared out as convertToSrgb does.
+    void convertInPlace(QImage &image, const ColourOptions &options = {}) const;
 
 private:
-    explicit CmykTransform(void *transform)
-        : m_transform(transform)
+    explicit CmykTransform(void *grid)
+        : m_transform(grid)
     {
     }
-    void *m_transform;
+    void *m_transform; // the sampled grid
 };
 
 // Converts rows of samples wider than 8 bits to sRGB through a profile, in floating point, so

@@ -106,6 +106,8 @@ public:
     // file is directly in keepFolder (the new folder; empty keeps nothing).
     void dropReadAhead(const std::string &keepFolder = {}) { m_channel.dropReadAhead(keepFolder); }
     std::string readAheadFile() const { return m_channel.cachedFile(); }
+    int readAheadsBegun() const { return m_channel.readAheadsBegun(); }
+    int readAheadsDecoded() const { return m_channel.readAheadsDecoded(); }
     // After this long without a hand-over, spare image buffers are given back and, unless
     // kept, the cached image is dropped.
     static constexpr int kIdleReleaseMs = 10'000;

@@ -210,6 +210,7 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
     m_readAheadNow = false;
     m_readAheadCancelled = false;
     m_workerFile = std::exchange(m_readAheadTarget, std::string());
+    ++m_readAheadsBegun;
     Request job{m_workerFile, m_requestSerial, true, std::exchange(m_cache, std::nullopt)};
     return job;
 }
@@ -218,6 +219,8 @@ std::optional<std::uint64_t> LoadChannel::finishReadAhead(const Cached &result)
 {
     std::lock_guard lock(m_nameLock);
     m_readingAhead = false;
+    if (!result.image.isNull())
+        ++m_readAheadsDecoded;
     if (m_readAheadCancelled || m_stopping)
         return std::nullopt;
     if (m_requestedFile == result.path) {

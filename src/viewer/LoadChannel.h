@@ -148,6 +148,10 @@ public:
     // What the decoded images held at once may take (imaging::liveImageBytes).
     std::int64_t imageBudget() const { return m_imageBudget.load(); }
     void setImageBudget(std::int64_t bytes) { m_imageBudget.store(bytes); }
+    // Read-aheads begun, and those whose decode ran to its end (adopted, cached or dropped
+    // after): one cancelled in time stops short and is not counted there.
+    int readAheadsBegun() const { return m_readAheadsBegun.load(); }
+    int readAheadsDecoded() const { return m_readAheadsDecoded.load(); }
 
 private:
     void wakeAll();
@@ -174,6 +178,8 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_readAheadCancelled{false};
     std::atomic<std::int64_t> m_imageBudget{imaging::kImageBudgetBytes};
+    std::atomic<int> m_readAheadsBegun{0};
+    std::atomic<int> m_readAheadsDecoded{0};
     // The worker rings this eventfd to have the user-interface thread run the hand-over:
     // no Qt object is made or posted on the worker.
     platform::UniqueFd m_bell;

@@ -8,7 +8,6 @@
 #endif
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -254,8 +253,6 @@ void TestStartup::runsWithoutDisplay()
     }
     QProcess process;
     process.setProcessEnvironment(env);
-    QElapsedTimer timer;
-    timer.start();
     process.start(program, arguments);
     // With the event loop running: the server answers the second start.
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 10000);
@@ -263,7 +260,6 @@ void TestStartup::runsWithoutDisplay()
         QCOMPARE(received.size(), std::size_t(1));
         QCOMPARE(received[0].path, std::string("/p/a.jpg"));
     }
-    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
     const QString stdOut = QString::fromUtf8(process.readAllStandardOutput());

@@ -179,20 +179,25 @@ private slots:
         QTest::addColumn<bool>("browse");
         QTest::addColumn<QString>("pick"); // "-" cancels the browser
         QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("button"); // the Cancel button, else Esc
         const QString here = QDir::currentPath();
         const QString desktop = QString::fromStdString(DesktopPath());
-        QTest::newRow("boxes and speed only") << false << QString() << "/old";
+        QTest::newRow("boxes and speed only") << false << QString() << "/old" << false;
+        QTest::newRow("boxes and speed only, Cancel button")
+            << false << QString() << "/old" << true;
         QTest::newRow("browser cancelled") << true << "-"
-                                           << "/old";
-        QTest::newRow("existing folder") << true << here << here;
-        QTest::newRow("virtual folder") << true << QString() << desktop;
-        QTest::newRow("missing folder") << true << "/no/such/folder" << desktop;
+                                           << "/old" << false;
+        QTest::newRow("existing folder") << true << here << here << false;
+        QTest::newRow("existing folder, Cancel button") << true << here << here << true;
+        QTest::newRow("virtual folder") << true << QString() << desktop << false;
+        QTest::newRow("missing folder") << true << "/no/such/folder" << desktop << false;
     }
     void cancelKeepsOnlyTheChosenFolder()
     {
         QFETCH(bool, browse);
         QFETCH(QString, pick);
         QFETCH(QString, stored);
+        QFETCH(bool, button);
 
         TOptions options;
         options.CustomDirectory = "/old";
@@ -211,7 +216,11 @@ private slots:
         dialog.chkSlideShowLoop->setChecked(true);
         if (browse)
             QTest::mouseClick(dialog.btnChangeFolder, Qt::LeftButton);
-        QTest::keyClick(&dialog, Qt::Key_Escape);
+        if (button)
+            QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+        else
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
 
         QCOMPARE(QString::fromStdString(options.CustomDirectory), stored);
         QCOMPARE(options.UseWorkThread.raw(), before.UseWorkThread.raw());

@@ -8,7 +8,6 @@
 
 #include "common/Corpus.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QStringList>
@@ -72,13 +71,9 @@ inline int run(const QStringList &formats, Sniff sniff, Decode decode,
         const oxlume::imaging::Bytes bytes(reinterpret_cast<const std::byte *>(data.constData()),
                                            size_t(data.size()));
         ++checked;
-        QElapsedTimer timer;
-        timer.start();
         oxlume::imaging::DecodeObserver observer;
         const bool claimed = sniff(bytes);
         auto result = decode(bytes, observer);
-        if (timer.elapsed() > 5000)
-            problems << path + QStringLiteral(": took %1 ms").arg(timer.elapsed());
         const bool valid = expectation == QStringLiteral("valid");
         if (valid && (!claimed || !result)) {
             problems << path + QStringLiteral(": valid file not decoded: ") +

@@ -4,14 +4,21 @@
 
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageFile.h"
+#include "imaging/decoders/Jpeg.h"
 
 #include "common/Corpus.h"
 #include "common/DecoderTest.h"
+#include "common/IccProfiles.h"
 #include "common/ImageMagick.h"
+#include "common/PeakMemory.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <lcms2.h>
 
 #include <algorithm>
 
@@ -66,6 +73,46 @@ QByteArray jpegHead(const QByteArray &markers)
     return test::raw({0xFF, 0xD8}) + markers + test::raw({0xFF, 0xDA});
 }
 
+// lcms2's exact floating-point transform of a profile to sRGB, one pixel at a time.
+class ExactTransform {
+public:
+    ExactTransform(const QByteArray &profile, bool cmyk)
+        : m_cmyk(cmyk)
+    {
+        cmsHPROFILE from =
+            cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        m_t = cmsCreateTransform(from, cmyk ? TYPE_CMYK_DBL : TYPE_RGB_DBL, srgb, TYPE_RGB_DBL,
+                                 INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+        cmsCloseProfile(from);
+        cmsCloseProfile(srgb);
+    }
+    ~ExactTransform() { cmsDeleteTransform(m_t); }
+    ExactTransform(const ExactTransform &) = delete;
+    ExactTransform &operator=(const ExactTransform &) = delete;
+
+    // levels: R, G, B or C, M, Y, K bytes; inverted: 255 is no ink.
+    QRgb operator()(const uint8_t *levels, bool inverted = false) const
+    {
+        double in[4], out[3];
+        for (int c = 0; c < (m_cmyk ? 4 : 3); ++c)
+            in[c] = (inverted ? 255 - levels[c] : levels[c]) * (m_cmyk ? 100.0 : 1.0) / 255.0;
+        cmsDoTransform(m_t, in, out, 1);
+        const auto level = [](double v) { return std::clamp(int(std::lround(v * 255.0)), 0, 255); };
+        return qRgb(level(out[0]), level(out[1]), level(out[2]));
+    }
+
+private:
+    bool m_cmyk;
+    cmsHTRANSFORM m_t;
+};
+
+int worstChannel(QRgb a, QRgb b)
+{
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                     std::abs(qBlue(a) - qBlue(b))});
+}
+
 QStringList g_log;
 void collect(QtMsgType, const QMessageLogContext &, const QString &message)
 {
@@ -84,6 +131,12 @@ private slots:
     }
     void embeddedProfile_data();
     void embeddedProfile();
+    void samePrimariesOtherCurves_data();
+    void samePrimariesOtherCurves();
+    void tableProfiles_data();
+    void tableProfiles();
+    void largeJpegWithTableProfile_data();
+    void largeJpegWithTableProfile();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -166,6 +219,153 @@ void TestColour::embeddedProfile()
     const int worst = worstDifference(converted.value(), reference);
     const int tolerance = 2;
     QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// A profile with sRGB's primaries but linear curves is no sRGB profile: mid-grey is light.
+void TestColour::samePrimariesOtherCurves_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("jpg, ICC markers") << QStringLiteral("jpg");
+    QTest::newRow("png, through Qt's reader") << QStringLiteral("png");
+}
+
+void TestColour::samePrimariesOtherCurves()
+{
+    QFETCH(QString, format);
+    const QByteArray profile = test::linearSrgbProfile();
+    QImage grey(16, 16, QImage::Format_RGB32);
+    grey.fill(qRgb(128, 128, 128));
+    QByteArray file;
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::WriteOnly);
+    if (format == QLatin1String("png"))
+        grey.setColorSpace(QColorSpace::fromIccProfile(profile));
+    QVERIFY(grey.save(&buffer, format.toLatin1().constData(), 100));
+    if (format == QLatin1String("jpg"))
+        file.insert(2, iccMarker(1, 1, profile)); // after SOI
+    QTemporaryDir dir;
+    QFile out(dir.filePath(QStringLiteral("linear.") + format));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    DecodeObserver none;
+    const auto image = loadImageFile(QFile::encodeName(out.fileName()).toStdString(), none);
+    QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
+    // Linear 128/255 is sRGB 187.5.
+    const QRgb p = image->pixel(8, 8);
+    QVERIFY2(std::abs(qGreen(p) - 188) <= 2 && qRed(p) == qGreen(p) && qBlue(p) == qGreen(p),
+             qPrintable(QStringLiteral("mid-grey shows as %1").arg(qGreen(p))));
+}
+
+// Table-based profiles convert through a grid sampled from lcms2; every 15th level of each
+// channel lands within 2 levels of lcms2's exact floating-point transform, as lcms2's own
+// optimised transforms do.
+void TestColour::tableProfiles_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<bool>("inverted"); // CMYK stored as 255 for no ink
+    QTest::newRow("RGB, 17 points") << test::tableRgbProfile() << false;
+    QTest::newRow("RGB, 10 MB") << test::tableRgbProfile(120) << false;
+    QTest::newRow("CMYK") << test::tableCmykProfile() << false;
+    QTest::newRow("CMYK, inverted") << test::tableCmykProfile() << true;
+}
+
+void TestColour::tableProfiles()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(bool, inverted);
+    const bool cmyk = profile.mid(16, 4) == "CMYK";
+    const int channels = cmyk ? 4 : 3;
+    std::vector<uint8_t> levels; // every 15th level, pixel by pixel
+    std::vector<int> index(size_t(channels), 0);
+    for (bool more = true; more;) {
+        for (int c = 0; c < channels; ++c)
+            levels.push_back(uint8_t(index[size_t(c)] * 15));
+        if (!cmyk)
+            levels.push_back(0xFF); // alpha
+        more = false;
+        for (int c = channels - 1; c >= 0 && !more; --c)
+            more = ++index[size_t(c)] <= 17 || (index[size_t(c)] = 0, false);
+    }
+    const int count = int(levels.size() / 4);
+    QImage image(count, 1, QImage::Format_RGB32);
+    auto *pixels = reinterpret_cast<uint32_t *>(image.bits());
+    if (cmyk) {
+        const auto transform = CmykTransform::create(bytesOf(profile), inverted, "test");
+        QVERIFY(transform);
+        transform->convert(levels.data(), pixels, count);
+    } else {
+        for (int i = 0; i < count; ++i) // R, G, B as 0xAARRGGBB
+            pixels[i] = 0xFF000000u | uint32_t(levels[size_t(i) * 4]) << 16 |
+                        uint32_t(levels[size_t(i) * 4 + 1]) << 8 | levels[size_t(i) * 4 + 2];
+        QVERIFY(convertToSrgb(image, bytesOf(profile), PixelModel::Rgb, "test"));
+    }
+    const ExactTransform exact(profile, cmyk);
+    int worst = 0;
+    for (int i = 0; i < count; ++i) {
+        worst = std::max(worst, worstChannel(pixels[i], exact(&levels[size_t(i) * 4], inverted)));
+        QCOMPARE(qAlpha(pixels[i]), 255);
+    }
+    QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// A 30-40 MB JPEG (8192 x 8192, made here) with a small or a 10 MB table profile shows,
+// converted like the exact transform within 2 levels, and the decode's memory stays within
+// its image plus a tenth: the conversion works in place.
+void TestColour::largeJpegWithTableProfile_data()
+{
+    QTest::addColumn<int>("points");
+    QTest::newRow("16 KB profile") << 14;
+    QTest::newRow("10 MB profile") << 120;
+}
+
+void TestColour::largeJpegWithTableProfile()
+{
+    QFETCH(int, points);
+    static const QByteArray plainJpeg = [] {
+        QImage noise(8192, 8192, QImage::Format_RGB32);
+        quint32 state = 7;
+        for (int y = 0; y < noise.height(); ++y) {
+            auto *row = reinterpret_cast<quint32 *>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x)
+                row[x] = 0xFF000000u | (state = state * 1664525u + 1013904223u) >> 8;
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        noise.save(&buffer, "JPG", 75);
+        return bytes;
+    }();
+    QVERIFY2(plainJpeg.size() > 30'000'000 && plainJpeg.size() < 40'000'000,
+             qPrintable(QString::number(plainJpeg.size())));
+    const QByteArray profile = test::tableRgbProfile(points);
+    QByteArray jpeg = plainJpeg;
+    QByteArray markers;
+    constexpr qsizetype kPart = 65519;
+    const int parts = int((profile.size() + kPart - 1) / kPart);
+    for (int i = 0; i < parts; ++i)
+        markers += iccMarker(i + 1, parts, profile.mid(i * kPart, kPart));
+    jpeg.insert(2, markers);
+
+    DecodeObserver none;
+    const QImage plain = decodeJpeg(bytesOf(plainJpeg), none).value();
+    const bool measured = test::resetPeakMemory();
+    const qint64 before = test::peakMemoryBytes();
+    const auto converted = decodeJpeg(bytesOf(jpeg), none);
+    const qint64 growth = test::peakMemoryBytes() - before;
+    QVERIFY2(converted.ok(), converted.ok() ? "" : converted.error().message.c_str());
+    QCOMPARE(converted->size(), plain.size());
+    if (measured && before > 0)
+        QVERIFY2(growth <= converted->sizeInBytes() * 11 / 10,
+                 qPrintable(QStringLiteral("peak memory grew by %1 MiB").arg(growth >> 20)));
+    const ExactTransform exact(profile, false);
+    int worst = 0;
+    for (int i = 0; i < 4096; ++i) { // spread over every band of rows
+        const int x = (i * 2039) % plain.width(), y = (i * 4099) % plain.height();
+        const QRgb p = plain.pixel(x, y);
+        const uint8_t levels[3] = {uint8_t(qRed(p)), uint8_t(qGreen(p)), uint8_t(qBlue(p))};
+        worst = std::max(worst, worstChannel(converted->pixel(x, y), exact(levels)));
+    }
+    QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
 }
 
 // The profile in JPEG markers: joined in sequence order; a broken or oversized chain is

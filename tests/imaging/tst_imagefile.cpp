@@ -5,7 +5,6 @@
 #include "imaging/Limits.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -126,13 +125,11 @@ void TestImageFile::fifoNeverBlocks()
 {
     const std::string path = bytesPath(m_dir.filePath(QStringLiteral("pipe.jpg")));
     QVERIFY(::mkfifo(path.c_str(), 0600) == 0);
-    QElapsedTimer timer;
-    timer.start();
     DecodeObserver observer;
-    const Result<QImage> image = loadImageFile(path, observer); // nobody writes to it
+    // Nobody writes to it: opening it for reading would wait for ever.
+    const Result<QImage> image = loadImageFile(path, observer);
     QVERIFY(!image.ok());
     QCOMPARE(image.error().message, path + ": not a regular file");
-    QVERIFY(timer.elapsed() < 2000);
 }
 
 void TestImageFile::fileOverTheLimit()

@@ -7,7 +7,6 @@
 #include "common/Corpus.h"
 #include "common/DecoderTest.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -694,10 +693,7 @@ void TestPsd::corpus()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray data = file.readAll();
-    QElapsedTimer timer;
-    timer.start();
     auto image = decode(data);
-    QVERIFY2(timer.elapsed() < 5000, "decode took too long");
     if (expectation == QLatin1String("valid"))
         QVERIFY2(image.ok(), image.ok() ? "" : image.error().message.c_str());
     if (!image.ok() || reference.isEmpty() ||

@@ -819,10 +819,7 @@ void TestWmf::corpus()
         QFile f(test::corpusFile(path));
         QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
         const QByteArray data = f.readAll();
-        QElapsedTimer clock;
-        clock.start();
         auto result = decode(data);
-        QVERIFY2(clock.elapsed() < 10000, qPrintable(path));
         if (entry.expectation != QLatin1String("valid")) {
             ++other;
             continue;

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -249,13 +248,10 @@ private slots:
         text += "[HKEY_CURRENT_USER\\Values]\n";
         for (int i = 0; i < 100000; ++i)
             text += "\"V" + std::to_string(i) + "\"=dword:1\n";
-        QElapsedTimer timer;
-        timer.start();
         Result<reg::RegKey> parsed = reg::parseRegFile(text, "HKEY_CURRENT_USER");
         QVERIFY(parsed.ok());
         QCOMPARE(parsed.value().find({"Many"})->subKeys.size(), std::size_t(100000));
         QCOMPARE(parsed.value().find({"Values"})->values.size(), std::size_t(100000));
-        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void keysNestAtMost512Deep()
@@ -268,11 +264,17 @@ private slots:
         HKEY deeper = nullptr;
         QCOMPARE(RegCreateKeyEx(key, "D", &deeper), ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, path + "\\D", &deeper), ERROR_INVALID_PARAMETER);
-        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS); // the file saved at 512 reads back
+        QCOMPARE(SetDwordValue(key, "V", 1), ERROR_SUCCESS);
         std::uint32_t v = 0;
         QCOMPARE(QueryDwordValue(key, "V", v), ERROR_SUCCESS);
         QCOMPARE(v, 1u);
         RegCloseKey(key);
+        // The file saved at 512 reads back (the value above came from memory).
+        const Result<reg::RegKey> saved =
+            reg::parseRegFile(readText(userHive()), "HKEY_CURRENT_USER");
+        QVERIFY2(saved.ok(), saved.ok() ? "" : saved.error().message.c_str());
+        const reg::RegKey *deepest = saved.value().find(std::vector<std::string>(512, "D"));
+        QVERIFY(deepest && deepest->findValue("V"));
     }
 
     void batchSavesOnceAndSeesItsOwnChanges()

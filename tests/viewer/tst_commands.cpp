@@ -447,13 +447,10 @@ void TestCommands::propertySheetRequest()
     QCOMPARE(FileUriForPath("/x/caf\xc3\xa9\xff.jpg"),
              QStringLiteral("file:///x/caf%C3%A9%FF.jpg"));
 
-    // Without a session bus the request fails at once and quietly.
+    // Without a session bus the request fails, quietly.
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    QElapsedTimer clock;
-    clock.start();
     QVERIFY(!ShowPropertiesSheet("a.bmp", m_root.string(), nullptr));
-    QVERIFY(clock.elapsed() < 1000);
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     auto window = openWindow();
     window->fileListView().setSelectedRow(rowOf(*window, "a.bmp"));
@@ -493,18 +490,19 @@ void TestCommands::optionsWaitsForTheDecoder()
     auto window = openWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     std::mutex &decodeLock = window->loader().DecodeLock();
-    std::atomic<bool> held = false;
+    std::atomic<bool> held = false, released = false;
     std::thread decoder([&] {
         std::lock_guard decoding(decodeLock);
         held = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        released = true; // just before the lock is
     });
     while (!held)
         std::this_thread::yield();
     int busyWhileWaiting = 0;
     QTimer served; // runs only if the wait lets the event loop go on
     QObject::connect(&served, &QTimer::timeout, [&] { busyWhileWaiting = BusyDepth(); });
-    QElapsedTimer clock;
+    bool waited = false;
     const auto *options = test::runWithModal<TfrmOptions>(
         [&] { QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier); },
         [&](TfrmOptions *dialog) {
@@ -512,13 +510,13 @@ void TestCommands::optionsWaitsForTheDecoder()
             QVERIFY(window->showsSecondaryDialog());
             dialog->chkUseThreads->setChecked(false);
             served.start(20);
-            clock.start();
             QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+            waited = released;
         },
         [](TfrmOptions *dialog) { dialog->reject(); });
     decoder.join();
     QVERIFY(options);
-    QVERIFY(clock.elapsed() >= 300);
+    QVERIFY(waited);
     QCOMPARE(busyWhileWaiting, 1);
     QCOMPARE(BusyDepth(), 0);
     QVERIFY(!Options.UseWorkThread);

@@ -213,6 +213,14 @@ void TestWorker::readAheadNeverShowsAStaleImage()
         const auto at = std::find(files.begin(), files.end(), rig.loader->RequestedFile());
         return at != files.end() && at + 1 != files.end() ? *(at + 1) : std::string();
     });
+    // First without chance: the file after the one shown is read ahead, then rewritten.
+    rig.loader->ShowImage(files[0]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->readAheadFile() == files[1]; }, 10000));
+    ++version[1];
+    QVERIFY(!write(1).empty());
+    rig.loader->ShowImage(files[1]);
+    QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
+    QCOMPARE(rig.imager1.BitmapList().width(), width(1, version[1]));
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     qInfo("seed %u", seed);
@@ -274,21 +282,21 @@ void TestWorker::readAheadGivesWayAtOnce()
     QTest::qWait(int(std::min<qint64>(30, m_largeDecodeMs / 4))); // well into the read-ahead
     QVERIFY(rig.loader->isWorkerParked());                        // reading ahead counts as resting
 
-    QElapsedTimer clock;
-    clock.start();
     rig.loader->ShowImage(askForIt ? m_large : m_images[1]);
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
-    const qint64 ms = clock.elapsed();
-    qInfo("shown after %lld ms (whole decode %lld ms)", ms, m_largeDecodeMs);
     if (askForIt) {
         QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
     } else {
         QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37);
-        QVERIFY2(ms < std::max<qint64>(100, m_largeDecodeMs / 2), "waited for the read-ahead");
         // Cancelled, not finished in the background: nothing lands in the cache.
         QTest::qWait(int(m_largeDecodeMs) + 100);
         QCOMPARE(rig.loader->readAheadFile(), std::string());
     }
+    // Taken over, the read-ahead ran to its end once; given way to another file, it stopped
+    // short.
+    if (rig.loader->readAheadsBegun() == 0)
+        QSKIP("the machine was too busy to begin the read-ahead before the request");
+    QCOMPARE(rig.loader->readAheadsDecoded(), askForIt ? 1 : 0);
 }
 
 void TestWorker::reselectingASilencedLoadLoadsItAgain()
@@ -337,12 +345,9 @@ void TestWorker::destroyingStopsALargeDecodeEarly()
     Rig rig;
     rig.loader->ShowImage(m_large);
     QVERIFY(QTest::qWaitFor([&] { return !rig.loader->PendingCaption().isEmpty(); }, 5000));
-    QElapsedTimer clock;
-    clock.start();
     rig.loader.reset();
-    const qint64 ms = clock.elapsed();
-    qInfo("stopped in %lld ms (whole decode %lld ms)", ms, m_largeDecodeMs);
-    QVERIFY2(ms < std::max<qint64>(100, m_largeDecodeMs / 2), "the silenced load ran on");
+    // Stopped short: a load that ran on to its end would have left its image in the decoder.
+    QCOMPARE(int(rig.decoder.BitmapListCount()), 0);
     QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
 }
 
@@ -353,10 +358,7 @@ void TestWorker::destroyingReleasesAWaitingHandOver()
     // No events are served: the worker finishes and waits for a hand-over that never runs.
     QThread::msleep(150);
     QVERIFY(!rig.loader->isWorkerParked());
-    QElapsedTimer clock;
-    clock.start();
-    rig.loader.reset();
-    QVERIFY(clock.elapsed() < 1000);
+    rig.loader.reset();                // would wait for ever
     QCoreApplication::processEvents(); // the unserved hand-over went with its loader
     QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
 }
@@ -393,15 +395,17 @@ int runExitChild(int argc, char **argv)
     rig->loader->ShowImage(large);
     if (!QTest::qWaitFor([&] { return !rig->loader->PendingCaption().isEmpty(); }, 5000))
         return 2;
-    QElapsedTimer clock;
-    clock.start();
     rig->loader->prepareForExit();
-    if (clock.elapsed() > 50)
-        return 3;
     rig->loader->ShowImage(std::string()); // ignored from now on
     QTest::qWait(300);
     if (rig->loader->handOverCount() != 0 || rig->imager1.BitmapListCount() != 0)
         return 4;
+    {
+        // The decode was silenced, not waited for: it stopped short, leaving no image.
+        std::lock_guard decode(rig->loader->DecodeLock());
+        if (rig->decoder.BitmapListCount() != 0)
+            return 3;
+    }
     if (rig->loader->RequestedFile() != large)
         return 5;
     std::fflush(nullptr);

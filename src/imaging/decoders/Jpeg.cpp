@@ -348,9 +348,9 @@ bool decodeRows(DecodeState *s)
             got += n;
         } while (turned && got < want);
         for (int i = 0; i < got; ++i) {
-            if (s->cmykProfile)
-                s->cmykProfile->convert(rows[i], reinterpret_cast<uint32_t *>(rows[i]), w);
-            else if (s->cmyk)
+            // Through a profile, the inks stay in place until the whole image is there, then
+            // convert on every processor.
+            if (s->cmyk && !s->cmykProfile)
                 cmykToRgb32(rows[i], w, s->adobeInverted);
             if (s->orientation == 2 || s->orientation == 3)
                 mirrorRow(rows[i], w);
@@ -569,6 +569,8 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
             std::rethrow_exception(s.thrown);
         return d.error();
     }
+    if (cmykProfile)
+        cmykProfile->convertInPlace(image.value());
     if (!s.cmyk && !profile.isEmpty())
         convertToSrgb(image.value(), profileBytes,
                       c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb,
