@@ -406,6 +406,37 @@ public:
         }
     }
 
+    // Samples 0..1 wider than 8 bits, as planes count apart (R, G, B or C, M, Y, K; CMYK
+    // stored inverted, 1 for no ink), to opaque sRGB 0xFFRRGGBB: the cell is found from the
+    // sample itself, so nothing is cut to 8 bits first.
+    void convertPlanes(const float *planes, int channels, uint32_t *out, size_t count) const
+    {
+        const int n = m_points;
+        const Strides s{n * n, n, 1};
+        const auto locate = [n](float v, int &cell) {
+            const float at = (v > 0.0f ? std::min(v, 1.0f) : 0.0f) * float(n - 1); // NaN as 0
+            cell = std::min(int(at), n - 2);
+            return at - float(cell);
+        };
+        for (size_t i = 0; i < count; ++i) {
+            int cell[4] = {};
+            float f[4] = {};
+            for (int c = 0; c < channels; ++c) {
+                const float v = planes[size_t(c) * count + i];
+                f[c] = locate(channels == 4 ? 1.0f - v : v, cell[c]);
+            }
+            if (channels == 3) {
+                const int base = (cell[0] * n + cell[1]) * n + cell[2];
+                out[i] = 0xFF000000u | pack(tetrahedron(base, s, f[0], f[1], f[2]));
+                continue;
+            }
+            const int base = ((cell[3] * n + cell[0]) * n + cell[1]) * n + cell[2];
+            const Lanes lower = tetrahedron(base, s, f[0], f[1], f[2]);
+            const Lanes upper = tetrahedron(base + n * n * n, s, f[0], f[1], f[2]);
+            out[i] = 0xFF000000u | pack(mix(lower, upper, f[3]));
+        }
+    }
+
 private:
     struct Strides {
         int first, second, third;
@@ -627,10 +658,11 @@ struct PreciseTransform::State {
     static constexpr int kSteps = kPreciseSteps;
     Space space = Space::Rgb;
     Transform exact;
-    std::vector<uint8_t> levels;  // grey: output level of each 16-bit input step
-    std::vector<float> curves[3]; // matrix-shaper: linear light of each 16-bit step
-    double matrix[9] = {};        // matrix-shaper: linear RGB to linear sRGB
-    std::vector<uint8_t> encode;  // linear sRGB in 16-bit steps to its level
+    std::unique_ptr<GridTransform> grid; // table RGB and CMYK profiles
+    std::vector<uint8_t> levels;         // grey: output level of each 16-bit input step
+    std::vector<float> curves[3];        // matrix-shaper: linear light of each 16-bit step
+    double matrix[9] = {};               // matrix-shaper: linear RGB to linear sRGB
+    std::vector<uint8_t> encode;         // linear sRGB in 16-bit steps to its level
     bool matrixShaper() const { return !encode.empty(); }
 };
 
@@ -729,6 +761,10 @@ std::unique_ptr<PreciseTransform> PreciseTransform::create(Bytes profile, Space 
             const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
             state->encode[i] = uint8_t(std::lround(e * 255.0));
         }
+    } else {
+        // The exact float transform costs about a microsecond a pixel: minutes for a large
+        // print document. The sampled grid stays within two levels of it.
+        state->grid = GridTransform::sample(p.get(), space == Space::Cmyk ? 4 : 3, false, format);
     }
     return std::unique_ptr<PreciseTransform>(new PreciseTransform(std::move(state)));
 }
@@ -760,6 +796,10 @@ void PreciseTransform::convert(const float *planes, uint32_t *out, int width) co
                      << (16 - 8 * c);
             out[x] = p;
         }
+        return;
+    }
+    if (s.grid) {
+        s.grid->convertPlanes(planes, s.space == Space::Cmyk ? 4 : 3, out, w);
         return;
     }
     std::vector<float> rgb(3 * w), ink;

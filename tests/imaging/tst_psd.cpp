@@ -6,6 +6,7 @@
 
 #include "common/Corpus.h"
 #include "common/DecoderTest.h"
+#include "common/IccProfiles.h"
 
 #include <QFile>
 #include <QTest>
@@ -425,6 +426,33 @@ void TestPsd::precision_data()
     cmsCloseProfile(lab);
     cmsCloseProfile(srgb);
     QTest::newRow("lab16") << make(9, 16, labPlanes, 4 * n) << labRef << 2 << 1.0;
+
+    // CMYK through a table profile, against lcms2's exact float transform; inks stored inverted.
+    const QByteArray press = test::tableCmykProfile();
+    cmsHPROFILE inks = cmsOpenProfileFromMem(press.constData(), cmsUInt32Number(press.size()));
+    srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM exact = cmsCreateTransform(inks, TYPE_CMYK_DBL, srgb, TYPE_RGB_DBL,
+                                             INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+    std::vector<QByteArray> cmykPlanes(4);
+    Pixels cmykRef;
+    for (int i = 0; i < 4 * n; ++i) {
+        double ink[4], out[3];
+        for (int c = 0; c < 4; ++c) {
+            seed = seed * 1664525u + 1013904223u;
+            const int v = int(seed >> 16);
+            cmykPlanes[size_t(c)] += bytes({v}, 2);
+            ink[c] = (65535 - v) * 100.0 / 65535.0;
+        }
+        cmsDoTransform(exact, ink, out, 1);
+        const auto level = [](double e) { return int(std::lround(std::clamp(e, 0.0, 1.0) * 255)); };
+        cmykRef.push_back(qRgb(level(out[0]), level(out[1]), level(out[2])));
+    }
+    cmsDeleteTransform(exact);
+    cmsCloseProfile(inks);
+    cmsCloseProfile(srgb);
+    Psd c16 = make(4, 16, cmykPlanes, 4 * n);
+    c16.resources = resource(1039, press);
+    QTest::newRow("cmyk16, table profile") << c16 << cmykRef << 2 << 1.0;
 }
 
 void TestPsd::precision()
