@@ -15,12 +15,14 @@
 #include "slideshow/RandomNumbers.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -121,6 +123,8 @@ void TfrmMain::buildActions()
     Zoom100Key->setShortcuts(keys({Qt::CTRL | Qt::Key_0}));
     action(PopupKey, "PopupKey", "Menu", Qt::Key_Menu, true);
     PopupKey->setShortcuts({QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)});
+    // Ctrl+C keeps its meaning (the image controls); the copy takes Shift as well.
+    action(CopyImage, "CopyImage", "&Copy Image", Qt::CTRL | Qt::SHIFT | Qt::Key_C, true);
 
     const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
@@ -147,6 +151,7 @@ void TfrmMain::buildActions()
     wire(LeaveFullScreen, &TfrmMain::LeaveFullScreenExecute);
     wire(DeleteFile, &TfrmMain::DeleteExecute);
     wire(PopupKey, &TfrmMain::PopupKeyExecute);
+    wire(CopyImage, &TfrmMain::CopyImageExecute);
     // Through the buttons' own handlers, so that their pressed states stay right.
     connect(ZoomInKey, &QAction::triggered, this, [this] { m_controls->btnZoomInClick(); });
     connect(ZoomOutKey, &QAction::triggered, this, [this] { m_controls->btnZoomOutClick(); });
@@ -173,6 +178,7 @@ void TfrmMain::buildPopupMenu()
     for (QAction *a : {ToggleListVisible, ToggleButtonsVisible, ToggleControlsVisible})
         mnuPopup->addAction(a);
     mnuPopup->addSeparator()->setObjectName(QStringLiteral("N2"));
+    mnuPopup->addAction(CopyImage);
     mnuPopup->addAction(Properties);
     mnuPopup->addAction(Exit);
 
@@ -262,8 +268,13 @@ void TfrmMain::togglePanel(Panel which)
     if (p.setting)
         m_options.*p.setting = show;
     p.toggle->setText(QString::fromLatin1(show ? p.hideCaption : p.showCaption));
-    if (show && which == Panel::List)
-        lstFiles->setFocus();
+    // The keys follow what is visible: a hidden list must not take them unseen.
+    if (which == Panel::List) {
+        if (show)
+            lstFiles->setFocus();
+        else
+            Imager1->setFocus();
+    }
     // The shown image keeps its adjustments when the controls go; later loads are shown as
     // they are.
     if (show && which == Panel::Controls)
@@ -502,6 +513,13 @@ void TfrmMain::PopupKeyExecute()
 }
 
 // --- Other commands --------------------------------------------------------------------
+
+void TfrmMain::CopyImageExecute()
+{
+    const QImage shown = Imager1->BitmapList();
+    if (!shown.isNull())
+        QGuiApplication::clipboard()->setImage(shown);
+}
 
 void TfrmMain::RefreshExecute()
 {

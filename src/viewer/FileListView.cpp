@@ -133,9 +133,14 @@ void FileListView::keyPressEvent(QKeyEvent *event)
         emit characterTyped(QByteArray(1, '\r'));
         return;
     }
+    const bool plain =
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && (key == Qt::Key_Right || key == Qt::Key_Left)) {
+        emit stepRequested(key == Qt::Key_Right ? 1 : -1);
+        return;
+    }
     const QString typed = event->text();
-    if (typed.size() == 1 && typed.front().isPrint() &&
-        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    if (typed.size() == 1 && typed.front().isPrint() && plain) {
         emit characterTyped(typed.toUtf8());
         return;
     }

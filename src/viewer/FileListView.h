@@ -74,6 +74,9 @@ signals:
     // The user moved the selection (mouse or keys).
     void selectionMoved();
     void rightPressed(const QPoint &position);
+    // Right (1) or Left (-1): the next or previous image, as in the image area. The list
+    // is vertical, so the two keys have nothing else to do here.
+    void stepRequested(int step);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -144,6 +144,7 @@ void TfrmMain::FormCreate()
             lblFailure->setText(
                 QStringLiteral("Cannot show %1: %2")
                     .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))), reason));
+            colourFailureText();
             lblFailure->show();
         });
 }
@@ -561,6 +562,7 @@ void TfrmMain::buildLayout()
     connect(lstFiles, &FileListView::doubleClickedEntry, this, [this] { lstFilesDblClick(); });
     connect(lstFiles, &FileListView::characterTyped, this,
             [this](const QByteArray &c) { lstFilesKeyPress(c); });
+    connect(lstFiles, &FileListView::stepRequested, this, [this](int step) { stepImage(step); });
     connect(cmbImageTypes, &QComboBox::currentIndexChanged, this,
             [this] { cmbImageTypesChange(); });
 }
@@ -595,6 +597,9 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
     if (watched == Imager1->viewport() && event->type() == QEvent::Wheel &&
         imageAreaWheel(static_cast<const QWheelEvent &>(*event)))
         return true;
+    // The background changes with full screen and the slide show; the line follows it.
+    if (watched == Imager1->viewport() && event->type() == QEvent::Paint && lblFailure->isVisible())
+        colourFailureText();
     const bool click = event->type() == QEvent::MouseButtonPress;
     const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
     if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
@@ -627,6 +632,19 @@ void TfrmMain::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     openHandedPath(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TfrmMain::colourFailureText()
+{
+    const QColor background = Imager1->BackColor();
+    const QColor text = background.lightnessF() < 0.5 ? QColor(Qt::white) : QColor(Qt::black);
+    // The role the label draws with: in a scroll area's viewport that is Text, not WindowText.
+    const QPalette::ColorRole role = lblFailure->foregroundRole();
+    if (lblFailure->palette().color(role) == text)
+        return; // also ends the repaint that a change of palette starts
+    QPalette palette = lblFailure->palette();
+    palette.setColor(role, text);
+    lblFailure->setPalette(palette);
 }
 
 void TfrmMain::nameControls()

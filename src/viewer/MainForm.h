@@ -112,6 +112,9 @@ public:
     void DeleteExecute();
     // Menu key, Shift+F10: the popup menu on the control with the focus.
     void PopupKeyExecute();
+    // Ctrl+Shift+C: the image as shown (adjusted, turned) goes to the clipboard as an
+    // image, to be pasted into other programs. Nothing shown, nothing copied.
+    void CopyImageExecute();
     // The image area's keys: the next (step 1) or previous (-1) image entry is selected
     // and shown, as moving through the list does; nothing at either end.
     void stepImage(int step);
@@ -203,7 +206,10 @@ private:
     // Keys and Ctrl+wheel in the image area; true when used.
     bool imageAreaKey(const QKeyEvent &event);
     bool imageAreaWheel(const QWheelEvent &event);
-    void nameControls();      // accessible names from hints and captions
+    void nameControls(); // accessible names from hints and captions
+    // The failure line takes a colour that reads on the area's background (black in full
+    // screen and in the slide show, the theme's colour otherwise).
+    void colourFailureText();
     void restorePlacement();  // before the first show
     void rememberPlacement(); // at close
 
@@ -257,7 +263,8 @@ private:
             *HideButtons = nullptr, *ShowButtons = nullptr, *ToggleListVisible = nullptr,
             *ToggleControlsVisible = nullptr, *ToggleButtonsVisible = nullptr,
             *FullScreen = nullptr, *LeaveFullScreen = nullptr, *DeleteFile = nullptr,
-            *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr;
+            *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr,
+            *CopyImage = nullptr;
     QMenu *mnuPopup = nullptr;
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };

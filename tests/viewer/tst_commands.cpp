@@ -14,6 +14,7 @@
 #include "viewer/SplitterLayout.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QFileDialog>
@@ -56,6 +57,11 @@ private slots:
     void propertySheetRequest();
     void propertySheetThroughFileManager();
     void optionsWaitsForTheDecoder();
+    void keysFollowTheVisibleSide_data();
+    void keysFollowTheVisibleSide();
+    void copyImagePutsTheShownImageOnTheClipboard();
+    void handOffRetitlesTheWindow_data();
+    void handOffRetitlesTheWindow();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -295,7 +301,7 @@ void TestCommands::rightButtonInTheList()
     QCOMPARE(items.join(u' '), QStringLiteral("Directory ShowOptions Refresh StartSlideShow "
                                               "ShowAbout - ToggleListVisible "
                                               "ToggleButtonsVisible ToggleControlsVisible - "
-                                              "Properties Exit"));
+                                              "CopyImage Properties Exit"));
 
     // The press, then the context-menu request the window system follows it with.
     const auto rightClick = [&](QWidget *target, QPoint pos) {
@@ -553,6 +559,82 @@ void TestCommands::optionsWaitsForTheDecoder()
     QCOMPARE(BusyDepth(), 0);
     QVERIFY(!Options.UseWorkThread);
     QVERIFY(!window->showsSecondaryDialog()); // closed, though it lives on
+}
+
+void TestCommands::keysFollowTheVisibleSide_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Ctrl+V") << QStringLiteral("key");
+    QTest::newRow("Hide List button, after its hint") << QStringLiteral("button");
+    QTest::newRow("double-click on the image") << QStringLiteral("double-click");
+}
+
+void TestCommands::keysFollowTheVisibleSide()
+{
+    QFETCH(QString, way);
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->SelectFile("a.bmp", -1);
+    if (way == QLatin1String("key")) {
+        QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    } else if (way == QLatin1String("button")) {
+        auto *button = window->findChild<QPushButton *>(QStringLiteral("btnHideList"));
+        QVERIFY(test::runWithModal<TfrmHint>([&] { QTest::mouseClick(button, Qt::LeftButton); }, {},
+                                             [](TfrmHint *hint) { hint->accept(); }));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    } else {
+        window->imager().doubleClicked();
+    }
+    QVERIFY(!shown(*window, "panTools"));
+    // The keys reach the image area, not the hidden list: Right shows the next image.
+    QCOMPARE(window->focusWidget(), &window->imager());
+    QTest::keyClick(window->focusWidget(), Qt::Key_Right);
+    QCOMPARE(window->loader().RequestedFile(), imagePath("b.bmp"));
+    QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(window->focusWidget(), &window->fileListView());
+}
+
+void TestCommands::copyImagePutsTheShownImageOnTheClipboard()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(clipboard->image().isNull()); // nothing shown, nothing copied
+    QVERIFY(!shown(*window, "panControls"));
+
+    // The picture as shown, adjustments included; Ctrl+C still switches the controls.
+    window->ShowImage(imagePath("a.bmp"));
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(shown(*window, "panControls"));
+    window->imageControls().btnFlipUD->click();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
+             sample().mirrored(false, true));
+    QVERIFY(shown(*window, "panControls"));
+}
+
+void TestCommands::handOffRetitlesTheWindow_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("foreground decoding") << false;
+    QTest::newRow("background decoding") << true;
+}
+
+void TestCommands::handOffRetitlesTheWindow()
+{
+    QFETCH(bool, background);
+    Options.UseWorkThread = background;
+    auto window = openWindow();
+    window->ShowImage(imagePath("a.bmp"));
+    QTRY_COMPARE(window->windowTitle(),
+                 QStringLiteral("Oxlume: ") + QString::fromStdString(imagePath("a.bmp")));
+    window->ReceiveHandOff(imagePath("b.bmp"), "a-token");
+    QTRY_COMPARE(window->windowTitle(),
+                 QStringLiteral("Oxlume: ") + QString::fromStdString(imagePath("b.bmp")));
+    QCOMPARE(window->windowIconText(), QStringLiteral("Oxlume: b.bmp"));
 }
 
 QTEST_MAIN(TestCommands)
