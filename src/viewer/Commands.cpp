@@ -291,7 +291,7 @@ void TfrmMain::setPanelShown(Panel which, bool shown)
 void TfrmMain::updateMinimumHeight()
 {
     setMinimumHeight(MinimumWindowHeight(!panTools->isHidden(), !panControls->isHidden(),
-                                         !panButtons->isHidden()));
+                                         !panButtons->isHidden(), panButtons->height()));
 }
 
 void TfrmMain::ToggleListVisibleExecute()
@@ -339,17 +339,44 @@ void TfrmMain::btnHideListClick()
 
 void TfrmMain::Splitter1Moved()
 {
-    const ToolsLayout layout = LayoutForToolsWidth(panTools->width());
-    imgShowControls->move(layout.stripLeft, imgShowControls->y());
-    imgShowButtons->move(layout.stripLeft, imgShowButtons->y());
-    cmbImageTypes->resize(layout.filterWidth, cmbImageTypes->height());
-    btnHideButtons->move(layout.hideButtonsLeft, btnHideButtons->y());
+    layoutTools(panTools->width());
+}
+
+void TfrmMain::layoutTools(int width)
+{
+    // The strips and the image controls' hide button follow the real width; the filter box
+    // and the buttons are laid out in design units and grown with the font.
+    const ToolsLayout real = LayoutForToolsWidth(width);
+    const double factor = m_toolsScale;
+    const ToolsLayout layout = LayoutForToolsWidth(static_cast<int>(width / factor));
+    imgShowControls->move(real.stripLeft, imgShowControls->y());
+    imgShowButtons->move(real.stripLeft, imgShowButtons->y());
+    const auto place = [this, factor](QWidget *widget, int left, int designWidth) {
+        const QRect design = m_buttonsLayout.design(widget);
+        widget->setGeometry(
+            scaledRect(QRect(left, design.y(), designWidth, design.height()), factor));
+    };
+    place(cmbImageTypes, 0, layout.filterWidth);
+    place(btnHideButtons, layout.hideButtonsLeft, m_buttonsLayout.design(btnHideButtons).width());
     for (QPushButton *b : {btnOpen, btnRefresh, btnSlideShow})
-        b->resize(layout.buttonWidth, b->height());
+        place(b, 0, layout.buttonWidth);
     for (QPushButton *b : {btnOptions, btnAbout, btnHideList})
-        b->setGeometry(layout.rightColumnLeft, b->y(), layout.buttonWidth, b->height());
+        place(b, layout.rightColumnLeft, layout.buttonWidth);
     QToolButton *hideControls = m_controls->btnHideControls;
-    hideControls->move(layout.hideControlsLeft, hideControls->y());
+    hideControls->move(real.hideControlsLeft, hideControls->y());
+}
+
+void TfrmMain::fitToolsToFont()
+{
+    const double factor = m_buttonsLayout.fitFactor();
+    if (factor == m_toolsScale)
+        return; // the layout in place holds
+    m_toolsScale = factor;
+    panButtons->setFixedHeight(scaledLength(kButtonsPanelHeight, factor));
+    const int tools = scaledLength(169, factor);
+    Splitter1->setSizes({tools, std::max(1, width() - tools - Splitter1->handleWidth())});
+    layoutTools(tools);
+    updateMinimumHeight();
 }
 
 // --- The list and the image area -------------------------------------------------------

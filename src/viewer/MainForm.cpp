@@ -172,6 +172,7 @@ void TfrmMain::FormShow()
                 QString::fromUtf8(row.Description.data(), qsizetype(row.Description.size())));
         cmbImageTypes->setCurrentIndex(kDefaultImageType);
     }
+    fitToolsToFont();
 
     if (m_options.ShowControls)
         ShowControlsExecute();
@@ -586,6 +587,10 @@ QWidget *TfrmMain::buildButtonsPanel()
     btnHideList->setText(QStringLiteral("&Hide List"));
     for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
         b->setFocusPolicy(Qt::NoFocus);
+    m_buttonsLayout.add(cmbImageTypes);
+    m_buttonsLayout.add(btnHideButtons);
+    for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
+        m_buttonsLayout.add(b);
     return pan;
 }
 
@@ -615,6 +620,8 @@ void TfrmMain::changeEvent(QEvent *event)
     // A new theme: the glyphs take its colours.
     if (event->type() == QEvent::PaletteChange)
         retintGlyphs(this);
+    if (event->type() == QEvent::FontChange && m_shown)
+        fitToolsToFont();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent *event)

@@ -10,6 +10,7 @@
 #include "FullScreen.h"
 #include "ImageControls.h"
 #include "ImageLoader.h"
+#include "dialogs/ScaledForm.h"
 #include "imaging/control/Imager.h"
 #include "platform/Namespace.h"
 #include "settings/OptionsUnit.h"
@@ -199,6 +200,11 @@ private:
     void setPanelShown(Panel which, bool shown);
     // The window may not get shorter than its visible panels and a few rows of the list.
     void updateMinimumHeight();
+    // Places the left side's fixed-position controls for a left side of that width.
+    void layoutTools(int width);
+    // The filter box and the buttons grow from their design size with the font, so that
+    // their texts fit whole; the design layout stands while they fit it.
+    void fitToolsToFont();
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();
@@ -266,6 +272,8 @@ private:
             *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr,
             *CopyImage = nullptr;
     QMenu *mnuPopup = nullptr;
+    ScaledLayout m_buttonsLayout;     // panButtons' controls at their design places
+    double m_toolsScale = 1.0;        // of that design, for the present font
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };
 

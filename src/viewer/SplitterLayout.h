@@ -30,6 +30,8 @@ inline constexpr int kWindowMinimumHeight = 240;
 
 // The least window height at which every visible part of the left side fits: the list
 // gives way first, down to its minimum, and the fixed panels never overlap it.
-int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown);
+// buttonsHeight: the buttons panel's height as laid out for the font.
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown,
+                        int buttonsHeight = kButtonsPanelHeight);
 
 } // namespace oxlume

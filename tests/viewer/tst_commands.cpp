@@ -3,7 +3,9 @@
 // against closing, the Hide List hint, and adjustments following the image controls.
 
 #include "common/Modal.h"
+#include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
+#include "dialogs/HintLocal.h"
 #include "dialogs/HintSettings.h"
 #include "dialogs/OptionsForm.h"
 #include "dialogs/TipSettings.h"
@@ -62,6 +64,8 @@ private slots:
     void copyImagePutsTheShownImageOnTheClipboard();
     void handOffRetitlesTheWindow_data();
     void handOffRetitlesTheWindow();
+    void textsFitAtAnyFont_data();
+    void textsFitAtAnyFont();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -103,6 +107,36 @@ QImage sample()
 QImage shownImage(const TfrmMain &window)
 {
     return window.imager().BitmapList().convertToFormat(QImage::Format_RGB32);
+}
+
+// The text controls below top whose text is cut off, or that stick out of their parent,
+// judged by the style's own size hints.
+QStringList clippedTexts(const QWidget &top)
+{
+    QStringList clipped;
+    for (const QWidget *w : top.findChildren<QWidget *>()) {
+        if (w->isHidden())
+            continue;
+        const QFontMetrics metrics(w->font());
+        bool fits = w->height() >= metrics.height();
+        if (const auto *label = qobject_cast<const QLabel *>(w); label && !label->text().isEmpty())
+            fits = fits &&
+                   (label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                      : label->minimumSizeHint().width() <= label->width());
+        else if (const auto *box = qobject_cast<const QCheckBox *>(w))
+            fits = fits && box->sizeHint().width() <= box->width();
+        else if (const auto *combo = qobject_cast<const QComboBox *>(w))
+            fits = fits && combo->minimumSizeHint().width() <= combo->width();
+        else if (const auto *button = qobject_cast<const QPushButton *>(w))
+            fits = fits && metrics.horizontalAdvance(button->text().remove(u'&')) +
+                                   2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) <=
+                               button->width();
+        else
+            continue;
+        if (!fits || !w->parentWidget()->rect().contains(w->geometry()))
+            clipped << w->objectName();
+    }
+    return clipped;
 }
 
 std::string readFile(const fs::path &path)
@@ -635,6 +669,35 @@ void TestCommands::handOffRetitlesTheWindow()
     QTRY_COMPARE(window->windowTitle(),
                  QStringLiteral("Oxlume: ") + QString::fromStdString(imagePath("b.bmp")));
     QCOMPARE(window->windowIconText(), QStringLiteral("Oxlume: b.bmp"));
+}
+
+void TestCommands::textsFitAtAnyFont_data()
+{
+    QTest::addColumn<qreal>("points"); // 0: the toolkit's own font
+    QTest::newRow("default font") << qreal(0);
+    QTest::newRow("10 points") << qreal(10);
+    QTest::newRow("14 points") << qreal(14);
+    QTest::newRow("30 points") << qreal(30);
+}
+
+void TestCommands::textsFitAtAnyFont()
+{
+    QFETCH(qreal, points);
+    const QFont original = QApplication::font();
+    const auto restore = qScopeGuard([&original] { QApplication::setFont(original); });
+    if (points > 0) {
+        QFont font = original;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+    }
+    TfrmAbout about;
+    QCOMPARE(clippedTexts(about), QStringList());
+    TfrmHint hint;
+    hint.prepare(LocalHint(0));
+    QCOMPARE(clippedTexts(hint), QStringList());
+    auto window = openWindow();
+    QCOMPARE(clippedTexts(*window->findChild<QWidget *>(QStringLiteral("panButtons"))),
+             QStringList());
 }
 
 QTEST_MAIN(TestCommands)
