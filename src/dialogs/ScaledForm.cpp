@@ -27,20 +27,17 @@ TextRoom roomOf(const QWidget &control, QSize design)
 {
     TextRoom room{QRect(QPoint(0, 0), design), {}};
     const QStyle *style = control.style();
-    if (const auto *button = qobject_cast<const QPushButton *>(&control)) {
+    const auto *check = qobject_cast<const QCheckBox *>(&control);
+    const auto *push = qobject_cast<const QPushButton *>(&control);
+    if (const QAbstractButton *button =
+            check ? static_cast<const QAbstractButton *>(check) : push) {
         QStyleOptionButton option;
         option.initFrom(button);
         option.rect = room.content;
         option.text = button->text();
-        room.content = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        room.content = style->subElementRect(
+            check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, button);
         room.texts << button->text();
-    } else if (const auto *check = qobject_cast<const QCheckBox *>(&control)) {
-        QStyleOptionButton option;
-        option.initFrom(check);
-        option.rect = room.content;
-        option.text = check->text();
-        room.content = style->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
-        room.texts << check->text();
     } else if (const auto *combo = qobject_cast<const QComboBox *>(&control)) {
         QStyleOptionComboBox option;
         option.initFrom(combo);
@@ -105,13 +102,20 @@ double fontFitFactor(const QWidget &control, QSize design, const QStringList &te
     const QFontMetrics metrics(control.font());
     const int spareWidth = design.width() - room.content.width();
     const int spareHeight = design.height() - room.content.height();
+    bool hasText = false;
     for (const QString &text : std::as_const(room.texts)) {
         if (text.isEmpty())
             continue;
+        hasText = true;
         const QSize size = metrics.size(Qt::TextShowMnemonic, text);
         factor = std::max({factor, double(size.width() + spareWidth) / design.width(),
                            double(size.height() + spareHeight) / design.height()});
     }
+    // Where the style says what the control needs across (a combo box's arrow and padding,
+    // a check box's indicator), that holds too. Push buttons are left out: the style's
+    // least button width is a look, not room the caption needs.
+    if (hasText && !qobject_cast<const QPushButton *>(&control))
+        factor = std::max(factor, double(control.minimumSizeHint().width()) / design.width());
     return std::min(factor, kLargestFactor);
 }
 

@@ -373,6 +373,11 @@ void TfrmMain::fitToolsToFont()
         return; // the layout in place holds
     m_toolsScale = factor;
     panButtons->setFixedHeight(scaledLength(kButtonsPanelHeight, factor));
+    // Grown, the left side may not be dragged or squeezed below its narrowest layout, and the
+    // window keeps the image area it has at the design size beside it.
+    const int narrowest = factor > 1.0 ? scaledLength(kToolsLayoutMinWidth, factor) : 1;
+    panTools->setMinimumWidth(narrowest);
+    setMinimumWidth(std::max(kWindowMinimumWidth, narrowest + kWindowMinimumWidth - 169));
     const int tools = scaledLength(169, factor);
     Splitter1->setSizes({tools, std::max(1, width() - tools - Splitter1->handleWidth())});
     layoutTools(tools);
