@@ -20,6 +20,7 @@ cmake -S . -B "$deb_dir" -G Ninja -DCMAKE_BUILD_TYPE=None \
     -DOXLUME_BUILD_TESTS=OFF -DOXLUME_BUILD_BENCH=OFF \
     -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
     ${OXLUME_CMAKE_ARGS:-} >/dev/null
 cmake --build "$deb_dir" --target oxlume oxlume-convert oxlume_data -j"$(nproc)"
 rm -f "$deb_dir"/package/oxlume_*.deb "$build_dir"/package/oxlume_*.deb
