@@ -377,8 +377,9 @@ void TfrmMain::fitToolsToFont()
     // window keeps the image area it has at the design size beside it.
     const int narrowest = factor > 1.0 ? scaledLength(kToolsLayoutMinWidth, factor) : 1;
     panTools->setMinimumWidth(narrowest);
-    setMinimumWidth(std::max(kWindowMinimumWidth, narrowest + kWindowMinimumWidth - 169));
-    const int tools = scaledLength(169, factor);
+    setMinimumWidth(
+        std::max(kWindowMinimumWidth, narrowest + kWindowMinimumWidth - kToolsDesignWidth));
+    const int tools = scaledLength(kToolsDesignWidth, factor);
     Splitter1->setSizes({tools, std::max(1, width() - tools - Splitter1->handleWidth())});
     layoutTools(tools);
     updateMinimumHeight();

@@ -552,7 +552,7 @@ void TfrmMain::buildLayout()
     Splitter1->addWidget(Imager1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({169, 600 - 169 - 3});
+    Splitter1->setSizes({kToolsDesignWidth, 600 - kToolsDesignWidth - 3});
 
     for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
                             static_cast<QWidget *>(imgShowButtons), panButtonsHidden,

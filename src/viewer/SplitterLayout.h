@@ -15,6 +15,7 @@ struct ToolsLayout {
 };
 
 inline constexpr int kToolsLayoutMinWidth = 150;
+inline constexpr int kToolsDesignWidth = 169; // the left side as the window is built
 
 // The layout for a left side of the given width in pixels.
 ToolsLayout LayoutForToolsWidth(int width);
