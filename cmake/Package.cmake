@@ -24,11 +24,13 @@ set(CPACK_DEBIAN_PACKAGE_NAME oxlume)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OXLUME_DEB_MAINTAINER}")
-# Depends comes from the libraries the binaries link (dpkg-shlibdeps); the Qt plugins are
-# loaded at run time, so they can only be recommended: image formats beyond the own decoders,
-# the native Wayland backend, and SVG.
+# Depends comes from the libraries the binaries link (dpkg-shlibdeps), plus the SVG icon
+# engine, a plugin that nothing links but without which the buttons show no glyphs. The other
+# plugins are loaded at run time and only recommended: image formats beyond the own decoders
+# and the native Wayland backend.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-wayland, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-wayland")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fast, simple image viewer")
 # CPack turns the blank line into Debian's " ." paragraph mark and indents the rest.
 set(CPACK_PACKAGE_DESCRIPTION "Oxlume shows the images of one folder in a single window: the folder's

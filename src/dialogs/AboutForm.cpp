@@ -65,7 +65,6 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     initDialogResources();
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Oxlume"));
-    setFixedSize(331, 135);
 
     Image1 = placed<QLabel>(this, "Image1", {8, 8, 33, 33});
     Image1->setAlignment(Qt::AlignCenter);
@@ -88,6 +87,26 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     btnClose->setText(QStringLiteral("Close"));
     btnClose->setDefault(true);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+
+    for (QWidget *child : {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Label1),
+                           static_cast<QWidget *>(Label2), static_cast<QWidget *>(lblLong),
+                           static_cast<QWidget *>(btnClose)})
+        m_layout.add(child);
+    fitToFont();
+}
+
+void TfrmAbout::fitToFont()
+{
+    const double factor = m_layout.fitFactor();
+    m_layout.apply(factor);
+    setFixedSize(scaledLength(331, factor), scaledLength(135, factor));
+}
+
+void TfrmAbout::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitToFont();
 }
 
 void TfrmAbout::centreOnScreen()

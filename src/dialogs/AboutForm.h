@@ -2,6 +2,8 @@
 // The About box. Its icon hides a small diagnostic: the third double-click on it shows the
 // program's full command line.
 
+#include "dialogs/ScaledForm.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -44,6 +46,13 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    // Grows the dialog from its design size until every text fits at the present font.
+    void fitToFont();
+
+    ScaledLayout m_layout;
 };
 
 // Shows the About box modally; created on first use without owner and kept for the process.

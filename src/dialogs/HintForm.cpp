@@ -27,18 +27,18 @@ namespace {
 
 TfrmHint *g_hintDialog = nullptr;
 
-QLabel *textLabel(QWidget *parent, const char *name, QRect geometry, int pixelSize, bool bold)
+QLabel *textLabel(QWidget *parent, const char *name, QRect geometry)
 {
     auto *label = placed<QLabel>(parent, name, geometry);
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    label->setFont(font);
     // Hint texts are plain sentences; never let a '<' turn them into markup.
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
+
+// The heading is drawn 19 pixels high where the text is 13: the same proportion of
+// whatever font the desktop uses.
+constexpr double kHeadingScale = 19.0 / 13.0;
 
 } // namespace
 
@@ -48,7 +48,6 @@ TfrmHint::TfrmHint(QWidget *parent)
     initDialogResources();
     setObjectName(QStringLiteral("frmHint"));
     setWindowTitle(QStringLiteral("Hint"));
-    setFixedSize(375, 201);
 
     imgLightbulb = placed<QLabel>(this, "imgLightbulb", {8, 8, 69, 89});
     imgLightbulb->setAlignment(Qt::AlignCenter);
@@ -64,9 +63,9 @@ TfrmHint::TfrmHint(QWidget *parent)
     panHint->setPalette(page);
     panHint->setAutoFillBackground(true);
 
-    lblHeading = textLabel(panHint, "lblHeading", {8, 8, 266, 24}, 19, true);
+    lblHeading = textLabel(panHint, "lblHeading", {8, 8, 266, 24});
     lblHeading->setText(QStringLiteral("Did you know..."));
-    lblHint = textLabel(panHint, "lblHint", {8, 40, 266, 102}, 13, false);
+    lblHint = textLabel(panHint, "lblHint", {8, 40, 266, 102});
     lblHint->setWordWrap(true);
 
     chkDontShowHint = placed<QCheckBox>(this, "chkDontShowHint", {85, 166, 200, 25});
@@ -77,6 +76,41 @@ TfrmHint::TfrmHint(QWidget *parent)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
     HeadingGap = lblHint->y() - lblHeading->y();
+    for (QWidget *child :
+         {static_cast<QWidget *>(imgLightbulb), static_cast<QWidget *>(panHint),
+          static_cast<QWidget *>(lblHeading), static_cast<QWidget *>(lblHint),
+          static_cast<QWidget *>(chkDontShowHint), static_cast<QWidget *>(btnClose)})
+        m_layout.add(child);
+    fitToFont();
+}
+
+void TfrmHint::fitToFont()
+{
+    QFont heading = font();
+    heading.setBold(true);
+    if (heading.pointSizeF() > 0)
+        heading.setPointSizeF(heading.pointSizeF() * kHeadingScale);
+    else
+        heading.setPixelSize(int(heading.pixelSize() * kHeadingScale + 0.5));
+    lblHeading->setFont(heading);
+
+    // The hint's text takes the room below the heading (or the heading's own place).
+    const QRect hintDesign = m_layout.design(lblHint);
+    const int gap =
+        lblHeading->text().isEmpty() ? hintDesign.y() - m_layout.design(lblHeading).y() : 0;
+    const QSize textRoom(hintDesign.width(), hintDesign.height() + gap);
+    const double factor = std::max(m_layout.fitFactor(lblHint), fontFitFactor(*lblHint, textRoom));
+    m_layout.apply(factor);
+    m_factor = factor;
+    setFixedSize(scaledLength(375, factor), scaledLength(201, factor));
+    HeadingGap = lblHint->y() - lblHeading->y();
+}
+
+void TfrmHint::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitToFont();
 }
 
 void TfrmHint::prepare(const THintInfo &hint)
@@ -88,14 +122,14 @@ void TfrmHint::prepare(const THintInfo &hint)
     } else {
         chkDontShowHint->setVisible(false);
     }
+    lblHeading->setText(QString::fromUtf8(hint.Heading));
+    lblHint->setText(QString::fromUtf8(hint.Text));
+    fitToFont();
 
     // Without a heading the hint text moves up into the heading's place.
     const int top = hint.Heading.empty() ? lblHeading->y() : lblHeading->y() + HeadingGap;
-    const int bottom = panHint->contentsRect().bottom() - 7;
+    const int bottom = panHint->contentsRect().bottom() - scaledLength(7, m_factor);
     lblHint->setGeometry(lblHint->x(), top, lblHint->width(), std::max(0, bottom - top + 1));
-
-    lblHeading->setText(QString::fromUtf8(hint.Heading));
-    lblHint->setText(QString::fromUtf8(hint.Text));
     m_hint = hint;
     m_hasHint = true;
 }

@@ -4,6 +4,8 @@
 
 #include "guidance/HintLocal.h"
 
+#include "dialogs/ScaledForm.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -43,9 +45,16 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void FormClose();
+    // Texts in sizes taken from the present font, then the dialog grown from its design
+    // size until the heading, the hint's text and the buttons fit.
+    void fitToFont();
+
+    ScaledLayout m_layout;
+    double m_factor = 1.0; // of the design size, as last fitted
 
     int HeadingGap = 0; // lblHint's distance below lblHeading as laid out
     THintInfo m_hint{};

@@ -32,8 +32,13 @@ ViewGeometry::ViewGeometry(QSize imageSize, QSize areaSize, double devicePixelRa
     const int64_t ih = m_image.height();
     switch (mode) {
     case PaintSizeMode::Fit: {
-        const int64_t aw = std::llround(m_area.width() * m_dpr);
-        const int64_t ah = std::llround(m_area.height() * m_dpr);
+        // Whole device pixels inside the area: rounding an odd area up at ratio 1.5 would
+        // make the image a pixel wider than the area and bring up a scroll bar.
+        const auto inside = [this](int logical) {
+            return static_cast<int64_t>(std::floor(logical * m_dpr + 1e-9));
+        };
+        const int64_t aw = inside(m_area.width());
+        const int64_t ah = inside(m_area.height());
         if (aw <= 0 || ah <= 0)
             return;
         // The side that limits the scale fills the area exactly; the other is rounded.

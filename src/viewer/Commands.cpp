@@ -15,12 +15,14 @@
 #include "slideshow/RandomNumbers.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -121,6 +123,8 @@ void TfrmMain::buildActions()
     Zoom100Key->setShortcuts(keys({Qt::CTRL | Qt::Key_0}));
     action(PopupKey, "PopupKey", "Menu", Qt::Key_Menu, true);
     PopupKey->setShortcuts({QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)});
+    // Ctrl+C keeps its meaning (the image controls); the copy takes Shift as well.
+    action(CopyImage, "CopyImage", "&Copy Image", Qt::CTRL | Qt::SHIFT | Qt::Key_C, true);
 
     const auto wire = [this](QAction *a, void (TfrmMain::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
@@ -147,6 +151,7 @@ void TfrmMain::buildActions()
     wire(LeaveFullScreen, &TfrmMain::LeaveFullScreenExecute);
     wire(DeleteFile, &TfrmMain::DeleteExecute);
     wire(PopupKey, &TfrmMain::PopupKeyExecute);
+    wire(CopyImage, &TfrmMain::CopyImageExecute);
     // Through the buttons' own handlers, so that their pressed states stay right.
     connect(ZoomInKey, &QAction::triggered, this, [this] { m_controls->btnZoomInClick(); });
     connect(ZoomOutKey, &QAction::triggered, this, [this] { m_controls->btnZoomOutClick(); });
@@ -173,6 +178,7 @@ void TfrmMain::buildPopupMenu()
     for (QAction *a : {ToggleListVisible, ToggleButtonsVisible, ToggleControlsVisible})
         mnuPopup->addAction(a);
     mnuPopup->addSeparator()->setObjectName(QStringLiteral("N2"));
+    mnuPopup->addAction(CopyImage);
     mnuPopup->addAction(Properties);
     mnuPopup->addAction(Exit);
 
@@ -262,8 +268,13 @@ void TfrmMain::togglePanel(Panel which)
     if (p.setting)
         m_options.*p.setting = show;
     p.toggle->setText(QString::fromLatin1(show ? p.hideCaption : p.showCaption));
-    if (show && which == Panel::List)
-        lstFiles->setFocus();
+    // The keys follow what is visible: a hidden list must not take them unseen.
+    if (which == Panel::List) {
+        if (show)
+            lstFiles->setFocus();
+        else
+            Imager1->setFocus();
+    }
     // The shown image keeps its adjustments when the controls go; later loads are shown as
     // they are.
     if (show && which == Panel::Controls)
@@ -280,7 +291,7 @@ void TfrmMain::setPanelShown(Panel which, bool shown)
 void TfrmMain::updateMinimumHeight()
 {
     setMinimumHeight(MinimumWindowHeight(!panTools->isHidden(), !panControls->isHidden(),
-                                         !panButtons->isHidden()));
+                                         !panButtons->isHidden(), panButtons->height()));
 }
 
 void TfrmMain::ToggleListVisibleExecute()
@@ -328,17 +339,50 @@ void TfrmMain::btnHideListClick()
 
 void TfrmMain::Splitter1Moved()
 {
-    const ToolsLayout layout = LayoutForToolsWidth(panTools->width());
-    imgShowControls->move(layout.stripLeft, imgShowControls->y());
-    imgShowButtons->move(layout.stripLeft, imgShowButtons->y());
-    cmbImageTypes->resize(layout.filterWidth, cmbImageTypes->height());
-    btnHideButtons->move(layout.hideButtonsLeft, btnHideButtons->y());
+    layoutTools(panTools->width());
+}
+
+void TfrmMain::layoutTools(int width)
+{
+    // The strips and the image controls' hide button follow the real width; the filter box
+    // and the buttons are laid out in design units and grown with the font.
+    const ToolsLayout real = LayoutForToolsWidth(width);
+    const double factor = m_toolsScale;
+    const ToolsLayout layout = LayoutForToolsWidth(static_cast<int>(width / factor));
+    imgShowControls->move(real.stripLeft, imgShowControls->y());
+    imgShowButtons->move(real.stripLeft, imgShowButtons->y());
+    const auto place = [this, factor](QWidget *widget, int left, int designWidth) {
+        const QRect design = m_buttonsLayout.design(widget);
+        widget->setGeometry(
+            scaledRect(QRect(left, design.y(), designWidth, design.height()), factor));
+    };
+    place(cmbImageTypes, 0, layout.filterWidth);
+    place(btnHideButtons, layout.hideButtonsLeft, m_buttonsLayout.design(btnHideButtons).width());
     for (QPushButton *b : {btnOpen, btnRefresh, btnSlideShow})
-        b->resize(layout.buttonWidth, b->height());
+        place(b, 0, layout.buttonWidth);
     for (QPushButton *b : {btnOptions, btnAbout, btnHideList})
-        b->setGeometry(layout.rightColumnLeft, b->y(), layout.buttonWidth, b->height());
+        place(b, layout.rightColumnLeft, layout.buttonWidth);
     QToolButton *hideControls = m_controls->btnHideControls;
-    hideControls->move(layout.hideControlsLeft, hideControls->y());
+    hideControls->move(real.hideControlsLeft, hideControls->y());
+}
+
+void TfrmMain::fitToolsToFont()
+{
+    const double factor = m_buttonsLayout.fitFactor();
+    if (factor == m_toolsScale)
+        return; // the layout in place holds
+    m_toolsScale = factor;
+    panButtons->setFixedHeight(scaledLength(kButtonsPanelHeight, factor));
+    // Grown, the left side may not be dragged or squeezed below its narrowest layout, and the
+    // window keeps the image area it has at the design size beside it.
+    const int narrowest = factor > 1.0 ? scaledLength(kToolsLayoutMinWidth, factor) : 1;
+    panTools->setMinimumWidth(narrowest);
+    setMinimumWidth(
+        std::max(kWindowMinimumWidth, narrowest + kWindowMinimumWidth - kToolsDesignWidth));
+    const int tools = scaledLength(kToolsDesignWidth, factor);
+    Splitter1->setSizes({tools, std::max(1, width() - tools - Splitter1->handleWidth())});
+    layoutTools(tools);
+    updateMinimumHeight();
 }
 
 // --- The list and the image area -------------------------------------------------------
@@ -502,6 +546,13 @@ void TfrmMain::PopupKeyExecute()
 }
 
 // --- Other commands --------------------------------------------------------------------
+
+void TfrmMain::CopyImageExecute()
+{
+    const QImage shown = Imager1->BitmapList();
+    if (!shown.isNull())
+        QGuiApplication::clipboard()->setImage(shown);
+}
 
 void TfrmMain::RefreshExecute()
 {

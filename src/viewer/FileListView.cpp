@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 
 #include <QKeyEvent>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -71,10 +72,18 @@ void FileListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     };
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
-    if (!drawn.starts_with(" [")) {
+    const bool folder = drawn.starts_with(" [");
+    const bool up = folder && drawn.size() >= 4 && drawn.substr(2, 2) == "..";
+    if (const QIcon icon = themeIcon(m_model.entry(index.row()), up); !icon.isNull()) {
+        const int side = std::max(1, rect.height() - 2);
+        icon.paint(painter, QRect(rect.left() + 2, rect.top() + 1, side, side));
+        const std::string_view name = !folder            ? drawn
+                                      : drawn.size() > 3 ? drawn.substr(2, drawn.size() - 3)
+                                                         : std::string_view();
+        painter->drawText(rect.adjusted(side + 6, 0, 0, 0), flags, text(name));
+    } else if (!folder) {
         painter->drawText(rect.adjusted(2, 0, 0, 0), flags, text(drawn));
     } else {
-        const bool up = drawn.size() >= 4 && drawn.substr(2, 2) == "..";
         // Transparent bitmap pixels show the row's own fill.
         painter->drawPixmap(rect.left() + 2, rect.top(), up ? m_folderUp : m_folder);
         const std::string_view name =
@@ -82,6 +91,43 @@ void FileListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->drawText(rect.adjusted(17, 0, 0, 0), flags, text(name));
     }
     painter->restore();
+}
+
+QIcon FileListDelegate::themeIcon(const FileEntry &entry, bool up) const
+{
+    // A theme without a folder icon (none installed, or a broken one) gives the built-in
+    // bitmaps for every row, so that folders and files never mix two kinds of picture.
+    const QString theme = QIcon::themeName();
+    if (theme != m_iconTheme) {
+        m_iconTheme = theme;
+        m_typeIcons.clear();
+    }
+    if (!QIcon::hasThemeIcon(QStringLiteral("folder")))
+        return {};
+    if (entry.isParent() || up)
+        return QIcon::fromTheme(QStringLiteral("go-up"),
+                                QIcon::fromTheme(QStringLiteral("folder")));
+    if (entry.isFolderOrParent())
+        return QIcon::fromTheme(QStringLiteral("folder"));
+    const std::string_view key = entry.key();
+    const std::size_t dot = key.rfind('.');
+    const QString extension =
+        dot == std::string_view::npos
+            ? QString()
+            : QString::fromUtf8(key.substr(dot + 1).data(), qsizetype(key.size() - dot - 1))
+                  .toLower();
+    const auto cached = m_typeIcons.constFind(extension);
+    if (cached != m_typeIcons.constEnd())
+        return *cached;
+    // By name only: reading every listed file's content to draw a row would be far too slow.
+    static const QMimeDatabase types;
+    const QMimeType type =
+        types.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("image-x-generic"));
+    m_typeIcons.insert(extension, icon);
+    return icon;
 }
 
 QSize FileListDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
@@ -133,9 +179,14 @@ void FileListView::keyPressEvent(QKeyEvent *event)
         emit characterTyped(QByteArray(1, '\r'));
         return;
     }
+    const bool plain =
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && (key == Qt::Key_Right || key == Qt::Key_Left)) {
+        emit stepRequested(key == Qt::Key_Right ? 1 : -1);
+        return;
+    }
     const QString typed = event->text();
-    if (typed.size() == 1 && typed.front().isPrint() &&
-        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    if (typed.size() == 1 && typed.front().isPrint() && plain) {
         emit characterTyped(typed.toUtf8());
         return;
     }

@@ -6,6 +6,8 @@
 #include "FileList.h"
 
 #include <QAbstractListModel>
+#include <QHash>
+#include <QIcon>
 #include <QListView>
 #include <QPixmap>
 #include <QStyledItemDelegate>
@@ -35,7 +37,9 @@ private:
 };
 
 // Draws a row: files as their name at left+2; folders as a bitmap at left+2 and the name
-// without its brackets at left+17; the parent entry with the "up" bitmap.
+// without its brackets at left+17; the parent entry with the "up" bitmap. Where the
+// desktop's icon theme has icons for folders, they take the bitmaps' place, and image
+// files get their type's icon too, all as tall as a row and sharp at any scale.
 class FileListDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -50,10 +54,15 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
+    // The theme's icon for the entry; null without a theme that has folder icons.
+    QIcon themeIcon(const FileEntry &entry, bool up) const;
+
     const FileListModel &m_model;
     QPixmap m_folder;
     QPixmap m_folderUp;
     int m_rowHeight = 13;
+    mutable QHash<QString, QIcon> m_typeIcons; // by lower-case extension
+    mutable QString m_iconTheme;               // the theme the cache was filled from
 };
 
 class FileListView : public QListView {
@@ -74,6 +83,9 @@ signals:
     // The user moved the selection (mouse or keys).
     void selectionMoved();
     void rightPressed(const QPoint &position);
+    // Right (1) or Left (-1): the next or previous image, as in the image area. The list
+    // is vertical, so the two keys have nothing else to do here.
+    void stepRequested(int step);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -144,6 +144,7 @@ void TfrmMain::FormCreate()
             lblFailure->setText(
                 QStringLiteral("Cannot show %1: %2")
                     .arg(QFile::decodeName(QByteArray::fromStdString(fileNamePart(path))), reason));
+            colourFailureText();
             lblFailure->show();
         });
 }
@@ -171,6 +172,7 @@ void TfrmMain::FormShow()
                 QString::fromUtf8(row.Description.data(), qsizetype(row.Description.size())));
         cmbImageTypes->setCurrentIndex(kDefaultImageType);
     }
+    fitToolsToFont();
 
     if (m_options.ShowControls)
         ShowControlsExecute();
@@ -550,7 +552,7 @@ void TfrmMain::buildLayout()
     Splitter1->addWidget(Imager1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({169, 600 - 169 - 3});
+    Splitter1->setSizes({kToolsDesignWidth, 600 - kToolsDesignWidth - 3});
 
     for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
                             static_cast<QWidget *>(imgShowButtons), panButtonsHidden,
@@ -561,6 +563,7 @@ void TfrmMain::buildLayout()
     connect(lstFiles, &FileListView::doubleClickedEntry, this, [this] { lstFilesDblClick(); });
     connect(lstFiles, &FileListView::characterTyped, this,
             [this](const QByteArray &c) { lstFilesKeyPress(c); });
+    connect(lstFiles, &FileListView::stepRequested, this, [this](int step) { stepImage(step); });
     connect(cmbImageTypes, &QComboBox::currentIndexChanged, this,
             [this] { cmbImageTypesChange(); });
 }
@@ -584,6 +587,10 @@ QWidget *TfrmMain::buildButtonsPanel()
     btnHideList->setText(QStringLiteral("&Hide List"));
     for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
         b->setFocusPolicy(Qt::NoFocus);
+    m_buttonsLayout.add(cmbImageTypes);
+    m_buttonsLayout.add(btnHideButtons);
+    for (QPushButton *b : {btnOpen, btnOptions, btnRefresh, btnAbout, btnSlideShow, btnHideList})
+        m_buttonsLayout.add(b);
     return pan;
 }
 
@@ -595,6 +602,9 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
     if (watched == Imager1->viewport() && event->type() == QEvent::Wheel &&
         imageAreaWheel(static_cast<const QWheelEvent &>(*event)))
         return true;
+    // The background changes with full screen and the slide show; the line follows it.
+    if (watched == Imager1->viewport() && event->type() == QEvent::Paint && lblFailure->isVisible())
+        colourFailureText();
     const bool click = event->type() == QEvent::MouseButtonPress;
     const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
     if ((click && watched == imgShowControls) || (doubleClick && watched == panControlsHidden))
@@ -610,6 +620,8 @@ void TfrmMain::changeEvent(QEvent *event)
     // A new theme: the glyphs take its colours.
     if (event->type() == QEvent::PaletteChange)
         retintGlyphs(this);
+    if (event->type() == QEvent::FontChange && m_shown)
+        fitToolsToFont();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
@@ -627,6 +639,19 @@ void TfrmMain::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     openHandedPath(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TfrmMain::colourFailureText()
+{
+    const QColor background = Imager1->BackColor();
+    const QColor text = background.lightnessF() < 0.5 ? QColor(Qt::white) : QColor(Qt::black);
+    // The role the label draws with: in a scroll area's viewport that is Text, not WindowText.
+    const QPalette::ColorRole role = lblFailure->foregroundRole();
+    if (lblFailure->palette().color(role) == text)
+        return; // also ends the repaint that a change of palette starts
+    QPalette palette = lblFailure->palette();
+    palette.setColor(role, text);
+    lblFailure->setPalette(palette);
 }
 
 void TfrmMain::nameControls()

@@ -10,6 +10,7 @@
 #include "FullScreen.h"
 #include "ImageControls.h"
 #include "ImageLoader.h"
+#include "dialogs/ScaledForm.h"
 #include "imaging/control/Imager.h"
 #include "platform/Namespace.h"
 #include "settings/OptionsUnit.h"
@@ -112,6 +113,9 @@ public:
     void DeleteExecute();
     // Menu key, Shift+F10: the popup menu on the control with the focus.
     void PopupKeyExecute();
+    // Ctrl+Shift+C: the image as shown (adjusted, turned) goes to the clipboard as an
+    // image, to be pasted into other programs. Nothing shown, nothing copied.
+    void CopyImageExecute();
     // The image area's keys: the next (step 1) or previous (-1) image entry is selected
     // and shown, as moving through the list does; nothing at either end.
     void stepImage(int step);
@@ -196,6 +200,11 @@ private:
     void setPanelShown(Panel which, bool shown);
     // The window may not get shorter than its visible panels and a few rows of the list.
     void updateMinimumHeight();
+    // Places the left side's fixed-position controls for a left side of that width.
+    void layoutTools(int width);
+    // The filter box and the buttons grow from their design size with the font, so that
+    // their texts fit whole; the design layout stands while they fit it.
+    void fitToolsToFont();
     // Steps 7 to 9 of a listing: false when the folder cannot be enumerated.
     bool enumerateFolder(PIDL folder, bool directoryFromList, const std::string &target);
     void applyImageAdjustments();
@@ -203,7 +212,10 @@ private:
     // Keys and Ctrl+wheel in the image area; true when used.
     bool imageAreaKey(const QKeyEvent &event);
     bool imageAreaWheel(const QWheelEvent &event);
-    void nameControls();      // accessible names from hints and captions
+    void nameControls(); // accessible names from hints and captions
+    // The failure line takes a colour that reads on the area's background (black in full
+    // screen and in the slide show, the theme's colour otherwise).
+    void colourFailureText();
     void restorePlacement();  // before the first show
     void rememberPlacement(); // at close
 
@@ -257,8 +269,11 @@ private:
             *HideButtons = nullptr, *ShowButtons = nullptr, *ToggleListVisible = nullptr,
             *ToggleControlsVisible = nullptr, *ToggleButtonsVisible = nullptr,
             *FullScreen = nullptr, *LeaveFullScreen = nullptr, *DeleteFile = nullptr,
-            *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr;
+            *ZoomInKey = nullptr, *ZoomOutKey = nullptr, *Zoom100Key = nullptr, *PopupKey = nullptr,
+            *CopyImage = nullptr;
     QMenu *mnuPopup = nullptr;
+    ScaledLayout m_buttonsLayout;     // panButtons' controls at their design places
+    double m_toolsScale = 1.0;        // of that design, for the present font
     QWidget *m_popupOpener = nullptr; // the control mnuPopup was last opened on
 };
 

@@ -17,12 +17,12 @@ ToolsLayout LayoutForToolsWidth(int width)
     return layout;
 }
 
-int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown)
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown, int buttonsHeight)
 {
     if (!listShown)
         return kWindowMinimumHeight;
     const int tools = (controlsShown ? kControlsPanelHeight : kPanelStripHeight) +
-                      kListMinimumHeight + (buttonsShown ? kButtonsPanelHeight : kPanelStripHeight);
+                      kListMinimumHeight + (buttonsShown ? buttonsHeight : kPanelStripHeight);
     return std::max(kWindowMinimumHeight, tools);
 }
 

@@ -15,6 +15,7 @@ struct ToolsLayout {
 };
 
 inline constexpr int kToolsLayoutMinWidth = 150;
+inline constexpr int kToolsDesignWidth = 169; // the left side as the window is built
 
 // The layout for a left side of the given width in pixels.
 ToolsLayout LayoutForToolsWidth(int width);
@@ -30,6 +31,8 @@ inline constexpr int kWindowMinimumHeight = 240;
 
 // The least window height at which every visible part of the left side fits: the list
 // gives way first, down to its minimum, and the fixed panels never overlap it.
-int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown);
+// buttonsHeight: the buttons panel's height as laid out for the font.
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown,
+                        int buttonsHeight = kButtonsPanelHeight);
 
 } // namespace oxlume

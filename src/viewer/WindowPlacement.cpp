@@ -47,19 +47,34 @@ std::optional<SavedPlacement> parsePlacement(const std::string &text)
 
 QRect pulledOnScreen(const QRect &geometry, const QList<QRect> &screens)
 {
-    constexpr int kVisible = 64;
-    for (const QRect &screen : screens) {
-        const QRect common = screen.intersected(geometry);
-        if (common.width() >= std::min(kVisible, geometry.width()) &&
-            common.height() >= std::min(kVisible, geometry.height()))
-            return geometry;
-    }
     if (screens.isEmpty())
         return geometry;
-    const QRect &screen = screens.front();
-    QRect pulled(QPoint(0, 0), geometry.size().boundedTo(screen.size()));
-    pulled.moveCenter(screen.center());
-    return pulled;
+    // The screen that shows most of the window, if one shows enough of it to grab.
+    constexpr int kVisible = 64;
+    const QRect *home = nullptr;
+    qint64 homeArea = -1;
+    for (const QRect &screen : screens) {
+        const QRect common = screen.intersected(geometry);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (common.width() >= std::min(kVisible, geometry.width()) &&
+            common.height() >= std::min(kVisible, geometry.height()) && area > homeArea) {
+            home = &screen;
+            homeArea = area;
+        }
+    }
+    if (!home) {
+        const QRect &screen = screens.front();
+        QRect pulled(QPoint(0, 0), geometry.size().boundedTo(screen.size()));
+        pulled.moveCenter(screen.center());
+        return pulled;
+    }
+    if (geometry.width() <= home->width() && geometry.height() <= home->height())
+        return geometry;
+    // Stored at another scale: larger than the screen it is on, so fitted into it whole.
+    const QSize size = geometry.size().boundedTo(home->size());
+    const int left = std::clamp(geometry.left(), home->left(), home->right() - size.width() + 1);
+    const int top = std::clamp(geometry.top(), home->top(), home->bottom() - size.height() + 1);
+    return {QPoint(left, top), size};
 }
 
 } // namespace oxlume

@@ -25,7 +25,9 @@ std::string formatPlacement(const SavedPlacement &placement);
 std::optional<SavedPlacement> parsePlacement(const std::string &text);
 
 // geometry unchanged when at least a 64 x 64 part of it lies on one of the screens' available
-// areas; else moved (and shrunk where needed) onto the first of them, centred there.
+// areas and it is no larger than the one that shows most of it; a larger one is shrunk and
+// moved onto that screen. On no screen: moved (and shrunk where needed) onto the first of
+// them, centred there.
 QRect pulledOnScreen(const QRect &geometry, const QList<QRect> &screens);
 
 } // namespace oxlume

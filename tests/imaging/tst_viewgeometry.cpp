@@ -101,6 +101,10 @@ void TestViewGeometry::highDpiMapsImagePixelsToDevicePixels()
     const ViewGeometry fit(QSize(4000, 2000), QSize(200, 200), 1.5, PaintSizeMode::Fit);
     QCOMPARE(fit.targetDeviceSize(), QSize(300, 150));
     QCOMPARE(fit.targetDeviceRect(QPoint()), QRect(0, 75, 300, 150));
+    // An odd area at 1.5 has a half device pixel: the image stays inside, no scrolling.
+    const ViewGeometry odd(QSize(4000, 2000), QSize(401, 301), 1.5, PaintSizeMode::Fit);
+    QCOMPARE(odd.contentSize(), QSize(401, 201));
+    QCOMPARE(odd.maxScrollX(), 0);
     // Scroll positions are logical; the offset is in device pixels.
     const ViewGeometry big(QSize(1000, 100), QSize(100, 100), 2.0, PaintSizeMode::ActualSize);
     QCOMPARE(big.maxScrollX(), 400);

@@ -97,6 +97,8 @@ no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM
             XDG_RUNTIME_DIR="$scratch/runtime" timeout 20)
 info=$("${no_display[@]}" "$prefix/bin/oxlume-convert" --info "$source/samples/sunset.jpg" 2>&1)
 [[ $info == "JPEG "* ]] || fail "installed oxlume-convert --info: $info"
+out=$("${no_display[@]}" "$prefix/bin/oxlume-convert" --version 2>&1)
+[[ $out == "oxlume-convert $version" ]] || fail "oxlume-convert --version printed: $out"
 # --help and --version must not need a display; older builds without them would open a
 # window, so they are run only when the program knows them.
 if grep -q -a -- '--version' "$prefix/bin/oxlume"; then

@@ -4,8 +4,10 @@
 
 #include "common/Modal.h"
 #include "common/TestEnv.h"
+#include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
 #include "dialogs/OptionsForm.h"
+#include "guidance/HintLocal.h"
 #include "guidance/HintSettings.h"
 #include "guidance/TipSettings.h"
 #include "settings/OptionsUnit.h"
@@ -15,6 +17,7 @@
 #include "viewer/SplitterLayout.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QFileDialog>
@@ -54,6 +57,13 @@ private slots:
     void propertySheetRequest();
     void propertySheetThroughFileManager();
     void optionsWaitsForTheDecoder();
+    void keysFollowTheVisibleSide_data();
+    void keysFollowTheVisibleSide();
+    void copyImagePutsTheShownImageOnTheClipboard();
+    void handOffRetitlesTheWindow_data();
+    void handOffRetitlesTheWindow();
+    void textsFitAtAnyFont_data();
+    void textsFitAtAnyFont();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -94,6 +104,36 @@ QImage sample()
 QImage shownImage(const TfrmMain &window)
 {
     return window.imager().BitmapList().convertToFormat(QImage::Format_RGB32);
+}
+
+// The text controls below top whose text is cut off, or that stick out of their parent,
+// judged by the style's own size hints.
+QStringList clippedTexts(const QWidget &top)
+{
+    QStringList clipped;
+    for (const QWidget *w : top.findChildren<QWidget *>()) {
+        if (w->isHidden())
+            continue;
+        const QFontMetrics metrics(w->font());
+        bool fits = w->height() >= metrics.height();
+        if (const auto *label = qobject_cast<const QLabel *>(w); label && !label->text().isEmpty())
+            fits = fits &&
+                   (label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                      : label->minimumSizeHint().width() <= label->width());
+        else if (const auto *box = qobject_cast<const QCheckBox *>(w))
+            fits = fits && box->sizeHint().width() <= box->width();
+        else if (const auto *combo = qobject_cast<const QComboBox *>(w))
+            fits = fits && combo->minimumSizeHint().width() <= combo->width();
+        else if (const auto *button = qobject_cast<const QPushButton *>(w))
+            fits = fits && metrics.horizontalAdvance(button->text().remove(u'&')) +
+                                   2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) <=
+                               button->width();
+        else
+            continue;
+        if (!fits || !w->parentWidget()->rect().contains(w->geometry()))
+            clipped << w->objectName();
+    }
+    return clipped;
 }
 
 std::string readFile(const fs::path &path)
@@ -265,7 +305,7 @@ void TestCommands::rightButtonInTheList()
     QCOMPARE(items.join(u' '), QStringLiteral("Directory ShowOptions Refresh StartSlideShow "
                                               "ShowAbout - ToggleListVisible "
                                               "ToggleButtonsVisible ToggleControlsVisible - "
-                                              "Properties Exit"));
+                                              "CopyImage Properties Exit"));
 
     // The press, then the context-menu request the window system follows it with.
     const auto rightClick = [&](QWidget *target, QPoint pos) {
@@ -521,6 +561,114 @@ void TestCommands::optionsWaitsForTheDecoder()
     QCOMPARE(BusyDepth(), 0);
     QVERIFY(!Options.UseWorkThread);
     QVERIFY(!window->showsSecondaryDialog()); // closed, though it lives on
+}
+
+void TestCommands::keysFollowTheVisibleSide_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Ctrl+V") << QStringLiteral("key");
+    QTest::newRow("Hide List button, after its hint") << QStringLiteral("button");
+    QTest::newRow("double-click on the image") << QStringLiteral("double-click");
+}
+
+void TestCommands::keysFollowTheVisibleSide()
+{
+    QFETCH(QString, way);
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->SelectFile("a.bmp", -1);
+    if (way == QLatin1String("key")) {
+        QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    } else if (way == QLatin1String("button")) {
+        auto *button = window->findChild<QPushButton *>(QStringLiteral("btnHideList"));
+        QVERIFY(test::runWithModal<TfrmHint>([&] { QTest::mouseClick(button, Qt::LeftButton); }, {},
+                                             [](TfrmHint *hint) { hint->accept(); }));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    } else {
+        window->imager().doubleClicked();
+    }
+    QVERIFY(!shown(*window, "panTools"));
+    // The keys reach the image area, not the hidden list: Right shows the next image.
+    QCOMPARE(window->focusWidget(), &window->imager());
+    QTest::keyClick(window->focusWidget(), Qt::Key_Right);
+    QCOMPARE(window->loader().RequestedFile(), imagePath("b.bmp"));
+    QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(window->focusWidget(), &window->fileListView());
+}
+
+void TestCommands::copyImagePutsTheShownImageOnTheClipboard()
+{
+    auto window = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(clipboard->image().isNull()); // nothing shown, nothing copied
+    QVERIFY(!shown(*window, "panControls"));
+
+    // The picture as shown, adjustments included; Ctrl+C still switches the controls.
+    window->ShowImage(imagePath("a.bmp"));
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(shown(*window, "panControls"));
+    window->imageControls().btnFlipUD->click();
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
+             sample().mirrored(false, true));
+    QVERIFY(shown(*window, "panControls"));
+}
+
+void TestCommands::handOffRetitlesTheWindow_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("foreground decoding") << false;
+    QTest::newRow("background decoding") << true;
+}
+
+void TestCommands::handOffRetitlesTheWindow()
+{
+    QFETCH(bool, background);
+    Options.UseWorkThread = background;
+    auto window = openWindow();
+    window->ShowImage(imagePath("a.bmp"));
+    QTRY_COMPARE(window->windowTitle(),
+                 QStringLiteral("Oxlume: ") + QString::fromStdString(imagePath("a.bmp")));
+    window->ReceiveHandOff(imagePath("b.bmp"), "a-token");
+    QTRY_COMPARE(window->windowTitle(),
+                 QStringLiteral("Oxlume: ") + QString::fromStdString(imagePath("b.bmp")));
+    QCOMPARE(window->windowIconText(), QStringLiteral("Oxlume: b.bmp"));
+}
+
+void TestCommands::textsFitAtAnyFont_data()
+{
+    QTest::addColumn<qreal>("points"); // 0: the toolkit's own font
+    QTest::newRow("default font") << qreal(0);
+    QTest::newRow("10 points") << qreal(10);
+    QTest::newRow("14 points") << qreal(14);
+    QTest::newRow("30 points") << qreal(30);
+}
+
+void TestCommands::textsFitAtAnyFont()
+{
+    QFETCH(qreal, points);
+    const QFont original = QApplication::font();
+    const auto restore = qScopeGuard([&original] { QApplication::setFont(original); });
+    if (points > 0) {
+        QFont font = original;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+    }
+    const auto expectWhole = [](const QWidget &top) {
+        const QStringList clipped = clippedTexts(top);
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u' ')));
+    };
+    TfrmAbout about;
+    expectWhole(about);
+    TfrmHint hint;
+    hint.prepare(LocalHint(0));
+    expectWhole(hint);
+    auto window = openWindow();
+    expectWhole(*window->findChild<QWidget *>(QStringLiteral("panButtons")));
 }
 
 QTEST_MAIN(TestCommands)

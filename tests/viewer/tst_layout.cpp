@@ -114,6 +114,11 @@ void TestLayout::placementOnScreen_data()
         << QRect(-790, 100, 800, 600) << QRect(560, 225, 800, 600);
     QTest::newRow("on no screen") << QRect(5000, 3000, 800, 600) << QRect(560, 225, 800, 600);
     QTest::newRow("too large as well") << QRect(5000, 3000, 3000, 2000) << QRect(0, 0, 1920, 1050);
+    // Stored at a smaller scale than today's: fitted onto the screen it is on.
+    QTest::newRow("larger than its screen")
+        << QRect(100, 100, 2400, 1800) << QRect(0, 0, 1920, 1050);
+    QTest::newRow("taller than the second screen")
+        << QRect(2000, 100, 800, 1200) << QRect(2000, 0, 800, 1024);
 }
 
 void TestLayout::placementOnScreen()

@@ -416,6 +416,12 @@ void TestMainForm::listHasTheKeysAtStart()
     // Typed letters still select entries, whatever new keys the window took on.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_D);
     QCOMPARE(selectedKey(*window), std::string("dune.bmp"));
+    // Left and Right step through the images, as in the image area: the list is vertical.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QCOMPARE(selectedKey(*window), std::string("b.JPG"));
+    QCOMPARE(window->loader().RequestedFile(), (m_root / "b.JPG").string());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QCOMPARE(selectedKey(*window), std::string("dune.bmp"));
 }
 
 void TestMainForm::startFileIsScrolledIntoView_data()
@@ -841,6 +847,20 @@ void TestMainForm::failedLoadIsNamedInTheImageArea()
                  text.size() > int(sizeof "Cannot show broken.jpg: "),
              qPrintable(text));
     QCOMPARE(window->imager().BitmapListCount(), std::int16_t(0));
+    // Readable on the black of full screen too: the line stands out from the background.
+    window->ToggleFullScreenExecute();
+    QTRY_VERIFY(window->isFullScreen());
+    const auto contrasting = [&window] {
+        const QImage area = window->imager().viewport()->grab().toImage();
+        const int back = window->imager().BackColor().lightness();
+        int count = 0;
+        for (int y = 0; y < area.height(); ++y)
+            for (int x = 0; x < area.width(); ++x)
+                count += std::abs(QColor(area.pixel(x, y)).lightness() - back) > 128;
+        return count;
+    };
+    QTRY_VERIFY2(contrasting() > 20, "the failure line is not visible on the background");
+    window->LeaveFullScreenExecute();
     // The next file clears the line, whether it loads or not.
     window->SelectFile("A.jpg", -1);
     QTRY_VERIFY(window->failureText() != text);

@@ -1,5 +1,6 @@
 // oxlume-convert IN OUT.png   decode IN with the viewer's decoders, write OUT as PNG
 // oxlume-convert --info IN    print "FORMAT WIDTH HEIGHT BITS" from IN's header
+// oxlume-convert --version    print "oxlume-convert VERSION"
 // Exit status: 0 done, 1 IN could not be read or OUT not written (reason on stderr),
 // 2 wrong usage.
 
@@ -38,7 +39,8 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
 int usage(std::FILE *to, int status)
 {
     std::fputs("usage: oxlume-convert IN OUT.png\n"
-               "       oxlume-convert --info IN\n",
+               "       oxlume-convert --info IN\n"
+               "       oxlume-convert --version\n",
                to);
     return status;
 }
@@ -118,6 +120,9 @@ int main(int argc, char **argv)
             info = true;
         } else if (!optionsDone && (arg == "-h" || arg == "--help")) {
             return usage(stdout, 0);
+        } else if (!optionsDone && arg == "--version") {
+            std::printf("oxlume-convert %s\n", OXLUME_VERSION);
+            return 0;
         } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "oxlume-convert: unknown option %s\n", arg.c_str());
             return usage(stderr, kExitUsage);
