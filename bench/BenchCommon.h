@@ -34,6 +34,30 @@ inline double nowMs()
         .count();
 }
 
+// VmHWM or VmRSS of this process, in MB.
+inline double statusMb(const char *key)
+{
+    FILE *f = std::fopen("/proc/self/status", "re");
+    char line[256];
+    long kb = 0;
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, std::strlen(key)) == 0)
+            std::sscanf(line + std::strlen(key) + 1, "%ld", &kb);
+    if (f)
+        std::fclose(f);
+    return double(kb) / 1024;
+}
+
+// Starts VmHWM again from the current resident size.
+inline void resetPeak()
+{
+    FILE *f = std::fopen("/proc/self/clear_refs", "we");
+    if (f) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
 inline double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());

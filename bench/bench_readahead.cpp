@@ -38,29 +38,6 @@ constexpr int kW = 6000, kH = 4000;
 constexpr int kFiles = 24;
 constexpr double kImageMb = double(kW) * kH * 4 / (1 << 20);
 
-// VmHWM or VmRSS of this process, in MB.
-double statusMb(const char *key)
-{
-    FILE *f = std::fopen("/proc/self/status", "re");
-    char line[256];
-    long kb = 0;
-    while (f && std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, key, std::strlen(key)) == 0)
-            std::sscanf(line + std::strlen(key) + 1, "%ld", &kb);
-    if (f)
-        std::fclose(f);
-    return double(kb) / 1024;
-}
-
-void resetPeak()
-{
-    FILE *f = std::fopen("/proc/self/clear_refs", "we");
-    if (f) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-}
-
 // When the image area last finished painting, and how many hand-overs the loader had made by
 // then: the filter passes the paint on itself (through the scroll area's own filter), so that
 // it can note both after it.
@@ -167,8 +144,8 @@ int main(int argc, char **argv)
 
     Viewer viewer(paths);
     imaging::trimImagePool();
-    resetPeak();
-    const double baseMb = statusMb("VmRSS:");
+    bench::resetPeak();
+    const double baseMb = bench::statusMb("VmRSS:");
 
     // Stepping down after a pause of two decodes; the first step has nothing read ahead.
     std::vector<double> steps;
@@ -187,7 +164,7 @@ int main(int argc, char **argv)
                 "  range %.1f-%.1f\n",
                 step, step / decodeMs, *std::min_element(steps.begin(), steps.end()),
                 *std::max_element(steps.begin(), steps.end()));
-    const double peakMb = statusMb("VmHWM:");
+    const double peakMb = bench::statusMb("VmHWM:");
     std::printf(
         "memory: peak while stepping                 %8.1f MB  (budget %.1f = 2 x %.1f + 60;"
         " %.1f at start)\n",
@@ -231,7 +208,7 @@ int main(int argc, char **argv)
     QElapsedTimer idle;
     idle.start();
     viewer.waitUntil([&] { return idle.elapsed() > ImageLoader::kIdleReleaseMs + 500; });
-    const double idleMb = statusMb("VmRSS:");
+    const double idleMb = bench::statusMb("VmRSS:");
     std::printf(
         "memory: resident after %d s idle             %8.1f MB  (budget %.1f = %.1f + 60)\n",
         ImageLoader::kIdleReleaseMs / 1000 + 0, idleMb, kImageMb + 60, kImageMb);

@@ -31,29 +31,6 @@ using oxlume::imaging::WindowlessImager;
 
 namespace {
 
-double statusMb(const char *key)
-{
-    FILE *f = std::fopen("/proc/self/status", "re");
-    char line[256];
-    long kb = 0;
-    while (f && std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, key, std::strlen(key)) == 0)
-            std::sscanf(line + std::strlen(key) + 1, "%ld", &kb);
-    if (f)
-        std::fclose(f);
-    return double(kb) / 1024;
-}
-
-// Starts VmHWM again from the current resident size.
-void resetPeak()
-{
-    FILE *f = std::fopen("/proc/self/clear_refs", "we");
-    if (f) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-}
-
 void put16(QByteArray &b, int at, int v)
 {
     b[at] = char(v & 0xFF);
@@ -158,14 +135,14 @@ int main(int argc, char **argv)
     }
 
     // The reference: one image of the largest size, written through.
-    const double baseMb = statusMb("VmRSS:");
+    const double baseMb = bench::statusMb("VmRSS:");
     double imageMb = 0;
     {
         Result<QImage> image = imaging::allocateImage("reference", 16384, 16384);
         if (!image)
             return 1;
         image.value().fill(0u);
-        imageMb = statusMb("VmRSS:") - baseMb;
+        imageMb = bench::statusMb("VmRSS:") - baseMb;
     }
     imaging::trimImagePool();
     std::printf("reference: one image of 2^28 pixels           %8.0f MB  (process before it: "
@@ -177,7 +154,7 @@ int main(int argc, char **argv)
     double peakMb = 0;
     for (const std::string &path : paths) {
         const int before = viewer.loader.handOverCount();
-        resetPeak();
+        bench::resetPeak();
         QElapsedTimer clock;
         clock.start();
         viewer.loader.ShowImage(path);
@@ -188,11 +165,12 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents();
         const double ms = double(clock.nsecsElapsed()) / 1e6;
         slowest = std::max(slowest, ms);
-        const double stepPeakMb = statusMb("VmHWM:");
+        const double stepPeakMb = bench::statusMb("VmHWM:");
         peakMb = std::max(peakMb, stepPeakMb);
         std::printf("  %-6s %6.0f ms, images held %5.0f MB, resident %5.0f MB, peak %5.0f MB\n",
                     path.substr(path.size() - 5).c_str(), ms,
-                    double(imaging::liveImageBytes()) / (1 << 20), statusMb("VmRSS:"), stepPeakMb);
+                    double(imaging::liveImageBytes()) / (1 << 20), bench::statusMb("VmRSS:"),
+                    stepPeakMb);
     }
     const double boundMb = imageMb * 1.1 + 250;
     std::printf("peak resident                                 %8.0f MB  (%.2f images; %.2f of "
