@@ -20,8 +20,9 @@ inline constexpr int kDefaultImageType = 1; // "Common Image Files", selected at
 
 inline constexpr std::array<FileTypes, kImageTypeCount> ImageTypeTable{{
     {"All Files", "*", false, ""},
-    {"Common Image Files", "*.jpg;*.jpeg;*.jpe;*.jg;*.bmp;*.rle;*.dib;*.pcx;*.psd;*.wmf", false,
-     ""},
+    {"Common Image Files",
+     "*.jpg;*.jpeg;*.jpe;*.jg;*.bmp;*.rle;*.dib;*.pcx;*.psd;*.wmf;*.heif;*.heic;*.avif;*.jxl",
+     false, ""},
     {"BMP Files", "*.bmp;*.rle;*.dib", true, "Marzel BMP"},
     {"JPEG Files", "*.jpg;*.jpeg;*.jpe;*.jg", true, "Marzel JPG"},
     {"PCX Files", "*.pcx", true, "Marzel PCX"},
