@@ -95,6 +95,10 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::TImager &decoderIma
     m_idleRelease.setSingleShot(true);
     m_idleRelease.setInterval(kIdleReleaseMs);
     connect(&m_idleRelease, &QTimer::timeout, this, &ImageLoader::releaseWhenIdle);
+    // Every frame goes through the image area as a loaded image does: zoom, fit and the
+    // adjustments apply to it alike.
+    connect(&m_animation, &imaging::AnimationPlayer::frameReady, this,
+            [this](const QImage &frame) { (void)putInImageArea(frame); });
 
     m_worker = std::make_unique<TViewerThread>(
         m_channel, DecoderImager, m_decodeLock,
@@ -152,6 +156,7 @@ void ImageLoader::ShowImage(const std::string &path)
 {
     if (exiting() || m_channel.isRequested(path))
         return;
+    m_animation.stop();
     if (path.empty()) {
         setCaptionAndTitle(programName(), programName());
         m_channel.setTexts({programName(), programName()});
@@ -173,10 +178,12 @@ void ImageLoader::showInForeground(const std::string &path)
     Imager1.setEnableProgressEvent(true);
     BusyGuard busy;
     try {
-        if (!path.empty())
+        if (!path.empty()) {
             Imager1.LoadFile(path, 0, 0, 1);
-        else
+            m_animation.play(path);
+        } else {
             Imager1.setBitmapList(nullptr);
+        }
         UnadjustedImager.setBitmapList(nullptr);
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
@@ -279,6 +286,8 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     emit imageHandedOver(displayPath(loadedPath));
     if (!offer.failure.empty())
         reportFailure(loadedPath, offer.failure.c_str());
+    else
+        m_animation.play(loadedPath);
     return true;
 }
 
