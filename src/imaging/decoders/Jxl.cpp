@@ -21,9 +21,10 @@ constexpr char kFormat[] = "JXL";
 // Input goes to the decoder in about this many slices, none smaller than kMinSlice.
 constexpr size_t kSlices = 50;
 constexpr size_t kMinSlice = size_t(256) << 10;
-// What libjxl holds per pixel beside the image while it decodes a frame: a float per colour
-// channel and one for alpha, measured on photographs with and without alpha.
+// What libjxl holds per pixel beside the image while it decodes a frame, measured on
+// 12-megapixel photographs: about 13 bytes without alpha, 43 with it.
 constexpr int64_t kWorkingBytesPerPixel = 16;
+constexpr int64_t kWorkingBytesPerPixelWithAlpha = 48;
 
 struct DecoderFree {
     void operator()(JxlDecoder *d) const { JxlDecoderDestroy(d); }
@@ -50,7 +51,9 @@ Result<Header> readHeader(JxlDecoder *d)
     Header h;
     const int64_t w = swaps ? info.ysize : info.xsize;
     const int64_t hgt = swaps ? info.xsize : info.ysize;
-    OX_TRY(checkWorkingSize(kFormat, w, hgt, kWorkingBytesPerPixel));
+    OX_TRY(checkWorkingSize(kFormat, w, hgt,
+                            info.alpha_bits > 0 ? kWorkingBytesPerPixelWithAlpha
+                                                : kWorkingBytesPerPixel));
     h.width = int(w);
     h.height = int(hgt);
     h.bits = int(std::clamp<uint32_t>(info.bits_per_sample, 1, 32));
