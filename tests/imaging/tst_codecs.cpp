@@ -144,6 +144,16 @@ QByteArray withExtents(QByteArray data, quint32 width, quint32 height)
     return data;
 }
 
+// An encoder's HEIF file whose grid (kept in idat: version, flags, rows - 1, columns - 1)
+// claims 256 x 256 tiles.
+QByteArray withHugeGrid(QByteArray data)
+{
+    const qsizetype idat = data.indexOf("idat");
+    if (idat >= 0)
+        data[idat + 6] = data[idat + 7] = char(255);
+    return data;
+}
+
 // A JPEG XL codestream whose size header claims side x side pixels, default metadata after.
 QByteArray jxlClaiming(quint32 side)
 {
@@ -355,6 +365,8 @@ void TestCodecs::refusesHostileInput_data()
     QTest::newRow("avif 65536 x 65536")
         << withExtents(m_files.value(QStringLiteral("avif alpha")), 65536, 65536)
         << "AVIF:" << false;
+    QTest::newRow("heif grid of 65536 tiles")
+        << withHugeGrid(m_files.value(QStringLiteral("heif alpha"))) << "HEIF:" << false;
     QTest::newRow("heif 65536 x 65536")
         << withExtents(m_files.value(QStringLiteral("heif alpha")), 65536, 65536)
         << "HEIF:" << false;
