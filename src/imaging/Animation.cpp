@@ -18,6 +18,17 @@ namespace oxlume::imaging {
 
 namespace {
 
+// A player holds the canvas, the frame being drawn, the region a frame restores and the
+// frame on screen: four images within the bound of one. Larger animations show their
+// first frame only, as a still.
+constexpr int64_t kMaxCanvasPixels = kMaxImagePixels / 4;
+
+bool canvasFits(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+           width * height <= kMaxCanvasPixels;
+}
+
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 // A frame as the viewer shows it: sRGB, 0xAARRGGBB.
@@ -49,8 +60,7 @@ public:
         m_label = format.toUpper().toStdString();
         const QSize size = m_reader->size();
         m_count = m_reader->supportsAnimation() ? m_reader->imageCount() : 0;
-        return m_count > 1 && size.isValid() &&
-               checkImageSize(m_label.c_str(), size.width(), size.height()).ok();
+        return m_count > 1 && size.isValid() && canvasFits(size.width(), size.height());
     }
 
     Result<AnimationFrame> next() override
@@ -192,8 +202,7 @@ bool ApngFrames::index()
     }
     while (!m_frames.empty() && m_frames.back().data.empty())
         m_frames.pop_back();
-    return animated && m_ihdr.size >= 13 && m_frames.size() >= 2 && m_width > 0 && m_height > 0 &&
-           checkImageSize("APNG", m_width, m_height).ok();
+    return animated && m_ihdr.size >= 13 && m_frames.size() >= 2 && canvasFits(m_width, m_height);
 }
 
 QByteArray ApngFrames::chunk(const char *type, const QByteArray &payload) const

@@ -221,6 +221,9 @@ void TestAnimation::refusesHostileFrames()
     QVERIFY(!bad);
     QCOMPARE(QString::fromStdString(bad.error().message),
              QStringLiteral("APNG: frame 2 of 8 x 8 at 12, 0 leaves the canvas of 16 x 12"));
+    // A canvas past the animation bound (four images within the limit of one) stays a still.
+    QVERIFY(!FrameSource::open(apng(
+        {65535, 4096}, {{filled({1, 1}, 0), 0, 0, 0, 0}, {filled({1, 1}, 0), 0, 0, 0, 0}}, 0)));
     // A still PNG or JPEG is no animation, from its head alone.
     QVERIFY(!FrameSource::mayBeAnimated(test::bytesOf(idatOf(filled({4, 4}, 0)))));
     QVERIFY(!FrameSource::open(readAll(m_dir.filePath(QStringLiteral("red.png")))));

@@ -37,12 +37,14 @@ void TestImageTypes::rowsInFilterOrder()
 
 void TestImageTypes::commonRowIsUnionOfTheOthers()
 {
-    // Every mask of the picture rows appears in the common row once, and nothing else.
+    // Every mask of the picture rows appears in the common row once, first; the formats
+    // without a row of their own follow.
     QStringList others;
     for (int row = 2; row < int(kImageTypeCount); ++row)
         others += q(ImageTypeAt(row).Masks).split(QLatin1Char(';'));
-    QStringList common = q(ImageTypeAt(kDefaultImageType).Masks).split(QLatin1Char(';'));
-    QCOMPARE(common.removeDuplicates(), 0);
+    QStringList all = q(ImageTypeAt(kDefaultImageType).Masks).split(QLatin1Char(';'));
+    QCOMPARE(all.removeDuplicates(), 0);
+    QStringList common = all.mid(0, others.size());
     others.sort();
     common.sort();
     QCOMPARE(common, others);
