@@ -92,7 +92,8 @@ private:
         m_buffer->open(QIODevice::ReadOnly);
         m_reader = std::make_unique<QImageReader>(m_buffer.get());
         m_reader->setDecideFormatFromContent(true);
-        m_reader->setAllocationLimit(int(kMaxImageBytes >> 20));
+        // Qt allocates the logical screen, which the first frame's size need not show.
+        m_reader->setAllocationLimit(int((kMaxCanvasPixels * 4) >> 20));
         m_index = 0;
     }
 
