@@ -14,13 +14,15 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl-dev
   qt6-image-formats-plugins qt6-svg-dev libqt6svg6
   libjpeg62-turbo-dev zlib1g-dev liblcms2-dev libxcb1-dev
+  libheif-dev libavif-dev libjxl-dev
 )
 
 # The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
 # scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
 # property-sheet test, clang with its runtime builds the fuzzers, clang-format checks the
-# layout of the code, and the validators check
-# the installed files.
+# layout of the code, the validators check the installed files, and Debian's HEIF, AVIF,
+# JPEG XL and WebP encoders write the test files of those formats (their decoders are what
+# the benchmarks measure ours against).
 test_packages=(
   libjpeg-turbo-progs
   xvfb xauth x11-utils imagemagick
@@ -28,6 +30,7 @@ test_packages=(
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream man-db groff-base
   icc-profiles-free
+  libheif-examples libavif-bin libjxl-tools webp
 )
 
 for arg in "$@"; do

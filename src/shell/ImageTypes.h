@@ -19,10 +19,11 @@ struct FileTypes {
 // the ten of the associated rows first, then the formats the image plugins and our own
 // decoders add. A new format is one line here.
 inline constexpr std::string_view ReadableExtensions[] = {
-    "jpg", "jpeg", "jpe", "jg",   "bmp",  "rle", "dib", "pcx", "psd", "wmf", // associated
-    "png", "gif",  "tif", "tiff", "webp", "tga", "ico",                      // raster
-    "svg", "svgz",                                                           // vector
-    "pbm", "pgm",  "ppm", "pnm",  "xpm",  "xbm",                             // X11 and netpbm
+    "jpg",  "jpeg", "jpe",  "jg",   "bmp",  "rle", "dib", "pcx", "psd", "wmf", // associated
+    "png",  "gif",  "tif",  "tiff", "webp", "tga", "ico",                      // raster
+    "heif", "heic", "avif", "jxl",                                             // phones, web
+    "svg",  "svgz",                                                            // vector
+    "pbm",  "pgm",  "ppm",  "pnm",  "xpm",  "xbm",                             // X11 and netpbm
 };
 
 namespace detail {

@@ -94,6 +94,10 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::WindowlessImager &d
     m_idleRelease.setSingleShot(true);
     m_idleRelease.setInterval(kIdleReleaseMs);
     connect(&m_idleRelease, &QTimer::timeout, this, &ImageLoader::releaseWhenIdle);
+    // Every frame goes through the image area as a loaded image does: zoom, fit and the
+    // adjustments apply to it alike.
+    connect(&m_animation, &imaging::AnimationPlayer::frameReady, this,
+            [this](const QImage &frame) { (void)putInImageArea(frame); });
 
     m_worker = std::make_unique<TViewerThread>(
         m_channel, m_decoder, [this](imaging::WindowlessImager &decoder, int16_t percent) {
@@ -152,6 +156,7 @@ void ImageLoader::ShowImage(const std::string &path)
 {
     if (exiting() || m_channel.isRequested(path))
         return;
+    m_animation.stop();
     if (path.empty()) {
         setCaptionAndTitle(programName(), programName());
         m_channel.setTexts({programName(), programName()});
@@ -177,10 +182,13 @@ void ImageLoader::showInForeground(const std::string &path)
         // Its copy goes before the next image is decoded, as Imager1's own image does: two
         // of the largest size do not fit in memory together.
         UnadjustedImager.setBitmapList(nullptr);
-        if (!path.empty())
+        if (!path.empty()) {
             failure = Imager1.load(path);
-        else
+            if (!failure)
+                m_animation.play(path);
+        } else {
             Imager1.setBitmapList(nullptr);
+        }
         if (!failure && m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
     } catch (const std::exception &error) {
@@ -289,6 +297,8 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
     emit imageHandedOver(displayPath(loadedPath));
     if (offer.failure)
         reportFailure(*offer.failure);
+    else
+        m_animation.play(loadedPath);
     return true;
 }
 

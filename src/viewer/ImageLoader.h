@@ -9,6 +9,7 @@
 // and progress strings, owned by LoadChannel); nobody takes DecodeLock while holding
 // NameLock.
 
+#include "imaging/AnimationPlayer.h"
 #include "imaging/WindowlessImager.h"
 #include "imaging/control/Imager.h"
 #include "settings/OptionsUnit.h"
@@ -153,6 +154,7 @@ private:
     bool m_updatesWanted = false; // startUpdates was called
     std::unique_ptr<QSocketNotifier> m_handOverNotifier;
     std::unique_ptr<TViewerThread> m_worker;
+    imaging::AnimationPlayer m_animation; // the later frames of an animated image
 
     static std::atomic<bool> s_exiting;
 };

@@ -3,8 +3,11 @@
 #include "imaging/ImageBuffer.h"
 #include "viewer/ImageLoader.h"
 
+#include "common/ImageMagick.h"
+
 #include <QApplication>
 #include <QFile>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -169,6 +172,8 @@ private slots:
     void bytePathsAreShownNotChanged();
     void stepsWithinTheImageBudget_data();
     void stepsWithinTheImageBudget();
+    void animationPlaysInTheImageArea_data();
+    void animationPlaysInTheImageArea();
 
 private:
     QTemporaryDir m_dir;
@@ -428,6 +433,47 @@ void TestLoader::stepsWithinTheImageBudget()
     const int64_t peak = imaging::takePeakLiveImageBytes() - base;
     QVERIFY2(peak <= budget,
              qPrintable(QStringLiteral("%1 bytes held at most, budget %2").arg(peak).arg(budget)));
+}
+
+void TestLoader::animationPlaysInTheImageArea_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("worker thread") << true;
+    QTest::newRow("user-interface thread") << false;
+}
+
+void TestLoader::animationPlaysInTheImageArea()
+{
+    QFETCH(bool, background);
+    const QString gif = m_dir.filePath(QStringLiteral("blink.gif"));
+    if (!QFile::exists(gif) &&
+        !(test::hasImageMagick() &&
+          test::imageMagick({QStringLiteral("-delay"), QStringLiteral("5"), QStringLiteral("-size"),
+                             QStringLiteral("8x8"), QStringLiteral("xc:red"),
+                             QStringLiteral("xc:blue"), QStringLiteral("-loop"),
+                             QStringLiteral("0"), gif})))
+        QSKIP("ImageMagick is not installed");
+    Rig rig(background);
+    rig.loader->ShowImage(QFile::encodeName(gif).toStdString());
+    if (background)
+        QVERIFY(rig.settle(1));
+    // Frames of 50 ms: both colours reach the image area, each through the adjustments.
+    QSet<QRgb> colours;
+    const int adjustmentsBefore = rig.window.adjustments;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            colours.insert(rig.imager1.BitmapList().pixel(0, 0));
+            return colours.size() >= 2;
+        },
+        5000));
+    QCOMPARE(colours, (QSet<QRgb>{qRgb(255, 0, 0), qRgb(0, 0, 255)}));
+    QVERIFY(rig.window.adjustments > adjustmentsBefore);
+    // Another request stops it, even one that fails and leaves the area empty.
+    rig.loader->ShowImage(m_damaged);
+    if (background)
+        QVERIFY(rig.settle(2));
+    QTest::qWait(200);
+    QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
 }
 
 QTEST_MAIN(TestLoader)

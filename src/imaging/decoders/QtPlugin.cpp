@@ -62,8 +62,8 @@ public:
 // Formats we decode ourselves; Qt's readers for them must never win the sniff.
 bool isOwnFormat(const QByteArray &format)
 {
-    static const char *const kOwn[] = {"jpeg", "jpg", "bmp", "dib", "pcx",
-                                       "psd",  "psb", "wmf", "tga"};
+    static const char *const kOwn[] = {"jpeg", "jpg", "bmp",  "dib",  "pcx",  "psd", "psb",
+                                       "wmf",  "tga", "heif", "heic", "avif", "jxl"};
     return std::any_of(std::begin(kOwn), std::end(kOwn),
                        [&](const char *own) { return format == own; });
 }
