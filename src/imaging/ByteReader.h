@@ -28,7 +28,7 @@ public:
     size_t remaining() const { return m_data.size() - m_pos; }
     bool has(uint64_t n) const { return n <= remaining(); }
 
-    uint8_t u8() { return has(1) ? uint8_t(m_data[m_pos++]) : fail<uint8_t>(1); }
+    uint8_t u8() { return has(1) ? uint8_t(m_data[m_pos++]) : fail<uint8_t>(0); }
     uint16_t u16le() { return uint16_t(readLe(2)); }
     uint32_t u32le() { return uint32_t(readLe(4)); }
     uint16_t u16be() { return uint16_t(readBe(2)); }
