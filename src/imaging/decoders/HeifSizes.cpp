@@ -238,7 +238,11 @@ std::map<uint32_t, uint32_t> derivedItems(Bytes iinf)
     return items;
 }
 
-// The first bytes (up to 12) of the data of each item in wanted, as iloc places them: in
+// The longest head of a grid or overlay that holds its output size: an overlay's version,
+// flags, four fill values and two 32-bit sides.
+constexpr size_t kHeadBytes = 18;
+
+// The first kHeadBytes of the data of each item in wanted, as iloc places them: in
 // the file or in idat. One pass over iloc, however many items either lists.
 std::map<uint32_t, std::vector<uint8_t>> itemHeads(Bytes file, Bytes iloc, Bytes idat,
                                                    const std::map<uint32_t, uint32_t> &wanted)
@@ -274,8 +278,9 @@ std::map<uint32_t, std::vector<uint8_t>> itemHeads(Bytes file, Bytes iloc, Bytes
             ByteReader data(method == 0 ? file : idat);
             data.seek(base);
             data.skip(offset);
-            const Bytes bytes = data.take(std::min<uint64_t>(
-                {length == 0 ? data.remaining() : length, data.remaining(), 12 - head.size()}));
+            const Bytes bytes =
+                data.take(std::min<uint64_t>({length == 0 ? data.remaining() : length,
+                                              data.remaining(), kHeadBytes - head.size()}));
             for (std::byte b : bytes)
                 head.push_back(uint8_t(b));
         }
