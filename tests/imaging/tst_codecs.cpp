@@ -219,6 +219,9 @@ void TestCodecs::initTestCase()
         source(QImage::Format_RGBA8888, true).save(m_dir.filePath(QStringLiteral("alpha.png"))));
     QVERIFY(source(QImage::Format_RGBX64, false).save(m_dir.filePath(QStringLiteral("deep.png"))));
     QVERIFY(source(QImage::Format_RGB32, false).save(m_dir.filePath(QStringLiteral("plain.png"))));
+    QVERIFY(source(QImage::Format_RGB32, false)
+                .scaled(192, 144)
+                .save(m_dir.filePath(QStringLiteral("large.png"))));
     const QString heif = QStringLiteral("heif-enc"), avif = QStringLiteral("avifenc"),
                   jxl = QStringLiteral("cjxl");
     const QString alpha = QStringLiteral("alpha.png"), deep = QStringLiteral("deep.png"),
@@ -231,6 +234,8 @@ void TestCodecs::initTestCase()
                {QStringLiteral("-q"), QStringLiteral("95"), QStringLiteral("-b"),
                 QStringLiteral("10"), deep, QStringLiteral("-o")},
                QStringLiteral("deep.heic"));
+    m_files[QStringLiteral("heif large")] = encode(
+        heif, {QStringLiteral("large.png"), QStringLiteral("-o")}, QStringLiteral("large.heic"));
     const QStringList nearLossless = {QStringLiteral("--min"), QStringLiteral("2"),
                                       QStringLiteral("--max"), QStringLiteral("6")};
     m_files[QStringLiteral("avif alpha")] =
@@ -370,6 +375,16 @@ void TestCodecs::refusesHostileInput_data()
     QTest::newRow("heif 65536 x 65536")
         << withExtents(m_files.value(QStringLiteral("heif alpha")), 65536, 65536)
         << "HEIF:" << false;
+    // libheif allocates for a grid's own output size and the HEVC decoder for the stream's,
+    // whatever the ispe boxes declare.
+    QFile grid(QStringLiteral(OXLUME_SOURCE_DIR
+                              "/tests/data/heif/regressions/grid-output-24037x23832.heic"));
+    QVERIFY(grid.open(QIODevice::ReadOnly));
+    QTest::newRow("heif grid output of 24037 x 23832")
+        << grid.readAll() << "HEIF: grid of 24037 x 23832 exceeds the limit" << false;
+    QTest::newRow("heif stream larger than its ispe")
+        << withExtents(m_files.value(QStringLiteral("heif large")), 64, 48)
+        << "HEIF: HEVC stream of 192 x 144 exceeds the declared 64 x 48" << false;
     for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
         const QByteArray &file = it.value();
         const QString format =

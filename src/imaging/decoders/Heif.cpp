@@ -3,6 +3,7 @@
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/decoders/CodecSupport.h"
+#include "imaging/decoders/HeifSizes.h"
 
 #include <libheif/heif.h>
 
@@ -53,6 +54,7 @@ struct Primary {
 
 Result<Primary> openPrimary(Bytes data)
 {
+    OX_TRY(checkDeclaredSizes(data));
     Primary p;
     p.context.reset(heif_context_alloc());
     if (!p.context)
