@@ -7,20 +7,35 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
+#include <optional>
 
 namespace oxlume::imaging {
 
 // What the pool's tasks share with the player. One task runs at a time; the next starts
-// only after the player received the result of the one before.
+// only after the player took the result of the one before. Tasks and results pass through
+// mutexes of our own, not through captured functors, so every hand-over between the
+// threads is one the race checker can see.
 struct AnimationPlayer::Session {
     std::string path;
+    // Touched only by the one task running (busy), or by nobody.
     std::unique_ptr<FrameSource> source;
     int playsLeft = 0; // 0: for ever
     bool finished = false;
-    std::mutex mutex;                  // held while a task reports back
-    AnimationPlayer *player = nullptr; // nulled when the session ends
+    bool isOpen = false;
     std::atomic<bool> busy{false};
+
+    std::mutex mutex;                  // guards what follows
+    AnimationPlayer *player = nullptr; // nulled when the session ends
+    struct Result {
+        bool opening = false; // the first task: firstDelay and isAnimation say what it found
+        int firstDelay = 0;
+        bool isAnimation = false;
+        QImage frame; // null when the last play ended or the data broke off
+        int delayMs = 0;
+    };
+    std::optional<Result> result;
 };
 
 namespace {
@@ -47,6 +62,19 @@ std::unique_ptr<FrameSource> openAfterFirst(const std::string &path, int &firstD
     return source;
 }
 
+// Sessions waiting for a pool thread, oldest first. Never destroyed: a pool thread may
+// still look at it while the process ends.
+struct JobQueue {
+    std::mutex mutex;
+    std::deque<std::shared_ptr<void>> sessions;
+};
+
+JobQueue &jobQueue()
+{
+    static JobQueue *queue = new JobQueue;
+    return *queue;
+}
+
 } // namespace
 
 AnimationPlayer::AnimationPlayer(QObject *parent)
@@ -70,9 +98,10 @@ void AnimationPlayer::stop()
     m_isDue = false;
     if (!m_session)
         return;
-    std::lock_guard lock(m_session->mutex); // a task reporting back finishes first
-    m_session->player = nullptr;
-    m_session.reset();
+    // The task may hold the last other reference: the session outlives its lock here.
+    const std::shared_ptr<Session> session = std::exchange(m_session, nullptr);
+    const std::lock_guard lock(session->mutex); // a task reporting back finishes first
+    session->player = nullptr;
 }
 
 void AnimationPlayer::play(const std::string &path)
@@ -83,35 +112,40 @@ void AnimationPlayer::play(const std::string &path)
     session->player = this;
     m_session = session;
     session->busy = true;
-    QThreadPool::globalInstance()->start([session] {
-        int firstDelay = 0;
-        session->source = openAfterFirst(session->path, firstDelay);
-        if (session->source)
-            session->playsLeft = session->source->plays();
-        std::lock_guard lock(session->mutex);
-        session->busy = false;
-        if (!session->player)
-            return;
-        AnimationPlayer *player = session->player;
-        QMetaObject::invokeMethod(player, [player, session, firstDelay] {
-            if (player->m_session != session)
-                return;
-            if (!session->source) {
-                player->m_session.reset(); // a still image: nothing to play
-                return;
-            }
-            player->m_timer.start(shownDelayMs(firstDelay));
-            player->decodeNext();
-        });
-    });
+    start(session);
 }
 
-void AnimationPlayer::decodeNext()
+void AnimationPlayer::start(const std::shared_ptr<Session> &session)
 {
-    const std::shared_ptr<Session> session = m_session;
-    if (!session || session->busy.exchange(true))
-        return;
-    QThreadPool::globalInstance()->start([session] {
+    {
+        JobQueue &queue = jobQueue();
+        const std::lock_guard lock(queue.mutex);
+        queue.sessions.push_back(session);
+    }
+    QThreadPool::globalInstance()->start(&runJob);
+}
+
+// On a pool thread: the oldest waiting session's next step, opening the file first.
+void AnimationPlayer::runJob()
+{
+    std::shared_ptr<Session> session;
+    {
+        JobQueue &queue = jobQueue();
+        const std::lock_guard lock(queue.mutex);
+        if (queue.sessions.empty())
+            return;
+        session = std::static_pointer_cast<Session>(std::move(queue.sessions.front()));
+        queue.sessions.pop_front();
+    }
+    Session::Result result;
+    if (!session->isOpen) {
+        session->isOpen = true;
+        session->source = openAfterFirst(session->path, result.firstDelay);
+        if (session->source)
+            session->playsLeft = session->source->plays();
+        result.opening = true;
+        result.isAnimation = session->source != nullptr;
+    } else {
         FrameSource &source = *session->source;
         if (source.atEnd() && !session->finished) {
             // Another play if the file asks for one: plays counts the first too.
@@ -123,25 +157,59 @@ void AnimationPlayer::decodeNext()
                 source.rewind();
             }
         }
-        Result<AnimationFrame> frame =
-            session->finished ? Result<AnimationFrame>(makeError("done")) : source.next();
-        std::lock_guard lock(session->mutex);
-        session->busy = false;
-        if (!session->player)
-            return;
-        AnimationPlayer *player = session->player;
-        const QImage image = frame ? frame->image : QImage();
-        const int delay = frame ? frame->delayMs : 0;
-        QMetaObject::invokeMethod(
-            player, [player, session, image, delay] { player->arrived(session, image, delay); });
-    });
+        if (!session->finished) {
+            if (Result<AnimationFrame> frame = source.next()) {
+                result.frame = std::move(frame->image);
+                result.delayMs = frame->delayMs;
+            }
+        }
+    }
+    const std::lock_guard lock(session->mutex);
+    session->busy = false;
+    if (!session->player)
+        return;
+    session->result = std::move(result);
+    QMetaObject::invokeMethod(session->player, "resultArrived", Qt::QueuedConnection);
 }
 
-void AnimationPlayer::arrived(const std::shared_ptr<Session> &session, const QImage &frame,
-                              int delayMs)
+void AnimationPlayer::resultArrived()
 {
-    if (session != m_session)
+    // A result of a session stopped since was dropped with it.
+    if (!m_session)
         return;
+    std::optional<Session::Result> result;
+    {
+        const std::lock_guard lock(m_session->mutex);
+        result.swap(m_session->result);
+    }
+    if (!result)
+        return;
+    if (result->opening)
+        opened(result->firstDelay, result->isAnimation);
+    else
+        arrived(result->frame, result->delayMs);
+}
+
+void AnimationPlayer::opened(int firstDelay, bool isAnimation)
+{
+    if (!isAnimation) {
+        m_session.reset(); // a still image: nothing to play
+        return;
+    }
+    m_timer.start(shownDelayMs(firstDelay));
+    decodeNext();
+}
+
+void AnimationPlayer::decodeNext()
+{
+    const std::shared_ptr<Session> session = m_session;
+    if (!session || session->busy.exchange(true))
+        return;
+    start(session);
+}
+
+void AnimationPlayer::arrived(const QImage &frame, int delayMs)
+{
     if (frame.isNull()) { // the last play ended, or the data broke off: the frame stays
         m_session.reset();
         return;

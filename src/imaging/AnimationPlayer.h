@@ -32,8 +32,13 @@ signals:
 
 private:
     struct Session;
+    void start(const std::shared_ptr<Session> &session);
+    static void runJob();
     void decodeNext();
-    void arrived(const std::shared_ptr<Session> &session, const QImage &frame, int delayMs);
+    // Queued by a pool task when its result waits in the session.
+    Q_INVOKABLE void resultArrived();
+    void opened(int firstDelay, bool isAnimation);
+    void arrived(const QImage &frame, int delayMs);
     void due();
     void showPending();
 
