@@ -281,6 +281,9 @@ void TestWorker::readAheadGivesWayAtOnce()
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
     QTest::qWait(int(std::min<qint64>(30, m_largeDecodeMs / 4))); // well into the read-ahead
     QVERIFY(rig.loader->isWorkerParked());                        // reading ahead counts as resting
+    // On a loaded machine the wait above can outlast the whole decode.
+    if (rig.loader->readAheadsDecoded() != 0)
+        QSKIP("the machine was too slow to ask before the read-ahead ended");
 
     rig.loader->ShowImage(askForIt ? m_large : m_images[1]);
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
