@@ -7,9 +7,11 @@
 #include "associations/FileAssociations.h"
 #include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
+#include "platform/SessionBus.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/MainForm.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -107,7 +109,11 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
             std::string problem = DisplayProblem(args, std::getenv);
             if (problem.empty()) {
                 DisplayFailureGuard guard;
+                const platform::NoBusAutolaunch noAutolaunch;
                 app = std::make_unique<OxlumeApplication>(toolkitArgc, toolkitArgv.data());
+                // The accessibility bridge asks for the session bus at the first widget's
+                // change; ask now, while a missing bus cannot be launched.
+                QAccessible::isActive();
             }
             return problem;
         };
