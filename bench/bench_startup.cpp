@@ -2,7 +2,7 @@
 // is on screen, and until the final, smoothly reduced frame is; oxlume against feh and
 // nsxiv on the same files in the same run.
 //
-//   bench_startup <path to the oxlume binary> [runs]
+//   bench_startup <path to the oxlume binary> [runs] [another oxlume build]
 //   OXLUME_BENCH_PHOTOS=jpeg24,png24 bench_startup ...   only these photos
 //   OXLUME_BENCH_LOAD=quiet (or busy)                      only one of the two loads
 //
@@ -13,6 +13,7 @@
 //   oxlume    `oxlume -newinst photo` with fresh XDG folders
 //   feh       `feh --scale-down photo`
 //   nsxiv     `nsxiv photo`
+//   before    another build of oxlume when one is named (an earlier commit, say)
 // all in the same 1200 x 900 window at the top left corner, and the floor: libjpeg-turbo's
 // own scaled decode of the file (djpeg -scale 1/4 to /dev/null) and this program re-run as
 // a bare Qt application that shows an empty window and exits after its first paint.
@@ -561,6 +562,9 @@ int main(int argc, char **argv)
             {"feh", {"/usr/bin/feh", "-g", geometry, "--scale-down"}, {}, true, {}, {}},
             {"nsxiv", {"/usr/bin/nsxiv", "-g", geometry}, {}, true, {}, {}},
         };
+        if (argc > 3)
+            programs.push_back(
+                {"before", {argv[3], "-qwindowgeometry", geometry, "-newinst"}, {}, true, {}, {}});
         for (Program &p : programs) {
             p.installed = access(p.head[0].c_str(), X_OK) == 0;
             if (!p.installed)
@@ -651,12 +655,12 @@ int main(int argc, char **argv)
                                     firstMedian["oxlume"] / (q.median + d.median),
                                     firstMedian["oxlume"] - q.median - d.median);
                 }
-                for (const char *other : {"feh", "nsxiv"}) {
+                for (const char *other : {"feh", "nsxiv", "before"}) {
                     const double o1 = firstMedian[other], o2 = finalMedian[other];
                     const double x1 = firstMedian["oxlume"], x2 = finalMedian["oxlume"];
                     if (o1 > 0 && x1 > 0)
                         std::printf(
-                            "  oxlume / %-5s first sight %.2f, final frame %s\n", other, x1 / o1,
+                            "  oxlume / %-6s first sight %.2f, final frame %s\n", other, x1 / o1,
                             o2 > 0 && x2 > 0 ? std::to_string(x2 / o2).substr(0, 4).c_str() : "-");
                 }
                 if (firstMedian["oxlume"] <= 0)
