@@ -507,7 +507,11 @@ int main(int argc, char **argv)
             continue;
         // Blocks of about one screen pixel of the fitted photo.
         const QImage picture = photoLike(p.w, p.h, std::max(2, p.w / 1000));
-        p.path = dir + "/" + p.key + (p.png ? ".png" : ".jpg");
+        // Each photo alone in its folder: a viewer that reads ahead finds nothing else to
+        // decode, so time and memory are those of showing the one photo.
+        const std::string folder = dir + "/" + p.key;
+        mkdir(folder.c_str(), 0700);
+        p.path = folder + (p.png ? "/photo.png" : "/photo.jpg");
         const std::string ppm = dir + "/" + p.key + ".ppm";
         const bool written =
             p.png
