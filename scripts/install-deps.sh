@@ -37,7 +37,7 @@ for arg in "$@"; do
   case $arg in
     --test) packages+=("${test_packages[@]}") ;;
     # The benchmarks run under Xvfb and time other programs on the same files.
-    --bench) packages+=("${test_packages[@]}" libwmf-bin nsxiv openbox qimgv) ;;
+    --bench) packages+=("${test_packages[@]}" feh libwmf-bin nsxiv openbox qimgv) ;;
     --package) packages+=(dpkg-dev fakeroot lintian) ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac

@@ -7,9 +7,11 @@
 #include "associations/FileAssociations.h"
 #include "platform/HandOffServer.h"
 #include "platform/InstanceDetect.h"
+#include "platform/SessionBus.h"
 #include "settings/OptionsUnit.h"
 #include "viewer/MainForm.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +77,7 @@ private:
 
 int RunOxlume(int argc, char **argv, const LaunchState &launch)
 {
+    markStartupStep("viewer library entered");
     try {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         switch (FindInfoRequest(args)) {
@@ -107,7 +110,12 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
             std::string problem = DisplayProblem(args, std::getenv);
             if (problem.empty()) {
                 DisplayFailureGuard guard;
+                const platform::NoBusAutolaunch noAutolaunch;
                 app = std::make_unique<OxlumeApplication>(toolkitArgc, toolkitArgv.data());
+                // The accessibility bridge asks for the session bus at the first widget's
+                // change; ask now, while a missing bus cannot be launched.
+                QAccessible::isActive();
+                markStartupStep("display opened");
             }
             return problem;
         };
@@ -122,8 +130,10 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
         case StartupPath::NoDisplay: return 1;
         case StartupPath::Viewer: break;
         }
+        markStartupStep("settings loaded");
 
         TfrmMain window(Options, FirstPositional(ParamSettings));
+        markStartupStep("window built");
         exitAfterFirstPaintIfAsked(window.imager());
         // Later starts hand their path over through the marker's socket (none with
         // "newinst", which holds no marker).
@@ -132,6 +142,8 @@ int RunOxlume(int argc, char **argv, const LaunchState &launch)
                                           : TakeInstanceListener();
         const std::unique_ptr<HandOffServer> handOff = ServeHandOffs(std::move(listener), window);
         window.show();
+        markStartupStep("window shown");
+        traceStartupIfAsked(window, window.loader(), window.imager());
         app->exec();
         // Closing the window has saved the settings (Exit saves nothing). Nothing else
         // needs tearing down, and a worker in the middle of a decode must not hold up the

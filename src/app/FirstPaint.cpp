@@ -1,8 +1,11 @@
 #include "FirstPaint.h"
 
 #include "imaging/control/Imager.h"
+#include "viewer/ImageLoader.h"
 
 #include <QCoreApplication>
+#include <QWidget>
+#include <QWindow>
 
 #include <chrono>
 #include <cstdio>
@@ -47,7 +50,52 @@ double msSinceProcessStart()
         .count();
 }
 
+bool timelineAsked()
+{
+    static const bool asked = qgetenv("OXLUME_TIMELINE") == "1";
+    return asked;
+}
+
+// Marks the first exposure of the window it watches: when the window manager has mapped it.
+class ExposeMark : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose) {
+            markStartupStep("window exposed");
+            watched->removeEventFilter(this);
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void markStartupStep(const char *step)
+{
+    if (!timelineAsked())
+        return;
+    std::fprintf(stderr, "timeline %7.1f %s\n", msSinceProcessStart(), step);
+    std::fflush(stderr);
+}
+
+void traceStartupIfAsked(QWidget &window, ImageLoader &loader, imaging::TImager &imager)
+{
+    if (!timelineAsked())
+        return;
+    if (QWindow *handle = window.windowHandle())
+        handle->installEventFilter(new ExposeMark(handle));
+    QObject::connect(&loader, &ImageLoader::imageHandedOver, &imager,
+                     [] { markStartupStep("image handed over"); });
+    QObject::connect(&imager, &imaging::TImager::imagePainted, &imager, [] {
+        static int paints = 0;
+        if (++paints <= 3)
+            markStartupStep(paints == 1 ? "image painted" : "image painted again");
+    });
+}
 
 void exitAfterFirstPaintIfAsked(imaging::TImager &imager)
 {

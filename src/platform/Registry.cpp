@@ -463,6 +463,7 @@ struct PendingHive {
     Snapshot base;
     reg::RegKey tree;
     std::vector<Change> changes;
+    bool mayChange = false; // checked that the hive may be saved (on the first change)
 };
 
 struct BatchState {
@@ -479,14 +480,20 @@ bool batching()
     return g_batch.depth > 0 && g_batch.owner == std::this_thread::get_id();
 }
 
-// The tree that the calls of this thread see: the batch's own while one is open.
+// The tree that the calls of this thread see: the batch's own while one is open, read once
+// when the batch first meets the hive, so that loading many values reads the file once.
 const reg::RegKey &liveTree(const std::string &file, Hive hive)
 {
-    if (batching()) {
-        if (auto it = g_batch.hives.find(file); it != g_batch.hives.end())
-            return it->second.tree;
+    if (!batching())
+        return treeFor(file, hive, readHiveFile(file));
+    auto it = g_batch.hives.find(file);
+    if (it == g_batch.hives.end()) {
+        Snapshot snap = readHiveFile(file);
+        reg::RegKey tree = treeFor(file, hive, snap);
+        it = g_batch.hives.emplace(file, PendingHive{hive, std::move(snap), std::move(tree), {}})
+                 .first;
     }
-    return treeFor(file, hive, readHiveFile(file));
+    return it->second.tree;
 }
 
 void noteBatchFailure(const SaveFailure &f)
@@ -504,22 +511,20 @@ LONG modifyHive(const std::string &file, Hive hive, const Change &change)
                         [&](reg::RegKey &tree, const Snapshot &) { return change(tree); })
             .code;
     }
-    auto it = g_batch.hives.find(file);
-    if (it == g_batch.hives.end()) {
+    liveTree(file, hive);
+    PendingHive &pending = g_batch.hives.find(file)->second;
+    if (!pending.mayChange) {
         SaveFailure refused;
-        const Snapshot snap = readHiveFile(file);
         if (std::string reason = unsafeFolderReason(parentFolder(file)); !reason.empty())
             refused = saveFailure(ERROR_ACCESS_DENIED, file, std::move(reason));
-        else if (snap.state == FileState::Unreadable)
+        else if (pending.base.state == FileState::Unreadable)
             refused = saveFailure(ERROR_ACCESS_DENIED, file, "it is not a file that can be read");
         if (refused.code != ERROR_SUCCESS) {
             noteBatchFailure(refused);
             return refused.code;
         }
-        reg::RegKey tree = treeFor(file, hive, snap);
-        it = g_batch.hives.emplace(file, PendingHive{hive, snap, std::move(tree), {}}).first;
+        pending.mayChange = true;
     }
-    PendingHive &pending = it->second;
     if (const LONG rc = change(pending.tree); rc != ERROR_SUCCESS)
         return rc;
     pending.changes.push_back(change);

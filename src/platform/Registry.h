@@ -10,7 +10,8 @@
 // only when the file's bytes changed since the last parse). Every modifying call is a
 // locked read-modify-write of the whole file, saved by temporary file + fsync + rename, so
 // a crash leaves the old or the new file and two processes never lose each other's change.
-// A RegistryBatch groups the changes of one operation into one such rewrite per hive.
+// A RegistryBatch groups the changes of one operation into one such rewrite per hive, and
+// reads each hive file once for all the calls inside it.
 //
 // Two running instances never undo each other's changes: setting a value to exactly what
 // this process last read or wrote of it is no change and writes nothing, so a program that
@@ -168,8 +169,10 @@ private:
 
 // Groups every change that this thread makes while the batch is open into one locked
 // read-modify-write per hive at commit (one temporary file, one fsync, one rename). Calls
-// inside see their own changes; a hive that cannot be saved at all is refused at the
-// call. A batch opened inside another one joins it; other threads are not affected.
+// inside see each hive as the batch first read it, with their own changes; a save at
+// commit still merges them into what another program saved meanwhile. A hive that cannot
+// be saved at all is refused at the first change. A batch opened inside another one joins
+// it; other threads are not affected.
 class RegistryBatch {
 public:
     RegistryBatch();

@@ -83,6 +83,9 @@ void LoadOptions()
     g_firstRun = false;
     g_setFileAssociations = false;
 
+    // One read of the settings file for every value, the tip's and the hints' included, and
+    // one save for the requests it deletes.
+    RegistryBatch batch;
     ScopedRegKey key;
     DWORD disposition = 0;
     if (RegCreateKeyEx(HKEY_CURRENT_USER, OptionsKeyPath, key.receive(), &disposition) ==
@@ -113,6 +116,7 @@ void LoadOptions()
 
     LoadTipSettings(OptionsKeyPath);
     LoadHintSettings(OptionsKeyPath);
+    batch.commit();
 
     if (g_setFileAssociations) {
         InstallAssociations();

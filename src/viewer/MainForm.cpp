@@ -50,10 +50,15 @@ namespace oxlume {
 
 namespace {
 
+// The folder glyphs, compiled in: an image file, even from the resources, would have Qt
+// load every image format plugin at start to find its reader.
+#include "resources/Folder.xpm"
+#include "resources/FolderUp.xpm"
+
 // A 13 x 13 bitmap whose white pixels let the row's fill show through.
-QPixmap loadFolderBitmap(const QString &resource)
+QPixmap loadFolderBitmap(const char *const xpm[])
 {
-    QPixmap pixmap(resource);
+    QPixmap pixmap(xpm);
     if (!pixmap.isNull())
         pixmap.setMask(pixmap.createMaskFromColor(Qt::white));
     return pixmap;
@@ -533,9 +538,8 @@ void TfrmMain::buildLayout()
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
     lstFiles->setMinimumHeight(kListMinimumHeight); // gives way first when the window is short
     lstFiles->setModel(&m_model);
-    m_delegate =
-        new FileListDelegate(m_model, loadFolderBitmap(QStringLiteral(":/viewer/Folder.xpm")),
-                             loadFolderBitmap(QStringLiteral(":/viewer/FolderUp.xpm")), lstFiles);
+    m_delegate = new FileListDelegate(m_model, loadFolderBitmap(Folder), loadFolderBitmap(FolderUp),
+                                      lstFiles);
     lstFiles->setItemDelegate(m_delegate);
     panButtonsHidden = panel(panTools, "panButtonsHidden", kPanelStripHeight, false);
     imgShowButtons =

@@ -1,5 +1,6 @@
 #include "viewer/PropertiesSheet.h"
 
+#include "platform/SessionBus.h"
 #include "shell/FileNameFunctions.h"
 
 #include <QDBusConnection>
@@ -9,27 +10,11 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <cstdlib>
-#include <filesystem>
-
 namespace oxlume {
 
 namespace {
 
 constexpr int kCallTimeoutMs = 3000;
-
-// libdbus falls back to launching a bus of its own when none is announced, which may take
-// long or start daemons behind the user's back: only use a bus that is already there.
-bool sessionBusAnnounced()
-{
-    const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address)
-        return true;
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::error_code ignored;
-    return runtime && *runtime &&
-           std::filesystem::exists(std::filesystem::path(runtime) / "bus", ignored);
-}
 
 } // namespace
 
@@ -44,7 +29,7 @@ QString FileUriForPath(const std::string &path)
 bool ShowPropertiesSheet(const std::string &name, const std::string &folder, QWidget *window,
                          std::function<void(bool)> done)
 {
-    if (name.empty() || !sessionBusAnnounced())
+    if (name.empty() || !platform::SessionBusAnnounced())
         return false;
     const std::string path = name.starts_with('/') ? name : JoinPath(folder, name);
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdint>
 #include <fcntl.h>
 #include <functional>
 #include <string>
@@ -49,14 +50,14 @@ inline void touch(const std::string &path)
     ::close(fd);
 }
 
-// How many atomic saves of the file called name were made in folder while work ran,
-// counted by the temporary files ("<name>.tmp-...") renamed away; -1 when the folder cannot
-// be watched. (The kernel merges repeated events for the final name, so those cannot count.)
-inline int savesDuring(const std::string &folder, const std::string &name,
-                       const std::function<void()> &work)
+// How many inotify events (watched for mask) that pass counts, by file name and event mask,
+// came from folder while work ran; -1 when the folder cannot be watched.
+inline int eventsDuring(const std::string &folder, std::uint32_t mask,
+                        const std::function<bool(const std::string &, std::uint32_t)> &counts,
+                        const std::function<void()> &work)
 {
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0 || ::inotify_add_watch(fd, folder.c_str(), IN_MOVED_FROM) < 0) {
+    if (fd < 0 || ::inotify_add_watch(fd, folder.c_str(), mask) < 0) {
         if (fd >= 0)
             ::close(fd);
         return -1;
@@ -68,13 +69,40 @@ inline int savesDuring(const std::string &folder, const std::string &name,
     while ((n = ::read(fd, buf, sizeof buf)) > 0) {
         for (char *p = buf; p < buf + n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(p);
-            if (event->len && std::string(event->name).rfind(name + ".tmp-", 0) == 0)
+            if (event->len && counts(event->name, event->mask))
                 ++count;
             p += sizeof(inotify_event) + event->len;
         }
     }
     ::close(fd);
     return count;
+}
+
+// How many atomic saves of the file called name were made in folder while work ran,
+// counted by the temporary files ("<name>.tmp-...") renamed away; -1 when the folder cannot
+// be watched. (The kernel merges repeated events for the final name, so those cannot count.)
+inline int savesDuring(const std::string &folder, const std::string &name,
+                       const std::function<void()> &work)
+{
+    return eventsDuring(
+        folder, IN_MOVED_FROM,
+        [&name](const std::string &file, std::uint32_t) {
+            return file.rfind(name + ".tmp-", 0) == 0;
+        },
+        work);
+}
+
+// How many times the file called name in folder was opened while work ran (-1 as above).
+// Closes are watched too, only so that the kernel does not merge one open with the next.
+inline int opensDuring(const std::string &folder, const std::string &name,
+                       const std::function<void()> &work)
+{
+    return eventsDuring(
+        folder, IN_OPEN | IN_CLOSE,
+        [&name](const std::string &file, std::uint32_t mask) {
+            return file == name && (mask & IN_OPEN);
+        },
+        work);
 }
 
 } // namespace oxlume::test

@@ -162,6 +162,16 @@ private slots:
         QCOMPARE(stored("Slide Show Speed")->data, dwordBytes(110));
     }
 
+    void loadReadsTheFileOnce()
+    {
+        storeSettings("\"Slide Show Speed\"=dword:0000006e\n\"Show Tips\"=dword:00000000\n"
+                      "\"Next Tip\"=dword:00000003\n\"Disable All Hints\"=dword:00000001\n");
+        const std::string hive = RegistryHivePath(HKEY_CURRENT_USER);
+        QCOMPARE(test::opensDuring(hive.substr(0, hive.rfind('/')), "user.reg", LoadOptions), 1);
+        QCOMPARE(Options.SlideShowSpeed, 110);
+        QVERIFY(!ShowTips());
+    }
+
     void failedSaveSaysWhichFileAndWhy_data()
     {
         QTest::addColumn<QString>("place");
