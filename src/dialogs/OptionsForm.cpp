@@ -7,6 +7,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -188,7 +189,7 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     buttons->addStretch();
     buttons->addWidget(btnOk);
     buttons->addWidget(btnCancel);
-    auto *outer = new QVBoxLayout(this);
+    auto *outer = new QVBoxLayout(m_page.page());
     outer->addWidget(pagOptions, 1);
     outer->addLayout(buttons);
 
@@ -213,11 +214,23 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    // Fixed size: the drawn size, or more when the user's font needs more room.
-    const QSize needed = sizeHint().expandedTo(minimumSizeHint());
-    setFixedSize(needed.expandedTo(kDesignSize));
+    fitToFont();
 
     FormCreate();
+}
+
+void TfrmOptions::fitToFont()
+{
+    // Fixed size: the drawn size, or more when the user's font needs more room.
+    const QWidget *page = m_page.page();
+    m_page.fit(page->sizeHint().expandedTo(page->minimumSizeHint()).expandedTo(kDesignSize));
+}
+
+void TfrmOptions::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitToFont();
 }
 
 void TfrmOptions::FormCreate()

@@ -2,6 +2,7 @@
 // The Options dialog: the one place where the user edits the settings record. It changes
 // the record in memory only; the settings file is written when the main window closes.
 
+#include "dialogs/ScaledForm.h"
 #include "platform/Result.h"
 #include "settings/OptionsUnit.h"
 
@@ -77,14 +78,18 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    // The dialog at the size its texts need at the present font, on the screen.
+    void fitToFont();
     void FormCreate();
     void FormShow();
     void showCustomFolder();
 
     TOptions &m_options;
     OptionsHooks m_hooks;
+    ScrolledPage m_page{*this};
 };
 
 // Shows the Options dialog modally over the application; created on first use without
