@@ -293,7 +293,6 @@ void TfrmMain::updateMinimumHeight()
 {
     const bool controls = !panControls->isHidden(), buttons = !panButtons->isHidden();
     const int buttonsHeight = panButtons->height();
-    panToolsColumn->setMinimumHeight(MinimumWindowHeight(true, controls, buttons, buttonsHeight));
     setMinimumHeight(
         std::min(MinimumWindowHeight(!panTools->isHidden(), controls, buttons, buttonsHeight),
                  std::max(kWindowMinimumHeight, roomOnScreen().height())));

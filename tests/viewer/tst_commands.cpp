@@ -705,6 +705,7 @@ void TestCommands::windowsFitASmallScreen_data()
         QTest::newRow(qPrintable(QStringLiteral("30 points, %1").arg(QLatin1String(window))))
             << qreal(30) << QString::fromLatin1(window);
     QTest::newRow("own font, main") << qreal(0) << QStringLiteral("main");
+    QTest::newRow("50 points, main: the left side scrolls") << qreal(50) << QStringLiteral("main");
 }
 
 void TestCommands::windowsFitASmallScreen()
