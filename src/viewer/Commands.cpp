@@ -292,10 +292,9 @@ void TfrmMain::setPanelShown(Panel which, bool shown)
 void TfrmMain::updateMinimumHeight()
 {
     const bool controls = !panControls->isHidden(), buttons = !panButtons->isHidden();
-    const int buttonsHeight = panButtons->height();
-    setMinimumHeight(
-        std::min(MinimumWindowHeight(!panTools->isHidden(), controls, buttons, buttonsHeight),
-                 std::max(kWindowMinimumHeight, roomOnScreen().height())));
+    const int tools = MinimumWindowHeight(!panTools->isHidden(), controls, buttons,
+                                          panButtons->height(), lstFiles->minimumHeight());
+    setMinimumHeight(std::min(tools, std::max(kWindowMinimumHeight, roomOnScreen().height())));
 }
 
 void TfrmMain::ToggleListVisibleExecute()
@@ -377,6 +376,7 @@ void TfrmMain::fitToolsToFont()
         return; // the layout in place holds
     m_toolsScale = factor;
     panButtons->setFixedHeight(scaledLength(kButtonsPanelHeight, factor));
+    lstFiles->setMinimumHeight(scaledLength(kListMinimumHeight, factor)); // as many rows
     // Grown, the left side's column keeps the width at which its texts fit (narrower, it
     // scrolls), and the window keeps the image area it has at the design size beside it while
     // the screen is wide enough.
