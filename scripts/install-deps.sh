@@ -16,14 +16,13 @@ packages=(
   libjpeg62-turbo-dev zlib1g-dev liblcms2-dev libxcb1-dev
 )
 
-# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
-# scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
-# property-sheet test, clang with its runtime builds the fuzzers, clang-format checks the
-# layout of the code, and the validators check
-# the installed files.
+# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools, xdotool and ImageMagick
+# let scripts/screenshot.sh show the viewer and its dialogs without a screen, dbus-daemon
+# serves the property-sheet test, clang with its runtime builds the fuzzers, clang-format
+# checks the layout of the code, and the validators check the installed files.
 test_packages=(
   libjpeg-turbo-progs
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   dbus-daemon
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream man-db groff-base
