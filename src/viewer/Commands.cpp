@@ -384,7 +384,8 @@ void TfrmMain::fitToolsToFont()
     const int imageSide = kWindowMinimumWidth - kToolsDesignWidth - Splitter1->handleWidth();
     const int room = std::max(kWindowMinimumWidth, roomOnScreen().width());
     panToolsColumn->setMinimumWidth(fitted);
-    panTools->setMinimumWidth(std::min(fitted, room - imageSide));
+    // On a screen too narrow for both, the image side gives way first, down to a third of it.
+    panTools->setMinimumWidth(std::min(fitted, room * 2 / 3));
     setMinimumWidth(
         std::clamp(fitted + imageSide + Splitter1->handleWidth(), kWindowMinimumWidth, room));
     keepOnScreen();
