@@ -200,6 +200,7 @@ ScrolledPage::ScrolledPage(QWidget &dialog)
     m_area->setObjectName(QStringLiteral("scrPage"));
     m_area->setFrameShape(QFrame::NoFrame);
     m_area->setWidgetResizable(true);
+    m_area->setFocusPolicy(Qt::NoFocus); // the controls take the focus, and are scrolled to
     m_page->setObjectName(QStringLiteral("panPage"));
     m_area->setWidget(m_page);
     new KeptOnScreen(dialog);

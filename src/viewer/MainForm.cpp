@@ -531,6 +531,7 @@ void TfrmMain::buildLayout()
     panTools->setMinimumWidth(1);
     panTools->setFrameShape(QFrame::NoFrame);
     panTools->setWidgetResizable(true);
+    panTools->setFocusPolicy(Qt::NoFocus); // the keys stay with the list and the controls
     panToolsColumn = new QWidget;
     panToolsColumn->setObjectName(QStringLiteral("panToolsColumn"));
     auto *column = new QVBoxLayout(panToolsColumn);
