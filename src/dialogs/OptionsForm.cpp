@@ -214,23 +214,17 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    fitToFont();
+    // Fixed size: the drawn size, or more when the user's font needs more room.
+    m_page.fitLayout(kDesignSize);
 
     FormCreate();
-}
-
-void TfrmOptions::fitToFont()
-{
-    // Fixed size: the drawn size, or more when the user's font needs more room.
-    const QWidget *page = m_page.page();
-    m_page.fit(page->sizeHint().expandedTo(page->minimumSizeHint()).expandedTo(kDesignSize));
 }
 
 void TfrmOptions::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        fitToFont();
+        m_page.fitLayout(kDesignSize);
 }
 
 void TfrmOptions::FormCreate()

@@ -81,8 +81,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    // The dialog at the size its texts need at the present font, on the screen.
-    void fitToFont();
     void FormCreate();
     void FormShow();
     void showCustomFolder();

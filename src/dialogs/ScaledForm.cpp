@@ -231,4 +231,9 @@ void ScrolledPage::fit(QSize size)
     m_dialog.setFixedSize(shown);
 }
 
+void ScrolledPage::fitLayout(QSize least)
+{
+    fit(m_page->sizeHint().expandedTo(m_page->minimumSizeHint()).expandedTo(least));
+}
+
 } // namespace oxlume

@@ -51,6 +51,8 @@ public:
     // The page at least size, the dialog fixed at size where the available area of its
     // screen holds it, else at as much as it holds, the scroll bars included.
     void fit(QSize size);
+    // fit at the size the page's layout asks for, at least least.
+    void fitLayout(QSize least);
 
 private:
     QWidget &m_dialog;

@@ -124,20 +124,14 @@ TfrmTip::TfrmTip(QWidget *parent)
     connect(btnNext, &QPushButton::clicked, this, &TfrmTip::btnNextClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
-    fitToFont();
-}
-
-void TfrmTip::fitToFont()
-{
-    const QWidget *page = m_page.page();
-    m_page.fit(page->sizeHint().expandedTo(page->minimumSizeHint()).expandedTo(kDesignSize));
+    m_page.fitLayout(kDesignSize);
 }
 
 void TfrmTip::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        fitToFont();
+        m_page.fitLayout(kDesignSize);
 }
 
 void TfrmTip::showEvent(QShowEvent *event)

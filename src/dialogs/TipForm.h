@@ -43,8 +43,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    // The dialog at the size its texts need at the present font, on the screen.
-    void fitToFont();
     void FormShow();
     void FormClose();
     void showOneTip();
