@@ -17,15 +17,15 @@ packages=(
   libheif-dev libavif-dev libjxl-dev
 )
 
-# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools and ImageMagick let
-# scripts/screenshot.sh show the viewer without a screen, dbus-daemon serves the
-# property-sheet test, clang with its runtime builds the fuzzers, clang-format checks the
-# layout of the code, the validators check the installed files, and Debian's HEIF, AVIF,
-# JPEG XL and WebP encoders write the test files of those formats (their decoders are what
-# the benchmarks measure ours against).
+# The tests: djpeg is the reference JPEG decoder, Xvfb, the X tools, xdotool and ImageMagick
+# let scripts/screenshot.sh show the viewer and its dialogs without a screen, dbus-daemon
+# serves the property-sheet test, clang with its runtime builds the fuzzers, clang-format
+# checks the layout of the code, the validators check the installed files, and Debian's
+# HEIF, AVIF, JPEG XL and WebP encoders write the test files of those formats (their
+# decoders are what the benchmarks measure ours against).
 test_packages=(
   libjpeg-turbo-progs
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   dbus-daemon
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream man-db groff-base

@@ -66,24 +66,25 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Oxlume"));
 
-    Image1 = placed<QLabel>(this, "Image1", {8, 8, 33, 33});
+    Image1 = placed<QLabel>(m_page.page(), "Image1", {8, 8, 33, 33});
     Image1->setAlignment(Qt::AlignCenter);
     Image1->installEventFilter(this);
 
-    Label1 = textLabel(this, "Label1", {52, 6, 271, 18}, "Oxlume 1.0 Beta");
+    Label1 = textLabel(m_page.page(), "Label1", {52, 6, 271, 18}, "Oxlume 1.0 Beta");
     QFont bold = Label1->font();
     bold.setBold(true);
     Label1->setFont(bold);
-    Label2 = textLabel(this, "Label2", {52, 24, 271, 17}, "A fast, simple image viewer for Linux.");
+    Label2 = textLabel(m_page.page(), "Label2", {52, 24, 271, 17},
+                       "A fast, simple image viewer for Linux.");
 
-    lblLong = textLabel(this, "lblLong", {8, 44, 315, 60},
+    lblLong = textLabel(m_page.page(), "lblLong", {8, 44, 315, 60},
                         "Oxlume, also known as Project Marzel, is a simple image viewer. The goal "
                         "of the program is to provide a simple method for viewing images without "
                         "the burden of extraneous features.");
     lblLong->setWordWrap(true);
     lblLong->setTextInteractionFlags(Qt::TextSelectableByMouse); // the revealed line can be copied
 
-    btnClose = placed<QPushButton>(this, "btnClose", {128, 106, 75, 25});
+    btnClose = placed<QPushButton>(m_page.page(), "btnClose", {128, 106, 75, 25});
     btnClose->setText(QStringLiteral("Close"));
     btnClose->setDefault(true);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -99,7 +100,7 @@ void TfrmAbout::fitToFont()
 {
     const double factor = m_layout.fitFactor();
     m_layout.apply(factor);
-    setFixedSize(scaledLength(331, factor), scaledLength(135, factor));
+    m_page.fit(QSize(scaledLength(331, factor), scaledLength(135, factor)));
 }
 
 void TfrmAbout::changeEvent(QEvent *event)

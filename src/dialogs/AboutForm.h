@@ -53,6 +53,7 @@ private:
     void fitToFont();
 
     ScaledLayout m_layout;
+    ScrolledPage m_page{*this};
 };
 
 // Shows the About box modally; created on first use without owner and kept for the process.

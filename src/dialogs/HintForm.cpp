@@ -49,10 +49,10 @@ TfrmHint::TfrmHint(QWidget *parent)
     setObjectName(QStringLiteral("frmHint"));
     setWindowTitle(QStringLiteral("Hint"));
 
-    imgLightbulb = placed<QLabel>(this, "imgLightbulb", {8, 8, 69, 89});
+    imgLightbulb = placed<QLabel>(m_page.page(), "imgLightbulb", {8, 8, 69, 89});
     imgLightbulb->setAlignment(Qt::AlignCenter);
 
-    panHint = placed<QFrame>(this, "panHint", {85, 8, 282, 150});
+    panHint = placed<QFrame>(m_page.page(), "panHint", {85, 8, 282, 150});
     panHint->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panHint->setLineWidth(1);
     // The panel reads like a page of text: the colour of a window's contents, not of a
@@ -68,9 +68,9 @@ TfrmHint::TfrmHint(QWidget *parent)
     lblHint = textLabel(panHint, "lblHint", {8, 40, 266, 102});
     lblHint->setWordWrap(true);
 
-    chkDontShowHint = placed<QCheckBox>(this, "chkDontShowHint", {85, 166, 200, 25});
+    chkDontShowHint = placed<QCheckBox>(m_page.page(), "chkDontShowHint", {85, 166, 200, 25});
     chkDontShowHint->setText(QStringLiteral("&Don't show this hint again"));
-    btnClose = placed<QPushButton>(this, "btnClose", {292, 166, 75, 25});
+    btnClose = placed<QPushButton>(m_page.page(), "btnClose", {292, 166, 75, 25});
     btnClose->setText(QStringLiteral("&Close"));
     btnClose->setDefault(true);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -102,7 +102,7 @@ void TfrmHint::fitToFont()
     const double factor = std::max(m_layout.fitFactor(lblHint), fontFitFactor(*lblHint, textRoom));
     m_layout.apply(factor);
     m_factor = factor;
-    setFixedSize(scaledLength(375, factor), scaledLength(201, factor));
+    m_page.fit(QSize(scaledLength(375, factor), scaledLength(201, factor)));
     HeadingGap = lblHint->y() - lblHeading->y();
 }
 

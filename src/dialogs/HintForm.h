@@ -54,6 +54,7 @@ private:
     void fitToFont();
 
     ScaledLayout m_layout;
+    ScrolledPage m_page{*this};
     double m_factor = 1.0; // of the design size, as last fitted
 
     int HeadingGap = 0; // lblHint's distance below lblHeading as laid out

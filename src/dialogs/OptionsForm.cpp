@@ -7,6 +7,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -188,7 +189,7 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     buttons->addStretch();
     buttons->addWidget(btnOk);
     buttons->addWidget(btnCancel);
-    auto *outer = new QVBoxLayout(this);
+    auto *outer = new QVBoxLayout(m_page.page());
     outer->addWidget(pagOptions, 1);
     outer->addLayout(buttons);
 
@@ -214,10 +215,16 @@ TfrmOptions::TfrmOptions(TOptions &options, OptionsHooks hooks, QWidget *parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     // Fixed size: the drawn size, or more when the user's font needs more room.
-    const QSize needed = sizeHint().expandedTo(minimumSizeHint());
-    setFixedSize(needed.expandedTo(kDesignSize));
+    m_page.fitLayout(kDesignSize);
 
     FormCreate();
+}
+
+void TfrmOptions::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        m_page.fitLayout(kDesignSize);
 }
 
 void TfrmOptions::FormCreate()

@@ -2,6 +2,7 @@
 // The Options dialog: the one place where the user edits the settings record. It changes
 // the record in memory only; the settings file is written when the main window closes.
 
+#include "dialogs/ScaledForm.h"
 #include "platform/Result.h"
 #include "settings/OptionsUnit.h"
 
@@ -77,6 +78,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void FormCreate();
@@ -85,6 +87,7 @@ private:
 
     TOptions &m_options;
     OptionsHooks m_hooks;
+    ScrolledPage m_page{*this};
 };
 
 // Shows the Options dialog modally over the application; created on first use without

@@ -2,11 +2,16 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +60,46 @@ TextRoom roomOf(const QWidget &control, QSize design)
     }
     return room;
 }
+
+// Moves the window it watches, once it is shown, back onto the available area of its screen:
+// the placement by owner or centre may push a large one past an edge. Once shown, because only
+// then is the frame where the window system put it.
+class KeptOnScreen : public QObject {
+public:
+    explicit KeptOnScreen(QWidget &window)
+        : QObject(&window)
+        , m_window(window)
+    {
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            QMetaObject::invokeMethod(
+                this, [this] { keepOnScreen(); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    void keepOnScreen()
+    {
+        const QScreen *screen = m_window.screen();
+        if (!screen || !m_window.isVisible())
+            return;
+        const QRect area = screen->availableGeometry();
+        const QRect frame = m_window.frameGeometry();
+        const int left =
+            std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1));
+        const int top =
+            std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1));
+        if (left != frame.left() || top != frame.top())
+            m_window.move(left, top);
+    }
+
+    QWidget &m_window;
+};
 
 } // namespace
 
@@ -145,6 +190,50 @@ QRect ScaledLayout::design(const QWidget *widget) const
         if (item == widget)
             return geometry;
     return {};
+}
+
+ScrolledPage::ScrolledPage(QWidget &dialog)
+    : m_dialog(dialog)
+    , m_area(new QScrollArea(&dialog))
+    , m_page(new QWidget)
+{
+    m_area->setObjectName(QStringLiteral("scrPage"));
+    m_area->setFrameShape(QFrame::NoFrame);
+    m_area->setWidgetResizable(true);
+    m_area->setFocusPolicy(Qt::NoFocus); // the controls take the focus, and are scrolled to
+    m_page->setObjectName(QStringLiteral("panPage"));
+    m_area->setWidget(m_page);
+    new KeptOnScreen(dialog);
+    auto *fill = new QVBoxLayout(&dialog);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(m_area);
+}
+
+void ScrolledPage::fit(QSize size)
+{
+    m_page->setMinimumSize(size);
+    QSize shown = size;
+    // A window of its own knows its frame (where the platform draws or reports it).
+    if (m_dialog.isWindow() && !m_dialog.testAttribute(Qt::WA_WState_Created))
+        m_dialog.winId();
+    if (const QScreen *screen = m_dialog.screen()) {
+        // The frame, once the window has one, takes its part of the screen too.
+        const QSize frame = m_dialog.frameGeometry().size() - m_dialog.geometry().size();
+        const QSize room = screen->availableGeometry().size() - frame;
+        // A scroll bar in one direction takes room from the other.
+        const int bar = m_area->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_area);
+        if (shown.height() > room.height())
+            shown.rwidth() += bar;
+        if (shown.width() > room.width())
+            shown.rheight() += bar;
+        shown = shown.boundedTo(room);
+    }
+    m_dialog.setFixedSize(shown);
+}
+
+void ScrolledPage::fitLayout(QSize least)
+{
+    fit(m_page->sizeHint().expandedTo(m_page->minimumSizeHint()).expandedTo(least));
 }
 
 } // namespace oxlume

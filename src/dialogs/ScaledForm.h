@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+class QScrollArea;
 class QWidget;
 
 namespace oxlume {
@@ -36,6 +37,27 @@ public:
 
 private:
     std::vector<std::pair<QWidget *, QRect>> m_items;
+};
+
+// A dialog's controls on a page that fills it, inside a frameless scroll area: a dialog larger
+// than the screen it opens on (a large font on a small screen) is made to fit the screen, and
+// its page scrolls.
+class ScrolledPage {
+public:
+    // Puts the scroll area into dialog, which must not have a layout yet.
+    explicit ScrolledPage(QWidget &dialog);
+    // The page, for the dialog's controls and its layout.
+    QWidget *page() const { return m_page; }
+    // The page at least size, the dialog fixed at size where the available area of its
+    // screen holds it, else at as much as it holds, the scroll bars included.
+    void fit(QSize size);
+    // fit at the size the page's layout asks for, at least least.
+    void fitLayout(QSize least);
+
+private:
+    QWidget &m_dialog;
+    QScrollArea *m_area;
+    QWidget *m_page;
 };
 
 } // namespace oxlume

@@ -4,6 +4,7 @@
 #include "guidance/TipSettings.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFontInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -116,14 +117,21 @@ TfrmTip::TfrmTip(QWidget *parent)
     bottom->addWidget(chkShowTips, 1);
     bottom->addWidget(btnNext);
     bottom->addWidget(btnClose);
-    auto *outer = new QVBoxLayout(this);
+    auto *outer = new QVBoxLayout(m_page.page());
     outer->addLayout(top, 1);
     outer->addLayout(bottom);
 
     connect(btnNext, &QPushButton::clicked, this, &TfrmTip::btnNextClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
-    setFixedSize(sizeHint().expandedTo(minimumSizeHint()).expandedTo(kDesignSize));
+    m_page.fitLayout(kDesignSize);
+}
+
+void TfrmTip::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        m_page.fitLayout(kDesignSize);
 }
 
 void TfrmTip::showEvent(QShowEvent *event)

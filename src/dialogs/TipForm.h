@@ -2,6 +2,8 @@
 // The Tip of the Day: one short tip about the viewer at the first activation of the main
 // window, taking the tips in a cycle that goes on from run to run.
 
+#include "dialogs/ScaledForm.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -38,11 +40,14 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void FormShow();
     void FormClose();
     void showOneTip();
+
+    ScrolledPage m_page{*this};
 };
 
 // The first activation of the main window: shows the dialog modally, centred on the

@@ -131,10 +131,16 @@ std::string startupRemoveMessage(std::string_view id)
 void bringToFront(QWidget &window, const std::string &activationToken)
 {
     const QString platform = QGuiApplication::platformName();
-    if (!activationToken.empty() && platform.startsWith(QLatin1String("wayland")))
+    const bool wayland = platform.startsWith(QLatin1String("wayland"));
+    if (!activationToken.empty() && wayland)
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
     window.raise();
     window.activateWindow();
+    // A token is good for one activation: none is left for a later one without its own (the
+    // compositor would refuse it) or for the programs this one starts. The toolkit consumes
+    // it only where the compositor offers activation.
+    if (wayland)
+        qunsetenv("XDG_ACTIVATION_TOKEN");
     if (!activationToken.empty() && platform == QLatin1String("xcb"))
         activateOnX11(window, activationToken);
 }

@@ -12,9 +12,10 @@ class QWidget;
 namespace oxlume {
 
 // Shows the window normally if minimised is the caller's part; this raises and activates it.
-// On Wayland the token goes to the compositor (Qt's plugin reads $XDG_ACTIVATION_TOKEN when
-// it activates a window). On X11 a startup ID's time stamps the activation request, and the
-// launch feedback of the start that handed over (the busy cursor) is ended.
+// On Wayland the token goes to the compositor through xdg-activation (Qt's plugin reads
+// $XDG_ACTIVATION_TOKEN when it activates a window; the variable is gone afterwards). On X11 a
+// startup ID's time stamps the activation request, and the launch feedback of the start that handed
+// over (the busy cursor) is ended.
 void bringToFront(QWidget &window, const std::string &activationToken);
 
 // The X server time of a startup ID ("..._TIME<decimal>"), 0 when it carries none.

@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -290,8 +291,10 @@ void TfrmMain::setPanelShown(Panel which, bool shown)
 
 void TfrmMain::updateMinimumHeight()
 {
-    setMinimumHeight(MinimumWindowHeight(!panTools->isHidden(), !panControls->isHidden(),
-                                         !panButtons->isHidden(), panButtons->height()));
+    const bool controls = !panControls->isHidden(), buttons = !panButtons->isHidden();
+    const int tools = MinimumWindowHeight(!panTools->isHidden(), controls, buttons,
+                                          panButtons->height(), lstFiles->minimumHeight());
+    setMinimumHeight(std::min(tools, std::max(kWindowMinimumHeight, roomOnScreen().height())));
 }
 
 void TfrmMain::ToggleListVisibleExecute()
@@ -339,7 +342,7 @@ void TfrmMain::btnHideListClick()
 
 void TfrmMain::Splitter1Moved()
 {
-    layoutTools(panTools->width());
+    layoutTools(panToolsColumn->width());
 }
 
 void TfrmMain::layoutTools(int width)
@@ -373,16 +376,26 @@ void TfrmMain::fitToolsToFont()
         return; // the layout in place holds
     m_toolsScale = factor;
     panButtons->setFixedHeight(scaledLength(kButtonsPanelHeight, factor));
-    // Grown, the left side may not be dragged or squeezed below its narrowest layout, and the
-    // window keeps the image area it has at the design size beside it.
-    const int narrowest = factor > 1.0 ? scaledLength(kToolsLayoutMinWidth, factor) : 1;
-    panTools->setMinimumWidth(narrowest);
+    lstFiles->setMinimumHeight(scaledLength(kListMinimumHeight, factor)); // as many rows
+    // Grown, the left side's column keeps the width at which its texts fit (narrower, it
+    // scrolls), and the window keeps the image area it has at the design size beside it while
+    // the screen is wide enough.
+    const int fitted = factor > 1.0 ? scaledLength(kToolsDesignWidth, factor) : 1;
+    const int imageSide = kWindowMinimumWidth - kToolsDesignWidth - Splitter1->handleWidth();
+    const int room = std::max(kWindowMinimumWidth, roomOnScreen().width());
+    panToolsColumn->setMinimumWidth(fitted);
+    // On a screen too narrow for both, the image side gives way first, down to a third of it.
+    panTools->setMinimumWidth(std::min(fitted, room * 2 / 3));
     setMinimumWidth(
-        std::max(kWindowMinimumWidth, narrowest + kWindowMinimumWidth - kToolsDesignWidth));
-    const int tools = scaledLength(kToolsDesignWidth, factor);
+        std::clamp(fitted + imageSide + Splitter1->handleWidth(), kWindowMinimumWidth, room));
+    keepOnScreen();
+    const int tools = std::max(panTools->minimumWidth(),
+                               std::min(scaledLength(kToolsDesignWidth, factor),
+                                        width() - imageSide - Splitter1->handleWidth()));
     Splitter1->setSizes({tools, std::max(1, width() - tools - Splitter1->handleWidth())});
-    layoutTools(tools);
+    layoutTools(panToolsColumn->width());
     updateMinimumHeight();
+    keepOnScreen();
 }
 
 // --- The list and the image area -------------------------------------------------------

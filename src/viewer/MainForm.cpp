@@ -34,6 +34,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QToolButton>
 #include <QUrl>
@@ -183,6 +184,7 @@ void TfrmMain::FormShow()
         ShowControlsExecute();
     if (!m_options.ShowButtons)
         HideButtonsExecute();
+    keepOnScreen(); // the panels and the font may have made the window taller or wider
 
     // Rows get their height before anything is selected, so that scrolling to the selection
     // measures the rows as they are drawn.
@@ -251,6 +253,26 @@ void TfrmMain::restorePlacement()
     setGeometry(pulledOnScreen(saved->geometry, screens));
     if (saved->maximised)
         setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+QSize TfrmMain::roomOnScreen() const
+{
+    const QScreen *own = screen();
+    if (!own)
+        return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+    return own->availableGeometry().size() - (frameGeometry().size() - size());
+}
+
+void TfrmMain::keepOnScreen()
+{
+    if (isMaximized() || isFullScreen() || !screen())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect inside = keptInside(frame, screen()->availableGeometry());
+    if (inside == frame)
+        return;
+    resize(size() - (frame.size() - inside.size()));
+    move(inside.topLeft());
 }
 
 void TfrmMain::rememberPlacement()
@@ -509,10 +531,15 @@ void TfrmMain::buildLayout()
     Splitter1->setChildrenCollapsible(false);
     setCentralWidget(Splitter1);
 
-    panTools = new QWidget;
+    panTools = new QScrollArea;
     panTools->setObjectName(QStringLiteral("panTools"));
     panTools->setMinimumWidth(1);
-    auto *column = new QVBoxLayout(panTools);
+    panTools->setFrameShape(QFrame::NoFrame);
+    panTools->setWidgetResizable(true);
+    panTools->setFocusPolicy(Qt::NoFocus); // the keys stay with the list and the controls
+    panToolsColumn = new QWidget;
+    panToolsColumn->setObjectName(QStringLiteral("panToolsColumn"));
+    auto *column = new QVBoxLayout(panToolsColumn);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
@@ -529,9 +556,9 @@ void TfrmMain::buildLayout()
     lblFailure->setAttribute(Qt::WA_TransparentForMouseEvents);
     lblFailure->hide();
     (new QVBoxLayout(Imager1->viewport()))->addWidget(lblFailure);
-    m_controls = new ImageControls(panTools, *Imager1, [this] { applyImageAdjustments(); });
+    m_controls = new ImageControls(panToolsColumn, *Imager1, [this] { applyImageAdjustments(); });
     panControls = m_controls->panControls;
-    panControlsHidden = panel(panTools, "panControlsHidden", kPanelStripHeight, true);
+    panControlsHidden = panel(panToolsColumn, "panControlsHidden", kPanelStripHeight, true);
     imgShowControls = strip(panControlsHidden, "imgShowControls", {66, 1, 37, 6}, Glyph::ShowDown,
                             "Show image controls");
     lstFiles = new FileListView;
@@ -541,7 +568,7 @@ void TfrmMain::buildLayout()
     m_delegate = new FileListDelegate(m_model, loadFolderBitmap(Folder), loadFolderBitmap(FolderUp),
                                       lstFiles);
     lstFiles->setItemDelegate(m_delegate);
-    panButtonsHidden = panel(panTools, "panButtonsHidden", kPanelStripHeight, false);
+    panButtonsHidden = panel(panToolsColumn, "panButtonsHidden", kPanelStripHeight, false);
     imgShowButtons =
         strip(panButtonsHidden, "imgShowButtons", {66, 2, 37, 6}, Glyph::ShowUp, "Show buttons");
     panButtons = buildButtonsPanel();
@@ -551,6 +578,7 @@ void TfrmMain::buildLayout()
     column->addWidget(lstFiles, 1);
     column->addWidget(panButtonsHidden);
     column->addWidget(panButtons);
+    panTools->setWidget(panToolsColumn);
 
     Splitter1->addWidget(panTools);
     Splitter1->addWidget(Imager1);
@@ -558,9 +586,9 @@ void TfrmMain::buildLayout()
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({kToolsDesignWidth, 600 - kToolsDesignWidth - 3});
 
-    for (QWidget *widget : {static_cast<QWidget *>(imgShowControls), panControlsHidden,
-                            static_cast<QWidget *>(imgShowButtons), panButtonsHidden,
-                            static_cast<QWidget *>(Imager1), Imager1->viewport()})
+    for (QWidget *widget : {panToolsColumn, static_cast<QWidget *>(imgShowControls),
+                            panControlsHidden, static_cast<QWidget *>(imgShowButtons),
+                            panButtonsHidden, static_cast<QWidget *>(Imager1), Imager1->viewport()})
         widget->installEventFilter(this);
 
     connect(lstFiles, &FileListView::selectionMoved, this, [this] { lstFilesClick(); });
@@ -574,7 +602,7 @@ void TfrmMain::buildLayout()
 
 QWidget *TfrmMain::buildButtonsPanel()
 {
-    QWidget *pan = panel(panTools, "panButtons", kButtonsPanelHeight, true);
+    QWidget *pan = panel(panToolsColumn, "panButtons", kButtonsPanelHeight, true);
     cmbImageTypes = placed<QComboBox>(pan, "cmbImageTypes", {0, 3, 153, 21});
     btnHideButtons = placed<QToolButton>(pan, "btnHideButtons", {156, 4, 11, 10});
     btnHideButtons->setToolTip(QStringLiteral("Hide buttons"));
@@ -600,6 +628,9 @@ QWidget *TfrmMain::buildButtonsPanel()
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // The column's width changes with the splitter, the window and the scroll bar's coming.
+    if (watched == panToolsColumn && event->type() == QEvent::Resize)
+        layoutTools(panToolsColumn->width());
     if (watched == Imager1 && event->type() == QEvent::KeyPress &&
         imageAreaKey(static_cast<const QKeyEvent &>(*event)))
         return true;
@@ -662,6 +693,7 @@ void TfrmMain::nameControls()
 {
     // Screen readers say what a control is for: its hint, else its caption.
     lstFiles->setAccessibleName(QStringLiteral("Folders and images"));
+    panTools->setAccessibleName(QStringLiteral("Folder list and commands"));
     cmbImageTypes->setAccessibleName(QStringLiteral("Show files of type"));
     Imager1->setAccessibleName(QStringLiteral("Image"));
     for (QWidget *widget : findChildren<QWidget *>()) {

@@ -31,6 +31,7 @@ class QDropEvent;
 class QKeyEvent;
 class QWheelEvent;
 class QMenu;
+class QScrollArea;
 class QSplitter;
 class QToolButton;
 class QPushButton;
@@ -198,8 +199,13 @@ private:
     PanelSwitch panelSwitch(Panel which) const;
     void togglePanel(Panel which);
     void setPanelShown(Panel which, bool shown);
-    // The window may not get shorter than its visible panels and a few rows of the list.
+    // The window may not get shorter than its visible panels and a few rows of the list, nor
+    // larger than the screen: there the left side scrolls.
     void updateMinimumHeight();
+    // The window's frame moved and shrunk onto the available area of its screen.
+    void keepOnScreen();
+    // The available area of the window's screen less the window's frame.
+    QSize roomOnScreen() const;
     // Places the left side's fixed-position controls for a left side of that width.
     void layoutTools(int width);
     // The filter box and the buttons grow from their design size with the font, so that
@@ -245,7 +251,10 @@ private:
     int m_wheelRest = 0;                // Ctrl+wheel angle not yet turned into a zoom step
 
     QSplitter *Splitter1 = nullptr;
-    QWidget *panTools = nullptr;
+    // The left side: its column of panels in a scroll area, which scrolls only where the
+    // window cannot be made large enough for the column (a large font on a small screen).
+    QScrollArea *panTools = nullptr;
+    QWidget *panToolsColumn = nullptr;
     QWidget *panControls = nullptr;
     QWidget *panControlsHidden = nullptr;
     FileListView *lstFiles = nullptr;

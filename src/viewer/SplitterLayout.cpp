@@ -17,12 +17,13 @@ ToolsLayout LayoutForToolsWidth(int width)
     return layout;
 }
 
-int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown, int buttonsHeight)
+int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown, int buttonsHeight,
+                        int listHeight)
 {
     if (!listShown)
         return kWindowMinimumHeight;
-    const int tools = (controlsShown ? kControlsPanelHeight : kPanelStripHeight) +
-                      kListMinimumHeight + (buttonsShown ? buttonsHeight : kPanelStripHeight);
+    const int tools = (controlsShown ? kControlsPanelHeight : kPanelStripHeight) + listHeight +
+                      (buttonsShown ? buttonsHeight : kPanelStripHeight);
     return std::max(kWindowMinimumHeight, tools);
 }
 

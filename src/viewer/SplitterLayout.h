@@ -31,8 +31,10 @@ inline constexpr int kWindowMinimumHeight = 240;
 
 // The least window height at which every visible part of the left side fits: the list
 // gives way first, down to its minimum, and the fixed panels never overlap it.
-// buttonsHeight: the buttons panel's height as laid out for the font.
+// buttonsHeight and listHeight: the buttons panel's height and the list's least height as
+// laid out for the font.
 int MinimumWindowHeight(bool listShown, bool controlsShown, bool buttonsShown,
-                        int buttonsHeight = kButtonsPanelHeight);
+                        int buttonsHeight = kButtonsPanelHeight,
+                        int listHeight = kListMinimumHeight);
 
 } // namespace oxlume

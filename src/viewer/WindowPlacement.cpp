@@ -71,9 +71,14 @@ QRect pulledOnScreen(const QRect &geometry, const QList<QRect> &screens)
     if (geometry.width() <= home->width() && geometry.height() <= home->height())
         return geometry;
     // Stored at another scale: larger than the screen it is on, so fitted into it whole.
-    const QSize size = geometry.size().boundedTo(home->size());
-    const int left = std::clamp(geometry.left(), home->left(), home->right() - size.width() + 1);
-    const int top = std::clamp(geometry.top(), home->top(), home->bottom() - size.height() + 1);
+    return keptInside(geometry, *home);
+}
+
+QRect keptInside(const QRect &geometry, const QRect &area)
+{
+    const QSize size = geometry.size().boundedTo(area.size());
+    const int left = std::clamp(geometry.left(), area.left(), area.right() - size.width() + 1);
+    const int top = std::clamp(geometry.top(), area.top(), area.bottom() - size.height() + 1);
     return {QPoint(left, top), size};
 }
 

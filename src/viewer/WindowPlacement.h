@@ -30,4 +30,7 @@ std::optional<SavedPlacement> parsePlacement(const std::string &text);
 // them, centred there.
 QRect pulledOnScreen(const QRect &geometry, const QList<QRect> &screens);
 
+// geometry shrunk to area's size where larger, then moved the least distance into area.
+QRect keptInside(const QRect &geometry, const QRect &area);
+
 } // namespace oxlume

@@ -7,6 +7,7 @@
 #include "dialogs/AboutForm.h"
 #include "dialogs/HintForm.h"
 #include "dialogs/OptionsForm.h"
+#include "dialogs/TipForm.h"
 #include "guidance/HintLocal.h"
 #include "guidance/HintSettings.h"
 #include "guidance/TipSettings.h"
@@ -24,6 +25,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
 #include <QToolButton>
@@ -64,6 +67,8 @@ private slots:
     void handOffRetitlesTheWindow();
     void textsFitAtAnyFont_data();
     void textsFitAtAnyFont();
+    void windowsFitASmallScreen_data();
+    void windowsFitASmallScreen();
 
 private:
     std::unique_ptr<TfrmMain> openWindow();
@@ -134,6 +139,26 @@ QStringList clippedTexts(const QWidget &top)
             clipped << w->objectName();
     }
     return clipped;
+}
+
+// The visible widgets below top that stick out of their parent (a scroll area's content may:
+// the scroll bars reach the rest), and top itself when it sticks out of the screen.
+QStringList outOfSight(const QWidget &top)
+{
+    QStringList out;
+    if (!top.screen()->availableGeometry().contains(top.frameGeometry()))
+        out << QStringLiteral("%1 off the screen at %2 x %3")
+                   .arg(top.objectName())
+                   .arg(top.frameGeometry().width())
+                   .arg(top.frameGeometry().height());
+    for (const QWidget *w : top.findChildren<QWidget *>()) {
+        const QWidget *parent = w->parentWidget();
+        const auto *area = qobject_cast<const QAbstractScrollArea *>(parent->parentWidget());
+        if (w->isVisibleTo(&top) && !(area && area->viewport() == parent) &&
+            !parent->rect().contains(w->geometry()))
+            out << w->objectName();
+    }
+    return out;
 }
 
 std::string readFile(const fs::path &path)
@@ -669,6 +694,62 @@ void TestCommands::textsFitAtAnyFont()
     expectWhole(hint);
     auto window = openWindow();
     expectWhole(*window->findChild<QWidget *>(QStringLiteral("panButtons")));
+}
+
+void TestCommands::windowsFitASmallScreen_data()
+{
+    // The offscreen screen is 800 x 600.
+    QTest::addColumn<qreal>("points"); // 0: the toolkit's own font
+    QTest::addColumn<QString>("window");
+    for (const char *window : {"main", "about", "options", "tip", "hint"})
+        QTest::newRow(qPrintable(QStringLiteral("30 points, %1").arg(QLatin1String(window))))
+            << qreal(30) << QString::fromLatin1(window);
+    QTest::newRow("own font, main") << qreal(0) << QStringLiteral("main");
+    QTest::newRow("50 points, main: the left side scrolls") << qreal(50) << QStringLiteral("main");
+}
+
+void TestCommands::windowsFitASmallScreen()
+{
+    QFETCH(qreal, points);
+    QFETCH(QString, window);
+    const QFont original = QApplication::font();
+    const auto restore = qScopeGuard([&original] {
+        QApplication::setFont(original);
+        ShowTipsSetting = false;
+    });
+    if (points > 0) {
+        QFont font = original;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+    }
+    Options.ShowControls = true;
+    auto main = openWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    const auto expectInSight = [](const QWidget *top) {
+        // A window may be moved onto the screen once it is shown.
+        QTRY_VERIFY2(outOfSight(*top).isEmpty(), qPrintable(outOfSight(*top).join(u' ')));
+    };
+    if (window == QLatin1String("main")) {
+        expectInSight(main.get());
+        // Where everything fits, the left side shows no scroll bar.
+        if (points == 0)
+            for (const QScrollBar *bar : main->findChild<QWidget *>(QStringLiteral("panTools"))
+                                             ->findChildren<QScrollBar *>())
+                QVERIFY(!bar->isVisible() ||
+                        bar->parentWidget()->parentWidget() == &main->fileListView());
+        return;
+    }
+    const auto show = [&] {
+        if (window == QLatin1String("about"))
+            main->ShowAboutExecute();
+        else if (window == QLatin1String("options"))
+            main->ShowOptionsExecute();
+        else if (window == QLatin1String("tip") && (ShowTipsSetting = true))
+            ShowTipOfTheDay(main.get());
+        else
+            ShowLocalHint(0, main.get());
+    };
+    QVERIFY(test::runWithModal<QDialog>(show, expectInSight, [](QDialog *d) { d->accept(); }));
 }
 
 QTEST_MAIN(TestCommands)

@@ -53,12 +53,14 @@ void TestLayout::minimumHeight_data()
     QTest::addColumn<bool>("list");
     QTest::addColumn<bool>("controls");
     QTest::addColumn<bool>("buttons");
+    QTest::addColumn<int>("grown"); // percent of the design size: the buttons and the list
     QTest::addColumn<int>("expected");
     // Controls 117, buttons 112, a hidden panel's strip 8, the list at least 40.
-    QTest::newRow("default panels fit the least height") << true << false << true << 240;
-    QTest::newRow("controls and buttons") << true << true << true << 117 + 40 + 112;
-    QTest::newRow("controls only") << true << true << false << 240;
-    QTest::newRow("list side hidden") << false << true << true << 240;
+    QTest::newRow("default panels fit the least height") << true << false << true << 100 << 240;
+    QTest::newRow("controls and buttons") << true << true << true << 100 << 117 + 40 + 112;
+    QTest::newRow("controls only") << true << true << false << 100 << 240;
+    QTest::newRow("list side hidden") << false << true << true << 100 << 240;
+    QTest::newRow("large font") << true << false << true << 300 << 8 + 120 + 336;
 }
 
 void TestLayout::minimumHeight()
@@ -66,7 +68,10 @@ void TestLayout::minimumHeight()
     QFETCH(bool, list);
     QFETCH(bool, controls);
     QFETCH(bool, buttons);
-    QTEST(MinimumWindowHeight(list, controls, buttons), "expected");
+    QFETCH(int, grown);
+    QTEST(MinimumWindowHeight(list, controls, buttons, kButtonsPanelHeight * grown / 100,
+                              kListMinimumHeight * grown / 100),
+          "expected");
 }
 
 void TestLayout::savedPlacement_data()
