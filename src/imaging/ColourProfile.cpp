@@ -585,9 +585,14 @@ public:
     {
 #ifdef OXLUME_GRID_AVX2
         if (hasAvx2()) {
+            // The last few pixels too, through a block of eight: a colour converts the same
+            // wherever it is in a row (a mirrored or turned image stays the same image).
             const size_t done = gridRgbAvx2(m_integer, m_encode, px, count);
-            px += done;
-            count -= done;
+            std::array<uint32_t, 8> rest{};
+            std::copy(px + done, px + count, rest.begin());
+            gridRgbAvx2(m_integer, m_encode, rest.data(), rest.size());
+            std::copy(rest.begin(), rest.begin() + std::ptrdiff_t(count - done), px + done);
+            return;
         }
 #endif
         const int n = m_points;
@@ -607,9 +612,12 @@ public:
 #ifdef OXLUME_GRID_AVX2
         if (hasAvx2()) {
             const size_t done = gridCmykAvx2(m_integer, m_encode, cmyk, out, count);
-            cmyk += 4 * done;
-            out += done;
-            count -= done;
+            std::array<uint32_t, 8> rest{};
+            std::memcpy(rest.data(), cmyk + 4 * done, 4 * (count - done));
+            gridCmykAvx2(m_integer, m_encode, reinterpret_cast<const uint8_t *>(rest.data()),
+                         rest.data(), rest.size());
+            std::copy(rest.begin(), rest.begin() + std::ptrdiff_t(count - done), out + done);
+            return;
         }
 #endif
         const int n = m_points;
