@@ -19,6 +19,7 @@
 #include "imaging/decoders/Jpeg.h"
 
 #include "../tests/common/IccProfiles.h"
+#include "../tests/common/JpegFiles.h"
 #include "BenchCommon.h"
 
 #include <QColorSpace>
@@ -32,8 +33,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <jpeglib.h>
 
 using namespace oxlume::imaging;
 
@@ -49,32 +48,8 @@ using oxlume::test::saveProfile;
 std::vector<unsigned char> compress(const QImage &image, const QByteArray &profile,
                                     bool cmyk = false)
 {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(image.width());
-    c.image_height = JDIMENSION(image.height());
-    c.input_components = 4;
-    c.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    if (!profile.isEmpty())
-        jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET *>(profile.constData()),
-                               unsigned(profile.size()));
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<uchar *>(image.constScanLine(int(c.next_scanline)));
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::vector<unsigned char> bytes(out, out + size);
-    free(out);
-    return bytes;
+    const QByteArray file = oxlume::test::jpegFile(image, {profile, cmyk});
+    return {file.begin(), file.end()};
 }
 
 Bytes span(const std::vector<unsigned char> &v)
