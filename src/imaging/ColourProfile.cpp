@@ -182,10 +182,11 @@ const std::array<uint8_t, kEncodeSteps + 4> &srgbEncoding()
     return table;
 }
 
-// The grid's corners as 16-bit integers for the AVX2 kernels: blue and green in one 32-bit
-// word, red in another, so that eight pixels' corners come in with two gathers.
+// The grid's corners as 16-bit integers for the AVX2 kernels, 64 bits a corner: blue and
+// green in the low word, red in the high one, so that a gather of four 64-bit elements brings
+// four pixels' corners (gathers cost by the element).
 struct IntegerGrid {
-    std::vector<int32_t> blueGreen, red;
+    std::vector<uint64_t> corners;
     int points = 0;
     bool inverted = false; // CMYK: 255 is no ink
 };
@@ -225,6 +226,23 @@ __attribute__((target("avx2"))) inline __m256i high16Pair(__m256i a, __m256i b)
 
 // The tetrahedron holding each of eight points of the cube cells at base (strides s0, s1, s2
 // for the three axes), its corners gathered and weighted: blue, green and red sums in
+// The corners at eight indices: their blue-green words and their red ones, in pixel order.
+// Pixels 0, 1, 4, 5 are gathered in one go and 2, 3, 6, 7 in another, so that taking the low
+// and the high words of both puts them back in order.
+__attribute__((target("avx2"))) inline void corners8(const IntegerGrid &g, __m256i index,
+                                                     __m256i &blueGreen, __m256i &red)
+{
+    const auto *base = reinterpret_cast<const long long *>(g.corners.data());
+    const __m256i split =
+        _mm256_permutevar8x32_epi32(index, _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+    const __m256 a =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(split), 8));
+    const __m256 b =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(split, 1), 8));
+    blueGreen = _mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88));
+    red = _mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD));
+}
+
 // 1/4096 of an encoding step.
 struct Sums {
     __m256i blue, green, red;
@@ -256,13 +274,11 @@ __attribute__((target("avx2"))) inline Sums tetrahedra8(const IntegerGrid &g, __
     const __m256i i1 = _mm256_add_epi32(base, largest);
     const __m256i i3 = _mm256_add_epi32(base, far);
     const __m256i i2 = _mm256_sub_epi32(i3, smallest);
-    const auto *bg = reinterpret_cast<const int *>(g.blueGreen.data());
-    const auto *r = reinterpret_cast<const int *>(g.red.data());
-    const __m256i bg0 = _mm256_i32gather_epi32(bg, base, 4),
-                  bg1 = _mm256_i32gather_epi32(bg, i1, 4), bg2 = _mm256_i32gather_epi32(bg, i2, 4),
-                  bg3 = _mm256_i32gather_epi32(bg, i3, 4);
-    const __m256i r0 = _mm256_i32gather_epi32(r, base, 4), r1 = _mm256_i32gather_epi32(r, i1, 4),
-                  r2 = _mm256_i32gather_epi32(r, i2, 4), r3 = _mm256_i32gather_epi32(r, i3, 4);
+    __m256i bg0, bg1, bg2, bg3, r0, r1, r2, r3;
+    corners8(g, base, bg0, r0);
+    corners8(g, i1, bg1, r1);
+    corners8(g, i2, bg2, r2);
+    corners8(g, i3, bg3, r3);
     return {_mm256_add_epi32(_mm256_madd_epi16(low16Pair(bg0, bg1), w01),
                              _mm256_madd_epi16(low16Pair(bg2, bg3), w23)),
             _mm256_add_epi32(_mm256_madd_epi16(high16Pair(bg0, bg1), w01),
@@ -559,16 +575,14 @@ public:
                 g->m_grid[i][k] = out[i * 3 + 2 - k] * float(kEncodeSteps);
         g->m_integer.points = points;
         g->m_integer.inverted = inverted;
-        g->m_integer.blueGreen.resize(total);
-        g->m_integer.red.resize(total);
+        g->m_integer.corners.resize(total);
         for (size_t i = 0; i < total; ++i) {
             // Colours far outside sRGB are clipped at twice its range, well before the end.
             const auto whole = [&](size_t k) {
                 return int32_t(std::lround(std::clamp(g->m_grid[i][k], -32768.0f, 32767.0f)));
             };
-            g->m_integer.blueGreen[i] =
-                int32_t(uint32_t(whole(0)) & 0xFFFFu) | int32_t(uint32_t(whole(1)) << 16);
-            g->m_integer.red[i] = whole(2);
+            g->m_integer.corners[i] = (uint32_t(whole(0)) & 0xFFFFu) | uint32_t(whole(1)) << 16 |
+                                      uint64_t(uint32_t(whole(2))) << 32;
         }
         for (int v = 0; v < 256; ++v) {
             const int level = inverted ? 255 - v : v;
