@@ -901,28 +901,38 @@ void RowConversion::written(int rows)
     m_next.store(std::max(m_next.load(), rows));
 }
 
-void RowConversion::finish()
+bool RowConversion::finish(const std::function<bool()> &cancelled)
 {
-    written(m_rows);
-    if (!hasHelper())
-        return;
+    m_written.store(m_rows, std::memory_order_release);
+    m_written.notify_one();
     waitForConversion();
-    if (m_convert)
-        convertBands();
-    m_helper.join();
+    // This thread takes bands too, asking before each whether the image is still wanted (at
+    // least once, however far the helper got).
+    while (m_convert && !m_stop.load()) {
+        if (cancelled && cancelled()) {
+            m_stop.store(true);
+            break;
+        }
+        if (!convertBand())
+            break;
+    }
+    if (m_helper.joinable())
+        m_helper.join();
+    return !m_stop.load();
 }
 
-void RowConversion::convertBands()
+bool RowConversion::convertBand()
 {
     for (;;) {
         int first = m_next.load();
         const int last = std::min(first + kBand, m_rows);
         if (m_stop.load() || first >= m_rows || last > m_written.load(std::memory_order_acquire))
-            return;
+            return false;
         if (!m_next.compare_exchange_weak(first, last))
             continue;
         for (int y = first; y < last; ++y)
             m_convert(m_rowAt(y), m_width);
+        return true;
     }
 }
 
@@ -944,7 +954,8 @@ void RowConversion::help()
     if (!m_convert)
         return;
     for (;;) {
-        convertBands();
+        while (convertBand()) {
+        }
         const int next = m_next.load();
         const int written = m_written.load(std::memory_order_acquire);
         if (m_stop.load() || next >= m_rows)

@@ -62,8 +62,9 @@ public:
 
     // Rows [0, rows) are written.
     void written(int rows);
-    // Every row is written: converts what is left, with the helper, and returns when all is.
-    void finish();
+    // Every row is written: converts what is left, with the helper, and returns when all is;
+    // false when cancelled() said, between bands, that the image is no longer wanted.
+    bool finish(const std::function<bool()> &cancelled = {});
     // Whether a helper thread converts; without one, the conversion itself for rows the
     // decoder converts where it stands (before they are turned, say).
     bool hasHelper() const { return m_helper.joinable(); }
@@ -74,7 +75,7 @@ public:
 private:
     static constexpr int kBand = 8; // rows a thread takes at a time
     void help();
-    void convertBands(); // takes bands until none is left that is written
+    bool convertBand(); // takes the next band when it is written; false when there is none
     void waitForConversion();
 
     std::function<RowConvert()> m_make;

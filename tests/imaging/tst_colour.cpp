@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 using namespace oxlume;
 using namespace oxlume::imaging;
@@ -141,6 +142,7 @@ private slots:
     void largeJpegWithTableProfile();
     void rowsConvertedOnce_data();
     void rowsConvertedOnce();
+    void cancelWhileConverting();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -430,6 +432,31 @@ void TestColour::rowsConvertedOnce()
         if (std::memcmp(decoded->constScanLine(y), expected.constScanLine(y),
                         size_t(expected.width()) * 4) != 0)
             QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(y)));
+}
+
+namespace {
+// Counts the decoder's questions whether to go on, and says stop from question stopAt on.
+struct CountingObserver : DecodeObserver {
+    bool cancelled() const override { return ++asked >= stopAt; }
+    mutable int asked = 0;
+    int stopAt = std::numeric_limits<int>::max();
+};
+} // namespace
+
+// The conversion is part of the decode: a cancel that comes once every row is decoded, while
+// the colours are converted, is still heard.
+void TestColour::cancelWhileConverting()
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(0xFF3366CCu);
+    const QByteArray file = test::jpegFile(picture, {test::tableRgbProfile()});
+    CountingObserver decoding; // the questions of the decode alone
+    QVERIFY(decodeJpegWith(bytesOf(file), decoding, JpegOptions{true, false}).ok());
+    CountingObserver late;
+    late.stopAt = decoding.asked + 1;
+    const auto result = decodeJpeg(bytesOf(file), late);
+    QVERIFY(!result.ok());
+    QCOMPARE(QString::fromStdString(result.error().message), QStringLiteral("JPEG: cancelled"));
 }
 
 // The profile in JPEG markers: joined in sequence order; a broken or oversized chain is

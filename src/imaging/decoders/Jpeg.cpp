@@ -600,8 +600,11 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
             std::rethrow_exception(s.thrown);
         return d.error();
     }
-    if (conversion)
-        conversion->finish();
+    // The conversion is part of the decode: a cancel is still heard while it ends.
+    if (conversion && !conversion->finish([&observer] { return observer.cancelled(); })) {
+        s.stop = Stop::Cancelled;
+        return d.error();
+    }
     observer.progress(1000, 1000);
     if (denom > 1 && options.scaleDenom <= 1) // a preview is not the shown image
         image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));
