@@ -577,9 +577,11 @@ public:
         g->m_integer.inverted = inverted;
         g->m_integer.corners.resize(total);
         for (size_t i = 0; i < total; ++i) {
-            // Colours far outside sRGB are clipped at twice its range, well before the end.
+            // Colours far outside sRGB are clipped at twice its range, well before the end;
+            // what a broken profile makes not a number is black.
             const auto whole = [&](size_t k) {
-                return int32_t(std::lround(std::clamp(g->m_grid[i][k], -32768.0f, 32767.0f)));
+                const float v = g->m_grid[i][k];
+                return std::isnan(v) ? 0 : int32_t(std::lround(std::clamp(v, -32768.0f, 32767.0f)));
             };
             g->m_integer.corners[i] = (uint32_t(whole(0)) & 0xFFFFu) | uint32_t(whole(1)) << 16 |
                                       uint64_t(uint32_t(whole(2))) << 32;
