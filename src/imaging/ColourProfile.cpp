@@ -19,6 +19,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace oxlume::imaging {
 
@@ -163,11 +166,12 @@ void forRowBands(int height, int threads, const Work &work)
 
 // Linear light (0..1 in kEncodeSteps steps) to sRGB levels. The steps are a fifth of a level
 // at most, also near black where the curve is steepest.
+// Three spare entries at the end let a kernel read four bytes at any step.
 constexpr int kEncodeSteps = (1 << 14) - 1;
-const std::array<uint8_t, kEncodeSteps + 1> &srgbEncoding()
+const std::array<uint8_t, kEncodeSteps + 4> &srgbEncoding()
 {
     static const auto table = [] {
-        std::array<uint8_t, kEncodeSteps + 1> t{};
+        std::array<uint8_t, kEncodeSteps + 4> t{};
         for (size_t i = 0; i < t.size(); ++i) {
             const double v = double(i) / double(kEncodeSteps);
             const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
@@ -177,6 +181,211 @@ const std::array<uint8_t, kEncodeSteps + 1> &srgbEncoding()
     }();
     return table;
 }
+
+// The grid's corners as 16-bit integers for the AVX2 kernels, 64 bits a corner: blue and
+// green in the low word, red in the high one, so that a gather of four 64-bit elements brings
+// four pixels' corners (gathers cost by the element).
+struct IntegerGrid {
+    std::vector<uint64_t> corners;
+    int points = 0;
+    bool inverted = false; // CMYK: 255 is no ink
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OXLUME_GRID_AVX2 1
+
+bool hasAvx2()
+{
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+// Eight levels (0..255, one per 32-bit lane) to their grid cell and their place in it, in
+// 1/4096 of a cell: the level times (points - 1) / 255 in 20-bit fixed point, rounded down so
+// that 255 lands at the very end of the last cell, never past it.
+struct Located {
+    __m256i cell, fraction;
+};
+__attribute__((target("avx2"))) inline Located locate8(__m256i level, int points)
+{
+    const __m256i scaled = _mm256_mullo_epi32(level, _mm256_set1_epi32(((points - 1) << 20) / 255));
+    return {_mm256_srli_epi32(scaled, 20),
+            _mm256_and_si256(_mm256_srli_epi32(scaled, 8), _mm256_set1_epi32(0xFFF))};
+}
+
+// Weighted sums of four corners per pixel: two 16-bit values paired in each 32-bit lane and
+// multiplied by a pair of weights in one instruction.
+__attribute__((target("avx2"))) inline __m256i low16Pair(__m256i a, __m256i b)
+{
+    return _mm256_blend_epi16(a, _mm256_slli_epi32(b, 16), 0xAA);
+}
+__attribute__((target("avx2"))) inline __m256i high16Pair(__m256i a, __m256i b)
+{
+    return _mm256_blend_epi16(_mm256_srli_epi32(a, 16), b, 0xAA);
+}
+
+// The tetrahedron holding each of eight points of the cube cells at base (strides s0, s1, s2
+// for the three axes), its corners gathered and weighted: blue, green and red sums in
+// The corners at eight indices: their blue-green words and their red ones, in pixel order.
+// Pixels 0, 1, 4, 5 are gathered in one go and 2, 3, 6, 7 in another, so that taking the low
+// and the high words of both puts them back in order.
+__attribute__((target("avx2"))) inline void corners8(const IntegerGrid &g, __m256i index,
+                                                     __m256i &blueGreen, __m256i &red)
+{
+    const auto *base = reinterpret_cast<const long long *>(g.corners.data());
+    const __m256i split =
+        _mm256_permutevar8x32_epi32(index, _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+    const __m256 a =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(split), 8));
+    const __m256 b =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(split, 1), 8));
+    blueGreen = _mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88));
+    red = _mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD));
+}
+
+// 1/4096 of an encoding step.
+struct Sums {
+    __m256i blue, green, red;
+};
+__attribute__((target("avx2"))) inline Sums tetrahedra8(const IntegerGrid &g, __m256i base,
+                                                        const int (&stride)[3],
+                                                        const __m256i (&f)[3])
+{
+    const __m256i s0 = _mm256_set1_epi32(stride[0]), s1 = _mm256_set1_epi32(stride[1]),
+                  s2 = _mm256_set1_epi32(stride[2]);
+    const __m256i far = _mm256_set1_epi32(stride[0] + stride[1] + stride[2]);
+    // Largest fraction's axis first, smallest's last; ties may go either way, as the weight
+    // between tied axes is then 0.
+    const __m256i notFirst0 =
+        _mm256_or_si256(_mm256_cmpgt_epi32(f[1], f[0]), _mm256_cmpgt_epi32(f[2], f[0]));
+    const __m256i largest = _mm256_blendv_epi8(
+        s0, _mm256_blendv_epi8(s1, s2, _mm256_cmpgt_epi32(f[2], f[1])), notFirst0);
+    const __m256i notLast2 =
+        _mm256_or_si256(_mm256_cmpgt_epi32(f[2], f[1]), _mm256_cmpgt_epi32(f[2], f[0]));
+    const __m256i smallest = _mm256_blendv_epi8(
+        s2, _mm256_blendv_epi8(s1, s0, _mm256_cmpgt_epi32(f[1], f[0])), notLast2);
+    const __m256i hi = _mm256_max_epi32(f[0], _mm256_max_epi32(f[1], f[2]));
+    const __m256i lo = _mm256_min_epi32(f[0], _mm256_min_epi32(f[1], f[2]));
+    const __m256i mid = _mm256_sub_epi32(_mm256_add_epi32(f[0], _mm256_add_epi32(f[1], f[2])),
+                                         _mm256_add_epi32(hi, lo));
+    const __m256i w01 = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(4096), hi),
+                                        _mm256_slli_epi32(_mm256_sub_epi32(hi, mid), 16));
+    const __m256i w23 = _mm256_or_si256(_mm256_sub_epi32(mid, lo), _mm256_slli_epi32(lo, 16));
+    const __m256i i1 = _mm256_add_epi32(base, largest);
+    const __m256i i3 = _mm256_add_epi32(base, far);
+    const __m256i i2 = _mm256_sub_epi32(i3, smallest);
+    __m256i bg0, bg1, bg2, bg3, r0, r1, r2, r3;
+    corners8(g, base, bg0, r0);
+    corners8(g, i1, bg1, r1);
+    corners8(g, i2, bg2, r2);
+    corners8(g, i3, bg3, r3);
+    return {_mm256_add_epi32(_mm256_madd_epi16(low16Pair(bg0, bg1), w01),
+                             _mm256_madd_epi16(low16Pair(bg2, bg3), w23)),
+            _mm256_add_epi32(_mm256_madd_epi16(high16Pair(bg0, bg1), w01),
+                             _mm256_madd_epi16(high16Pair(bg2, bg3), w23)),
+            _mm256_add_epi32(_mm256_madd_epi16(low16Pair(r0, r1), w01),
+                             _mm256_madd_epi16(low16Pair(r2, r3), w23))};
+}
+
+// Sums in 1/4096 of a step to sRGB levels through the encoding table (read four bytes at a
+// time: the table has three spare bytes at its end), as 0x00RRGGBB.
+// A sum in 1/4096 of a step to whole steps, rounded (16 bits: the corners' range).
+__attribute__((target("avx2"))) inline __m256i wholeSteps(__m256i v)
+{
+    return _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(2048)), 12);
+}
+
+// Sums to sRGB levels through the encoding table, read four bytes at a time (the table has
+// three spare bytes at its end).
+__attribute__((target("avx2"))) inline __m256i level8(__m256i v, const uint8_t *encode)
+{
+    v = _mm256_min_epi32(_mm256_max_epi32(wholeSteps(v), _mm256_setzero_si256()),
+                         _mm256_set1_epi32(kEncodeSteps));
+    return _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int *>(encode), v, 1),
+                            _mm256_set1_epi32(0xFF));
+}
+
+// The three sums as 0x00RRGGBB.
+__attribute__((target("avx2"))) inline __m256i encode8(const Sums &s, const uint8_t *encode)
+{
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(level8(s.red, encode), 16),
+                                           _mm256_slli_epi32(level8(s.green, encode), 8)),
+                           level8(s.blue, encode));
+}
+
+// One sum from the lower K layer's and one from the upper's, mixed by K's place between them.
+__attribute__((target("avx2"))) inline __m256i mixLayers(__m256i lower, __m256i upper,
+                                                         __m256i weights)
+{
+    return _mm256_madd_epi16(low16Pair(wholeSteps(lower), wholeSteps(upper)), weights);
+}
+
+// Whole blocks of eight pixels; returns how many were done.
+__attribute__((target("avx2"))) size_t gridRgbAvx2(const IntegerGrid &g, const uint8_t *encode,
+                                                   uint32_t *px, size_t count)
+{
+    const int n = g.points;
+    const int stride[3] = {n * n, n, 1};
+    const __m256i byte = _mm256_set1_epi32(0xFF), alpha = _mm256_set1_epi32(int(0xFF000000u));
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        auto *at = reinterpret_cast<__m256i *>(px + i);
+        const __m256i p = _mm256_loadu_si256(at);
+        const Located r = locate8(_mm256_and_si256(_mm256_srli_epi32(p, 16), byte), n);
+        const Located gr = locate8(_mm256_and_si256(_mm256_srli_epi32(p, 8), byte), n);
+        const Located b = locate8(_mm256_and_si256(p, byte), n);
+        const __m256i base = _mm256_add_epi32(
+            _mm256_mullo_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(r.cell, _mm256_set1_epi32(n)), gr.cell),
+                _mm256_set1_epi32(n)),
+            b.cell);
+        const __m256i f[3] = {r.fraction, gr.fraction, b.fraction};
+        const __m256i rgb = encode8(tetrahedra8(g, base, stride, f), encode);
+        _mm256_storeu_si256(at, _mm256_or_si256(_mm256_and_si256(p, alpha), rgb));
+    }
+    return i;
+}
+
+// CMYK: the tetrahedra in C, M, Y on the two K layers around each pixel's K, mixed.
+__attribute__((target("avx2"))) size_t gridCmykAvx2(const IntegerGrid &g, const uint8_t *encode,
+                                                    const uint8_t *cmyk, uint32_t *out,
+                                                    size_t count)
+{
+    const int n = g.points;
+    const int stride[3] = {n * n, n, 1};
+    const __m256i byte = _mm256_set1_epi32(0xFF), alpha = _mm256_set1_epi32(int(0xFF000000u));
+    const __m256i flip = _mm256_set1_epi32(g.inverted ? -1 : 0);
+    const __m256i layer = _mm256_set1_epi32(n * n * n);
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i p = _mm256_xor_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(cmyk + 4 * i)), flip);
+        const Located c = locate8(_mm256_and_si256(p, byte), n);
+        const Located m = locate8(_mm256_and_si256(_mm256_srli_epi32(p, 8), byte), n);
+        const Located y = locate8(_mm256_and_si256(_mm256_srli_epi32(p, 16), byte), n);
+        const Located k = locate8(_mm256_srli_epi32(p, 24), n);
+        const __m256i nn = _mm256_set1_epi32(n);
+        const __m256i base = _mm256_add_epi32(
+            _mm256_mullo_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(
+                                     _mm256_add_epi32(_mm256_mullo_epi32(k.cell, nn), c.cell), nn),
+                                 m.cell),
+                nn),
+            y.cell);
+        const __m256i f[3] = {c.fraction, m.fraction, y.fraction};
+        const Sums lower = tetrahedra8(g, base, stride, f);
+        const Sums upper = tetrahedra8(g, _mm256_add_epi32(base, layer), stride, f);
+        const __m256i wk = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(4096), k.fraction),
+                                           _mm256_slli_epi32(k.fraction, 16));
+        const Sums mixed = {mixLayers(lower.blue, upper.blue, wk),
+                            mixLayers(lower.green, upper.green, wk),
+                            mixLayers(lower.red, upper.red, wk)};
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i),
+                            _mm256_or_si256(alpha, encode8(mixed, encode)));
+    }
+    return i;
+}
+#endif
 
 // Most RGB profiles (Adobe RGB, Display P3, ProPhoto, camera and monitor profiles) are a
 // curve per channel and a matrix to XYZ. For those, a pixel's linear sRGB is the sum of one
@@ -364,6 +573,19 @@ public:
         for (size_t i = 0; i < total; ++i)
             for (size_t k = 0; k < 3; ++k) // blue, green, red: the pixel's byte order
                 g->m_grid[i][k] = out[i * 3 + 2 - k] * float(kEncodeSteps);
+        g->m_integer.points = points;
+        g->m_integer.inverted = inverted;
+        g->m_integer.corners.resize(total);
+        for (size_t i = 0; i < total; ++i) {
+            // Colours far outside sRGB are clipped at twice its range, well before the end;
+            // what a broken profile makes not a number is black.
+            const auto whole = [&](size_t k) {
+                const float v = g->m_grid[i][k];
+                return std::isnan(v) ? 0 : int32_t(std::lround(std::clamp(v, -32768.0f, 32767.0f)));
+            };
+            g->m_integer.corners[i] = (uint32_t(whole(0)) & 0xFFFFu) | uint32_t(whole(1)) << 16 |
+                                      uint64_t(uint32_t(whole(2))) << 32;
+        }
         for (int v = 0; v < 256; ++v) {
             const int level = inverted ? 255 - v : v;
             const double at = double(level) * double(points - 1) / 255.0;
@@ -377,6 +599,18 @@ public:
     // Pixels 0xAARRGGBB in the profile's RGB to sRGB, in place; alpha is kept.
     void convertRgb(uint32_t *px, size_t count) const
     {
+#ifdef OXLUME_GRID_AVX2
+        if (hasAvx2()) {
+            // The last few pixels too, through a block of eight: a colour converts the same
+            // wherever it is in a row (a mirrored or turned image stays the same image).
+            const size_t done = gridRgbAvx2(m_integer, m_encode, px, count);
+            std::array<uint32_t, 8> rest{};
+            std::copy(px + done, px + count, rest.begin());
+            gridRgbAvx2(m_integer, m_encode, rest.data(), rest.size());
+            std::copy(rest.begin(), rest.begin() + std::ptrdiff_t(count - done), px + done);
+            return;
+        }
+#endif
         const int n = m_points;
         const Strides s{n * n, n, 1};
         for (size_t i = 0; i < count; ++i) {
@@ -391,6 +625,17 @@ public:
     // Pixels of four bytes C, M, Y, K to opaque sRGB 0xFFRRGGBB; in and out may be the same.
     void convertCmyk(const uint8_t *cmyk, uint32_t *out, size_t count) const
     {
+#ifdef OXLUME_GRID_AVX2
+        if (hasAvx2()) {
+            const size_t done = gridCmykAvx2(m_integer, m_encode, cmyk, out, count);
+            std::array<uint32_t, 8> rest{};
+            std::memcpy(rest.data(), cmyk + 4 * done, 4 * (count - done));
+            gridCmykAvx2(m_integer, m_encode, reinterpret_cast<const uint8_t *>(rest.data()),
+                         rest.data(), rest.size());
+            std::copy(rest.begin(), rest.begin() + std::ptrdiff_t(count - done), out + done);
+            return;
+        }
+#endif
         const int n = m_points;
         const Strides s{n * n, n, 1};
         const int layer = n * n * n;
@@ -526,9 +771,10 @@ private:
     std::array<float, 256> m_fraction{}; // and the level's place in that cell
     const uint8_t *m_encode = srgbEncoding().data();
     std::vector<std::array<float, 4>> m_grid; // linear blue, green, red, 0 in encoding steps
+    IntegerGrid m_integer;                    // the same in whole steps, for the kernels
 };
 
-// The test colours of nearlyIdentity(), through any per-pixel conversion.
+// The test colours, through any per-pixel conversion.
 template<typename Convert>
 bool mapsToItself(const Convert &convert)
 {
@@ -537,64 +783,60 @@ bool mapsToItself(const Convert &convert)
     return withinALevel(in, out);
 }
 
-bool convertRgb(QImage &image, void *profile, std::string_view format, const ColourOptions &options)
+// Matrix-shaper profiles through their tables, anything else (tables, other curves) through
+// a grid sampled from lcms2; empty when the conversion leaves the test colours alone.
+RowConvert rgbConversion(void *profile, std::string_view format)
 {
-    uchar *bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    const int width = image.width();
-    const int threads = threadsFor(image, options);
-    if (const std::optional<MatrixShaper> shaper = MatrixShaper::from(profile)) {
-        const auto run = [&](uint32_t *px, size_t n) { shaper->convert(px, n); };
-        if (mapsToItself(run))
-            return false;
-        forRowBands(image.height(), threads, [&](int first, int rows) {
-            for (int y = first; y < first + rows; ++y)
-                run(reinterpret_cast<uint32_t *>(bits + qsizetype(y) * stride), size_t(width));
-        });
-        return true;
+    if (std::optional<MatrixShaper> shaper = MatrixShaper::from(profile)) {
+        auto shared = std::make_shared<const MatrixShaper>(*shaper);
+        RowConvert run = [shared](uint32_t *px, size_t n) { shared->convert(px, n); };
+        return mapsToItself(run) ? RowConvert() : run;
     }
-    // Anything else (tables, other curves) goes through a grid sampled from lcms2.
-    const std::unique_ptr<GridTransform> grid = GridTransform::sample(profile, 3, false, format);
+    std::shared_ptr<const GridTransform> grid = GridTransform::sample(profile, 3, false, format);
     if (!grid)
-        return false;
-    const auto run = [&](uint32_t *px, size_t n) { grid->convertRgb(px, n); };
-    if (mapsToItself(run))
-        return false;
-    forRowBands(image.height(), threads, [&](int first, int rows) {
-        for (int y = first; y < first + rows; ++y)
-            run(reinterpret_cast<uint32_t *>(bits + qsizetype(y) * stride), size_t(width));
-    });
-    return true;
+        return {};
+    RowConvert run = [grid](uint32_t *px, size_t n) { grid->convertRgb(px, n); };
+    return mapsToItself(run) ? RowConvert() : run;
 }
 
 // A grey profile maps 256 levels: one table, applied to the grey each pixel carries.
-bool convertGrey(QImage &image, void *profile, std::string_view format)
+RowConvert greyConversion(void *profile, std::string_view format)
 {
     Transform t = makeTransform(profile, TYPE_GRAY_8, TYPE_BGRA_8, 0, format);
     if (!t)
-        return false;
+        return {};
     std::array<uint8_t, 256> levels;
-    std::array<uint32_t, 256> table;
+    auto table = std::make_shared<std::array<uint32_t, 256>>();
     for (int i = 0; i < 256; ++i)
         levels[size_t(i)] = uint8_t(i);
-    cmsDoTransform(t.get(), levels.data(), table.data(), 256);
+    cmsDoTransform(t.get(), levels.data(), table->data(), 256);
     bool identity = true;
     for (uint32_t i = 0; i < 256; ++i) {
-        table[i] &= 0x00FFFFFFu;
+        (*table)[i] &= 0x00FFFFFFu;
         for (int shift = 0; shift < 24; shift += 8)
-            identity = identity && std::abs(int((table[i] >> shift) & 0xFF) - int(i)) <= 1;
+            identity = identity && std::abs(int(((*table)[i] >> shift) & 0xFF) - int(i)) <= 1;
     }
     if (identity)
-        return false;
-    for (int y = 0; y < image.height(); ++y) {
-        auto *row = reinterpret_cast<uint32_t *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            row[x] = (row[x] & 0xFF000000u) | table[row[x] & 0xFF];
-    }
-    return true;
+        return {};
+    return [table](uint32_t *row, size_t n) {
+        for (size_t x = 0; x < n; ++x)
+            row[x] = (row[x] & 0xFF000000u) | (*table)[row[x] & 0xFF];
+    };
 }
 
 } // namespace
+
+RowConvert pixelConversion(Bytes profile, PixelModel model, std::string_view format)
+{
+    if (profile.empty())
+        return {};
+    Profile p =
+        openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
+    if (!p)
+        return {};
+    return model == PixelModel::Rgb ? rgbConversion(p.get(), format)
+                                    : greyConversion(p.get(), format);
+}
 
 bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_view format,
                    const ColourOptions &options)
@@ -603,12 +845,126 @@ bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_v
         return false;
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
         return false;
-    Profile p =
-        openProfile(profile, model == PixelModel::Rgb ? cmsSigRgbData : cmsSigGrayData, format);
-    if (!p)
+    const RowConvert convert = pixelConversion(profile, model, format);
+    if (!convert)
         return false;
-    return model == PixelModel::Rgb ? convertRgb(image, p.get(), format, options)
-                                    : convertGrey(image, p.get(), format);
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    forRowBands(image.height(), threadsFor(image, options), [&](int first, int rows) {
+        for (int y = first; y < first + rows; ++y)
+            convert(reinterpret_cast<uint32_t *>(bits + qsizetype(y) * stride),
+                    size_t(image.width()));
+    });
+    return true;
+}
+
+RowConversion::RowConversion(std::function<RowConvert()> make, std::function<uint32_t *(int)> rowAt,
+                             int rows, size_t width, bool helper)
+    : m_make(std::move(make))
+    , m_rowAt(std::move(rowAt))
+    , m_rows(rows)
+    , m_width(width)
+{
+    if (helper) {
+        m_helper = std::thread([this] { help(); });
+        return;
+    }
+    m_convert = m_make();
+    m_made.store(1);
+}
+
+RowConversion::~RowConversion()
+{
+    if (!m_helper.joinable())
+        return;
+    m_stop.store(true);
+    m_written.store(m_rows, std::memory_order_release);
+    m_written.notify_all();
+    m_helper.join();
+}
+
+bool RowConversion::helps(int64_t pixels)
+{
+    // Below a few megapixels a thread's start costs more than it saves.
+    return pixels >= (int64_t(1) << 21) && platform::usableProcessors() > 1;
+}
+
+void RowConversion::written(int rows)
+{
+    m_written.store(rows, std::memory_order_release);
+    if (hasHelper()) {
+        m_written.notify_one();
+        return;
+    }
+    if (!m_convert)
+        return;
+    for (int y = m_next.load(); y < rows; ++y)
+        m_convert(m_rowAt(y), m_width);
+    m_next.store(std::max(m_next.load(), rows));
+}
+
+bool RowConversion::finish(const std::function<bool()> &cancelled)
+{
+    m_written.store(m_rows, std::memory_order_release);
+    m_written.notify_one();
+    waitForConversion();
+    // This thread takes bands too, asking before each whether the image is still wanted (at
+    // least once, however far the helper got).
+    while (m_convert && !m_stop.load()) {
+        if (cancelled && cancelled()) {
+            m_stop.store(true);
+            break;
+        }
+        if (!convertBand())
+            break;
+    }
+    if (m_helper.joinable())
+        m_helper.join();
+    return !m_stop.load();
+}
+
+bool RowConversion::convertBand()
+{
+    for (;;) {
+        int first = m_next.load();
+        const int last = std::min(first + kBand, m_rows);
+        if (m_stop.load() || first >= m_rows || last > m_written.load(std::memory_order_acquire))
+            return false;
+        if (!m_next.compare_exchange_weak(first, last))
+            continue;
+        for (int y = first; y < last; ++y)
+            m_convert(m_rowAt(y), m_width);
+        return true;
+    }
+}
+
+void RowConversion::waitForConversion()
+{
+    while (m_made.load(std::memory_order_acquire) == 0)
+        m_made.wait(0);
+}
+
+void RowConversion::help()
+{
+    try {
+        m_convert = m_make();
+    } catch (...) { // out of memory for the grid: the pixels stay as they are
+        m_convert = {};
+    }
+    m_made.store(1, std::memory_order_release);
+    m_made.notify_all();
+    if (!m_convert)
+        return;
+    for (;;) {
+        while (convertBand()) {
+        }
+        const int next = m_next.load();
+        const int written = m_written.load(std::memory_order_acquire);
+        if (m_stop.load() || next >= m_rows)
+            return;
+        if (std::min(next + kBand, m_rows) > written)
+            m_written.wait(written);
+    }
 }
 
 std::unique_ptr<CmykTransform> CmykTransform::create(Bytes profile, bool inverted,

@@ -10,8 +10,11 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 namespace oxlume::imaging {
 
@@ -33,6 +36,59 @@ struct ColourOptions {
 // the pixels changed. format names the file format in log lines.
 bool convertToSrgb(QImage &image, Bytes profile, PixelModel model, std::string_view format,
                    const ColourOptions &options = {});
+
+// Converts a row of width 32-bit pixels to sRGB in place.
+using RowConvert = std::function<void(uint32_t *row, size_t width)>;
+
+// The conversion convertToSrgb() applies, for a decoder to apply row by row; empty when the
+// profile cannot be used (with a log line) or leaves the pixels alone.
+RowConvert pixelConversion(Bytes profile, PixelModel model, std::string_view format);
+
+// Converts the rows of an image while its decoder is still writing later ones, so that the
+// rows are converted while they are in the cache and a second processor does the work in
+// step with the decoding. The conversion is made (a profile's grid takes tens of
+// milliseconds) on the helper thread, as the first rows are decoded. Without a helper
+// (small images, one processor) the decoding thread converts each band as it is reported.
+class RowConversion {
+public:
+    // make: the conversion, called once, on the helper when there is one; rowAt: where row y
+    // of rows is in memory.
+    RowConversion(std::function<RowConvert()> make, std::function<uint32_t *(int)> rowAt, int rows,
+                  size_t width, bool helper);
+    // Stops the helper; rows not yet converted stay as they are (the decode failed).
+    ~RowConversion();
+    RowConversion(const RowConversion &) = delete;
+    RowConversion &operator=(const RowConversion &) = delete;
+
+    // Rows [0, rows) are written.
+    void written(int rows);
+    // Every row is written: converts what is left, with the helper, and returns when all is;
+    // false when cancelled() said, between bands, that the image is no longer wanted.
+    bool finish(const std::function<bool()> &cancelled = {});
+    // Whether a helper thread converts; without one, the conversion itself for rows the
+    // decoder converts where it stands (before they are turned, say).
+    bool hasHelper() const { return m_helper.joinable(); }
+    // Whether a helper pays for itself on an image of this many pixels.
+    static bool helps(int64_t pixels);
+    const RowConvert &conversion() const { return m_convert; }
+
+private:
+    static constexpr int kBand = 8; // rows a thread takes at a time
+    void help();
+    bool convertBand(); // takes the next band when it is written; false when there is none
+    void waitForConversion();
+
+    std::function<RowConvert()> m_make;
+    std::function<uint32_t *(int)> m_rowAt;
+    const int m_rows;
+    const size_t m_width;
+    RowConvert m_convert;
+    std::atomic<int> m_written{0}; // rows the decoder has finished
+    std::atomic<int> m_next{0};    // the first row no thread has taken yet
+    std::atomic<int> m_made{0};    // 1 once m_convert is set
+    std::atomic<bool> m_stop{false};
+    std::thread m_helper;
+};
 
 // Converts CMYK rows to sRGB pixels through a CMYK profile.
 class CmykTransform {

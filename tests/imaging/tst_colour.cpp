@@ -10,6 +10,7 @@
 #include "common/DecoderTest.h"
 #include "common/IccProfiles.h"
 #include "common/ImageMagick.h"
+#include "common/JpegFiles.h"
 #include "common/PeakMemory.h"
 
 #include <QBuffer>
@@ -21,6 +22,8 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 
 using namespace oxlume;
 using namespace oxlume::imaging;
@@ -137,6 +140,9 @@ private slots:
     void tableProfiles();
     void largeJpegWithTableProfile_data();
     void largeJpegWithTableProfile();
+    void rowsConvertedOnce_data();
+    void rowsConvertedOnce();
+    void cancelWhileConverting();
     void jpegMarkerChain_data();
     void jpegMarkerChain();
     void unusableProfile_data();
@@ -366,6 +372,91 @@ void TestColour::largeJpegWithTableProfile()
         worst = std::max(worst, worstChannel(converted->pixel(x, y), exact(levels)));
     }
     QVERIFY2(worst <= 2, qPrintable(QStringLiteral("differs by %1 levels").arg(worst)));
+}
+
+// The JPEG decoder converts rows as it finishes them, with a helper thread on large images:
+// every row once, the last partial band too, wherever the orientation puts it. The result
+// is libjpeg's own decode converted in one pass, turned afterwards.
+void TestColour::rowsConvertedOnce_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<bool>("cmyk");
+    QTest::addColumn<bool>("adobe"); // CMYK stored inverted
+    const QSize large(1451, 1447);   // past the helper's threshold; odd sides, a partial band
+    const QSize small(37, 21);
+    QTest::newRow("RGB, large") << large << 1 << false << false;
+    QTest::newRow("RGB, large, bottom up") << large << 3 << false << false;
+    QTest::newRow("RGB, large, turned") << large << 6 << false << false;
+    QTest::newRow("RGB, small") << small << 1 << false << false;
+    QTest::newRow("CMYK, inverted, large") << large << 1 << true << true;
+    QTest::newRow("CMYK, small, turned") << small << 8 << true << false;
+}
+
+void TestColour::rowsConvertedOnce()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, orientation);
+    QFETCH(bool, cmyk);
+    QFETCH(bool, adobe);
+    QImage noise(size, QImage::Format_RGB32);
+    quint32 state = 11;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x)
+            row[x] = (state = state * 1664525u + 1013904223u);
+    }
+    const QByteArray profile = cmyk ? test::tableCmykProfile() : test::tableRgbProfile();
+    const QByteArray file = test::jpegFile(noise, {profile, cmyk, adobe, orientation});
+    DecodeObserver none;
+    const auto decoded = decodeJpeg(bytesOf(file), none);
+    QVERIFY2(decoded.ok(), decoded.ok() ? "" : decoded.error().message.c_str());
+
+    QImage stored = test::storedPixels(file);
+    if (cmyk)
+        CmykTransform::create(bytesOf(profile), adobe, "test")->convertInPlace(stored, {1});
+    else
+        QVERIFY(convertToSrgb(stored, bytesOf(profile), PixelModel::Rgb, "test", {1}));
+    const int w = stored.width(), h = stored.height();
+    QImage expected(orientation >= 5 ? QSize(h, w) : stored.size(), QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QPoint at = orientation == 1   ? QPoint(x, y)
+                              : orientation == 3 ? QPoint(w - 1 - x, h - 1 - y)
+                              : orientation == 6 ? QPoint(h - 1 - y, x)
+                                                 : QPoint(y, w - 1 - x); // 8
+            expected.setPixel(at, stored.pixel(x, y));
+        }
+    QCOMPARE(decoded->size(), expected.size());
+    for (int y = 0; y < expected.height(); ++y)
+        if (std::memcmp(decoded->constScanLine(y), expected.constScanLine(y),
+                        size_t(expected.width()) * 4) != 0)
+            QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(y)));
+}
+
+namespace {
+// Counts the decoder's questions whether to go on, and says stop from question stopAt on.
+struct CountingObserver : DecodeObserver {
+    bool cancelled() const override { return ++asked >= stopAt; }
+    mutable int asked = 0;
+    int stopAt = std::numeric_limits<int>::max();
+};
+} // namespace
+
+// The conversion is part of the decode: a cancel that comes once every row is decoded, while
+// the colours are converted, is still heard.
+void TestColour::cancelWhileConverting()
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(0xFF3366CCu);
+    const QByteArray file = test::jpegFile(picture, {test::tableRgbProfile()});
+    CountingObserver decoding; // the questions of the decode alone
+    QVERIFY(decodeJpegWith(bytesOf(file), decoding, JpegOptions{true, false}).ok());
+    CountingObserver late;
+    late.stopAt = decoding.asked + 1;
+    const auto result = decodeJpeg(bytesOf(file), late);
+    QVERIFY(!result.ok());
+    QCOMPARE(QString::fromStdString(result.error().message), QStringLiteral("JPEG: cancelled"));
 }
 
 // The profile in JPEG markers: joined in sequence order; a broken or oversized chain is

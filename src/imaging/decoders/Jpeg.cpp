@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,8 @@ struct DecodeState {
     int orientation = 1;
     bool cmyk = false;
     bool adobeInverted = false;
-    const CmykTransform *cmykProfile = nullptr; // CMYK through the file's profile, if usable
-    uint32_t *scratch = nullptr;                // kBatchRows stored rows, for orientations 5..8
+    RowConversion *conversion = nullptr; // to sRGB through the file's profile
+    uint32_t *scratch = nullptr;         // kBatchRows stored rows, for orientations 5..8
 };
 
 DecodeState &stateOf(j_common_ptr c)
@@ -230,6 +231,27 @@ void cmykToRgb32(uchar *row, int width, bool adobeInverted)
     }
 }
 
+// What the file's profile does to its pixels, made when first needed. CMYK that the profile
+// cannot convert still becomes pixels.
+std::function<RowConvert()> profileConversion(const QByteArray &profile, bool cmyk, bool inverted,
+                                              bool grey)
+{
+    return [profile, cmyk, inverted, grey]() -> RowConvert {
+        const Bytes bytes(reinterpret_cast<const std::byte *>(profile.constData()),
+                          size_t(profile.size()));
+        if (!cmyk)
+            return pixelConversion(bytes, grey ? PixelModel::Grey : PixelModel::Rgb, "JPEG");
+        std::shared_ptr<const CmykTransform> t = CmykTransform::create(bytes, inverted, "JPEG");
+        if (!t)
+            return [inverted](uint32_t *row, size_t n) {
+                cmykToRgb32(reinterpret_cast<uchar *>(row), int(n), inverted);
+            };
+        return [t](uint32_t *row, size_t n) {
+            t->convert(reinterpret_cast<const uint8_t *>(row), row, int(n));
+        };
+    };
+}
+
 void mirrorRow(uchar *row, int width)
 {
     auto *px = reinterpret_cast<uint32_t *>(row);
@@ -348,15 +370,16 @@ bool decodeRows(DecodeState *s)
             got += n;
         } while (turned && got < want);
         for (int i = 0; i < got; ++i) {
-            // Through a profile, the inks stay in place until the whole image is there, then
-            // convert on every processor.
-            if (s->cmyk && !s->cmykProfile)
+            // Through a profile, the inks stay in place for the conversion.
+            if (s->cmyk && !s->conversion)
                 cmykToRgb32(rows[i], w, s->adobeInverted);
             if (s->orientation == 2 || s->orientation == 3)
                 mirrorRow(rows[i], w);
         }
         if (turned)
             scatterBatch(*s, first, got);
+        else if (s->conversion)
+            s->conversion->written(first + got);
         if (restIsGrey(*s) && int(s->cinfo.output_scanline) < h) {
             fillGreyFrom(*s, int(s->cinfo.output_scanline));
             break;
@@ -531,13 +554,6 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     }
     s.progress.progress_monitor = progressMonitor;
     const QByteArray profile = options.applyProfile ? jpegIccProfile(data) : QByteArray();
-    const Bytes profileBytes(reinterpret_cast<const std::byte *>(profile.constData()),
-                             size_t(profile.size()));
-    std::unique_ptr<CmykTransform> cmykProfile;
-    if (s.cmyk && !profile.isEmpty()) {
-        cmykProfile = CmykTransform::create(profileBytes, s.adobeInverted, "JPEG");
-        s.cmykProfile = cmykProfile.get();
-    }
 
     const int denom = chooseScale(&s, options.maxPixels, options.scaleDenom);
     if (denom == 0)
@@ -564,17 +580,31 @@ Result<QImage> decodeJpegWith(Bytes data, DecodeObserver &observer, const JpegOp
     // A progressive file keeps every coefficient while its scans arrive: with the image, that
     // stays within the largest image plus a tenth.
     c.mem->max_memory_to_use = long(kMaxImageBytes + kMaxImageBytes / 10 - image->sizeInBytes());
+    std::optional<RowConversion> conversion;
+    if (!profile.isEmpty()) {
+        // Rows are converted as they are decoded; turned ones, once all are in place.
+        uchar *bits = image->bits();
+        const qsizetype stride = image->bytesPerLine();
+        const auto rowAt = [&s, bits, stride, turned](int y) {
+            return reinterpret_cast<uint32_t *>(turned ? bits + qsizetype(y) * stride
+                                                       : destRow(s, y));
+        };
+        conversion.emplace(profileConversion(profile, s.cmyk, s.adobeInverted,
+                                             c.jpeg_color_space == JCS_GRAYSCALE),
+                           rowAt, image->height(), size_t(image->width()),
+                           RowConversion::helps(w * h));
+        s.conversion = &*conversion;
+    }
     if (!decodeRows(&s)) {
         if (s.thrown)
             std::rethrow_exception(s.thrown);
         return d.error();
     }
-    if (cmykProfile)
-        cmykProfile->convertInPlace(image.value());
-    if (!s.cmyk && !profile.isEmpty())
-        convertToSrgb(image.value(), profileBytes,
-                      c.jpeg_color_space == JCS_GRAYSCALE ? PixelModel::Grey : PixelModel::Rgb,
-                      "JPEG");
+    // The conversion is part of the decode: a cancel is still heard while it ends.
+    if (conversion && !conversion->finish([&observer] { return observer.cancelled(); })) {
+        s.stop = Stop::Cancelled;
+        return d.error();
+    }
     observer.progress(1000, 1000);
     if (denom > 1 && options.scaleDenom <= 1) // a preview is not the shown image
         image->setText(QString::fromLatin1(kShownScaleKey), QStringLiteral("1/%1").arg(denom));
