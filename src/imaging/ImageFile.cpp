@@ -221,7 +221,7 @@ Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
 }
 
 Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
-                               DecodeObserver &observer)
+                               DecodeObserver &observer, QSize *fullSize)
 {
     TrimOnExit trim;
     Result<Bytes> data = readWholeFile(path);
@@ -232,6 +232,11 @@ Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64
     const int64_t pixels = info ? int64_t(info->width) * info->height : 0;
     if (pixels < minPixels || pixels <= 0)
         return named<QImage>(path, makeError("no quick preview for this image"));
+    if (fullSize) {
+        *fullSize = QSize(info->width, info->height);
+        if (readJpegOrientation(data.value()) >= 5)
+            fullSize->transpose();
+    }
     JpegOptions options;
     options.scaleDenom = 8;
     while (options.scaleDenom > 2 &&

@@ -34,8 +34,9 @@ Result<QImage> decodeImageFile(const std::string &path, DecodeObserver &observer
 // smallest of 1/8, 1/4, 1/2 of its size that keeps at least previewPixels, turned upright.
 // Fails with "<path>: no quick preview for this image" for other formats and smaller
 // images, else as loadImageFile.
+// fullSize, when given, receives the size of the whole picture (upright).
 Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
-                               DecodeObserver &observer);
+                               DecodeObserver &observer, QSize *fullSize = nullptr);
 
 // Where an image is to be shown fitted: the area in logical pixels and its device pixel
 // ratio, as the painting control sees them.

@@ -159,7 +159,8 @@ void ImageLoader::updateFitArea()
 bool ImageLoader::requestWholeImage()
 {
     const std::string path = m_channel.requestedFile();
-    if (exiting() || m_stopping || !Imager1.isStandIn() || path.empty())
+    // A preview's own request follows it, decoded for the view as it is then.
+    if (exiting() || m_stopping || !Imager1.isStandIn() || path.empty() || m_previewShown)
         return false;
     if (!m_options.UseWorkThread) {
         showInForeground(path); // foreground loads are always whole
@@ -262,8 +263,10 @@ void ImageLoader::showPreview(const LoadChannel::Preview &preview)
     if (m_stopping || exiting() || !m_options.UseWorkThread || preview.serial <= m_shownSerial)
         return;
     m_shownSerial = preview.serial;
-    if (putInImageArea(preview.image))
+    if (putInImageArea(preview.image, imaging::PaintReady{preview.fullSize, QImage()})) {
         ++m_previews;
+        m_previewShown = true;
+    }
 }
 
 // The image area shows image, adjusted as the controls say, and the unadjusted copy is
@@ -322,6 +325,7 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
         decoder->setBitmapList(nullptr);
     }
     (void)putInImageArea(image, ready); // the worker goes on either way
+    m_previewShown = preview;
     if (preview) {
         ++m_previews;
         return true;

@@ -152,6 +152,7 @@ private:
     int m_handOvers = 0;
     int m_previews = 0;
     std::uint64_t m_shownSerial = 0; // of the latest request whose image went on screen
+    bool m_previewShown = false;     // the image shown is a quick preview
     std::function<std::string()> m_nextFile;
     bool m_keepReadAheadWhenIdle = false;
     QTimer m_idleRelease;

@@ -45,8 +45,8 @@ public:
         std::string path;
         QImage image;
         FileStamp stamp;
-        imaging::PaintReady ready;           // made beside the image for fit
-        std::optional<imaging::FitArea> fit; // the fit area when it was decoded
+        imaging::PaintReady ready{};           // made beside the image for fit
+        std::optional<imaging::FitArea> fit{}; // the fit area when it was decoded
     };
     struct Request {
         std::string path; // empty: clear the image
@@ -72,6 +72,7 @@ public:
         std::string path;
         std::uint64_t serial = 0;
         QImage image;
+        QSize fullSize{}; // of the whole picture it stands in for
     };
 
     // Throws ProgramError when the hand-over event cannot be made.

@@ -139,10 +139,12 @@ private:
                 job = std::move(*m_job);
                 m_job.reset();
             }
-            Result<QImage> preview =
-                imaging::loadReducedJpeg(job.path, kPreviewFromPixels, kPreviewPixels, observer);
+            QSize fullSize;
+            Result<QImage> preview = imaging::loadReducedJpeg(job.path, kPreviewFromPixels,
+                                                              kPreviewPixels, observer, &fullSize);
             if (preview)
-                m_channel.leavePreview({job.path, job.serial, std::move(preview).value()});
+                m_channel.leavePreview(
+                    {job.path, job.serial, std::move(preview).value(), fullSize});
         }
     }
 
@@ -273,15 +275,17 @@ void TViewerThread::refit(const QImage &image, imaging::PaintReady &ready,
 bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
 {
     imaging::DecodeObserver quiet;
+    QSize fullSize;
     Result<QImage> preview =
-        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet);
+        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet, &fullSize);
     if (!preview)
         return false;
     {
         const DecoderAccess::Lease decoder = m_decoder.lease();
         if (m_channel.stopRequested())
             return false;
-        decoder->setBitmapList(preview.value());
+        // It stands in for the whole: never painted as if it were the whole at 100 %.
+        decoder->setBitmapList(preview.value(), imaging::PaintReady{fullSize, QImage()});
     }
     return m_channel.offerHandOver({path, serial, true, {}});
 }
