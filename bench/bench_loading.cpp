@@ -110,6 +110,7 @@ void firstSight(Viewer &viewer, const QString &folder, int w, int h)
         imager.LoadFile(pair[0]);
         return double(clock.nsecsElapsed()) / 1e6;
     };
+    int shown = 0; // alternates between the two, so that every request is a new one
     for (const bool busy : {false, true}) {
         std::unique_ptr<bench::BusyCore> load;
         if (busy)
@@ -119,7 +120,7 @@ void firstSight(Viewer &viewer, const QString &folder, int w, int h)
         for (int run = 0; run < 7; ++run) {
             const int before = viewer.loader.handOverCount();
             const qint64 start = viewer.painted.clock.nsecsElapsed();
-            viewer.loader.ShowImage(pair[std::size_t(run % 2)]);
+            viewer.loader.ShowImage(pair[std::size_t(shown++ % 2)]);
             bench::waitUntil([&] { return viewer.painted.handOversFinal > before; });
             first.push_back(double(viewer.painted.firstPaintedNs - start) / 1e6);
             final.push_back(double(viewer.painted.finalPaintedNs - start) / 1e6);
