@@ -5,12 +5,15 @@
 #include "imaging/ImageBuffer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -252,6 +255,65 @@ inline void writeFile(const std::string &path, const std::vector<unsigned char> 
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
+
+// Keeps one processor busy while it lives, as a build or a browser would: figures "with the
+// other core busy" are measured beside one.
+class BusyCore {
+public:
+    BusyCore()
+        : m_thread([this] {
+            while (!m_stop.load(std::memory_order_relaxed)) {
+            }
+        })
+    {
+    }
+    ~BusyCore()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    BusyCore(const BusyCore &) = delete;
+    BusyCore &operator=(const BusyCore &) = delete;
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// When an image area last finished painting, how many hand-overs the loader had made by then,
+// and the same for the last paint that was final (settled() true after it: no smoother
+// picture still to come). Installed on the area's viewport, it passes the paint on itself
+// (through the scroll area's own filter), so that it can note both after it.
+class PaintClock : public QObject {
+public:
+    QElapsedTimer clock;
+    qint64 lastPaintedNs = -1;
+    int handOversPainted = -1;
+    qint64 firstPaintedNs = -1; // the first paint after the latest hand-over
+    qint64 finalPaintedNs = -1;
+    int handOversFinal = -1;
+    std::function<int()> handOvers;
+    std::function<bool()> settled;
+    PaintClock() { clock.start(); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        watched->removeEventFilter(this);
+        QCoreApplication::sendEvent(watched, event);
+        watched->installEventFilter(this);
+        lastPaintedNs = clock.nsecsElapsed();
+        const int count = handOvers ? handOvers() : -1;
+        if (count != handOversPainted)
+            firstPaintedNs = lastPaintedNs;
+        handOversPainted = count;
+        if (!settled || settled()) {
+            finalPaintedNs = lastPaintedNs;
+            handOversFinal = handOversPainted;
+        }
+        return true;
+    }
+};
 
 // Settings of a user who has seen the start-up tips: a benchmark measures the viewer, not the
 // Tip of the Day, whose modal dialog would also hold up a window driven from this process.

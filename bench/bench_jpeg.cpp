@@ -4,6 +4,7 @@
 //   fresh    - a straightforward decoder: read the file, decode into a new buffer, no checks
 //   Qt       - QImageReader
 //   ImageMagick / djpeg - the command-line tools, best of 3, wall clock around the process
+//   1/4      - the reduced decode a fitted large photo gets, against djpeg -scale 1/4
 // Also the peak memory of one load relative to the decoded image.
 
 #include "imaging/ImageBuffer.h"
@@ -190,6 +191,17 @@ int main()
             std::exit(1);
         }
     };
+    auto ourScaled = [&](const std::string &p) {
+        readFile(p, buf);
+        JpegOptions options;
+        options.scaleDenom = 4;
+        auto img = decodeJpegWith({reinterpret_cast<const std::byte *>(buf.data()), buf.size()},
+                                  none, options);
+        if (!img.ok()) {
+            std::fprintf(stderr, "decode failed: %s\n", img.error().message.c_str());
+            std::exit(1);
+        }
+    };
     // Round-robin, so that a busy machine slows every variant alike.
     std::vector<std::function<void()>> variants = {
         [&] {
@@ -208,6 +220,7 @@ int main()
         },
         [&] { ourLoad(rotated); },
         [&] { QImageReader(QString::fromStdString(path)).read(); },
+        [&] { ourScaled(path); },
     };
     std::vector<std::vector<double>> times(variants.size());
     for (auto &v : variants)
@@ -220,9 +233,10 @@ int main()
         }
     const double discard = median(times[0]), fresh = median(times[1]), ours = median(times[2]),
                  oursNoPool = median(times[3]), oursRotated = median(times[4]),
-                 qt = median(times[5]);
+                 qt = median(times[5]), oursQuarter = median(times[6]);
     const double magick = bench::imageMagickMs(path);
     const double djpeg = bench::commandBestMs("djpeg -outfile /dev/null " + path);
+    const double djpegQuarter = bench::commandBestMs("djpeg -scale 1/4 -outfile /dev/null " + path);
 
     std::printf("\n%-44s %9s %s\n", "", "ms", "ratio to discard");
     auto line = [&](const char *what, double ms) {
@@ -236,6 +250,12 @@ int main()
     line("Qt QImageReader", qt);
     if (djpeg > 0)
         line("djpeg to /dev/null (process)", djpeg);
+    line("Oxlume load at 1/4 (the fitted first sight)", oursQuarter);
+    if (djpegQuarter > 0) {
+        line("djpeg -scale 1/4 to /dev/null (process)", djpegQuarter);
+        std::printf("Oxlume at 1/4 vs djpeg -scale 1/4: %.2fx its time\n",
+                    oursQuarter / djpegQuarter);
+    }
     std::printf("\nOxlume vs straightforward decoder: %.2fx its time\n", ours / fresh);
     if (magick > 0)
         std::printf("Oxlume vs ImageMagick (%.1f ms): %.1fx faster\n", magick, magick / ours);

@@ -8,6 +8,9 @@
 //              the last selection until its image is on screen, as a ratio of one decode
 //              (budget 1.5)
 //   fg gap   - the same gap for a load on the user-interface thread, for contrast
+//   sight    - 6, 24 and 96 MP JPEGs fitted into the 1200 x 800 area: from ShowImage to the
+//              first paint and to the final frame (no smoother paint to come), medians of 7,
+//              as fractions of one whole decode; quiet and with the other core busy
 
 #include "viewer/Adjustments.h"
 #include "viewer/ImageLoader.h"
@@ -22,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -76,6 +80,7 @@ struct Viewer {
     TOptions options;
     TAdjustmentState adjustments; // panel hidden
     ImageLoader loader;
+    bench::PaintClock painted;
 
     Viewer()
         : loader(imager1, decoder, unadjusted, options, ImageLoader::hooksFor(imager1, [this] {
@@ -85,8 +90,49 @@ struct Viewer {
         imager1.resize(1200, 800);
         imager1.show();
         loader.startUpdates();
+        painted.handOvers = [this] { return loader.handOverCount(); };
+        painted.settled = [this] { return !imager1.isScalingInBackground(); };
+        imager1.viewport()->installEventFilter(&painted);
     }
 };
+
+// Time to the first paint and to the final frame of fitted JPEGs of w x h, against a whole
+// decode on this thread, quiet and with the other core busy.
+void firstSight(Viewer &viewer, const QString &folder, int w, int h)
+{
+    const std::vector<std::string> pair = bench::linkedPhotos(folder, bench::photoLike(w, h), 2);
+    if (pair.empty())
+        return;
+    const auto decode = [&] {
+        TImager imager;
+        QElapsedTimer clock;
+        clock.start();
+        imager.LoadFile(pair[0]);
+        return double(clock.nsecsElapsed()) / 1e6;
+    };
+    int shown = 0; // alternates between the two, so that every request is a new one
+    for (const bool busy : {false, true}) {
+        std::unique_ptr<bench::BusyCore> load;
+        if (busy)
+            load = std::make_unique<bench::BusyCore>();
+        const double decodeMs = bench::medianOfMs(3, decode);
+        std::vector<double> first, final;
+        for (int run = 0; run < 7; ++run) {
+            const int before = viewer.loader.handOverCount();
+            const qint64 start = viewer.painted.clock.nsecsElapsed();
+            viewer.loader.ShowImage(pair[std::size_t(shown++ % 2)]);
+            bench::waitUntil([&] { return viewer.painted.handOversFinal > before; });
+            first.push_back(double(viewer.painted.firstPaintedNs - start) / 1e6);
+            final.push_back(double(viewer.painted.finalPaintedNs - start) / 1e6);
+        }
+        std::printf("sight %3d MP%s: first paint %7.1f ms, final %7.1f ms  (%.3f / %.3f of a "
+                    "%.1f ms decode)\n",
+                    w * h / 1'000'000, busy ? ", busy" : "       ", bench::median(first),
+                    bench::median(final), bench::median(first) / decodeMs,
+                    bench::median(final) / decodeMs, decodeMs);
+    }
+    viewer.loader.ShowImage(std::string());
+}
 
 // Runs the event loop until the loader has handed over `count` images and painted.
 void waitForHandOvers(const Viewer &viewer, int count)
@@ -191,6 +237,12 @@ int main(int argc, char **argv)
     const double last = bench::median(lastShown);
     std::printf("twenty: last selection on screen after   %8.1f ms  (%.2f decodes, budget 1.5)\n",
                 last, last / decodeMs);
+
+    viewer.imager1.setVisible(true);
+    for (const QSize size : {QSize(3000, 2000), QSize(6000, 4000), QSize(12000, 8000)}) {
+        QTemporaryDir sizes;
+        firstSight(viewer, sizes.path(), size.width(), size.height());
+    }
 
     viewer.options.UseWorkThread = false;
     viewer.loader.ShowImage(std::string());

@@ -1,6 +1,8 @@
 #include "imaging/ImageFile.h"
 
 #include "imaging/Limits.h"
+#include "imaging/Scaler.h"
+#include "imaging/ViewGeometry.h"
 #include "imaging/decoders/Decoders.h"
 #include "imaging/decoders/Jpeg.h"
 
@@ -219,7 +221,7 @@ Result<QImage> loadImageFile(const std::string &path, DecodeObserver &observer)
 }
 
 Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64_t previewPixels,
-                               DecodeObserver &observer)
+                               DecodeObserver &observer, QSize *fullSize)
 {
     TrimOnExit trim;
     Result<Bytes> data = readWholeFile(path);
@@ -230,6 +232,11 @@ Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64
     const int64_t pixels = info ? int64_t(info->width) * info->height : 0;
     if (pixels < minPixels || pixels <= 0)
         return named<QImage>(path, makeError("no quick preview for this image"));
+    if (fullSize) {
+        *fullSize = QSize(info->width, info->height);
+        if (readJpegOrientation(data.value()) >= 5)
+            fullSize->transpose();
+    }
     JpegOptions options;
     options.scaleDenom = 8;
     while (options.scaleDenom > 2 &&
@@ -238,6 +245,88 @@ Result<QImage> loadReducedJpeg(const std::string &path, int64_t minPixels, int64
     return named(path, guarded<QImage>([&]() -> Result<QImage> {
                      return decodeJpegWith(data.value(), observer, options);
                  }));
+}
+
+namespace {
+
+int64_t ceilDiv(int64_t a, int64_t b)
+{
+    return (a + b - 1) / b;
+}
+
+// The DCT scale (1, 2, 4 or 8) for a JPEG whose whole is full (upright) shown fitted in area:
+// the strongest whose output (libjpeg rounds up) still covers the painted size.
+int fittedJpegScale(QSize full, const FitArea &area)
+{
+    const QSize shown =
+        ViewGeometry(full, area.size, area.devicePixelRatio, PaintSizeMode::Fit).targetDeviceSize();
+    if (shown.isEmpty() || full.width() < 2 * shown.width() || full.height() < 2 * shown.height())
+        return 1;
+    int denom = 2;
+    while (denom < 8 && ceilDiv(full.width(), denom * 2) >= shown.width() &&
+           ceilDiv(full.height(), denom * 2) >= shown.height())
+        denom *= 2;
+    return denom;
+}
+
+// The reduced decode of a JPEG much larger than its fitted size, else nothing.
+std::optional<Result<FittedImage>> decodeJpegFitted(Bytes data, const FitArea &area,
+                                                    DecodeObserver &observer)
+{
+    const Result<ImageInfo> info = readJpegInfo(data);
+    // Past the pixel limit the whole decode is reduced already; it stays the only one.
+    if (!info || int64_t(info->width) * info->height > kMaxImagePixels)
+        return std::nullopt;
+    QSize full(info->width, info->height);
+    if (readJpegOrientation(data) >= 5)
+        full.transpose();
+    JpegOptions options;
+    options.scaleDenom = fittedJpegScale(full, area);
+    if (options.scaleDenom == 1)
+        return std::nullopt;
+    Result<QImage> image = decodeJpegWith(data, observer, options);
+    if (!image)
+        return image.error();
+    return FittedImage{std::move(image).value(), PaintReady{full, QImage()}};
+}
+
+} // namespace
+
+QImage reductionForArea(const QImage &image, const FitArea &area, QSize shownSize)
+{
+    const QSize target = ViewGeometry(shownSize.isEmpty() ? image.size() : shownSize, area.size,
+                                      area.devicePixelRatio, PaintSizeMode::Fit)
+                             .targetDeviceSize();
+    if (target.isEmpty() || target.width() >= image.width() || target.height() >= image.height())
+        return QImage();
+    return reduceForPainting(image, target);
+}
+
+Result<FittedImage> decodeImageFileFitted(const std::string &path, const FitArea &area,
+                                          DecodeObserver &observer)
+{
+    return withDecoder<FittedImage>(path, [&](const DecoderEntry &decoder, Bytes data) {
+        return guarded<FittedImage>([&]() -> Result<FittedImage> {
+            std::optional<Result<FittedImage>> fitted;
+            if (std::string_view(decoder.name) == "JPEG")
+                fitted = decodeJpegFitted(data, area, observer);
+            if (!fitted) {
+                Result<QImage> image = decodeWith(decoder, data, observer);
+                if (!image)
+                    return image.error();
+                fitted = FittedImage{std::move(image).value(), PaintReady{}};
+            }
+            if (*fitted) {
+                try {
+                    FittedImage &f = fitted->value();
+                    f.ready.reduced = reductionForArea(f.image, area, f.ready.fullSize);
+                } catch (const std::bad_alloc &) {
+                    // Short of memory: the painting control reduces it later, or samples.
+                }
+            }
+            return std::move(*fitted);
+        });
+    });
 }
 
 Result<ImageInfo> readImageFileInfo(const std::string &path)

@@ -46,7 +46,8 @@ private:
 
 } // namespace
 
-std::optional<LoadFailure> ImageState::load(const std::string &path)
+std::optional<LoadFailure> ImageState::load(const std::string &path,
+                                            const std::optional<FitArea> &fit)
 {
     const ProgressHandler handler = m_onProgress; // the handler may replace itself
     ProgressRelay relay(m_progressEnabled, handler);
@@ -54,6 +55,16 @@ std::optional<LoadFailure> ImageState::load(const std::string &path)
     // not fit in memory. Nor may a failed load leave it, to be shown under the new name.
     dropPending();
     m_image = QImage();
+    m_ready = {};
+    if (fit) {
+        Result<FittedImage> fitted = decodeImageFileFitted(path, *fit, relay);
+        if (!fitted)
+            return LoadFailure{path, fitted.error().message};
+        m_image = std::move(fitted.value().image);
+        m_ready = std::move(fitted.value().ready);
+        relay.finish();
+        return std::nullopt;
+    }
     Result<QImage> loaded = decodeImageFile(path, relay);
     if (!loaded)
         return LoadFailure{path, loaded.error().message};
@@ -62,10 +73,11 @@ std::optional<LoadFailure> ImageState::load(const std::string &path)
     return std::nullopt;
 }
 
-void ImageState::setImage(const QImage &image)
+void ImageState::setImage(const QImage &image, const PaintReady &ready)
 {
     dropPending(); // they belonged to the image being replaced
     m_image = image;
+    m_ready = ready;
 }
 
 QImage ImageState::image() const

@@ -35,7 +35,10 @@ public:
     // Loads a regular file, format by content. On success holds the complete image. On
     // failure holds no image and returns the path and the reason; a load whose progress is
     // switched off meanwhile may stop early and fail that way.
-    [[nodiscard]] std::optional<LoadFailure> load(const std::string &path);
+    // With fit, the image is made for showing fitted there (decodeImageFileFitted), and what
+    // was made ready for painting stays beside it until the image is replaced.
+    [[nodiscard]] std::optional<LoadFailure> load(const std::string &path,
+                                                  const std::optional<FitArea> &fit = {});
 
     bool progressEnabled() const { return m_progressEnabled.load(); }
     void setProgressEnabled(bool enable) { m_progressEnabled.store(enable); }
@@ -45,7 +48,8 @@ public:
     // The image with every pending edit applied, as an implicitly shared handle (copying it
     // is O(1); a later edit of either holder never changes the other). Null when empty.
     QImage image() const;
-    void setImage(const QImage &image);
+    void setImage(const QImage &image, const PaintReady &ready = {});
+    const PaintReady &paintReady() const { return m_ready; }
 
     // Each returns true when the image changed now, false when nothing changed or the edit
     // was only recorded. Without an image nothing happens. Brightness and contrast run
@@ -70,6 +74,7 @@ private:
 
     // mutable: reading the image applies the pending edits.
     mutable QImage m_image;
+    PaintReady m_ready;
     // The tone table works on each pixel alone, so it commutes with the flips and turns.
     mutable std::optional<ToneTable> m_pendingTone;
     mutable Orientation m_pendingOrientation;

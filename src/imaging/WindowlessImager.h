@@ -34,9 +34,11 @@ public:
     // Loads a regular file, format by content. On success the instance holds the complete
     // image; on failure it holds none and the path and the reason come back. A load
     // silenced through EnableProgressEvent may stop early and fail that way.
-    [[nodiscard]] std::optional<LoadFailure> load(const std::string &path)
+    // With fit, the image is made for showing fitted there: see ImageState::load.
+    [[nodiscard]] std::optional<LoadFailure> load(const std::string &path,
+                                                  const std::optional<FitArea> &fit = {})
     {
-        return m_state.load(path);
+        return m_state.load(path, fit);
     }
     // The same, failing with ProgramError "<path>: <reason>". The three numbers are
     // accepted and ignored. Returns 0.
@@ -51,7 +53,12 @@ public:
     // The held image as an implicitly shared handle: copying it is O(1), and a later
     // transform of either holder never changes the other. Null when empty.
     QImage BitmapList() const { return m_state.image(); }
-    void setBitmapList(const QImage &image) { m_state.setImage(image); }
+    void setBitmapList(const QImage &image, const PaintReady &ready = {})
+    {
+        m_state.setImage(image, ready);
+    }
+    // What the load of the held image made ready for painting beside it.
+    const PaintReady &paintReady() const { return m_state.paintReady(); }
     void setBitmapList(std::nullptr_t) { m_state.setImage(QImage()); }
 
     // Transforms of the held image (nothing happens without one). Brightness and contrast

@@ -562,6 +562,14 @@ void TfrmMain::PopupKeyExecute()
 
 void TfrmMain::CopyImageExecute()
 {
+    // A large photo fitted is shown from a reduced decode: the copy gets the whole image,
+    // once it has been decoded.
+    if (Imager1->isStandIn()) {
+        m_copyWhenWhole = m_loader->RequestedFile();
+        (void)m_loader->requestWholeImage();
+        return;
+    }
+    m_copyWhenWhole.clear();
     const QImage shown = Imager1->BitmapList();
     if (!shown.isNull())
         QGuiApplication::clipboard()->setImage(shown);

@@ -8,6 +8,7 @@
 #include "viewer/ViewerThread.h"
 
 #include <QFile>
+#include <QScreen>
 #include <QWidget>
 
 #include <cstdint>
@@ -83,6 +84,11 @@ ImageLoader::ImageLoader(imaging::TImager &imager1, imaging::WindowlessImager &d
             decoderProgress(*sender, percent);
         });
 
+    connect(&Imager1, &imaging::TImager::fitAreaChanged, this, &ImageLoader::updateFitArea);
+    connect(&Imager1, &imaging::TImager::fullImageWanted, this,
+            [this] { (void)requestWholeImage(); });
+    updateFitArea();
+
     timUpdates.setInterval(kUpdateInterval);
     connect(&timUpdates, &QTimer::timeout, this, &ImageLoader::timUpdatesTimer);
 
@@ -137,8 +143,37 @@ void ImageLoader::setNextFileProvider(std::function<std::string()> provider)
 
 void ImageLoader::readAheadNow(const std::string &path)
 {
-    if (m_options.UseWorkThread && !exiting())
+    if (m_options.UseWorkThread && !exiting()) {
+        updateFitArea();
         m_channel.readAheadNow(path);
+    }
+}
+
+void ImageLoader::updateFitArea()
+{
+    std::optional<imaging::FitArea> fit = Imager1.fitArea();
+    // Before the window is first shown its area is not laid out yet: the screen bounds it.
+    if (fit && (!Imager1.isVisible() || fit->size.isEmpty())) {
+        if (const QScreen *screen = Imager1.screen())
+            fit = imaging::FitArea{screen->availableGeometry().size(), screen->devicePixelRatio()};
+    }
+    m_channel.setFitArea(fit);
+}
+
+bool ImageLoader::requestWholeImage()
+{
+    const std::string path = m_channel.requestedFile();
+    // A preview's own request follows it, decoded for the view as it is then.
+    if (exiting() || m_stopping || !Imager1.isStandIn() || path.empty() || m_previewShown)
+        return false;
+    if (!m_options.UseWorkThread) {
+        showInForeground(path); // foreground loads are always whole
+        return true;
+    }
+    m_channel.postWhole(path);
+    if (m_updatesWanted && !timUpdates.isActive())
+        timUpdates.start();
+    return true;
 }
 
 void ImageLoader::releaseWhenIdle()
@@ -162,6 +197,7 @@ void ImageLoader::ShowImage(const std::string &path)
         m_channel.setTexts({programName(), programName()});
     }
     if (m_options.UseWorkThread) {
+        updateFitArea();
         m_channel.post(path);
         // Runs while a load is in progress only. Not restarted when running: requests
         // closer than its interval (a fast show, a held key) would put it off for ever.
@@ -235,18 +271,26 @@ void ImageLoader::showPreview(const LoadChannel::Preview &preview)
     if (m_stopping || exiting() || !m_options.UseWorkThread || preview.serial <= m_shownSerial)
         return;
     m_shownSerial = preview.serial;
-    if (putInImageArea(preview.image))
+    if (putInImageArea(preview.image, imaging::PaintReady{preview.fullSize, QImage()})) {
         ++m_previews;
+        m_previewShown = true;
+    }
 }
 
 // The image area shows image, adjusted as the controls say, and the unadjusted copy is
 // made again from it. False when that failed (memory); failures stay on this thread.
-bool ImageLoader::putInImageArea(const QImage &image)
+bool ImageLoader::putInImageArea(const QImage &image, const imaging::PaintReady &ready)
 {
     BusyGuard busy;
     m_idleRelease.start();
+    // The image goes on screen once, adjusted: no frame of it unadjusted in between.
+    struct Deferral {
+        imaging::TImager &imager;
+        ~Deferral() { imager.setAutoRepaint(true); }
+    } deferral{Imager1};
+    Imager1.setAutoRepaint(false);
     try {
-        Imager1.setBitmapList(image);
+        Imager1.setBitmapList(image, ready);
         UnadjustedImager.setBitmapList(nullptr);
         if (m_hooks.applyAdjustments)
             m_hooks.applyAdjustments();
@@ -281,19 +325,24 @@ bool ImageLoader::HandOverImage(const LoadChannel::HandOver &offer)
         (!m_channel.isCurrent(loadedPath, offer.serial) || !m_decoder.progressEnabled()))
         return false;
     QImage image;
+    imaging::PaintReady ready;
     {
         const DecoderAccess::Lease decoder = m_decoder.lease();
         image = decoder->BitmapList();
+        ready = decoder->paintReady();
         decoder->setBitmapList(nullptr);
     }
-    (void)putInImageArea(image); // the worker goes on either way
+    (void)putInImageArea(image, ready); // the worker goes on either way
+    m_previewShown = preview;
     if (preview) {
         ++m_previews;
         return true;
     }
     ++m_handOvers;
-    if (m_nextFile && m_options.UseWorkThread)
+    if (m_nextFile && m_options.UseWorkThread) {
+        updateFitArea();
         m_channel.setReadAhead(m_nextFile());
+    }
     emit imageHandedOver(displayPath(loadedPath));
     if (offer.failure)
         reportFailure(*offer.failure);

@@ -95,6 +95,11 @@ public:
     int handOverCount() const { return m_handOvers; }
     int previewCount() const { return m_previews; }
 
+    // The image shown is a reduced decode standing in for the whole (a large JPEG fitted):
+    // asks for the whole, which replaces it keeping the view. Imager1 asks by itself when it
+    // would paint the stand-in larger than it is. False when nothing was asked.
+    bool requestWholeImage();
+
     // Read-ahead, background mode only: once an image is on screen the worker decodes the
     // file this returns (empty: none) into a one-image cache, which ShowImage of that file
     // takes. The window sets it: the image entry below the selection, or the next slide.
@@ -129,7 +134,9 @@ private:
     void releaseWhenIdle();
     void handOverRequested(); // the worker asked for the hand-over
     void showPreview(const LoadChannel::Preview &preview);
-    bool putInImageArea(const QImage &image);
+    bool putInImageArea(const QImage &image, const imaging::PaintReady &ready = {});
+    // Where the worker's decodes will be shown fitted, told to the channel.
+    void updateFitArea();
     void setCaptionAndTitle(const QString &caption, const QString &title);
     void reportFailure(const imaging::LoadFailure &failure);
     // OnProgressStatus of DecoderImager, on the worker, with the decoder leased.
@@ -146,6 +153,7 @@ private:
     int m_handOvers = 0;
     int m_previews = 0;
     std::uint64_t m_shownSerial = 0; // of the latest request whose image went on screen
+    bool m_previewShown = false;     // the image shown is a quick preview
     std::function<std::string()> m_nextFile;
     bool m_keepReadAheadWhenIdle = false;
     QTimer m_idleRelease;

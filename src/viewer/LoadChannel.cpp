@@ -39,10 +39,17 @@ void LoadChannel::wakeAll()
 
 void LoadChannel::post(const std::string &path)
 {
+    postRequest(path, false);
+}
+
+void LoadChannel::postRequest(const std::string &path, bool whole)
+{
     {
         std::lock_guard lock(m_nameLock);
         m_requestedFile = path;
         ++m_requestSerial;
+        if (whole)
+            m_wholeSerial = m_requestSerial;
         m_parked = false;
         // A new target comes with the next hand-over; the running read-ahead goes on only
         // when it is of the file asked for now.
@@ -55,6 +62,23 @@ void LoadChannel::post(const std::string &path)
         }
     }
     m_wake.notify_all();
+}
+
+void LoadChannel::postWhole(const std::string &path)
+{
+    postRequest(path, true);
+}
+
+void LoadChannel::setFitArea(const std::optional<imaging::FitArea> &area)
+{
+    std::lock_guard lock(m_nameLock);
+    m_fitArea = area;
+}
+
+std::optional<imaging::FitArea> LoadChannel::fitArea() const
+{
+    std::lock_guard lock(m_nameLock);
+    return m_fitArea;
 }
 
 void LoadChannel::postForeground(const std::string &path)
@@ -199,7 +223,8 @@ std::optional<LoadChannel::Request> LoadChannel::nextRequest(const Request &done
         m_loadingFile = m_requestedFile;
         m_workerFile = m_requestedFile;
         Request request{m_requestedFile, m_requestSerial, false, std::nullopt};
-        if (m_cache && m_cache->path == m_requestedFile)
+        request.whole = m_wholeSerial == m_requestSerial;
+        if (m_cache && m_cache->path == m_requestedFile && !request.whole)
             request.cached = std::exchange(m_cache, std::nullopt);
         return request;
     }

@@ -45,12 +45,15 @@ public:
         std::string path;
         QImage image;
         FileStamp stamp;
+        imaging::PaintReady ready{};           // made beside the image for fit
+        std::optional<imaging::FitArea> fit{}; // the fit area when it was decoded
     };
     struct Request {
         std::string path; // empty: clear the image
         std::uint64_t serial = 0;
         bool readAhead = false;       // a read-ahead job, not a request
         std::optional<Cached> cached; // the read-ahead of this file, to check and show
+        bool whole = false;           // the whole image, never a reduced decode
     };
     struct HandOver {
         std::string path;
@@ -69,6 +72,7 @@ public:
         std::string path;
         std::uint64_t serial = 0;
         QImage image;
+        QSize fullSize{}; // of the whole picture it stands in for
     };
 
     // Throws ProgramError when the hand-over event cannot be made.
@@ -81,6 +85,11 @@ public:
     // A background request: becomes the requested file and wakes the worker. The worker
     // counts as busy from here on, before it even runs.
     void post(const std::string &path);
+    // The same for the whole image of the file shown, which is a reduced decode standing in
+    // for it: the request is served by a whole decode, never from the cache.
+    void postWhole(const std::string &path);
+    // Where images are shown fitted (none: not fitted); decodes are made for it.
+    void setFitArea(const std::optional<imaging::FitArea> &area);
     // A request served on this thread: requested and loading file at once, no wake-up;
     // a read-ahead is cancelled.
     void postForeground(const std::string &path);
@@ -134,6 +143,7 @@ public:
     bool stopRequested() const { return m_stopping.load(); }
     // True while the worker waits for a request.
     bool isWorkerParked() const { return m_parked.load(); }
+    std::optional<imaging::FitArea> fitArea() const;
     bool isRequested(const std::string &path) const;
     // True while path is requested and nothing was posted since the request of serial: a
     // result is shown only for the request standing, never for an older one of the same
@@ -155,6 +165,7 @@ public:
 
 private:
     void wakeAll();
+    void postRequest(const std::string &path, bool whole);
 
     mutable std::mutex m_nameLock;  // NameLock
     std::condition_variable m_wake; // with NameLock: parking and hand-over waits
@@ -164,6 +175,8 @@ private:
     std::string m_loadingFile;         // also written by foreground loads
     std::string m_workerFile;          // the worker's current load
     std::uint64_t m_requestSerial = 0; // counts background requests
+    std::uint64_t m_wholeSerial = 0;   // the request that wants the whole image
+    std::optional<imaging::FitArea> m_fitArea;
     Texts m_texts;
     bool m_handOverPending = false;
     bool m_handedOver = false; // what the last hand-over did

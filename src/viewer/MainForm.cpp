@@ -140,6 +140,13 @@ void TfrmMain::FormCreate()
         const int next = lstFiles->selectedRow() + 1;
         return next > 0 && next < m_model.count() ? EntryPath(next) : std::string();
     });
+    connect(m_loader.get(), &ImageLoader::imageHandedOver, this, [this] {
+        if (!m_copyWhenWhole.empty() && !Imager1->isStandIn() &&
+            m_copyWhenWhole == m_loader->RequestedFile())
+            CopyImageExecute();
+        else if (m_copyWhenWhole != m_loader->RequestedFile())
+            m_copyWhenWhole.clear();
+    });
     // A file that cannot be shown is named in the image area, with the reason; no message
     // box, as loads stay silent.
     connect(

@@ -236,6 +236,8 @@ private:
     FileListModel m_model;
     bool m_shown = false;
     bool m_activated = false;
+    // Copy Image of a reduced decode waits for the whole image of this file.
+    std::string m_copyWhenWhole;
 
     // Windowless imagers: the unadjusted copy and the worker's decoding target.
     std::unique_ptr<imaging::WindowlessImager> UnadjustedImager;

@@ -139,10 +139,12 @@ private:
                 job = std::move(*m_job);
                 m_job.reset();
             }
-            Result<QImage> preview =
-                imaging::loadReducedJpeg(job.path, kPreviewFromPixels, kPreviewPixels, observer);
+            QSize fullSize;
+            Result<QImage> preview = imaging::loadReducedJpeg(job.path, kPreviewFromPixels,
+                                                              kPreviewPixels, observer, &fullSize);
             if (preview)
-                m_channel.leavePreview({job.path, job.serial, std::move(preview).value()});
+                m_channel.leavePreview(
+                    {job.path, job.serial, std::move(preview).value(), fullSize});
         }
     }
 
@@ -201,7 +203,8 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
     std::optional<imaging::LoadFailure> failure;
     if (request.cached && !request.cached->image.isNull() &&
         request.cached->stamp == LoadChannel::FileStamp::of(path)) {
-        if (!offerImage(request.cached->image))
+        refit(request.cached->image, request.cached->ready, request.cached->fit);
+        if (!offerImage(request.cached->image, request.cached->ready))
             return false;
     } else {
         request.cached.reset(); // the file changed since it was read ahead
@@ -227,7 +230,7 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
             for (int wait = 0; wait < 100 && !fits(need) && !m_channel.stopRequested(); ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        failure = loadRequest(path);
+        failure = loadRequest(path, request.whole);
     }
     // A silenced load may have stopped early, so its result is never offered. No lock is
     // held while the user-interface thread works.
@@ -237,7 +240,7 @@ bool TViewerThread::serve(LoadChannel::Request &request, bool hurry)
 
 // Puts an image decoded elsewhere into the decoder, as if it had just loaded it; false when
 // the worker is to stop.
-bool TViewerThread::offerImage(const QImage &image)
+bool TViewerThread::offerImage(const QImage &image, const imaging::PaintReady &ready)
 {
     const DecoderAccess::Lease decoder = m_decoder.lease();
     decoder->setEnableProgressEvent(true);
@@ -245,10 +248,26 @@ bool TViewerThread::offerImage(const QImage &image)
         decoder->setEnableProgressEvent(false);
         return false;
     }
-    decoder->setBitmapList(image);
+    decoder->setBitmapList(image, ready);
     if (m_report)
         m_report(*decoder, 100);
     return true;
+}
+
+void TViewerThread::refit(const QImage &image, imaging::PaintReady &ready,
+                          const std::optional<imaging::FitArea> &decodedFor) const
+{
+    const std::optional<imaging::FitArea> now = m_channel.fitArea();
+    if (image.isNull() || now == decodedFor)
+        return;
+    ready.reduced = QImage();
+    if (now) {
+        try {
+            ready.reduced = imaging::reductionForArea(image, *now, ready.fullSize);
+        } catch (const std::bad_alloc &) {
+            // Short of memory: the painting control reduces it itself.
+        }
+    }
 }
 
 // The quick preview of a large JPEG, shown whatever is asked meanwhile, because it is one of
@@ -256,15 +275,17 @@ bool TViewerThread::offerImage(const QImage &image)
 bool TViewerThread::offerPreview(const std::string &path, std::uint64_t serial)
 {
     imaging::DecodeObserver quiet;
+    QSize fullSize;
     Result<QImage> preview =
-        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet);
+        imaging::loadReducedJpeg(path, kPreviewFromPixels, kPreviewPixels, quiet, &fullSize);
     if (!preview)
         return false;
     {
         const DecoderAccess::Lease decoder = m_decoder.lease();
         if (m_channel.stopRequested())
             return false;
-        decoder->setBitmapList(preview.value());
+        // It stands in for the whole: never painted as if it were the whole at 100 %.
+        decoder->setBitmapList(preview.value(), imaging::PaintReady{fullSize, QImage()});
     }
     return m_channel.offerHandOver({path, serial, true, {}});
 }
@@ -287,18 +308,35 @@ bool TViewerThread::fits(std::int64_t bytes) const
 
 std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &path)
 {
-    LoadChannel::Cached result{path, QImage(), LoadChannel::FileStamp::of(path)};
+    LoadChannel::Cached result{
+        path, QImage(), LoadChannel::FileStamp::of(path), {}, m_channel.fitArea()};
     if (!fits(bytesNeeded(path))) {
         qCDebug(lcLoad, "read ahead: %s does not fit beside the images held", path.c_str());
     } else if (memoryIsShort()) {
         qCDebug(lcLoad, "read ahead: memory is short, %s not read", path.c_str());
     } else {
+        // Decoded for the area it will be shown in, with the reduction painted there: a step
+        // to it paints the final picture at once.
         ReadAheadObserver observer(m_channel);
-        Result<QImage> loaded = imaging::loadImageFile(path, observer);
-        if (loaded)
-            result.image = std::move(loaded).value();
-        else if (!m_channel.readAheadCancelled())
-            qCDebug(lcLoad, "read ahead: %s", loaded.error().message.c_str());
+        std::string why;
+        if (result.fit) {
+            Result<imaging::FittedImage> loaded =
+                imaging::decodeImageFileFitted(path, *result.fit, observer);
+            if (loaded) {
+                result.image = std::move(loaded.value().image);
+                result.ready = std::move(loaded.value().ready);
+            } else {
+                why = loaded.error().message;
+            }
+        } else {
+            Result<QImage> loaded = imaging::decodeImageFile(path, observer);
+            if (loaded)
+                result.image = std::move(loaded).value();
+            else
+                why = loaded.error().message;
+        }
+        if (!why.empty() && !m_channel.readAheadCancelled())
+            qCDebug(lcLoad, "read ahead: %s: %s", path.c_str(), why.c_str());
     }
     const std::optional<std::uint64_t> adopted = m_channel.finishReadAhead(result);
     if (!adopted)
@@ -309,7 +347,7 @@ std::optional<LoadChannel::Request> TViewerThread::readAhead(const std::string &
 }
 
 // Returns why the load failed, or nothing when it did not.
-std::optional<imaging::LoadFailure> TViewerThread::loadRequest(const std::string &path)
+std::optional<imaging::LoadFailure> TViewerThread::loadRequest(const std::string &path, bool whole)
 {
     std::optional<imaging::LoadFailure> failure;
     try {
@@ -320,10 +358,18 @@ std::optional<imaging::LoadFailure> TViewerThread::loadRequest(const std::string
             decoder->setEnableProgressEvent(false);
             return std::nullopt;
         }
+        // The whole image only when asked for it; otherwise what the fit area shows.
+        const std::optional<imaging::FitArea> fit = whole ? std::nullopt : m_channel.fitArea();
         if (!path.empty())
-            failure = decoder->load(path);
+            failure = decoder->load(path, fit);
         else
             decoder->setBitmapList(nullptr);
+        if (!failure && !path.empty() && fit) {
+            imaging::PaintReady ready = decoder->paintReady();
+            const QImage image = decoder->BitmapList();
+            refit(image, ready, fit);
+            decoder->setBitmapList(image, ready);
+        }
     } catch (const std::exception &error) {
         failure = imaging::LoadFailure{path, error.what()}; // the progress report's, or memory
     } catch (...) {

@@ -39,9 +39,12 @@ private:
     void Execute();
     // One request; true when its image went on screen.
     bool serve(LoadChannel::Request &request, bool hurry);
-    std::optional<imaging::LoadFailure> loadRequest(const std::string &path);
+    std::optional<imaging::LoadFailure> loadRequest(const std::string &path, bool whole);
     bool offerPreview(const std::string &path, std::uint64_t serial);
-    bool offerImage(const QImage &image);
+    bool offerImage(const QImage &image, const imaging::PaintReady &ready);
+    // The reduction for painting made again when the fit area changed since the decode.
+    void refit(const QImage &image, imaging::PaintReady &ready,
+               const std::optional<imaging::FitArea> &decodedFor) const;
     // Room in memory for the next image: see imaging::kImageBudgetBytes.
     std::int64_t bytesNeeded(const std::string &path) const;
     bool fits(std::int64_t bytes) const;

@@ -1,6 +1,7 @@
 // Showing images: captions, titles, repeated and failing requests, in both modes.
 
 #include "imaging/ImageBuffer.h"
+#include "imaging/Scaler.h"
 #include "viewer/ImageLoader.h"
 
 #include "common/ImageMagick.h"
@@ -174,6 +175,8 @@ private slots:
     void stepsWithinTheImageBudget();
     void animationPlaysInTheImageArea_data();
     void animationPlaysInTheImageArea();
+    void firstPaintIsFinal_data();
+    void firstPaintIsFinal();
 
 private:
     QTemporaryDir m_dir;
@@ -474,6 +477,93 @@ void TestLoader::animationPlaysInTheImageArea()
         QVERIFY(rig.settle(2));
     QTest::qWait(200);
     QCOMPARE(int(rig.imager1.BitmapListCount()), 0);
+}
+
+// Largest difference of one channel, and the mean over all channels.
+std::pair<int, double> difference(const QImage &a, const QImage &b)
+{
+    int most = 0;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) {
+                most = std::max(most, std::abs(d));
+                sum += std::abs(d);
+            }
+        }
+    return {most, sum / (3.0 * a.width() * a.height())};
+}
+
+// A fitted image is painted once, at its final quality: a large JPEG from a reduced decode
+// (which 100 % then replaces with the whole), any other from the reduction the worker made
+// beside it; straight from a request or read ahead.
+void TestLoader::firstPaintIsFinal_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("readAhead");
+    QTest::addColumn<QSize>("decoded"); // before 100 %
+    // The area is 600 x 400 device pixels; 2600 x 1500 is painted at 600 x 346.
+    QTest::newRow("JPEG, reduced decode") << "big.jpg" << false << QSize(650, 375);
+    QTest::newRow("JPEG read ahead") << "big.jpg" << true << QSize(650, 375);
+    QTest::newRow("PNG, whole") << "big.png" << false << QSize(2600, 1500);
+    QTest::newRow("PNG read ahead") << "big.png" << true << QSize(2600, 1500);
+}
+
+void TestLoader::firstPaintIsFinal()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, readAhead);
+    QFETCH(QSize, decoded);
+    // Fine stripes: a sampled picture of them is far from their average.
+    QImage picture(2600, 1500, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 2 ? 64 : 192, y * 255 / 1500, y % 2 ? 160 : 80));
+    const QString file = m_dir.filePath(name);
+    QVERIFY(picture.save(file, nullptr, 95));
+    const std::string path = QFile::encodeName(file).toStdString();
+    imaging::DecodeObserver quiet;
+    const Result<QImage> whole = imaging::decodeImageFile(path, quiet);
+    QVERIFY(whole);
+
+    Rig rig(true);
+    rig.imager1.setBackgroundScaleFrom(0); // every reduction of its own would be sampled first
+    const double ratio = rig.imager1.devicePixelRatioF();
+    rig.imager1.resize(int(600 / ratio), int(400 / ratio));
+    rig.imager1.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.imager1));
+    int sampledPaints = 0;
+    connect(&rig.imager1, &TImager::imagePainted, this,
+            [&] { sampledPaints += rig.imager1.isScalingInBackground(); });
+    int handOvers = 1;
+    if (readAhead) {
+        rig.loader->setNextFileProvider([&] { return path; });
+        rig.loader->ShowImage(m_first);
+        QVERIFY(rig.settle(1));
+        QTRY_COMPARE(rig.loader->readAheadFile(), path);
+        handOvers = 2;
+    }
+    rig.loader->ShowImage(path);
+    QVERIFY(rig.settle(handOvers));
+    QCOMPARE(rig.imager1.BitmapList().size(), decoded);
+    QCOMPARE(rig.imager1.shownSize(), QSize(2600, 1500));
+    const QImage frame =
+        rig.imager1.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(sampledPaints, 0);
+    const QRect target = rig.imager1.viewGeometry().targetDeviceRect(QPoint());
+    QCOMPARE(target.size(), QSize(600, 346));
+    const auto [most, mean] =
+        difference(frame.copy(target), imaging::reduceForPainting(whole.value(), target.size()));
+    QVERIFY2(mean < 3.0 && most < 24, qPrintable(QStringLiteral("%1 %2").arg(most).arg(mean)));
+
+    // 100 % paints the whole image's size at once, and the whole image follows.
+    rig.imager1.setPaintSizeMode(0);
+    QCOMPARE(rig.imager1.viewGeometry().targetDeviceSize(), QSize(2600, 1500));
+    if (decoded != whole.value().size())
+        QVERIFY(rig.settle(handOvers + 1));
+    QVERIFY(!rig.imager1.isStandIn());
+    QCOMPARE(rig.imager1.BitmapList(), whole.value());
 }
 
 QTEST_MAIN(TestLoader)

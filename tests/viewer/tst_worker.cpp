@@ -172,7 +172,7 @@ void TestWorker::lastRequestAlwaysWins()
         if (last < m_images.size())
             QCOMPARE(shown.width(), 40 + 37 * int(last));
         else if (choices[last] == m_large)
-            QCOMPARE(shown.size(), QSize(3000, 2000));
+            QCOMPARE(rig.imager1.shownSize(), QSize(3000, 2000));
         else
             QVERIFY2(shown.isNull(),
                      qPrintable(QStringLiteral("round %1 k %2 last '%3' shows %4 x %5")
@@ -288,7 +288,7 @@ void TestWorker::readAheadGivesWayAtOnce()
     rig.loader->ShowImage(askForIt ? m_large : m_images[1]);
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 2; }, 10000));
     if (askForIt) {
-        QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+        QCOMPARE(rig.imager1.shownSize(), QSize(3000, 2000));
     } else {
         QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37);
         // Cancelled, not finished in the background: nothing lands in the cache.
@@ -320,7 +320,7 @@ void TestWorker::reselectingASilencedLoadLoadsItAgain()
         QVERIFY(QTest::qWaitFor(
             [&] { return rig.loader->isWorkerParked() && rig.imager1.BitmapListCount() != 0; },
             5000));
-        QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+        QCOMPARE(rig.imager1.shownSize(), QSize(3000, 2000));
     }
 }
 
@@ -336,7 +336,7 @@ void TestWorker::decodeLockWaitsForTheRunningDecode()
     }
     // That load is still the requested one, so it is still shown.
     QVERIFY(QTest::qWaitFor([&] { return rig.loader->handOverCount() == 1; }, 5000));
-    QCOMPARE(rig.imager1.BitmapList().size(), QSize(3000, 2000));
+    QCOMPARE(rig.imager1.shownSize(), QSize(3000, 2000));
     rig.loader->ShowImage(m_images[2]); // now on this thread
     QCOMPARE(rig.imager1.BitmapList().width(), 40 + 37 * 2);
     QTest::qWait(50);

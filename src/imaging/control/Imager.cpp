@@ -106,6 +106,8 @@ std::optional<LoadFailure> TImager::load(const std::string &path)
         m_cache.clear();
         m_scaleChannel->shownKey.store(0);
     }
+    m_standIn = {};
+    m_upgradeFrom = {};
     std::optional<LoadFailure> failure = m_image.load(path);
     imageChanged(); // a failed load emptied the instance
     return failure;
@@ -120,8 +122,46 @@ int16_t TImager::LoadFile(const std::string &path, int16_t, int16_t, int16_t)
 
 void TImager::setBitmapList(const QImage &image)
 {
+    setImage(image, nullptr);
+}
+
+void TImager::setBitmapList(const QImage &image, const PaintReady &ready)
+{
+    setImage(image, &ready);
+}
+
+void TImager::setImage(const QImage &image, const PaintReady *ready)
+{
+    const qint64 key = image.cacheKey();
+    if (ready && !ready->reduced.isNull() && !image.isNull())
+        m_cache.store(key, ready->reduced.size(), ready->reduced);
+    if (ready && !image.isNull() && !ready->fullSize.isEmpty() && ready->fullSize != image.size())
+        m_standIn = StandIn{key, image.size(), ready->fullSize, false};
+    else if (isStandIn() && key != m_standIn.key) {
+        // The whole replacing its stand-in keeps the view as it is (scroll position).
+        m_upgradeFrom = shownSize();
+        m_standIn = {};
+    }
     m_image.setBitmapList(image);
     imageChanged();
+}
+
+QSize TImager::shownSize() const
+{
+    if (isStandIn()) {
+        if (m_shown.size() == m_standIn.size)
+            return m_standIn.full;
+        if (m_shown.size() == m_standIn.size.transposed())
+            return m_standIn.full.transposed();
+    }
+    return m_shown.size();
+}
+
+std::optional<FitArea> TImager::fitArea() const
+{
+    if (m_mode != imaging::PaintSizeMode::Fit)
+        return std::nullopt;
+    return FitArea{viewport()->size(), viewport()->devicePixelRatioF()};
 }
 
 int16_t TImager::ChangeBrightness(int16_t value)
@@ -171,8 +211,11 @@ void TImager::setPaintSizeMode(int16_t mode)
 {
     if (mode != 0 && mode != 3 && mode != 4)
         throw ProgramError("PaintSizeMode " + std::to_string(mode) + " is not one of 0, 3 and 4");
+    const bool changed = m_mode != imaging::PaintSizeMode(mode);
     m_mode = imaging::PaintSizeMode(mode);
     refreshView(true);
+    if (changed)
+        emit fitAreaChanged();
 }
 
 void TImager::setPaintZoomFactor(float percent)
@@ -192,7 +235,7 @@ void TImager::setBackColor(const QColor &color)
 
 ViewGeometry TImager::viewGeometry() const
 {
-    return ViewGeometry(m_shown.size(), viewport()->size(), viewport()->devicePixelRatioF(), m_mode,
+    return ViewGeometry(shownSize(), viewport()->size(), viewport()->devicePixelRatioF(), m_mode,
                         m_zoom);
 }
 
@@ -228,8 +271,10 @@ void TImager::refreshView(bool keepCentre)
     const bool newImage = m_shown.cacheKey() != image.cacheKey();
     m_shown = std::move(image);
     m_scaleChannel->shownKey.store(m_shown.cacheKey());
+    const bool upgrade = m_upgradeFrom.isValid() && m_upgradeFrom == shownSize();
+    m_upgradeFrom = {};
     updateScrollBars();
-    if (keepCentre || newImage) {
+    if (keepCentre || (newImage && !upgrade)) {
         const QSize c = viewGeometry().contentSize();
         horizontalScrollBar()->setValue(
             int(std::lround(fx * c.width() - viewport()->width() / 2.0)));
@@ -272,7 +317,14 @@ void TImager::paintEvent(QPaintEvent *event)
         for (const QRect &r : QRegion(deviceArea).subtracted(QRegion(target)))
             painter.fillRect(r, m_backColor);
     }
-    if (g.isReduction()) {
+    // A stand-in painted larger than it is wants the whole (asked after this paint).
+    if (isStandIn() && !m_standIn.asked &&
+        (target.width() > m_shown.width() || target.height() > m_shown.height())) {
+        m_standIn.asked = true;
+        QMetaObject::invokeMethod(
+            this, [this] { emit fullImageWanted(); }, Qt::QueuedConnection);
+    }
+    if (target.width() < m_shown.width() && target.height() < m_shown.height()) {
         paintReduced(painter, target);
     } else if (target.size() == m_shown.size()) {
         painter.drawImage(target.topLeft(), m_shown);
@@ -293,7 +345,8 @@ void TImager::paintReduced(QPainter &painter, const QRect &target)
         painter.drawImage(target.topLeft(), *cached);
         return;
     }
-    if (qint64(m_shown.width()) * m_shown.height() < m_backgroundScaleFrom) {
+    // A stand-in is at most a few times the area: smooth at once beats a grainy first frame.
+    if (isStandIn() || qint64(m_shown.width()) * m_shown.height() < m_backgroundScaleFrom) {
         painter.drawImage(target.topLeft(), m_cache.scaled(m_shown, size));
         return;
     }
@@ -385,6 +438,7 @@ void TImager::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    emit fitAreaChanged();
 }
 
 void TImager::scrollContentsBy(int, int)

@@ -55,6 +55,17 @@ public:
     QImage BitmapList() const { return m_image.BitmapList(); }
     void setBitmapList(const QImage &image);
     void setBitmapList(std::nullptr_t) { setBitmapList(QImage()); }
+    // The same, with what the load made ready beside it: the reduction for the fit area is
+    // painted at once, and a reduced decode (ready.fullSize set) stands in for the whole,
+    // which gives the geometry: at 100 % it is painted enlarged to the whole's size, never
+    // as if it were the whole, and fullImageWanted asks for the whole. Transforms keep the
+    // stand-in; setting another image ends it.
+    void setBitmapList(const QImage &image, const PaintReady &ready);
+    bool isStandIn() const { return m_standIn.key != 0; }
+    // The size the shown image has in the view: the whole's for a stand-in.
+    QSize shownSize() const;
+    // Where images are shown fitted now, for decoding ahead; none unless in fit mode.
+    std::optional<FitArea> fitArea() const;
 
     // As WindowlessImager's. While AutoRepaint is off they are only recorded, and applied in
     // one pass when the image is next needed (BitmapList, or AutoRepaint on again): see
@@ -104,6 +115,11 @@ signals:
     void keyPressed(const QString &text);
     void mouseMoved(QPoint position, Qt::KeyboardModifiers modifiers);
     void imagePainted();
+    // A stand-in is about to be painted larger than it is (100 %, zoom, a larger area):
+    // the whole image is wanted. Once per stand-in, queued.
+    void fullImageWanted();
+    // The fit area or the paint mode changed (see fitArea).
+    void fitAreaChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -130,7 +146,17 @@ private:
     static void runScaleJob();
     Q_INVOKABLE void backgroundScaleLanded();
 
+    void setImage(const QImage &image, const PaintReady *ready);
+
     WindowlessImager m_image;
+    struct StandIn {
+        qint64 key = 0; // the reduced decode as set; 0: the image is the whole
+        QSize size;     // its size, and the whole's, both as set (transforms may turn them)
+        QSize full;
+        bool asked = false; // fullImageWanted sent
+    };
+    StandIn m_standIn;
+    QSize m_upgradeFrom; // shown size of the stand-in just replaced: its view stays
 
     QImage m_shown; // the image as last painted; lags m_image while AutoRepaint is off
     ScaledImageCache m_cache;
