@@ -2,12 +2,11 @@
 
 #include "imaging/Animation.h"
 #include "imaging/Limits.h"
+#include "imaging/PoolJobs.h"
 
 #include <QFile>
-#include <QThreadPool>
 
 #include <atomic>
-#include <deque>
 #include <mutex>
 #include <optional>
 
@@ -62,19 +61,6 @@ std::unique_ptr<FrameSource> openAfterFirst(const std::string &path, int &firstD
     return source;
 }
 
-// Sessions waiting for a pool thread, oldest first. Never destroyed: a pool thread may
-// still look at it while the process ends.
-struct JobQueue {
-    std::mutex mutex;
-    std::deque<std::shared_ptr<void>> sessions;
-};
-
-JobQueue &jobQueue()
-{
-    static JobQueue *queue = new JobQueue;
-    return *queue;
-}
-
 } // namespace
 
 AnimationPlayer::AnimationPlayer(QObject *parent)
@@ -117,26 +103,15 @@ void AnimationPlayer::play(const std::string &path)
 
 void AnimationPlayer::start(const std::shared_ptr<Session> &session)
 {
-    {
-        JobQueue &queue = jobQueue();
-        const std::lock_guard lock(queue.mutex);
-        queue.sessions.push_back(session);
-    }
-    QThreadPool::globalInstance()->start(&runJob);
+    PoolJobs<Session>::start(session, &runJob);
 }
 
 // On a pool thread: the oldest waiting session's next step, opening the file first.
 void AnimationPlayer::runJob()
 {
-    std::shared_ptr<Session> session;
-    {
-        JobQueue &queue = jobQueue();
-        const std::lock_guard lock(queue.mutex);
-        if (queue.sessions.empty())
-            return;
-        session = std::static_pointer_cast<Session>(std::move(queue.sessions.front()));
-        queue.sessions.pop_front();
-    }
+    const std::shared_ptr<Session> session = PoolJobs<Session>::take();
+    if (!session)
+        return;
     Session::Result result;
     if (!session->isOpen) {
         session->isOpen = true;

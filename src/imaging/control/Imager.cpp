@@ -1,5 +1,6 @@
 #include "imaging/control/Imager.h"
 
+#include "imaging/PoolJobs.h"
 #include "platform/Errors.h"
 
 #include <QKeyEvent>
@@ -8,12 +9,10 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScrollBar>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <mutex>
 #include <optional>
 
@@ -47,23 +46,6 @@ struct TImager::ScaleChannel {
     // The image being shown; a waiting reduction of another image is skipped unstarted.
     std::atomic<qint64> shownKey{0};
 };
-
-namespace {
-
-// Channels waiting for the worker, oldest first. Never destroyed: a pool thread may still
-// look at it while the process ends.
-struct ScaleQueue {
-    std::mutex mutex;
-    std::deque<std::shared_ptr<TImager::ScaleChannel>> channels;
-};
-
-ScaleQueue &scaleQueue()
-{
-    static ScaleQueue *queue = new ScaleQueue;
-    return *queue;
-}
-
-} // namespace
 
 TImager::TImager(QWidget *parent)
     : QAbstractScrollArea(parent)
@@ -372,26 +354,15 @@ void TImager::startBackgroundScale(QSize size)
         m_scaleChannel->job = ScaleChannel::Job{m_shown, m_shown.cacheKey(), size};
         m_scaleChannel->done.reset();
     }
-    {
-        ScaleQueue &queue = scaleQueue();
-        const std::lock_guard<std::mutex> lock(queue.mutex);
-        queue.channels.push_back(m_scaleChannel);
-    }
-    QThreadPool::globalInstance()->start(&runScaleJob);
+    PoolJobs<ScaleChannel>::start(m_scaleChannel, &runScaleJob);
 }
 
 // On the worker: the oldest waiting reduction.
 void TImager::runScaleJob()
 {
-    std::shared_ptr<ScaleChannel> channel;
-    {
-        ScaleQueue &queue = scaleQueue();
-        const std::lock_guard<std::mutex> lock(queue.mutex);
-        if (queue.channels.empty())
-            return;
-        channel = std::move(queue.channels.front());
-        queue.channels.pop_front();
-    }
+    const std::shared_ptr<ScaleChannel> channel = PoolJobs<ScaleChannel>::take();
+    if (!channel)
+        return;
     ScaleChannel::Job job;
     {
         const std::lock_guard<std::mutex> lock(channel->mutex);
