@@ -16,6 +16,7 @@
 #include "viewer/ImageLoader.h"
 
 #include "BenchCommon.h"
+#include "BenchViewer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -40,33 +41,16 @@ constexpr int kW = 6000, kH = 4000;
 constexpr int kFiles = 24;
 constexpr double kImageMb = double(kW) * kH * 4 / (1 << 20);
 
-struct Viewer {
-    TImager imager1;
-    WindowlessImager decoder;
-    WindowlessImager unadjusted;
-    TOptions options;
-    TAdjustmentState adjustments;
-    ImageLoader loader;
-    const std::vector<std::string> &paths;
+struct Viewer : bench::FolderViewer {
     bench::PaintClock painted;
 
     explicit Viewer(const std::vector<std::string> &files)
-        : loader(imager1, decoder, unadjusted, options,
-                 ImageLoader::hooksFor(
-                     imager1, [this] { ApplyImageAdjustments(adjustments, imager1, unadjusted); }))
-        , paths(files)
+        : FolderViewer(files, 1920, 1080)
     {
-        imager1.resize(1920, 1080);
-        imager1.show();
         painted.handOvers = [this] { return loader.handOverCount(); };
         painted.settled = [this] { return !imager1.isScalingInBackground(); };
         imager1.viewport()->installEventFilter(&painted);
         loader.startUpdates();
-        // The image entry below the selection.
-        loader.setNextFileProvider([this] {
-            const auto at = std::find(paths.begin(), paths.end(), loader.RequestedFile());
-            return at != paths.end() && at + 1 != paths.end() ? *(at + 1) : std::string();
-        });
     }
 
     void waitUntil(const std::function<bool()> &done) { bench::waitUntil(done); }

@@ -13,6 +13,7 @@
 #include "viewer/ImageLoader.h"
 
 #include "BenchCommon.h"
+#include "BenchViewer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -80,28 +81,12 @@ QByteArray tinyBmp(int width, int height, int bpp)
     return b;
 }
 
-struct Viewer {
-    TImager imager1;
-    WindowlessImager decoder;
-    WindowlessImager unadjusted;
-    TOptions options;
-    TAdjustmentState adjustments;
-    ImageLoader loader;
-    const std::vector<std::string> &paths;
+struct Viewer : bench::FolderViewer {
     int failures = 0;
 
     explicit Viewer(const std::vector<std::string> &files)
-        : loader(imager1, decoder, unadjusted, options,
-                 ImageLoader::hooksFor(
-                     imager1, [this] { ApplyImageAdjustments(adjustments, imager1, unadjusted); }))
-        , paths(files)
+        : FolderViewer(files, 1200, 800)
     {
-        imager1.resize(1200, 800);
-        imager1.show();
-        loader.setNextFileProvider([this] {
-            const auto at = std::find(paths.begin(), paths.end(), loader.RequestedFile());
-            return at != paths.end() && at + 1 != paths.end() ? *(at + 1) : std::string();
-        });
         QObject::connect(&loader, &ImageLoader::loadFailed, &loader,
                          [this](const std::string &path, const QString &reason) {
                              ++failures;
